@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#include "app/monitor_settings.h"
+
+namespace {
+
+// An empty list reads and writes like the file's default, a single bar.
+constexpr std::string_view kEmptyTimeList = "|";
+
+} // namespace
+
+void LoadSettings(const ProfileStore& store, MonitorSettings& s)
+{
+    const MonitorSettings def;
+    constexpr std::string_view sec = kProgramDataSection;
+    auto getInt = [&](std::string_view key, const std::atomic<int32_t>& fallback) {
+        return store.GetInt(sec, key, fallback.load());
+    };
+
+    s.folderPath = store.GetString(sec, "FolderPath", def.folderPath);
+    s.exeType = getInt("ExeType", def.exeType);
+    s.handleName = store.GetString(sec, "HandleName", def.handleName);
+    // Only the low 16 bits of an out-of-range port are kept.
+    s.port = static_cast<uint16_t>(store.GetInt(sec, "Port", def.port.load()));
+    ParseTimeList(store.GetString(sec, "Schedule", kEmptyTimeList), s.schedule);
+    ParseTimeList(store.GetString(sec, "ResetSchedule", kEmptyTimeList), s.resetSchedule);
+    s.rebootAtInterval = getInt("RebootAtInterval", def.rebootAtInterval);
+    s.resetAtInterval = getInt("ResetAtInterval", def.resetAtInterval);
+    s.endurance = getInt("Endurance", def.endurance);
+    s.intercept = getInt("Intercept", def.intercept);
+    s.airsupport = getInt("Airsupport", def.airsupport);
+    s.rebootIntervalSec = getInt("RebootIntervalSec", def.rebootIntervalSec);
+    s.resetIntervalSec = getInt("ResetIntervalSec", def.resetIntervalSec);
+    s.enduranceInterval = getInt("EnduranceInterval", def.enduranceInterval);
+    s.interceptInterval = getInt("InterceptInterval", def.interceptInterval);
+    s.airsupportInterval = getInt("AirsupportInterval", def.airsupportInterval);
+    s.interfaceNumber = getInt("InterfaceNumber", def.interfaceNumber);
+    s.closeErrorDialog = getInt("CloseErrorDialog", def.closeErrorDialog);
+    s.startUp = getInt("StartUp", def.startUp);
+    s.resolveName = getInt("ResolveName", def.resolveName);
+    s.chatLog = getInt("ChatLog", def.chatLog);
+    s.checksum = getInt("Checksum", def.checksum);
+    s.cheatCheck = getInt("CheatCheck", def.cheatCheck);
+    s.checkRunning = getInt("CheckRunning", def.checkRunning);
+    s.minimizeZP = getInt("MinimizeZP", def.minimizeZP);
+    s.packFile = store.GetString(sec, "PackFile", def.packFile);
+}
+
+void SaveSettings(ProfileStore& store, const MonitorSettings& s)
+{
+    constexpr std::string_view sec = kProgramDataSection;
+    store.WriteString(sec, "FolderPath", s.folderPath);
+    store.WriteInt(sec, "ExeType", s.exeType);
+    store.WriteString(sec, "HandleName", s.handleName);
+    store.WriteInt(sec, "Port", s.port.load());
+    store.WriteString(sec, "Schedule", FormatTimeList(s.schedule));
+    store.WriteString(sec, "ResetSchedule", FormatTimeList(s.resetSchedule));
+    store.WriteInt(sec, "RebootAtInterval", s.rebootAtInterval);
+    store.WriteInt(sec, "ResetAtInterval", s.resetAtInterval);
+    store.WriteInt(sec, "RebootIntervalSec", s.rebootIntervalSec);
+    store.WriteInt(sec, "ResetIntervalSec", s.resetIntervalSec);
+    store.WriteInt(sec, "Endurance", s.endurance);
+    store.WriteInt(sec, "Intercept", s.intercept);
+    store.WriteInt(sec, "Airsupport", s.airsupport);
+    store.WriteInt(sec, "EnduranceInterval", s.enduranceInterval);
+    store.WriteInt(sec, "InterceptInterval", s.interceptInterval);
+    store.WriteInt(sec, "AirsupportInterval", s.airsupportInterval);
+    store.WriteInt(sec, "InterfaceNumber", s.interfaceNumber);
+    store.WriteInt(sec, "CloseErrorDialog", s.closeErrorDialog);
+    store.WriteInt(sec, "StartUp", s.startUp);
+    store.WriteInt(sec, "ResolveName", s.resolveName);
+    store.WriteInt(sec, "ChatLog", s.chatLog);
+    store.WriteInt(sec, "Checksum", s.checksum);
+    store.WriteInt(sec, "CheatCheck", s.cheatCheck);
+    store.WriteInt(sec, "CheckRunning", s.checkRunning);
+    store.WriteInt(sec, "MinimizeZP", s.minimizeZP);
+    store.WriteString(sec, "PackFile", s.packFile);
+}

@@ -1,0 +1,339 @@
+// SPDX-License-Identifier: MIT
+#include "app/profile_store.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Line {
+    std::string_view text; // without its line end
+    std::string_view eol;  // "\n", "\r\n" or "" for a last line without line end
+};
+
+struct Entry {
+    bool sectionFound = false;
+    size_t insertAfter = 0;                       // last entry line of the section, or its header
+    size_t keyLine = std::string_view::npos;      // line of the key when present
+    std::string_view value;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::vector<Line> SplitLines(std::string_view content)
+{
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t nl = content.find('\n', pos);
+        if (nl == std::string_view::npos) {
+            lines.push_back({content.substr(pos), {}});
+            break;
+        }
+        size_t eolStart = (nl > pos && content[nl - 1] == '\r') ? nl - 1 : nl;
+        lines.push_back({content.substr(pos, eolStart - pos), content.substr(eolStart, nl + 1 - eolStart)});
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+// The line end new lines get: the file's first one, LF for a file without any.
+std::string_view FileEol(const std::vector<Line>& lines)
+{
+    for (const Line& line : lines) {
+        if (!line.eol.empty())
+            return line.eol;
+    }
+    return "\n";
+}
+
+// The name of a section line, or nothing when the line is not one.
+std::optional<std::string_view> SectionName(std::string_view text)
+{
+    text = Trim(text);
+    if (text.empty() || text.front() != '[')
+        return std::nullopt;
+    text.remove_prefix(1);
+    size_t close = text.find(']');
+    if (close != std::string_view::npos)
+        text = text.substr(0, close);
+    return Trim(text);
+}
+
+// Key and value of an entry line, or nothing for comments and other lines.
+std::optional<std::pair<std::string_view, std::string_view>> SplitEntry(std::string_view text)
+{
+    text = Trim(text);
+    if (text.empty() || text.front() == ';')
+        return std::nullopt;
+    size_t eq = text.find('=');
+    if (eq == std::string_view::npos)
+        return std::nullopt;
+    return std::pair{Trim(text.substr(0, eq)), Trim(text.substr(eq + 1))};
+}
+
+// The first entry of the key in any block of the section; new keys go to the first block.
+Entry Find(const std::vector<Line>& lines, std::string_view section, std::string_view key)
+{
+    Entry found;
+    bool inSection = false;
+    bool inFirstBlock = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (auto name = SectionName(lines[i].text)) {
+            inSection = SameName(*name, section);
+            inFirstBlock = inSection && !found.sectionFound;
+            if (inFirstBlock) {
+                found.sectionFound = true;
+                found.insertAfter = i;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        auto entry = SplitEntry(lines[i].text);
+        if (!entry)
+            continue;
+        if (inFirstBlock)
+            found.insertAfter = i;
+        if (SameName(entry->first, key)) {
+            found.keyLine = i;
+            found.value = entry->second;
+            return found;
+        }
+    }
+    return found;
+}
+
+std::optional<std::string> ReadWholeFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return std::move(buffer).str();
+}
+
+std::optional<std::string> Lookup(const std::string& path, std::string_view section, std::string_view key)
+{
+    if (path.empty())
+        return std::nullopt;
+    std::optional<std::string> content = ReadWholeFile(path);
+    if (!content)
+        return std::nullopt;
+    std::vector<Line> lines = SplitLines(*content);
+    Entry entry = Find(lines, section, key);
+    if (entry.keyLine == std::string_view::npos)
+        return std::nullopt;
+    return std::string(entry.value);
+}
+
+// Replaces the file by writing a sibling temporary file and renaming it over the old one, so a
+// failure at any point leaves the old file whole. A file the user made read-only stays as it is.
+bool ReplaceFile(const fs::path& path, std::string_view data)
+{
+    std::error_code ec;
+    fs::path target = path;
+    if (fs::is_symlink(path, ec)) {
+        fs::path resolved = fs::weakly_canonical(path, ec);
+        if (ec)
+            return false;
+        target = resolved;
+    }
+    bool exists = fs::exists(target, ec);
+    if (ec)
+        return false;
+    if (exists) {
+        std::ofstream probe(target, std::ios::binary | std::ios::app);
+        if (!probe)
+            return false;
+    }
+
+    static std::atomic<unsigned> serial{0};
+    fs::path temp = target;
+    temp += ".tmp" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
+            std::to_string(serial.fetch_add(1));
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        out.write(data.data(), static_cast<std::streamsize>(data.size()));
+        out.close();
+        if (!out) {
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    if (exists)
+        fs::permissions(temp, fs::status(target, ec).permissions(), ec);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+void WriteEntry(const std::string& path, std::string_view section, std::string_view key, std::string_view value)
+{
+    if (path.empty())
+        return;
+    std::error_code ec;
+    bool exists = fs::exists(path, ec);
+    if (ec)
+        return;
+    std::string content;
+    if (exists) {
+        std::optional<std::string> read = ReadWholeFile(path);
+        if (!read)
+            return; // never replace a file we could not read
+        content = std::move(*read);
+    }
+
+    std::vector<Line> lines = SplitLines(content);
+    std::string_view eol = FileEol(lines);
+    Entry entry = Find(lines, section, key);
+    auto offsetOf = [&](const Line& line) { return static_cast<size_t>(line.text.data() - content.data()); };
+
+    std::string out;
+    out.reserve(content.size() + section.size() + key.size() + value.size() + 8);
+    if (entry.keyLine != std::string_view::npos) {
+        const Line& line = lines[entry.keyLine];
+        size_t start = offsetOf(line);
+        out.append(content, 0, start);
+        out.append(key).append("=").append(value);
+        out.append(content, start + line.text.size());
+    } else if (entry.sectionFound) {
+        const Line& line = lines[entry.insertAfter];
+        size_t end = offsetOf(line) + line.text.size() + line.eol.size();
+        out.append(content, 0, end);
+        if (line.eol.empty())
+            out.append(eol);
+        out.append(key).append("=").append(value).append(eol);
+        out.append(content, end);
+    } else {
+        out = content;
+        if (!lines.empty() && lines.back().eol.empty())
+            out.append(eol);
+        out.append("[").append(section).append("]").append(eol);
+        out.append(key).append("=").append(value).append(eol);
+    }
+    ReplaceFile(path, out);
+}
+
+} // namespace
+
+ProfileStore::ProfileStore(std::string path) : path_(std::move(path)) {}
+
+void ProfileStore::SetPath(std::string path) { path_ = std::move(path); }
+
+const std::string& ProfileStore::Path() const { return path_; }
+
+int32_t ProfileStore::GetInt(std::string_view section, std::string_view key, int32_t def) const
+{
+    std::optional<std::string> value = Lookup(path_, section, key);
+    if (!value || value->empty())
+        return def;
+    std::string_view text = *value;
+    bool negative = !text.empty() && text.front() == '-';
+    if (negative)
+        text.remove_prefix(1);
+    // Too many digits saturate rather than overflow.
+    int64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        number = number * 10 + (c - '0');
+        if (number > int64_t{std::numeric_limits<int32_t>::max()} + 1)
+            number = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    }
+    if (negative)
+        number = -number;
+    if (number > std::numeric_limits<int32_t>::max())
+        number = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(number);
+}
+
+std::string ProfileStore::GetString(std::string_view section, std::string_view key, std::string_view def) const
+{
+    std::optional<std::string> value = Lookup(path_, section, key);
+    if (!value)
+        return std::string(def);
+    if (value->size() > kMaxTextLength)
+        value->resize(kMaxTextLength);
+    return std::move(*value);
+}
+
+std::vector<uint8_t> ProfileStore::GetBytes(std::string_view section, std::string_view key) const
+{
+    std::optional<std::string> value = Lookup(path_, section, key);
+    if (!value)
+        return {};
+    return DecodeBytes(*value);
+}
+
+void ProfileStore::WriteInt(std::string_view section, std::string_view key, int32_t value)
+{
+    WriteEntry(path_, section, key, std::to_string(value));
+}
+
+void ProfileStore::WriteString(std::string_view section, std::string_view key, std::string_view text)
+{
+    WriteEntry(path_, section, key, text.substr(0, text.find_first_of("\r\n")));
+}
+
+void ProfileStore::WriteBytes(std::string_view section, std::string_view key, std::span<const uint8_t> bytes)
+{
+    WriteEntry(path_, section, key, EncodeBytes(bytes));
+}
+
+std::string ProfileStore::EncodeBytes(std::span<const uint8_t> bytes)
+{
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (uint8_t b : bytes) {
+        text.push_back(static_cast<char>('A' + (b & 0x0F)));
+        text.push_back(static_cast<char>('A' + (b >> 4)));
+    }
+    return text;
+}
+
+std::vector<uint8_t> ProfileStore::DecodeBytes(std::string_view text)
+{
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>((text[i + 1] - 'A') * 16 + (text[i] - 'A')));
+    return bytes;
+}

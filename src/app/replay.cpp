@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: MIT
+#include "app/replay.h"
+
+#include "capture/decoder.h"
+#include "capture/event_log.h"
+
+#include <arpa/inet.h>
+#include <pcap/pcap.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Everything the decoder reports becomes one line: the event time, a TAB and the text.
+class ReplayPrinter final : public DecoderEvents, public LineWriter {
+public:
+    ReplayPrinter(const Clock& clock, FILE* out) : clock(clock), out(out), eventLog(*this) {}
+
+    void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }
+    void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
+    void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
+    void OnCapturedChat(std::string_view text) override
+    {
+        std::string line = "CHAT\t";
+        line.append(text);
+        WriteLine(line);
+    }
+    // The replay's clock stands at the frame's time while its datagram is decoded, which is
+    // the event time of whatever the datagram reports.
+    void WriteLine(std::string_view text) override
+    {
+        std::string line = FormatLocalTime(clock.Now(), "%Y-%m-%d %H:%M:%S");
+        line.push_back('\t');
+        line.append(text);
+        line.push_back('\n');
+        std::fwrite(line.data(), 1, line.size(), out);
+    }
+
+private:
+    const Clock& clock;
+    FILE* out;
+    EventLog eventLog;
+};
+
+// Offset of the IPv4 header in a frame of the link type, or -1 when the frame carries none.
+long IpOffset(int linkType, const uint8_t* frame, size_t length)
+{
+    auto be16 = [&](size_t i) { return i + 2 <= length ? (frame[i] << 8 | frame[i + 1]) : -1; };
+    switch (linkType) {
+    case DLT_EN10MB: {
+        size_t off = 12;
+        int type = be16(off);
+        // 802.1Q / 802.1ad tags in front of the type.
+        while (type == 0x8100 || type == 0x88A8) {
+            off += 4;
+            type = be16(off);
+        }
+        return type == 0x0800 ? static_cast<long>(off + 2) : -1;
+    }
+    case DLT_LINUX_SLL:
+        return be16(14) == 0x0800 ? 16 : -1;
+    case DLT_LINUX_SLL2:
+        return be16(0) == 0x0800 ? 20 : -1;
+    case DLT_RAW:
+    case DLT_IPV4:
+        return length >= 1 && (frame[0] >> 4) == 4 ? 0 : -1;
+    default:
+        return -1;
+    }
+}
+
+bool Supported(int linkType)
+{
+    return linkType == DLT_EN10MB || linkType == DLT_LINUX_SLL || linkType == DLT_LINUX_SLL2 ||
+           linkType == DLT_RAW || linkType == DLT_IPV4;
+}
+
+}  // namespace
+
+std::string ParseReplayArguments(const std::vector<std::string>& args, ReplayOptions& o)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size())
+                return false;
+            into = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--local") {
+            if (!value(v))
+                return "--local needs an address";
+            in_addr parsed{};
+            if (inet_pton(AF_INET, v.c_str(), &parsed) != 1)
+                return "not an IPv4 address: " + v;
+            if (o.localAddresses.size() >= 4)
+                return "at most four --local addresses";
+            o.localAddresses.push_back(v);
+        } else if (a == "--port") {
+            if (!value(v))
+                return "--port needs a number";
+            char* end = nullptr;
+            long p = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || p < 0 || p > 65535)
+                return "not a port: " + v;
+            o.port = static_cast<int>(p);
+        } else if (a == "--no-checksum") {
+            o.checksum = false;
+        } else if (a == "--packs") {
+            if (!value(o.packFile))
+                return "--packs needs a file";
+        } else if (o.file.empty() && !a.starts_with("--")) {
+            o.file = a;
+        } else {
+            return "unexpected argument: " + a;
+        }
+    }
+    if (o.file.empty())
+        return "no capture file given";
+    if (o.localAddresses.empty())
+        return "no --local address given: the server's own address is needed to classify";
+    return {};
+}
+
+int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    std::unique_ptr<pcap_t, void (*)(pcap_t*)> pcap(pcap_open_offline(o.file.c_str(), errbuf),
+                                                    &pcap_close);
+    if (!pcap) {
+        std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), errbuf);
+        return 2;
+    }
+    const int linkType = pcap_datalink(pcap.get());
+    if (!Supported(linkType)) {
+        std::fprintf(err, "zpmoni: cannot read %s: unsupported link type %s\n", o.file.c_str(),
+                     pcap_datalink_val_to_name(linkType) ? pcap_datalink_val_to_name(linkType)
+                                                         : "unknown");
+        return 2;
+    }
+
+    ManualClock clock;
+    PlayerTable table(clock);  // no reverse lookups: a replay resolves nothing
+    table.SetResolveNames(false);
+    PackIndex packs;
+    packs.Load(o.packFile);
+    Decoder decoder(table, packs, clock);
+    ReplayPrinter printer(clock, out);
+    decoder.SetEvents(&printer);
+    decoder.SetPort(static_cast<uint16_t>(o.port));
+    decoder.SetChecksum(o.checksum);
+    LocalAddressTable local;
+    for (size_t i = 0; i < o.localAddresses.size(); ++i)
+        inet_pton(AF_INET, o.localAddresses[i].c_str(), &local.entries[i]);
+    decoder.SetLocalAddresses(local);
+
+    uint64_t datagrams = 0;
+    uint64_t rejected = 0;
+    pcap_pkthdr* header = nullptr;
+    const u_char* frame = nullptr;
+    int status;
+    while ((status = pcap_next_ex(pcap.get(), &header, &frame)) == 1) {
+        long offset = IpOffset(linkType, frame, header->caplen);
+        if (offset < 0 || static_cast<size_t>(offset) >= header->caplen)
+            continue;
+        clock.seconds = header->ts.tv_sec;
+        clock.tick = static_cast<uint32_t>(header->ts.tv_sec * 1000 + header->ts.tv_usec / 1000);
+        ++datagrams;
+        rejected += static_cast<uint64_t>(
+            decoder.HandleDatagram(frame + offset, header->caplen - static_cast<size_t>(offset)));
+    }
+    if (status == PCAP_ERROR) {
+        std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), pcap_geterr(pcap.get()));
+        return 2;
+    }
+
+    int online = 0;
+    int flying = 0;
+    for (int i = 0; i < PlayerTable::kSlots; ++i) {
+        online += table.Slot(i).Online();
+        flying += table.Slot(i).Flying();
+    }
+    std::fprintf(out, "# datagrams=%llu rejected=%llu inbound=%u outbound=%u online=%d flying=%d\n",
+                 static_cast<unsigned long long>(datagrams),
+                 static_cast<unsigned long long>(rejected), table.inboundBytes, table.outboundBytes,
+                 online, flying);
+    return 0;
+}

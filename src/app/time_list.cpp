@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "app/time_list.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+namespace {
+
+bool IsScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// "%d" at pos: skips white space, then an optional sign and at least one digit. Values beyond
+// 32 bits saturate instead of overflowing.
+std::optional<int32_t> ScanInt(std::string_view text, size_t& pos)
+{
+    size_t p = pos;
+    while (p < text.size() && IsScanSpace(text[p]))
+        ++p;
+    bool negative = false;
+    if (p < text.size() && (text[p] == '-' || text[p] == '+')) {
+        negative = text[p] == '-';
+        ++p;
+    }
+    size_t digitsStart = p;
+    int64_t value = 0;
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+        value = std::min(value * 10 + (text[p] - '0'), kLimit);
+        ++p;
+    }
+    if (p == digitsStart)
+        return std::nullopt;
+    if (negative)
+        value = -value;
+    pos = p;
+    return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
+}
+
+int32_t ClampedCount(const TimeOfDayList& list)
+{
+    return std::clamp(list.count.load(), int32_t{0}, int32_t{TimeOfDayList::kCapacity});
+}
+
+} // namespace
+
+void TimeOfDayList::Assign(const TimeOfDayList& other)
+{
+    if (&other == this)
+        return;
+    int32_t n = ClampedCount(other);
+    count.store(0);
+    for (int32_t i = 0; i < n; ++i) {
+        entries[i].hour.store(other.entries[i].hour.load());
+        entries[i].minute.store(other.entries[i].minute.load());
+    }
+    count.store(n);
+}
+
+void ParseTimeList(std::string_view text, TimeOfDayList& list)
+{
+    list.count.store(0);
+    int32_t n = 0;
+    size_t piece = 0;
+    while (n < TimeOfDayList::kCapacity) {
+        size_t pos = piece;
+        if (std::optional<int32_t> hour = ScanInt(text, pos)) {
+            int32_t minute = 0;
+            if (pos < text.size() && text[pos] == ':') {
+                ++pos;
+                minute = ScanInt(text, pos).value_or(0);
+            }
+            // 64 bits so that a huge hour plus the carried minutes cannot overflow; C++ division
+            // truncates toward zero and the remainder takes the dividend's sign, as wanted.
+            int64_t h = int64_t{*hour} + minute / 60;
+            list.entries[n].hour.store(static_cast<int32_t>(h % 24));
+            list.entries[n].minute.store(minute % 60);
+            ++n;
+        }
+        size_t bar = text.find('|', piece);
+        if (bar == std::string_view::npos)
+            break;
+        piece = bar + 1;
+    }
+    list.count.store(n);
+}
+
+std::string FormatTimeList(const TimeOfDayList& list)
+{
+    std::string text;
+    int32_t n = ClampedCount(list);
+    for (int32_t i = 0; i < n; ++i) {
+        char piece[32];
+        int len = std::snprintf(piece, sizeof piece, "%d:%02d|", static_cast<int>(list.entries[i].hour.load()),
+                                static_cast<int>(list.entries[i].minute.load()));
+        text.append(piece, static_cast<size_t>(len));
+    }
+    return text;
+}

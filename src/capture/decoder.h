@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/clock.h"
+#include "capture/pack_index.h"
+#include "capture/player_table.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Packet types the decoder acts on.
+enum : uint32_t {
+    PKT_LOGON = 1,
+    PKT_ADD_OBJECT = 5,
+    PKT_JOIN = 8,
+    PKT_AIR_STATE = 11,
+    PKT_UNJOIN = 12,
+    PKT_CHAT = 32,
+};
+
+// What the capture knows of a datagram's checksums.
+enum class ChecksumStatus {
+    Unknown,       // test in software
+    Verified,      // the interface checked them
+    Unverifiable,  // partial checksum of an offloading interface: cannot be tested, not rejected
+};
+
+// The host's own addresses (network byte order); the first 0 entry ends the list.
+struct LocalAddressTable {
+    static constexpr int kEntries = 4;
+    std::array<uint32_t, kEntries> entries{};
+
+    bool Contains(uint32_t address) const
+    {
+        for (uint32_t e : entries) {
+            if (e == 0)
+                return false;
+            if (e == address)
+                return true;
+        }
+        return false;
+    }
+};
+
+// Receivers of what the decoder recognises. A log-off arrives before its record is cleared.
+class DecoderEvents {
+public:
+    virtual ~DecoderEvents() = default;
+    virtual void OnLogon(int64_t eventTime, const PlayerRecord& record) = 0;
+    virtual void OnLogoff(int64_t eventTime, const PlayerRecord& record) = 0;
+    virtual void OnJoin(int64_t eventTime, const PlayerRecord& record) = 0;
+    virtual void OnCapturedChat(std::string_view text) = 0;
+};
+
+// The Internet checksum (RFC 1071) of a byte range, not yet complemented or folded to 16 bits.
+uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum = 0);
+// Folds a sum to 16 bits and complements it: 0 means the data carried a correct checksum.
+uint16_t ChecksumFinish(uint64_t sum);
+
+// Turns captured IPv4 datagrams into player records, counters and player events.
+class Decoder {
+public:
+    Decoder(PlayerTable& table, PackIndex& packs, const Clock& clock);
+
+    void SetPort(uint16_t p) { port = p; }
+    void SetChecksum(bool on) { checksum = on; }
+    void SetLocalAddresses(const LocalAddressTable& table) { local = table; }
+    void SetEvents(DecoderEvents* sink) { events = sink; }
+
+    // One datagram, beginning with its IP header. Result 1 when it was rejected (truncated or
+    // a failed checksum), else 0.
+    int HandleDatagram(const uint8_t* data, size_t received,
+                       ChecksumStatus status = ChecksumStatus::Unknown);
+
+private:
+    void ScanFromClient(PlayerRecord& record, const uint8_t* p, int64_t remaining, int64_t now);
+    void ScanFromServer(PlayerRecord& record, const uint8_t* p, int64_t remaining);
+    void EndConnection(uint32_t address, uint16_t port, int64_t now);
+
+    PlayerTable& table;
+    PackIndex& packs;
+    const Clock& clock;
+    DecoderEvents* events = nullptr;
+    LocalAddressTable local;
+    uint16_t port = 7915;
+    bool checksum = true;
+};

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#include "capture/event_log.h"
+
+#include <algorithm>
+
+namespace {
+
+// Join lines are kept to 7-bit text: a name with a byte of 0x80 or above gets its row only.
+template <size_t N>
+bool HasHighByte(const FixedText<N>& text)
+{
+    std::string_view v = text.View().substr(0, 32);
+    return std::any_of(v.begin(), v.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+}  // namespace
+
+void EventLog::LogonEntry(int64_t eventTime, const PlayerRecord& record)
+{
+    PresenceEntry(eventTime, record, "LOGIN");
+}
+
+void EventLog::LogoffEntry(int64_t eventTime, const PlayerRecord& record)
+{
+    PresenceEntry(eventTime, record, "LOGOUT");
+}
+
+void EventLog::PresenceEntry(int64_t eventTime, const PlayerRecord& r, const char* word)
+{
+    if (!displayLogin)
+        return;
+    if (rows) {
+        rows->AppendRow({FormatLocalTime(eventTime, "%H:%M:%S"), std::string(r.userName.View()),
+                         std::string(r.addressText.View()), std::to_string(r.port), std::string(),
+                         word, std::string(), std::string()});
+    }
+    if (createLogfile) {
+        std::string line;
+        line.append(r.addressText.View()).append("\t");
+        line.append(r.userName.View()).append("\t").append(word);
+        dailyLog.WriteLine(line);
+    }
+}
+
+void EventLog::JoinEntry(int64_t eventTime, const PlayerRecord& r)
+{
+    if (!displayJoin)
+        return;
+    if (rows) {
+        rows->AppendRow({FormatLocalTime(eventTime, "%H:%M:%S"), std::string(r.userName.View()),
+                         std::string(r.addressText.View()), std::to_string(r.port),
+                         std::to_string(static_cast<int32_t>(r.iff)), std::string(r.aircraftName.View()),
+                         std::string(r.packName.View()), std::string(r.startPosition.View())});
+    }
+    if (createLogfile && !HasHighByte(r.aircraftName) && !HasHighByte(r.startPosition)) {
+        std::string line;
+        line.append(r.addressText.View()).append("\t");
+        line.append(r.userName.View()).append("\tJOIN\t");
+        line.append(std::to_string(static_cast<int32_t>(r.iff))).append("\t");
+        line.append(r.aircraftName.View()).append("\t");
+        line.append(r.startPosition.View()).append("\t");
+        line.append(r.packName.View());
+        dailyLog.WriteLine(line);
+    }
+}

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/clock.h"
+
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+// The local time of t formatted with strftime.
+std::string FormatLocalTime(int64_t t, const char* format);
+
+// Where a daily-log line goes; the file writer, the replay and tests stand behind it.
+class LineWriter {
+public:
+    virtual ~LineWriter() = default;
+    virtual void WriteLine(std::string_view text) = 0;
+};
+
+// Log/zplogYYYYMMDD.txt below the working folder: one line per event, kept open, flushed per
+// line, changing file at the first line of a new day. Callable from any thread.
+class DailyLog final : public LineWriter {
+public:
+    DailyLog(std::string workdir, const Clock& clock);
+    ~DailyLog() override;
+    DailyLog(const DailyLog&) = delete;
+    DailyLog& operator=(const DailyLog&) = delete;
+
+    void WriteLine(std::string_view text) override;
+
+    // Sees every line as written, time stamp included (for the headless run's terminal).
+    void SetObserver(std::function<void(std::string_view)> observer);
+
+private:
+    std::string workdir;
+    const Clock& clock;
+    std::mutex lock;
+    FILE* file = nullptr;
+    int day = 0;  // date of the latest line, 0 before the first
+    std::function<void(std::string_view)> observer;
+};
+
+// MoniErrLog.txt in the working folder, opened for each line.
+class ErrorLog {
+public:
+    ErrorLog(std::string workdir, const Clock& clock);
+    void Write(std::string_view message);
+    void SetObserver(std::function<void(std::string_view)> observer);
+
+private:
+    std::string workdir;
+    const Clock& clock;
+    std::mutex lock;
+    std::function<void(std::string_view)> observer;
+};

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+#include "capture/pack_index.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr size_t kLineLimit = 63;
+constexpr size_t kNameLimit = 31;
+
+char Lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    a = a.substr(0, kNameLimit);
+    b = b.substr(0, kNameLimit);
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int PackIndex::Load(const std::string& path)
+{
+    packs.clear();
+    aircraft.clear();
+    if (path.empty())
+        return 0;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file)
+        return 0;
+
+    // A line holds up to 63 characters; the rest of a longer line is read and dropped so the
+    // load goes on with the next line.
+    std::string line;
+    bool more = true;
+    while (more) {
+        line.clear();
+        int c;
+        while ((c = std::fgetc(file.get())) != EOF && c != '\n') {
+            if (line.size() < kLineLimit)
+                line.push_back(static_cast<char>(c));
+        }
+        more = (c != EOF);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        std::string_view view(line);
+        if (view.starts_with("Pack=")) {
+            packs.emplace_back(view.substr(5));
+            continue;
+        }
+        std::string name(view.substr(0, kNameLimit));
+        std::replace(name.begin(), name.end(), ' ', '_');
+        aircraft.push_back({FixedText<32>(name), static_cast<int>(packs.size()) - 1});
+    }
+    return static_cast<int>(aircraft.size());
+}
+
+std::string_view PackIndex::Lookup(std::string_view name)
+{
+    auto hit = std::find_if(aircraft.begin(), aircraft.end(),
+                            [name](const Aircraft& a) { return SameName(a.name.View(), name); });
+    if (hit == aircraft.end())
+        return {};
+    std::rotate(aircraft.begin(), hit, hit + 1);
+    const Aircraft& front = aircraft.front();
+    return front.pack < 0 ? std::string_view() : packs[front.pack].View();
+}

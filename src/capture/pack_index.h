@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "capture/fixed_text.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Which aircraft pack holds an aircraft, read from the pack list file.
+class PackIndex {
+public:
+    // Replaces the index with the file's contents; gives the number of aircraft entries.
+    // An empty path or an unreadable file leaves the index empty.
+    int Load(const std::string& path);
+
+    // The pack of the aircraft, compared in its first 31 characters without regard to case;
+    // empty when unknown. A hit moves to the front, so the aircraft in use are found first.
+    std::string_view Lookup(std::string_view aircraft);
+
+    size_t AircraftCount() const { return aircraft.size(); }
+    size_t PackCount() const { return packs.size(); }
+    // The aircraft in lookup order, front first.
+    std::string_view AircraftName(size_t i) const { return aircraft[i].name.View(); }
+
+private:
+    struct Aircraft {
+        FixedText<32> name;
+        int pack;  // index into packs, -1 before the first pack line
+    };
+    std::vector<FixedText<32>> packs;
+    std::vector<Aircraft> aircraft;
+};

@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: MIT
+#include "capture/player_table.h"
+
+#include <cstdio>
+#include <thread>
+
+std::string PlayerRecord::HostText() const
+{
+    std::lock_guard guard(lock);
+    return std::string(hostText.View());
+}
+
+FixedText<16> DottedAddress(uint32_t networkOrder)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(&networkOrder);
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return FixedText<16>(text);
+}
+
+std::string FormatStatusText(const StatusFigures& f)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "FLYING %d ONLINE %d   UP %3.1fkB/s DOWN %3.1fkB/s", f.flying,
+                  f.online, f.up, f.down);
+    return text;
+}
+
+PlayerTable::PlayerTable(const Clock& clock, HostResolver resolver)
+    : clock(clock), resolver(std::move(resolver))
+{
+    ClearAll();
+}
+
+PlayerTable::~PlayerTable()
+{
+    WaitForResolvers();
+}
+
+PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
+{
+    for (auto& r : records) {
+        if (r.Online() && r.address == address && r.port == port)
+            return &r;
+    }
+    if (!create)
+        return nullptr;
+    for (auto& r : records) {
+        if (r.Online())
+            continue;
+        r.addressText = DottedAddress(address);
+        {
+            // The address changes under the lock too, so a resolver can tell whether the record
+            // still belongs to the address it looked up.
+            std::lock_guard guard(r.lock);
+            r.address = address;
+            r.hostText = r.addressText.View();
+        }
+        if (resolveNames)
+            StartResolver(r);
+        r.port = port;
+        r.logonTime = clock.Now();
+        r.flags |= PlayerRecord::kOnline;
+        return &r;
+    }
+    return nullptr;
+}
+
+void PlayerTable::Clear(PlayerRecord& r)
+{
+    r.flags = 0;
+    r.port = 0;
+    r.logonTime = 0;
+    r.lastActivity = 0;
+    r.addressText = "0.0.0.0";
+    {
+        std::lock_guard guard(r.lock);
+        r.address = 0;
+        r.hostText = "0.0.0.0";
+    }
+    r.userName = "unknown";
+    r.aircraftName = "unknown";
+    r.startPosition = "unknown";
+    r.packName = "";
+    r.iff = 0;
+}
+
+void PlayerTable::ClearAll()
+{
+    for (auto& r : records)
+        Clear(r);
+}
+
+void PlayerTable::IdleSweep()
+{
+    int64_t t = clock.Now();
+    if (t % 15 != 0)
+        return;
+    for (auto& r : records) {
+        if (r.Online() && r.lastActivity < t - 60)
+            Clear(r);
+    }
+}
+
+void PlayerTable::RestartResolvers()
+{
+    for (auto& r : records) {
+        if (r.Online())
+            StartResolver(r);
+    }
+}
+
+void PlayerTable::StartResolver(PlayerRecord& record)
+{
+    if (!resolver)
+        return;
+    uint32_t address = record.address;
+    {
+        std::lock_guard guard(resolverMutex);
+        ++runningResolvers;
+    }
+    try {
+        std::thread([this, &record, address] {
+            std::optional<std::string> name = resolver(address);
+            if (name) {
+                std::lock_guard guard(record.lock);
+                if (record.address == address)
+                    record.hostText = *name;
+            }
+            std::lock_guard guard(resolverMutex);
+            --runningResolvers;
+            resolverDone.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the host text keeps the dotted address.
+        std::lock_guard guard(resolverMutex);
+        --runningResolvers;
+    }
+}
+
+void PlayerTable::WaitForResolvers()
+{
+    std::unique_lock guard(resolverMutex);
+    resolverDone.wait(guard, [this] { return runningResolvers == 0; });
+}
+
+StatusFigures PlayerTable::ComputeStatus()
+{
+    StatusFigures f;
+    for (const auto& r : records) {
+        if (r.Online())
+            ++f.online;
+        if (r.Flying())
+            ++f.flying;
+    }
+    uint32_t tick = clock.TickMs();
+    uint32_t dUp = outboundBytes - keptOutbound;
+    uint32_t dDown = inboundBytes - keptInbound;
+    uint32_t dt = tick - keptTick;
+    keptOutbound = outboundBytes;
+    keptInbound = inboundBytes;
+    keptTick = tick;
+    // Two computations within one millisecond have no rate to show rather than an infinite one.
+    if (dt != 0) {
+        f.up = static_cast<double>(dUp) / dt;
+        f.down = static_cast<double>(dDown) / dt;
+    }
+    return f;
+}

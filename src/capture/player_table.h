@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/clock.h"
+#include "capture/fixed_text.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// One client TCP connection to the server, as seen in the captured traffic.
+struct PlayerRecord {
+    static constexpr uint8_t kOnline = 0x01;
+    static constexpr uint8_t kFlying = 0x02;
+
+    FixedText<16> userName;
+    FixedText<256> hostText;  // guarded by lock
+    uint8_t flags = 0;
+    mutable std::mutex lock;
+    uint32_t address = 0;  // network byte order
+    uint16_t port = 0;     // host byte order
+    FixedText<16> addressText;
+    FixedText<32> aircraftName;
+    FixedText<32> packName;
+    uint32_t iff = 0;
+    FixedText<32> startPosition;
+    int64_t logonTime = 0;
+    int64_t lastActivity = 0;
+
+    bool Online() const { return (flags & kOnline) != 0; }
+    bool Flying() const { return (flags & kFlying) != 0; }
+    std::string HostText() const;
+};
+
+struct StatusFigures {
+    int flying = 0;
+    int online = 0;
+    double up = 0.0;    // kB/s the server sends
+    double down = 0.0;  // kB/s the server receives
+};
+
+std::string FormatStatusText(const StatusFigures& figures);
+// Dotted form of an address held in network byte order.
+FixedText<16> DottedAddress(uint32_t networkOrder);
+
+// Reverse lookup of an address (network byte order); empty when the name is unknown.
+using HostResolver = std::function<std::optional<std::string>(uint32_t)>;
+
+// The 24 player slots, the traffic counters and the status figures.
+class PlayerTable {
+public:
+    static constexpr int kSlots = 24;
+
+    PlayerTable(const Clock& clock, HostResolver resolver = {});
+    ~PlayerTable();  // waits for running resolver threads
+    PlayerTable(const PlayerTable&) = delete;
+    PlayerTable& operator=(const PlayerTable&) = delete;
+
+    // Whether a new record starts a reverse lookup; follows the ResolveName setting.
+    void SetResolveNames(bool on) { resolveNames = on; }
+
+    PlayerRecord* Find(uint32_t address, uint16_t port, bool create);
+    void Clear(PlayerRecord& record);
+    void ClearAll();
+    void IdleSweep();
+    void RestartResolvers();
+
+    PlayerRecord& Slot(int i) { return records[i]; }
+    const PlayerRecord& Slot(int i) const { return records[i]; }
+
+    uint32_t inboundBytes = 0;   // received by the server; wraps
+    uint32_t outboundBytes = 0;  // sent by the server; wraps
+
+    // Counts and rates since the previous call.
+    StatusFigures ComputeStatus();
+
+    // Blocks until every resolver thread started so far has ended.
+    void WaitForResolvers();
+
+private:
+    void StartResolver(PlayerRecord& record);
+
+    const Clock& clock;
+    HostResolver resolver;
+    bool resolveNames = true;
+    std::array<PlayerRecord, kSlots> records;
+
+    uint32_t keptOutbound = 0;
+    uint32_t keptInbound = 0;
+    uint32_t keptTick = 0;
+
+    std::mutex resolverMutex;
+    std::condition_variable resolverDone;
+    int runningResolvers = 0;
+};
