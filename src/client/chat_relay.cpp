@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+#include "client/chat_relay.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+void ChatBuffer::AppendChatLine(std::string_view line)
+{
+    if (text.size() > (limit > 200 ? limit - 200 : 0))
+        text.clear();
+    if (!text.empty())
+        text.push_back('\n');
+    text.append(line);
+}
+
+void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
+{
+    if (text.empty() || text.front() != '(')
+        return;
+    std::time_t now = static_cast<std::time_t>(clock.Now());
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[36];
+    char stamp[36];
+    std::strftime(name, sizeof name, "Log/chat%Y%m%d.txt", &local);
+    std::strftime(stamp, sizeof stamp, "[%H:%M:%S]", &local);
+    std::string line = std::string(stamp) + " ";
+    line.append(text).push_back('\n');
+    // Opened and closed for each line; a line that cannot be written is lost quietly.
+    if (FILE* f = std::fopen((workdir + "/" + name).c_str(), "ab")) {
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fclose(f);
+    }
+}
+
+std::string_view ChatText(const uint8_t* body, size_t length)
+{
+    if (length <= 8)
+        return {};
+    const char* text = reinterpret_cast<const char*>(body + 8);
+    const void* nul = std::memchr(text, 0, length - 8);
+    return std::string_view(text, nul ? static_cast<const char*>(nul) - text : length - 8);
+}
+
+void ChatRelay::OnChat(std::string_view text, bool chatLogFlag)
+{
+    if (!text.empty() && text.front() == '(')
+        view.AppendChatLine(text);
+    if (chatLogFlag)
+        WriteChatLog(workdir, clock, text);
+}
+
+void ChatRelay::OnCapturedChat(std::string_view text)
+{
+    if (glimit || text.empty())
+        return;
+    view.AppendChatLine(text);
+    if (chatLog)
+        WriteChatLog(workdir, clock, text);
+}
