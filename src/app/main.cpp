@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: MIT
+#include "app/headless.h"
 #include "app/replay.h"
 
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
 
 void Usage(FILE* to)
 {
-    std::fputs("usage: zpmoni --replay FILE --local ADDR [--local ADDR]... [--port P]\n"
+    std::fputs("usage: zpmoni --headless [--workdir DIR]\n"
+               "       zpmoni --replay FILE --local ADDR [--local ADDR]... [--port P]\n"
                "              [--no-checksum] [--packs FILE]\n"
                "       zpmoni --version\n",
                to);
@@ -37,6 +40,32 @@ int main(int argc, char** argv)
         std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
         return RunReplay(options, stdout, stderr);
     }
+
+    bool headless = false;
+    std::string workdir;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--headless") {
+            headless = true;
+        } else if (args[i] == "--workdir" && i + 1 < args.size()) {
+            workdir = args[++i];
+        } else {
+            std::fprintf(stderr, "zpmoni: unexpected argument: %s\n", args[i].c_str());
+            Usage(stderr);
+            return 2;
+        }
+    }
+    // The working folder is the program's current folder: every file is found from there.
+    std::error_code error;
+    if (!workdir.empty())
+        std::filesystem::current_path(workdir, error);
+    if (error) {
+        std::fprintf(stderr, "zpmoni: cannot use %s: %s\n", workdir.c_str(),
+                     error.message().c_str());
+        return 2;
+    }
+    const std::string cwd = std::filesystem::current_path(error).string();
+    if (headless)
+        return RunHeadless(argc, argv, cwd);
     Usage(stderr);
     return 2;
 }

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: MIT
+#include "app/headless.h"
+
+#include "app/monitor_controller.h"
+#include "app/zpmoni_app.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+struct TerminalChat final : ChatView {
+    void AppendChatLine(std::string_view text) override
+    {
+        std::printf("CHAT\t%.*s\n", static_cast<int>(text.size()), text.data());
+        std::fflush(stdout);
+    }
+};
+
+}  // namespace
+
+int RunHeadless(int argc, char** argv, const std::string& workdir)
+{
+    QCoreApplication qapp(argc, argv);
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("zpmoni: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stop, &QSocketNotifier::activated, &qapp, [] { QCoreApplication::quit(); });
+
+    SystemClock clock;
+    CZpmoniApp app(workdir, clock);
+    app.dailyLog.SetObserver([](std::string_view line) {
+        std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
+        std::fflush(stdout);
+    });
+    app.errorLog.SetObserver([](std::string_view line) {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+    });
+    app.StartUp([](std::string_view message) {
+        std::fprintf(stderr, "zpmoni: %.*s\n", static_cast<int>(message.size()), message.data());
+    });
+
+    TerminalChat chat;
+    {
+        MonitorController controller(app, chat);
+        QObject::connect(&controller, &MonitorController::statusLineChanged,
+                         [](const QString& text) {
+                             std::printf("STATUS\t%s\n", text.toUtf8().constData());
+                             std::fflush(stdout);
+                         });
+        controller.Initialize();
+        qapp.exec();
+        controller.Shutdown();
+    }
+    app.ShutDown();
+    return 0;
+}

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+#include "app/monitor_controller.h"
+
+namespace {
+constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
+constexpr std::string_view kDialogSection = "ZpmoniDlg";
+}  // namespace
+
+MonitorController::MonitorController(CZpmoniApp& app, ChatView& chatView, QObject* parent)
+    : QObject(parent), app(app), decoder(app.players, app.packIndex, app.clock),
+      eventLog(app.dailyLog), chatRelay(chatView, app.workdir, app.clock)
+{
+    decoder.SetEvents(this);
+    statusTimer.setInterval(1000);
+    connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
+}
+
+MonitorController::~MonitorController()
+{
+    Shutdown();
+}
+
+void MonitorController::ApplySettings()
+{
+    decoder.SetPort(app.settings.port);
+    decoder.SetChecksum(app.settings.checksum != 0);
+    decoder.SetLocalAddresses(app.localAddresses);
+    chatRelay.glimit = glimit != 0;
+    chatRelay.chatLog = app.settings.chatLog != 0;
+}
+
+void MonitorController::Initialize()
+{
+    if (initialized)
+        return;
+    initialized = true;
+    ProfileStore& ini = app.profile;
+    // What the event list page holds; read when the page is created.
+    eventLog.displayLogin = ini.GetInt(kProgramDataSection, "DisplayLogin", 1);
+    eventLog.displayJoin = ini.GetInt(kProgramDataSection, "DisplayJoin", 1);
+    eventLog.createLogfile = ini.GetInt(kProgramDataSection, "CreateLogfile", 1);
+    listLine = ini.GetInt(kProgramDataSection, "ListLine", 200);
+
+    closeInterval = ini.GetInt(kDialogSection, "CloseInterval", 800);
+    windowTextInterval = ini.GetInt(kDialogSection, "WindowTextInterval", 1000);
+    checkRunningInterval = ini.GetInt(kDialogSection, "CheckRunningInterval", 3000);
+    glimit = ini.GetInt(kDialogSection, "Glimit", 0);
+    ApplySettings();
+
+    statusTimer.start();
+
+    client = std::make_unique<CZpkiller>(app.clock, &chatRelay);
+    client->Create(ini);
+    client->chatLogFlag = app.settings.chatLog != 0;
+    if (glimit)
+        client->ConnectWithLimitName(kLoopback, app.settings.port);
+}
+
+void MonitorController::Shutdown()
+{
+    if (!initialized)
+        return;
+    initialized = false;
+    statusTimer.stop();
+    ProfileStore& ini = app.profile;
+    ini.WriteInt(kDialogSection, "CloseInterval", closeInterval);
+    ini.WriteInt(kDialogSection, "WindowTextInterval", windowTextInterval);
+    ini.WriteInt(kDialogSection, "CheckRunningInterval", checkRunningInterval);
+    ini.WriteInt(kDialogSection, "Glimit", glimit);
+
+    ini.WriteInt(kProgramDataSection, "DisplayLogin", eventLog.displayLogin);
+    ini.WriteInt(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
+    ini.WriteInt(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
+    ini.WriteInt(kProgramDataSection, "ListLine", listLine);
+
+    // The client writes its protocol version as it goes.
+    client.reset();
+}
+
+void MonitorController::UpdateStatus()
+{
+    const QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));
+    if (text != statusLine) {
+        statusLine = text;
+        emit statusLineChanged(statusLine);
+    }
+}

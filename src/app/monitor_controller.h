@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/zpmoni_app.h"
+#include "capture/decoder.h"
+#include "capture/event_log.h"
+#include "client/chat_relay.h"
+#include "client/zpkiller.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+// The duties of the main window that need no window: the datagram handler, the status line,
+// the event log, the chat relay and the client connection. The main window drives it; the
+// headless run drives the same object.
+class MonitorController final : public QObject, private DecoderEvents {
+    Q_OBJECT
+public:
+    MonitorController(CZpmoniApp& app, ChatView& chatView, QObject* parent = nullptr);
+    ~MonitorController() override;
+
+    // The window's initialisation steps that need no window, in their order.
+    void Initialize();
+    // The window's destruction steps: settings written, capture stopped, client destroyed.
+    void Shutdown();
+
+    int HandleDatagram(const uint8_t* data, size_t length,
+                       ChecksumStatus status = ChecksumStatus::Unknown)
+    {
+        return decoder.HandleDatagram(data, length, status);
+    }
+
+    // One tick of the status timer: computes the status line.
+    void UpdateStatus();
+    const QString& StatusLine() const { return statusLine; }
+
+    EventLog& Events() { return eventLog; }
+    ChatRelay& Chat() { return chatRelay; }
+    CZpkiller* Client() { return client.get(); }
+    Decoder& DatagramDecoder() { return decoder; }
+
+    // Section ZpmoniDlg, read at initialisation and written at shut-down.
+    int closeInterval = 800;
+    int windowTextInterval = 1000;
+    int checkRunningInterval = 3000;
+    int glimit = 0;
+    // Event list length (ProgramData, ListLine), kept with the other event-log settings.
+    int listLine = 200;
+
+signals:
+    void statusLineChanged(const QString& text);
+
+private:
+    void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }
+    void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
+    void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
+    void OnCapturedChat(std::string_view text) override { chatRelay.OnCapturedChat(text); }
+    void ApplySettings();
+
+    CZpmoniApp& app;
+    Decoder decoder;
+    EventLog eventLog;
+    ChatRelay chatRelay;
+    std::unique_ptr<CZpkiller> client;
+    QTimer statusTimer;
+    QString statusLine;
+    bool initialized = false;
+};

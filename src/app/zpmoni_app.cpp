@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+#include "app/zpmoni_app.h"
+
+#include "platform/name_resolver.h"
+
+#include <filesystem>
+#include <system_error>
+
+CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
+    : workdir(std::move(dir)), clock(clock), profile(workdir + "/Zpmoni.ini"),
+      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &ResolveHostName)
+{
+}
+
+CZpmoniApp::~CZpmoniApp()
+{
+    players.WaitForResolvers();
+}
+
+void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
+{
+    LoadSettings(profile, settings);
+    players.SetResolveNames(settings.resolveName != 0);
+
+    std::error_code error;
+    const std::filesystem::path log = std::filesystem::path(workdir) / "Log";
+    if (!std::filesystem::exists(log, error) && !std::filesystem::create_directory(log, error))
+        message("Logフォルダを作成できません");
+
+    packIndex.Load(settings.packFile.empty() || settings.packFile.front() == '/'
+                       ? settings.packFile
+                       : workdir + "/" + settings.packFile);
+}
+
+void CZpmoniApp::ShutDown()
+{
+}

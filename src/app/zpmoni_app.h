@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/clock.h"
+#include "app/monitor_settings.h"
+#include "app/profile_store.h"
+#include "capture/decoder.h"
+#include "capture/log_files.h"
+#include "capture/pack_index.h"
+#include "capture/player_table.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// The one application object: owns the long-lived state of the run and the start-up and
+// shut-down steps around the main window (or the headless loop).
+class CZpmoniApp {
+public:
+    // workdir is the program's current folder: Zpmoni.ini, Log and ipfilter.txt live there.
+    CZpmoniApp(std::string workdir, const Clock& clock);
+    ~CZpmoniApp();
+    CZpmoniApp(const CZpmoniApp&) = delete;
+    CZpmoniApp& operator=(const CZpmoniApp&) = delete;
+
+    // Start-up before the main window: settings, local addresses, Log folder, pack index.
+    // `message` shows what the user must see (a message box in the window program).
+    void StartUp(const std::function<void(std::string_view)>& message);
+    // After the main window has closed.
+    void ShutDown();
+
+    void WriteDailyLine(std::string_view text) { dailyLog.WriteLine(text); }
+    void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
+
+    const std::string workdir;
+    const Clock& clock;
+    ProfileStore profile;
+    MonitorSettings settings;
+    DailyLog dailyLog;
+    ErrorLog errorLog;
+    PlayerTable players;
+    LocalAddressTable localAddresses;
+    PackIndex packIndex;
+};
