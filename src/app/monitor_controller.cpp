@@ -54,6 +54,11 @@ void MonitorController::Initialize()
     client->chatLogFlag = app.settings.chatLog != 0;
     if (glimit)
         client->ConnectWithLimitName(kLoopback, app.settings.port);
+
+    // Last, so that everything the datagrams reach exists.
+    app.StartCapture([this](const uint8_t* data, size_t length, ChecksumStatus status) {
+        decoder.HandleDatagram(data, length, status);
+    });
 }
 
 void MonitorController::Shutdown()
@@ -72,6 +77,8 @@ void MonitorController::Shutdown()
     ini.WriteInt(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
     ini.WriteInt(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
     ini.WriteInt(kProgramDataSection, "ListLine", listLine);
+
+    app.StopCapture();
 
     // The client writes its protocol version as it goes.
     client.reset();

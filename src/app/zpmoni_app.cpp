@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/zpmoni_app.h"
 
+#include "platform/address_table.h"
 #include "platform/name_resolver.h"
 
 #include <filesystem>
@@ -22,6 +23,11 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
     LoadSettings(profile, settings);
     players.SetResolveNames(settings.resolveName != 0);
 
+    if (std::optional<LocalAddressTable> local = LocalAddresses())
+        localAddresses = *local;
+    else
+        WriteErrorLog("Cannot get local IP address");
+
     std::error_code error;
     const std::filesystem::path log = std::filesystem::path(workdir) / "Log";
     if (!std::filesystem::exists(log, error) && !std::filesystem::create_directory(log, error))
@@ -34,4 +40,23 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
 
 void CZpmoniApp::ShutDown()
 {
+    StopCapture();
+}
+
+void CZpmoniApp::StartCapture(CPacketcap::Handler handler)
+{
+    const CPacketcap::Code code =
+        capture.Start(settings.interfaceNumber, settings.port, std::move(handler));
+    if (code == CPacketcap::Running)
+        capturing = true;
+    else
+        WriteErrorLog(CPacketcap::Message(code));
+}
+
+void CZpmoniApp::StopCapture()
+{
+    if (capturing) {
+        capture.Stop();
+        capturing = false;
+    }
 }

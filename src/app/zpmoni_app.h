@@ -7,6 +7,7 @@
 #include "capture/decoder.h"
 #include "capture/log_files.h"
 #include "capture/pack_index.h"
+#include "capture/packetcap.h"
 #include "capture/player_table.h"
 
 #include <functional>
@@ -29,6 +30,10 @@ public:
     // After the main window has closed.
     void ShutDown();
 
+    // Starts the capture on the InterfaceNumber's address; a failure goes to the error log.
+    void StartCapture(CPacketcap::Handler handler);
+    void StopCapture();
+
     void WriteDailyLine(std::string_view text) { dailyLog.WriteLine(text); }
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
 
@@ -41,4 +46,6 @@ public:
     PlayerTable players;
     LocalAddressTable localAddresses;
     PackIndex packIndex;
+    CPacketcap capture;
+    bool capturing = false;
 };

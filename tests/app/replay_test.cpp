@@ -72,11 +72,12 @@ TEST(ReplayTest, RecordedCapturesGiveTheirExpectedLines)
             continue;
         std::vector<std::string> fields = Split(line, '\t');
         ASSERT_EQ(fields.size(), 3u) << line;
-        std::vector<std::string> args = {dir + "/" + fields[0]};
+        // Every capture was recorded against the server at 198.51.100.1.
+        std::vector<std::string> args = {dir + "/" + fields[0], "--local", "198.51.100.1",
+                                         "--packs", dir + "/Packlist.txt"};
         for (const std::string& a : Split(fields[1], ' ')) {
-            if (a.empty())
-                continue;
-            args.push_back(a == "Packlist.txt" ? dir + "/" + a : a);
+            if (!a.empty())
+                args.push_back(a);
         }
         ReplayRun run = Replay(args);
         EXPECT_EQ(run.status, 0) << fields[0] << ": " << run.err;
