@@ -1,0 +1,301 @@
+// SPDX-License-Identifier: MIT
+#include "client/g_limiter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <utility>
+
+namespace {
+
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t ReadU32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+        (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void WriteLe(uint8_t* p, uint32_t value, size_t width)
+{
+    for (size_t i = 0; i < width; ++i)
+        p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The G load a state packet carries. Formats above 5 carry none; a packet that ends before its
+// G field is unusable and treated the same way (not tested).
+std::optional<double> GLoad(const uint8_t* body, size_t bodyLength)
+{
+    if (bodyLength < 10)
+        return std::nullopt;
+    const uint16_t format = ReadU16(body + 8);
+    if (format <= 3) {
+        if (bodyLength < 44)
+            return std::nullopt;
+        return static_cast<int16_t>(ReadU16(body + 42)) * 0.01;
+    }
+    if (format <= 5) {
+        if (bodyLength < 63)
+            return std::nullopt;
+        return static_cast<int8_t>(body[62]) * 0.1;
+    }
+    return std::nullopt;
+}
+
+// A since-stamp of 0 reads as "not beyond the limit", so a tick that happens to be 0 is kept as
+// 1: the state survives at the cost of one millisecond of charged time.
+uint32_t Stamp(uint32_t tick) { return tick != 0 ? tick : 1; }
+
+// Damage for the whole intervals spent beyond a limit since `since`, which moves on by them so
+// that the remainder carries over.
+uint32_t Charge(uint32_t& since, uint32_t now, uint32_t interval, int16_t step)
+{
+    // Unsigned 32-bit difference: right across the tick's wrap. A stamp ahead of now (moved on
+    // by Stamp, or a packet from the same millisecond) means no time spent, not 49 days.
+    uint32_t elapsed = now - since;
+    if (elapsed > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
+        elapsed = 0;
+    const uint32_t n = elapsed / interval;
+    since = Stamp(since + n * interval);
+    // A long silence or a tiny interval can add up to more than the 16-bit damage field holds;
+    // it is sent once as the maximum instead of wrapping to a small or zero amount.
+    return static_cast<uint32_t>(std::clamp<int64_t>(int64_t{step} * n, 0, GLimiter::kMaxDamage));
+}
+
+bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// For a number from_chars found out of range: true when it is too large, false when too small.
+// The exponent's sign decides, or without one whether the integer part has a non-zero digit; a
+// mantissa of hundreds of digits with an exponent pulling the other way is no G limit anyone
+// writes.
+bool TooLarge(std::string_view number, bool hex)
+{
+    const size_t exp = number.find_first_of(hex ? "pP" : "eE");
+    if (exp != std::string_view::npos)
+        return exp + 1 >= number.size() || number[exp + 1] != '-';
+    const std::string_view integer = number.substr(0, number.find('.'));
+    return integer.find_first_not_of('0') != std::string_view::npos;
+}
+
+} // namespace
+
+GLimiter::GLimiter(Punisher punish) : punish_(std::move(punish)) {}
+
+void GLimiter::LoadSettings(const ProfileStore& store)
+{
+    const double positive = NormalisePositive(ParseNumber(store.GetString(kBanGravitySection, "Max", "0.0")));
+    const double negative = NormaliseNegative(ParseNumber(store.GetString(kBanGravitySection, "Min", "0.0")));
+    const auto interval = static_cast<uint32_t>(store.GetInt(kBanGravitySection, "Interval", 0));
+    ApplyLimits(negative, positive);
+    ApplyDamage(interval, 1);
+}
+
+void GLimiter::SaveSettings(ProfileStore& store) const
+{
+    store.WriteString(kBanGravitySection, "Max", FormatG(positiveLimit_, false));
+    store.WriteString(kBanGravitySection, "Min", FormatG(negativeLimit_, false));
+    store.WriteInt(kBanGravitySection, "Interval", static_cast<int32_t>(damageInterval_));
+}
+
+double GLimiter::NormalisePositive(double limit) { return (limit != 0.0 && limit <= 7.0) ? 7.0 : limit; }
+
+double GLimiter::NormaliseNegative(double limit) { return (limit != 0.0 && limit >= -3.0) ? -3.0 : limit; }
+
+void GLimiter::ApplyLimits(double negative, double positive)
+{
+    negativeLimit_ = negative;
+    positiveLimit_ = positive;
+    for (GravityRecord& r : gravityList_) {
+        r.negativeLimit = negative;
+        r.positiveLimit = positive;
+    }
+}
+
+void GLimiter::ApplyDamage(uint32_t interval, int16_t step)
+{
+    damageInterval_ = interval;
+    damageStep_ = step;
+    for (GravityRecord& r : gravityList_) {
+        r.damageInterval = interval;
+        r.damageStep = step;
+    }
+}
+
+std::string GLimiter::LimitName() const
+{
+    std::string limits;
+    if (positiveLimit_ != 0.0)
+        limits = FormatG(positiveLimit_, true);
+    if (negativeLimit_ != 0.0)
+        limits += FormatG(negativeLimit_, true);
+    if (limits.empty())
+        return "No_Glimit";
+    std::string name = "Glim=" + limits;
+    return name.size() > 15 ? limits : name;
+}
+
+void GLimiter::OnAddObject(const uint8_t* body, size_t bodyLength)
+{
+    // Kind and id are both needed; a shorter body announces nothing.
+    if (bodyLength < 8 || ReadU16(body) != 0)
+        return;
+    const uint32_t id = ReadU32(body + 4);
+    if (std::any_of(gravityList_.begin(), gravityList_.end(), [id](const GravityRecord& r) { return r.aircraftId == id; }))
+        return;
+    gravityList_.push_back({id, positiveLimit_, negativeLimit_, 0, 0, 0, damageStep_, damageInterval_});
+}
+
+void GLimiter::OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs)
+{
+    // Without the aircraft id the packet concerns nobody.
+    if (bodyLength < 8)
+        return;
+    const uint32_t id = ReadU32(body + 4);
+    auto record = std::find_if(gravityList_.begin(), gravityList_.end(),
+                               [id](const GravityRecord& r) { return r.aircraftId == id; });
+    auto hasId = [id](const DamageEntry& e) { return e.aircraftId == id; };
+    if (record != gravityList_.end()) {
+        if (const std::optional<double> g = GLoad(body, bodyLength)) {
+            const Verdict v = CheckG(*record, *g, nowMs);
+            if (v.lasting) {
+                if (std::none_of(damageList_.begin(), damageList_.end(), hasId))
+                    damageList_.push_back({id, v.amount});
+            } else if (v.amount != 0) {
+                Punish(id, v.amount);
+            }
+        }
+    }
+    // Maximum damage once earned is repeated with every packet, whatever the G load has become.
+    auto entry = std::find_if(damageList_.begin(), damageList_.end(), hasId);
+    if (entry != damageList_.end())
+        Punish(id, entry->amount);
+}
+
+void GLimiter::OnRemoveObject(const uint8_t* body, size_t bodyLength)
+{
+    if (bodyLength < 4)
+        return;
+    const uint32_t id = ReadU32(body);
+    auto record = std::find_if(gravityList_.begin(), gravityList_.end(),
+                               [id](const GravityRecord& r) { return r.aircraftId == id; });
+    if (record != gravityList_.end())
+        gravityList_.erase(record);
+    auto entry = std::find_if(damageList_.begin(), damageList_.end(),
+                              [id](const DamageEntry& e) { return e.aircraftId == id; });
+    if (entry != damageList_.end())
+        damageList_.erase(entry);
+}
+
+GLimiter::Verdict GLimiter::CheckG(GravityRecord& r, double g, uint32_t now)
+{
+    // The first values of each aircraft (take-off, spawning) are never tested.
+    if (r.samples < kGraceSamples) {
+        ++r.samples;
+        return {};
+    }
+    if (r.samples != std::numeric_limits<uint32_t>::max())
+        ++r.samples;
+
+    // A side disabled since the aircraft went beyond it has nothing left to charge.
+    if (!(r.positiveLimit > 0.0))
+        r.overSince = 0;
+    if (!(r.negativeLimit < 0.0))
+        r.underSince = 0;
+    // Switched to "maximum damage at once" while beyond a limit: there is no interval left to
+    // count in, so the value is judged afresh under the new setting.
+    if (r.damageInterval == 0)
+        r.overSince = r.underSince = 0;
+
+    // Entering a state needs G strictly beyond the limit, staying in it G at or beyond it.
+    if (r.overSince != 0) {
+        const uint32_t amount = Charge(r.overSince, now, r.damageInterval, r.damageStep);
+        if (g < r.positiveLimit)
+            r.overSince = 0;
+        return {amount, false};
+    }
+    if (r.underSince != 0) {
+        const uint32_t amount = Charge(r.underSince, now, r.damageInterval, r.damageStep);
+        if (g > r.negativeLimit)
+            r.underSince = 0;
+        return {amount, false};
+    }
+    if (r.positiveLimit > 0.0 && g > r.positiveLimit) {
+        if (r.damageInterval == 0)
+            return {kMaxDamage, true};
+        r.overSince = Stamp(now);
+        return {1, false};
+    }
+    if (r.negativeLimit < 0.0 && g < r.negativeLimit) {
+        if (r.damageInterval == 0)
+            return {kMaxDamage, true};
+        r.underSince = Stamp(now);
+        return {1, false};
+    }
+    return {};
+}
+
+void GLimiter::Punish(uint32_t aircraftId, uint32_t amount) const
+{
+    if (punish_)
+        punish_(aircraftId, static_cast<uint16_t>(amount));
+}
+
+std::array<uint8_t, 20> BuildDamageBody(uint32_t aircraftId, uint16_t amount)
+{
+    std::array<uint8_t, 20> body{};
+    WriteLe(&body[0], 1, 4);
+    WriteLe(&body[4], aircraftId, 4);
+    WriteLe(&body[8], 1, 4);
+    WriteLe(&body[12], 1, 2);
+    WriteLe(&body[14], 1, 2);
+    WriteLe(&body[16], amount, 2);
+    WriteLe(&body[18], 11, 2);
+    return body;
+}
+
+std::string FormatG(double value, bool showSign)
+{
+    // to_chars with a precision is printf in the "C" locale: "%g" is general form, 6 digits.
+    char text[32];
+    const auto result = std::to_chars(std::begin(text), std::end(text), value, std::chars_format::general, 6);
+    std::string out(text, result.ptr);
+    if (showSign && out.front() != '-')
+        out.insert(out.begin(), '+');
+    return out;
+}
+
+double ParseNumber(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && IsCSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    std::string_view number = text.substr(i);
+    // from_chars accepts a minus sign of its own; after ours a second sign is no number.
+    if (number.empty() || number.front() == '+' || number.front() == '-')
+        return 0.0;
+
+    bool hex = false;
+    if (number.size() > 2 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X') && number[2] != '+' &&
+        number[2] != '-') {
+        hex = true;
+        number.remove_prefix(2);
+    }
+    double value = 0.0;
+    auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                     hex ? std::chars_format::hex : std::chars_format::general);
+    if (ec == std::errc::invalid_argument) {
+        // No number at all gives +0; "0x" without hexadecimal digits is the number 0 before it.
+        if (!hex)
+            return 0.0;
+        value = 0.0;
+    } else if (ec == std::errc::result_out_of_range) {
+        const auto matched = number.substr(0, static_cast<size_t>(end - number.data()));
+        value = TooLarge(matched, hex) ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    return negative ? -value : value;
+}

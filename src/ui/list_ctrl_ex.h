@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTreeView>
+
+#include <string_view>
+
+class ProfileStore;
+class QStandardItemModel;
+
+// The report list the two list pages share: columns the user may hide, move and resize, a sort
+// mark that follows header clicks, a tinted sort column, tips for cut-off cells, and a column
+// layout kept in the settings file. The host fills and orders the rows; it names columns by
+// their logical number whether they are shown or not.
+class CListCtrlEx : public QTreeView {
+    Q_OBJECT
+public:
+    explicit CListCtrlEx(QWidget* parent = nullptr);
+    ~CListCtrlEx() override;
+
+    // Columns, in logical order.
+    int InsertColumn(const QString& title, Qt::Alignment alignment, int width);
+    int ColumnCount() const;
+    // Marks a column the user may hide from the header menu; every other column is shown there
+    // greyed. Disabling shows the column first.
+    void EnableColumnHiding(int column, bool enable);
+    void SetColumnVisible(int column, bool visible);
+    bool IsColumnVisible(int column) const;
+    int ColumnWidth(int column) const;  // saved width while hidden
+
+    void EnableSortArrow(bool enable);
+    void EnableSortTint(bool enable);
+    // Signed: 0 none, k > 0 logical column k-1 ascending, -k the same descending.
+    int SortColumn() const { return sortColumn; }
+    void SetSortColumn(int signedColumn);
+    // The sort column's background, from the list's background (white gives 247,247,247).
+    QColor TintColor() const { return tint; }
+    static QColor TintFor(const QColor& background);
+
+    // Rows: one text per logical column; the texts are shown as plain text.
+    int RowCount() const;
+    int AppendRow(const QStringList& texts, int data = -1);
+    void RemoveRow(int row);
+    void ClearRows();
+    QString Text(int row, int column) const;
+    int RowData(int row) const;
+    QList<int> SelectedRows() const;  // ascending
+    void SelectRows(const QList<int>& rows);
+    void ScrollToRow(int row);
+    // Whether the view shows the end of the list (true also when it cannot scroll).
+    bool AtEnd() const;
+
+    // The column layout as a settings byte block (9 * n + 8 bytes, little-endian).
+    bool SaveState(ProfileStore& store, std::string_view section, std::string_view key) const;
+    void RestoreState(const ProfileStore& store, std::string_view section, std::string_view key);
+
+signals:
+    // A header click, after the sort column was updated; the host sorts by it.
+    void columnClicked(int column);
+    // A right click in the row area, at a global position; the host shows its menu.
+    void rowMenuRequested(const QPoint& globalPos);
+
+private:
+    // Implementation details are the .cpp's.
+    struct Column;
+    QStandardItemModel* model = nullptr;
+    int sortColumn = 0;
+    bool sortArrow = false;
+    bool sortTint = false;
+    QColor tint;
+    struct Private;
+    Private* d = nullptr;
+};
