@@ -117,6 +117,8 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
     if (received < n)
         return 1;
     const int64_t payloadLength = static_cast<int64_t>(n) - static_cast<int64_t>(h + t);
+    // A malformed datagram's payload may start beyond its end: point nowhere past it.
+    const uint8_t* payload = payloadLength > 0 ? data + h + t : data;
 
     const uint16_t sourcePort = ip.Be16(h);
     const uint16_t destinationPort = ip.Be16(h + 2);
@@ -136,7 +138,7 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         } else if (payloadLength != 0) {
             if (PlayerRecord* record = table.Find(source, sourcePort, true)) {
                 record->lastActivity = now;
-                ScanFromClient(*record, data + h + t, payloadLength, now);
+                ScanFromClient(*record, payload, payloadLength, now);
             }
         }
         table.IdleSweep();
@@ -152,7 +154,7 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
             EndConnection(destination, destinationPort, now);
         } else if (PlayerRecord* record = table.Find(destination, destinationPort, false)) {
             record->lastActivity = now;
-            ScanFromServer(*record, data + h + t, payloadLength);
+            ScanFromServer(*record, payload, payloadLength);
         }
         return 0;
     }
