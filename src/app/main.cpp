@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "app/headless.h"
 #include "app/replay.h"
+#ifdef ZPMONI_HAVE_GUI
+#include "app/zpmoni_dlg.h"
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -12,7 +15,8 @@ namespace {
 
 void Usage(FILE* to)
 {
-    std::fputs("usage: zpmoni --headless [--workdir DIR]\n"
+    std::fputs("usage: zpmoni [--workdir DIR]            (the main window)\n"
+               "       zpmoni --headless [--workdir DIR]\n"
                "       zpmoni --replay FILE --local ADDR [--local ADDR]... [--port P]\n"
                "              [--no-checksum] [--packs FILE]\n"
                "       zpmoni --version\n",
@@ -66,6 +70,10 @@ int main(int argc, char** argv)
     const std::string cwd = std::filesystem::current_path(error).string();
     if (headless)
         return RunHeadless(argc, argv, cwd);
-    Usage(stderr);
+#ifdef ZPMONI_HAVE_GUI
+    return RunWindowed(argc, argv, cwd);
+#else
+    std::fputs("zpmoni: built without windows; run it with --headless\n", stderr);
     return 2;
+#endif
 }

@@ -1,0 +1,248 @@
+// SPDX-License-Identifier: MIT
+#include "app/zpmoni_dlg.h"
+
+#include "app/monitor_controller.h"
+#include "app/zpmoni_app.h"
+#include "capture/connect_dlg.h"
+#include "capture/monitor_dlg.h"
+#include "client/chat_dlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace {
+constexpr std::string_view kPosition = "Position";
+
+QIcon AppIcon()
+{
+    return QIcon(QStringLiteral(":/zpmoni/zpmoni.png"));
+}
+}  // namespace
+
+CZpmoniDlg::CZpmoniDlg(CZpmoniApp& app, QWidget* parent) : QMainWindow(parent), app(app)
+{
+    setWindowTitle(QString::fromUtf8(kTitle));
+    setWindowIcon(AppIcon());
+}
+
+CZpmoniDlg::~CZpmoniDlg()
+{
+    ShutDown();
+}
+
+const QString& CZpmoniDlg::StatusLine() const
+{
+    return controller->StatusLine();
+}
+
+void CZpmoniDlg::Initialize()
+{
+    // Pages first, then position, then the status timer, the client and the capture (the
+    // controller's order).
+    chatPage = new CChatDlg(QString::fromStdString(app.workdir + "/Log"));
+    controller = new MonitorController(app, *chatPage, this);
+    connectPage = new CConnectDlg(app);
+    monitorPage = new CMonitorDlg(app.profile, controller->listLine);
+    tabs = new QTabWidget(this);
+    tabs->addTab(connectPage, QString::fromUtf8("接続状況"));
+    tabs->addTab(monitorPage, QString::fromUtf8("ログ"));
+    tabs->addTab(chatPage, QString::fromUtf8("チャット"));
+    setCentralWidget(tabs);
+    controller->Events().SetRowSink(monitorPage);
+    BuildMenus();
+
+    ProfileStore& ini = app.profile;
+    // As stored, without any check against the screen.
+    move(ini.GetInt(kPosition, "Left", 100), ini.GetInt(kPosition, "Top", 100));
+    resize(ini.GetInt(kPosition, "Width", 488), ini.GetInt(kPosition, "Height", 329));
+
+    tray = new QSystemTrayIcon(AppIcon(), this);
+    connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+        if (why == QSystemTrayIcon::DoubleClick) {
+            RestoreFromTray();
+        } else if (why == QSystemTrayIcon::Context) {
+            raise();
+            QMenu* menu = BuildFileMenu(this);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(QCursor::pos());
+            tray->setToolTip(StatusLine());
+        }
+    });
+
+    connect(controller, &MonitorController::statusLineChanged, this, &CZpmoniDlg::OnStatus);
+    controller->Initialize();
+}
+
+void CZpmoniDlg::OnStatus(const QString& line)
+{
+    if (baseTitle.isEmpty())
+        baseTitle = windowTitle();
+    setWindowTitle(baseTitle + QStringLiteral("  ") + line);
+    if (tray && tray->isVisible())
+        tray->setToolTip(line);
+}
+
+QMenu* CZpmoniDlg::BuildFileMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(QString::fromUtf8("ファイル(&F)"), parent);
+    // The server supervisor is not built yet: its items stay in place, disabled.
+    menu->addAction(QString::fromUtf8("ZP 起動(&B)"))->setEnabled(false);
+    menu->addAction(QString::fromUtf8("ZP 終了(&T)"))->setEnabled(false);
+    menu->addAction(QString::fromUtf8("ログフォルダを開く(&L)"), this,
+                    [this] { chatPage->OpenLogFolder(); });
+    menu->addAction(QString::fromUtf8("終了(&X)"), this, &QWidget::close);
+    return menu;
+}
+
+void CZpmoniDlg::BuildMenus()
+{
+    menuBar()->addMenu(BuildFileMenu(this));
+    QMenu* settings = menuBar()->addMenu(QString::fromUtf8("設定(&C)"));
+    settings->addAction(QString::fromUtf8("モニター設定(&M)"))->setEnabled(false);
+    settings->addAction(QString::fromUtf8("ZPウィンドウ検索(&W)"))->setEnabled(false);
+    QMenu* help = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
+    help->addAction(QString::fromUtf8("ヘルプ(&H)"), this, &CZpmoniDlg::ShowHelp);
+    help->addAction(QString::fromUtf8("バージョン情報(&V)"), this, &CZpmoniDlg::ShowAbout);
+}
+
+void CZpmoniDlg::ShowAbout()
+{
+    QMessageBox box(this);
+    box.setWindowTitle(QString::fromUtf8("バージョン情報 Zpmoni"));
+    box.setIconPixmap(AppIcon().pixmap(48, 48));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QStringLiteral("ZEPHRINE Server Monitor Version " ZPMONI_VERSION "\n"
+                               "Zpmoni developers, MIT licence"));
+    box.exec();
+}
+
+void CZpmoniDlg::ShowHelp()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(QString::fromUtf8("ヘルプ"));
+    auto* browser = new QTextBrowser(&dialog);
+    QFile page(QStringLiteral(":/zpmoni/help.html"));
+    if (page.open(QIODevice::ReadOnly))
+        browser->setHtml(QString::fromUtf8(page.readAll()));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(browser);
+    layout->addWidget(buttons);
+    dialog.resize(560, 480);
+    dialog.exec();
+}
+
+void CZpmoniDlg::MinimizeToTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        showMinimized();  // no tray to go to: an ordinary minimise keeps the window reachable
+        return;
+    }
+    tray->setToolTip(QCoreApplication::applicationName());
+    tray->show();
+    hide();
+}
+
+void CZpmoniDlg::RestoreFromTray()
+{
+    tray->hide();
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void CZpmoniDlg::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // A minimise hides the window behind the tray icon; the window itself is not minimised.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        QSystemTrayIcon::isSystemTrayAvailable()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        MinimizeToTray();
+    }
+}
+
+void CZpmoniDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Escape neither close the window nor press anything.
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+        event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void CZpmoniDlg::closeEvent(QCloseEvent* event)
+{
+    ShutDown();
+    event->accept();
+}
+
+void CZpmoniDlg::ShutDown()
+{
+    if (shutDown || !controller)
+        return;
+    shutDown = true;
+    if (tray)
+        tray->hide();
+    ProfileStore& ini = app.profile;
+    ini.WriteInt(kPosition, "Left", x());
+    ini.WriteInt(kPosition, "Top", y());
+    ini.WriteInt(kPosition, "Width", width());
+    ini.WriteInt(kPosition, "Height", height());
+    // ZpmoniDlg and the event-log settings, the capture stopped, then the pages' layouts, then
+    // the client connection (which writes its version).
+    controller->Events().SetRowSink(nullptr);
+    monitorPage->SaveState(ini);
+    connectPage->SaveState(ini);
+    controller->Shutdown();
+}
+
+int RunWindowed(int argc, char** argv, const std::string& workdir)
+{
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zpmoni"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SystemClock clock;
+    CZpmoniApp app(workdir, clock);
+    CZpmoniDlg* window = nullptr;
+    app.StartUp([&](std::string_view message) {
+        QMessageBox::warning(window, QString::fromUtf8(CZpmoniDlg::kTitle),
+                             QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
+    });
+    {
+        CZpmoniDlg dialog(app);
+        window = &dialog;
+        dialog.Initialize();
+        dialog.show();
+        QObject::connect(&dialog, &QObject::destroyed, &qapp, &QApplication::quit);
+        // The window closes by its close event; the loop ends with it.
+        struct Quit : QObject {
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                if (e->type() == QEvent::Close)
+                    QMetaObject::invokeMethod(qApp, &QApplication::quit, Qt::QueuedConnection);
+                return false;
+            }
+        } quit;
+        dialog.installEventFilter(&quit);
+        qapp.exec();
+        dialog.removeEventFilter(&quit);
+    }
+    app.ShutDown();
+    return 0;
+}

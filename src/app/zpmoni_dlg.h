@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+class CChatDlg;
+class CConnectDlg;
+class CMonitorDlg;
+class CZpmoniApp;
+class MonitorController;
+class QMenu;
+class QSystemTrayIcon;
+class QTabWidget;
+
+// The main window: the three tabs, the menu, the status line in the caption, the tray icon.
+class CZpmoniDlg final : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kTitle = "ZEPHRINE Server Monitor";
+
+    explicit CZpmoniDlg(CZpmoniApp& app, QWidget* parent = nullptr);
+    ~CZpmoniDlg() override;
+
+    // The window's initialisation, in its order; ends by starting the capture.
+    void Initialize();
+
+    MonitorController& Controller() { return *controller; }
+    CConnectDlg* ConnectPage() { return connectPage; }
+    CMonitorDlg* MonitorPage() { return monitorPage; }
+    CChatDlg* ChatPage() { return chatPage; }
+    QTabWidget* Tabs() { return tabs; }
+    QSystemTrayIcon* Tray() { return tray; }
+    const QString& StatusLine() const;
+
+    void MinimizeToTray();
+    void RestoreFromTray();
+    void ShowAbout();
+    void ShowHelp();
+    // The file menu, built afresh (the tray's pop-up menu too).
+    QMenu* BuildFileMenu(QWidget* parent);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildMenus();
+    void OnStatus(const QString& line);
+    void ShutDown();
+
+    CZpmoniApp& app;
+    MonitorController* controller = nullptr;
+    QTabWidget* tabs = nullptr;
+    CConnectDlg* connectPage = nullptr;
+    CMonitorDlg* monitorPage = nullptr;
+    CChatDlg* chatPage = nullptr;
+    QSystemTrayIcon* tray = nullptr;
+    QString baseTitle;
+    bool shutDown = false;
+};
+
+// Runs the window program until its main window closes.
+int RunWindowed(int argc, char** argv, const std::string& workdir);

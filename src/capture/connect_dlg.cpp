@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+#include "capture/connect_dlg.h"
+
+#include "app/zpmoni_app.h"
+#include "ui/list_ctrl_ex.h"
+#include "ui/network_text.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+using namespace connection_list;
+
+namespace {
+constexpr std::string_view kSection = "ConnectDlg";
+}
+
+CConnectDlg::CConnectDlg(CZpmoniApp& app, QWidget* parent) : QWidget(parent), app(app)
+{
+    list = new CListCtrlEx(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list);
+
+    struct ColumnSpec {
+        const char* title;
+        Qt::Alignment align;
+        int width;
+    };
+    const ColumnSpec columns[kColumnCount] = {
+        {"接続時間", Qt::AlignLeft, 60},   {"ユーザー名", Qt::AlignLeft, 78},
+        {"IPアドレス", Qt::AlignLeft, 102}, {"ホスト名", Qt::AlignLeft, 131},
+        {"ポート", Qt::AlignRight, 42},     {"状態", Qt::AlignLeft, 55},
+        {"IFF", Qt::AlignHCenter, 28},      {"機体", Qt::AlignLeft, 120},
+        {"収録パック", Qt::AlignLeft, 120},
+    };
+    for (const ColumnSpec& c : columns)
+        list->InsertColumn(QString::fromUtf8(c.title), c.align, c.width);
+    for (int c = 0; c < kColumnCount; ++c)
+        list->EnableColumnHiding(c, c != kUserName);
+    list->EnableSortArrow(true);
+    list->EnableSortTint(true);
+    list->RestoreState(app.profile, kSection, "ListCtrl");
+    sort = FromSavedState(list->SortColumn());
+
+    connect(list, &CListCtrlEx::columnClicked, this, [this](int column) {
+        sort = AfterClick(sort, column);
+        Refresh();
+    });
+    connect(list, &CListCtrlEx::rowMenuRequested, this, &CConnectDlg::ShowMenu);
+    auto* copy = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_C), this);
+    copy->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QShortcut::activated, this, &CConnectDlg::CopyHostName);
+    auto* remove = new QShortcut(QKeySequence(Qt::Key_Delete), this);
+    remove->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(remove, &QShortcut::activated, this, &CConnectDlg::DeleteSelected);
+
+    timer.setInterval(1000);
+    connect(&timer, &QTimer::timeout, this, &CConnectDlg::Refresh);
+    timer.start();
+}
+
+void CConnectDlg::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Refresh();
+}
+
+void CConnectDlg::Refresh()
+{
+    if (!isVisible())
+        return;
+    // Selections belong to slots, so they survive a change of order.
+    bool marked[PlayerTable::kSlots] = {};
+    for (int row : list->SelectedRows()) {
+        int slot = list->RowData(row);
+        if (slot >= 0 && slot < PlayerTable::kSlots)
+            marked[slot] = true;
+    }
+    std::vector<Row> rows = BuildRows(app.players, app.clock.Now());
+    SortRows(rows, sort.column, sort.direction);
+
+    list->setUpdatesEnabled(false);
+    list->ClearRows();
+    QList<int> select;
+    for (const Row& r : rows) {
+        QStringList texts;
+        for (const std::string& t : r.texts)
+            texts << NetworkText(t);
+        int at = list->AppendRow(texts, r.slot);
+        if (marked[r.slot])
+            select << at;
+    }
+    list->SelectRows(select);
+    list->setUpdatesEnabled(true);
+}
+
+void CConnectDlg::CopyHostName()
+{
+    const QList<int> rows = list->SelectedRows();
+    if (rows.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText(list->Text(rows.first(), kHostName).left(255));
+}
+
+void CConnectDlg::DeleteSelected()
+{
+    // No log-off entry: a client that goes on sending comes back as a new record.
+    QList<int> rows = list->SelectedRows();
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        int slot = list->RowData(*it);
+        if (slot >= 0 && slot < PlayerTable::kSlots)
+            app.players.Clear(app.players.Slot(slot));
+        list->RemoveRow(*it);
+    }
+}
+
+void CConnectDlg::ShowMenu(const QPoint& globalPos)
+{
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8("ホスト名をコピー(&C)"), this, &CConnectDlg::CopyHostName);
+    menu.addAction(QString::fromUtf8("アクセス禁止(&A)"))->setEnabled(false);
+    menu.addAction(QString::fromUtf8("削除(&D)"), this, &CConnectDlg::DeleteSelected);
+    menu.exec(globalPos);
+}
+
+void CConnectDlg::SaveState(ProfileStore& store)
+{
+    list->SaveState(store, kSection, "ListCtrl");
+}

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: MIT
+#include "capture/monitor_dlg.h"
+
+#include "app/profile_store.h"
+#include "ui/list_ctrl_ex.h"
+#include "ui/network_text.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace {
+constexpr std::string_view kSection = "MonitorDlg";
+constexpr int kAddressColumn = 2;
+constexpr int kUserColumn = 1;
+}  // namespace
+
+CMonitorDlg::CMonitorDlg(const ProfileStore& store, const int& listLine, QWidget* parent)
+    : QWidget(parent), listLine(listLine)
+{
+    list = new CListCtrlEx(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list);
+
+    struct ColumnSpec {
+        const char* title;
+        Qt::Alignment align;
+        int width;
+    };
+    const ColumnSpec columns[] = {
+        {"時刻", Qt::AlignLeft, 50},       {"ユーザー名", Qt::AlignLeft, 70},
+        {"IPアドレス", Qt::AlignLeft, 100}, {"ポート", Qt::AlignRight, 42},
+        {"IFF", Qt::AlignHCenter, 28},      {"機体", Qt::AlignLeft, 100},
+        {"収録パック", Qt::AlignLeft, 100}, {"スタートポジション", Qt::AlignLeft, 102},
+    };
+    for (const ColumnSpec& c : columns)
+        list->InsertColumn(QString::fromUtf8(c.title), c.align, c.width);
+    for (int c = 0; c < list->ColumnCount(); ++c)
+        list->EnableColumnHiding(c, c != kUserColumn);
+    list->RestoreState(store, kSection, "ListCtrl");
+
+    // Rows stay in their order of arrival: a header click only moves the sort mark.
+    connect(list, &CListCtrlEx::rowMenuRequested, this, &CMonitorDlg::ShowMenu);
+    auto* copy = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_C), this);
+    copy->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QShortcut::activated, this, &CMonitorDlg::CopyAddress);
+}
+
+void CMonitorDlg::AppendRow(const EventRow& row)
+{
+    const bool follow = list->AtEnd();
+    QStringList texts;
+    for (const std::string& t : row)
+        texts << NetworkText(t);
+    int at = list->AppendRow(texts);
+    if (follow)
+        list->ScrollToRow(at);
+    if (list->RowCount() > listLine)
+        list->RemoveRow(0);
+}
+
+void CMonitorDlg::CopyAddress()
+{
+    const QList<int> rows = list->SelectedRows();
+    if (rows.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText(list->Text(rows.first(), kAddressColumn).left(15));
+}
+
+void CMonitorDlg::ShowMenu(const QPoint& globalPos)
+{
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8("IPアドレスをコピー(&C)"), this, &CMonitorDlg::CopyAddress);
+    menu.addAction(QString::fromUtf8("アクセス禁止(&A)"))->setEnabled(false);
+    menu.exec(globalPos);
+}
+
+void CMonitorDlg::SaveState(ProfileStore& store)
+{
+    list->SaveState(store, kSection, "ListCtrl");
+}

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+#include "client/chat_dlg.h"
+
+#include "ui/network_text.h"
+
+#include <QDesktopServices>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+void OpenFolder(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+CChatDlg::CChatDlg(QString logFolder, QWidget* parent, int limit)
+    : QWidget(parent), logFolder(std::move(logFolder)), limit(limit)
+{
+    view = new QPlainTextEdit(this);
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // White, not the grey of a read-only field.
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    view->setPalette(palette);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        menu.addAction(QStringLiteral("Open log directory"), this, &CChatDlg::OpenLogFolder);
+        menu.exec(view->mapToGlobal(at));
+    });
+}
+
+void CChatDlg::AppendChatLine(std::string_view bytes)
+{
+    // The view is emptied as a whole when it nears its limit, as the stored text would be.
+    const int length = view->document()->characterCount() - 1;
+    if (length > limit - 200)
+        view->clear();
+    QTextCursor cursor(view->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!view->document()->isEmpty())
+        cursor.insertText(QStringLiteral("\n"));
+    cursor.insertText(NetworkText(bytes));
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+}
+
+QString CChatDlg::Text() const
+{
+    return view->toPlainText();
+}
+
+void CChatDlg::OpenLogFolder()
+{
+    OpenFolder(logFolder);
+}

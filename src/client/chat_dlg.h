@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "client/chat_relay.h"
+
+#include <QString>
+#include <QWidget>
+
+class QPlainTextEdit;
+
+// The chat tab: the server's chat as plain text, newest line in view.
+class CChatDlg final : public QWidget, public ChatView {
+    Q_OBJECT
+public:
+    CChatDlg(QString logFolder, QWidget* parent = nullptr, int limit = ChatBuffer::kDefaultLimit);
+
+    void AppendChatLine(std::string_view text) override;
+    QString Text() const;
+    void OpenLogFolder();
+
+private:
+    QPlainTextEdit* view;
+    QString logFolder;
+    int limit;
+};
+
+// Opens a folder in the desktop's file manager.
+void OpenFolder(const QString& path);
