@@ -9,10 +9,10 @@ bot() { python3 "$zpsim" bot --host "$server" --port 7915 --skip-air-states "$@"
 
 while true; do
   bot --name Falcon --iff 0 --aircraft F-16C_FALCON --start NORTH_RUNWAY --g 1:3,4:6,2 \
-      --format 0,4 --chat "hello from Falcon" --duration 40
+      --format 0,4 --chat "hello from Falcon" --chat "check six" --chat-every 4 --duration 40
   sleep 2
   bot --name Viper --iff 1 --aircraft MIG-29_FULCRUM --start CARRIER --g 2:5,9.5:10,3 \
-      --format 0 --chat "pulling hard" --duration 35 --leave rst
+      --format 0 --chat "pulling hard" --chat-every 5 --duration 35 --leave rst
   sleep 2
   bot --name Mustang --iff 0 --aircraft P-51D_MUSTANG --start SOUTH_RUNWAY --g 3 --format 4 \
       --chat "nice weather" --chat "see you" --duration 30

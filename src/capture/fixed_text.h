@@ -19,7 +19,8 @@ struct FixedText {
     void Assign(std::string_view text)
     {
         size_t n = std::min(text.size(), N - 1);
-        std::memcpy(data.data(), text.data(), n);
+        if (n > 0)
+            std::memcpy(data.data(), text.data(), n);
         data[n] = '\0';
     }
     // Takes up to N-1 bytes, stopping early at a NUL or at the end of the source.

@@ -55,11 +55,11 @@ void CMonitorDlg::AppendRow(const EventRow& row)
     QStringList texts;
     for (const std::string& t : row)
         texts << NetworkText(t);
-    int at = list->AppendRow(texts);
-    if (follow)
-        list->ScrollToRow(at);
+    list->AppendRow(texts);
     if (list->RowCount() > listLine)
         list->RemoveRow(0);
+    if (follow)
+        list->ScrollToRow(list->RowCount() - 1);
 }
 
 void CMonitorDlg::CopyAddress()

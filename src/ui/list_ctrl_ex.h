@@ -3,13 +3,16 @@
 
 #include <QColor>
 #include <QList>
+#include <QPersistentModelIndex>
 #include <QString>
 #include <QStringList>
 #include <QTreeView>
 
 #include <string_view>
+#include <vector>
 
 class ProfileStore;
+class QLabel;
 class QStandardItemModel;
 
 // The report list the two list pages share: columns the user may hide, move and resize, a sort
@@ -28,6 +31,7 @@ public:
     // Marks a column the user may hide from the header menu; every other column is shown there
     // greyed. Disabling shows the column first.
     void EnableColumnHiding(int column, bool enable);
+    // Hides only a column the user may hide, and never the last one shown.
     void SetColumnVisible(int column, bool visible);
     bool IsColumnVisible(int column) const;
     int ColumnWidth(int column) const;  // saved width while hidden
@@ -64,14 +68,40 @@ signals:
     // A right click in the row area, at a global position; the host shows its menu.
     void rowMenuRequested(const QPoint& globalPos);
 
+protected:
+    bool viewportEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
-    // Implementation details are the .cpp's.
-    struct Column;
-    QStandardItemModel* model = nullptr;
+    struct Column {
+        QString title;
+        Qt::Alignment alignment;
+        bool hideable = false;
+        int savedWidth = 0;  // the width to give back when a hidden column is shown again
+    };
+    class TintDelegate;
+
+    void OnSectionClicked(int logicalColumn);
+    void ShowHeaderMenu(const QPoint& globalPos);
+    void UpdateSortIndicator();
+    void UpdateTint();
+    int TintedColumn() const;  // -1 when no cell gets the tint
+    int FirstVisibleColumn() const;
+    void SetWidth(int column, int width);
+    // Tips for cut-off cells.
+    void UpdateTip(const QPoint& viewportPos);
+    void ForgetTip();
+    void RecheckTipSoon();
+
+    QStandardItemModel* items = nullptr;  // one item per cell, every column
+    std::vector<Column> columns;
+    int hideableCount = 0;
     int sortColumn = 0;
     bool sortArrow = false;
-    bool sortTint = false;
+    bool sortTint = false;  // asked for; the tint is painted only while `tint` is valid
     QColor tint;
-    struct Private;
-    Private* d = nullptr;
+    QLabel* tip = nullptr;
+    QPersistentModelIndex tipCell;
+    bool tipRecheckQueued = false;
 };

@@ -117,7 +117,8 @@ inline Bytes Datagram(const Segment& s)
     tcp[12] = 5 << 4;
     tcp[13] = s.flags;
     tcp[14] = 0xFF;
-    std::memcpy(tcp + 20, s.payload.data(), s.payload.size());
+    if (!s.payload.empty())
+        std::memcpy(tcp + 20, s.payload.data(), s.payload.size());
 
     // Checksums computed the plain way, 16-bit big-endian words, independent of the decoder.
     auto sum16 = [](const uint8_t* p, size_t n, uint32_t sum) {

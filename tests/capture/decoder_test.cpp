@@ -53,7 +53,8 @@ protected:
     int Handle(const Bytes& d, ChecksumStatus status = ChecksumStatus::Unknown)
     {
         auto exact = std::make_unique<uint8_t[]>(d.size());
-        std::memcpy(exact.get(), d.data(), d.size());
+        if (!d.empty())
+            std::memcpy(exact.get(), d.data(), d.size());
         return decoder.HandleDatagram(exact.get(), d.size(), status);
     }
     int ToServer(Bytes payload, uint16_t clientPort = 40000, uint8_t flags = 0x18)
