@@ -10,7 +10,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QShortcut>
-#include <QVBoxLayout>
 
 using namespace connection_list;
 
@@ -20,27 +19,19 @@ constexpr std::string_view kSection = "ConnectDlg";
 
 CConnectDlg::CConnectDlg(CZpmoniApp& app, QWidget* parent) : QWidget(parent), app(app)
 {
-    list = new CListCtrlEx(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(list);
-
-    struct ColumnSpec {
-        const char* title;
-        Qt::Alignment align;
-        int width;
-    };
-    const ColumnSpec columns[kColumnCount] = {
-        {"接続時間", Qt::AlignLeft, 60},   {"ユーザー名", Qt::AlignLeft, 78},
-        {"IPアドレス", Qt::AlignLeft, 102}, {"ホスト名", Qt::AlignLeft, 131},
-        {"ポート", Qt::AlignRight, 42},     {"状態", Qt::AlignLeft, 55},
-        {"IFF", Qt::AlignHCenter, 28},      {"機体", Qt::AlignLeft, 120},
-        {"収録パック", Qt::AlignLeft, 120},
-    };
-    for (const ColumnSpec& c : columns)
-        list->InsertColumn(QString::fromUtf8(c.title), c.align, c.width);
-    for (int c = 0; c < kColumnCount; ++c)
-        list->EnableColumnHiding(c, c != kUserName);
+    list = CListCtrlEx::FillPage(this,
+                                 {
+                                     {"接続時間", Qt::AlignLeft, 60},
+                                     {"ユーザー名", Qt::AlignLeft, 78},
+                                     {"IPアドレス", Qt::AlignLeft, 102},
+                                     {"ホスト名", Qt::AlignLeft, 131},
+                                     {"ポート", Qt::AlignRight, 42},
+                                     {"状態", Qt::AlignLeft, 55},
+                                     {"IFF", Qt::AlignHCenter, 28},
+                                     {"機体", Qt::AlignLeft, 120},
+                                     {"収録パック", Qt::AlignLeft, 120},
+                                 },
+                                 kUserName);
     list->EnableSortArrow(true);
     list->EnableSortTint(true);
     list->RestoreState(app.profile, kSection, "ListCtrl");

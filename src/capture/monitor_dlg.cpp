@@ -9,7 +9,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QShortcut>
-#include <QVBoxLayout>
 
 namespace {
 constexpr std::string_view kSection = "MonitorDlg";
@@ -20,26 +19,18 @@ constexpr int kUserColumn = 1;
 CMonitorDlg::CMonitorDlg(const ProfileStore& store, const int& listLine, QWidget* parent)
     : QWidget(parent), listLine(listLine)
 {
-    list = new CListCtrlEx(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(list);
-
-    struct ColumnSpec {
-        const char* title;
-        Qt::Alignment align;
-        int width;
-    };
-    const ColumnSpec columns[] = {
-        {"時刻", Qt::AlignLeft, 50},       {"ユーザー名", Qt::AlignLeft, 70},
-        {"IPアドレス", Qt::AlignLeft, 100}, {"ポート", Qt::AlignRight, 42},
-        {"IFF", Qt::AlignHCenter, 28},      {"機体", Qt::AlignLeft, 100},
-        {"収録パック", Qt::AlignLeft, 100}, {"スタートポジション", Qt::AlignLeft, 102},
-    };
-    for (const ColumnSpec& c : columns)
-        list->InsertColumn(QString::fromUtf8(c.title), c.align, c.width);
-    for (int c = 0; c < list->ColumnCount(); ++c)
-        list->EnableColumnHiding(c, c != kUserColumn);
+    list = CListCtrlEx::FillPage(this,
+                                 {
+                                     {"時刻", Qt::AlignLeft, 50},
+                                     {"ユーザー名", Qt::AlignLeft, 70},
+                                     {"IPアドレス", Qt::AlignLeft, 100},
+                                     {"ポート", Qt::AlignRight, 42},
+                                     {"IFF", Qt::AlignHCenter, 28},
+                                     {"機体", Qt::AlignLeft, 100},
+                                     {"収録パック", Qt::AlignLeft, 100},
+                                     {"スタートポジション", Qt::AlignLeft, 102},
+                                 },
+                                 kUserColumn);
     list->RestoreState(store, kSection, "ListCtrl");
 
     // Rows stay in their order of arrival: a header click only moves the sort mark.

@@ -15,6 +15,7 @@
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QToolTip>
 
 #include <algorithm>
@@ -516,4 +517,18 @@ void CListCtrlEx::RecheckTipSoon()
         if (isVisible() && viewport()->underMouse())
             UpdateTip(viewport()->mapFromGlobal(QCursor::pos()));
     });
+}
+
+CListCtrlEx* CListCtrlEx::FillPage(QWidget* page, std::initializer_list<ListColumn> columns,
+                                   int keyColumn)
+{
+    auto* list = new CListCtrlEx(page);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list);
+    for (const ListColumn& c : columns)
+        list->InsertColumn(QString::fromUtf8(c.title), c.alignment, c.width);
+    for (int c = 0; c < list->ColumnCount(); ++c)
+        list->EnableColumnHiding(c, c != keyColumn);
+    return list;
 }

@@ -8,12 +8,19 @@
 #include <QStringList>
 #include <QTreeView>
 
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
 class ProfileStore;
 class QLabel;
 class QStandardItemModel;
+
+struct ListColumn {
+    const char* title;  // UTF-8
+    Qt::Alignment alignment;
+    int width;
+};
 
 // The report list the two list pages share: columns the user may hide, move and resize, a sort
 // mark that follows header clicks, a tinted sort column, tips for cut-off cells, and a column
@@ -24,6 +31,10 @@ class CListCtrlEx : public QTreeView {
 public:
     explicit CListCtrlEx(QWidget* parent = nullptr);
     ~CListCtrlEx() override;
+
+    // A page's list filling the page: its columns, every one hideable but the key column.
+    static CListCtrlEx* FillPage(QWidget* page, std::initializer_list<ListColumn> columns,
+                                 int keyColumn);
 
     // Columns, in logical order.
     int InsertColumn(const QString& title, Qt::Alignment alignment, int width);
