@@ -151,6 +151,7 @@ void CPacketcap::Stop()
 
 void CPacketcap::Close()
 {
+    ++generation;
     statisticsTimer.stop();
     if (notifier) {
         notifier->setEnabled(false);
@@ -184,6 +185,7 @@ void CPacketcap::ReadStatistics()
 void CPacketcap::OnReadable()
 {
     // Every block the kernel has handed over, in ring order; each frame of a block in order.
+    const unsigned started = generation;
     for (;;) {
         auto* block = reinterpret_cast<tpacket_block_desc*>(ring + static_cast<size_t>(currentBlock) *
                                                                        kBlockSize);
@@ -201,8 +203,8 @@ void CPacketcap::OnReadable()
                 ++counters.delivered;
                 if (handler)
                     handler(frame + hdr->tp_mac, hdr->tp_snaplen, StatusOf(hdr->tp_status));
-                if (!ring)
-                    return;  // the handler stopped the capture
+                if (generation != started)
+                    return;  // the handler stopped or restarted the capture
             }
             frame += hdr->tp_next_offset;
         }

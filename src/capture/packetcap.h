@@ -62,6 +62,7 @@ private:
     uint8_t* ring = nullptr;
     size_t ringSize = 0;
     unsigned currentBlock = 0;
+    unsigned generation = 0;  // counts closes, so a reader can tell its ring is gone
     QSocketNotifier* notifier = nullptr;
     QTimer statisticsTimer;
     Counters counters;
