@@ -10,29 +10,19 @@
 // end of capture, to the nanosecond), voluntary_switches (times it slept and was woken while
 // capturing: about one per ring wake-up).
 #include "capture/packetcap.h"
+#include "platform/termination_signals.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
 
 double Seconds(const timeval& t)
 {
@@ -69,15 +59,8 @@ int main(int argc, char** argv)
     }
 
     QCoreApplication app(argc, argv);
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!QuitOnTerminationSignals())
         return 1;
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stop, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
 
     // Reads each datagram's header as the decoder's first steps do, so that the ring's pages are
     // really touched.

@@ -3,24 +3,13 @@
 
 #include "app/monitor_controller.h"
 #include "app/zpmoni_app.h"
+#include "platform/termination_signals.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
 
 struct TerminalChat final : ChatView {
     void AppendChatLine(std::string_view text) override
@@ -36,17 +25,10 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
 {
     QCoreApplication qapp(argc, argv);
 
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (!QuitOnTerminationSignals()) {
         std::perror("zpmoni: pipe");
         return 1;
     }
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    QSocketNotifier stop(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stop, &QSocketNotifier::activated, &qapp, [] { QCoreApplication::quit(); });
 
     SystemClock clock;
     CZpmoniApp app(workdir, clock);

@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 TEST(MonitorSettings, NewFileGetsDefaultsInSaveOrder)
 {
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     MonitorSettings s;
     LoadSettings(store, s);
@@ -36,7 +36,7 @@ TEST(MonitorSettings, EveryMemberGoesToItsKeyAndBack)
         {&M::startUp, "StartUp"}, {&M::resolveName, "ResolveName"}, {&M::chatLog, "ChatLog"},
         {&M::checksum, "Checksum"}, {&M::cheatCheck, "CheatCheck"},
     };
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     MonitorSettings s;
     for (size_t i = 0; i < std::size(words); ++i)
@@ -65,7 +65,7 @@ TEST(MonitorSettings, EveryMemberGoesToItsKeyAndBack)
 
 TEST(MonitorSettings, ReadsHandEditedFile)
 {
-    TempDir dir;
+    TempFolder dir;
     WriteText(dir.File("Zpmoni.ini"), "[programdata]\r\nfolderpath=\r\nPORT=70000\r\nSchedule=|\r\n"
                                       "ResetSchedule=7:90|25:00|6|x|\r\nExeType=\r\n");
     ProfileStore store(dir.File("Zpmoni.ini"));

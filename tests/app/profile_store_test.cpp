@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <numeric>
 
-#include "temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ TEST_P(ProfileStoreRead, FindsValuesWhateverTheCaseAndLineEnd)
                        "Num=12abc\nNeg=-42\nWord=abc\nPlus=+5\nBig=99999999999\n;Commented=3\n[ Other ]\nPort=5";
     for (size_t pos = 0; (pos = text.find('\n', pos)) != std::string::npos; pos += eol.size())
         text.replace(pos, 1, eol);
-    TempDir dir;
+    TempFolder dir;
     WriteText(dir.File("Zpmoni.ini"), text);
     ProfileStore store(dir.File("Zpmoni.ini"));
 
@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(LineEnds, ProfileStoreRead, ::testing::Values("\n", "\r
 
 TEST(ProfileStore, LongTextIsCut)
 {
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     store.WriteString("A", "k", std::string(5000, 'x'));
     EXPECT_EQ(store.GetString("A", "k", ""), std::string(4095, 'x'));
@@ -79,7 +79,7 @@ TEST(ProfileStore, WriteChangesOnlyItsEntry)
     };
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
+        TempFolder dir;
         std::string path = dir.File("Zpmoni.ini");
         if (c.before)
             WriteText(path, c.before);
@@ -96,7 +96,7 @@ TEST(ProfileStore, BytesRoundTrip)
 
     std::vector<uint8_t> all(256);
     std::iota(all.begin(), all.end(), uint8_t{0});
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     store.WriteBytes("ConnectDlg", "ListCtrl", all);
     EXPECT_EQ(store.GetBytes("connectdlg", "listctrl"), all);
@@ -108,7 +108,7 @@ TEST(ProfileStore, BytesRoundTrip)
 
 TEST(ProfileStore, FailedWriteIsLostQuietly)
 {
-    TempDir dir;
+    TempFolder dir;
     std::string inMissingFolder = dir.File("nope/Zpmoni.ini");
     ProfileStore(inMissingFolder).WriteInt("A", "k", 1);
     EXPECT_FALSE(std::filesystem::exists(inMissingFolder));
@@ -119,7 +119,7 @@ TEST(ProfileStore, ReadOnlyFileStaysUnchanged)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root may write to read-only files";
-    TempDir dir;
+    TempFolder dir;
     std::string readOnly = dir.File("ro.ini");
     WriteText(readOnly, "[A]\nk=1\n");
     std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read);

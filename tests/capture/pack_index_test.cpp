@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "capture/pack_index.h"
 
-#include "capture/test_files.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "client/chat_relay.h"
 
-#include "capture/test_files.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/temp_dir.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -337,7 +337,7 @@ TEST(GLimiter, LoadNormalisesAndSaveRoundTrips)
                         {"[BanGravity]\nMax=12.345\nMin=-10.25\nInterval=1500\n", 12.345, -10.25, 1500}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.ini);
-        TempDir dir;
+        TempFolder dir;
         WriteText(dir.File("Zpmoni.ini"), r.ini);
         ProfileStore store(dir.File("Zpmoni.ini"));
         Limiter l(-5, 9, 99);
@@ -355,7 +355,7 @@ TEST(GLimiter, LoadNormalisesAndSaveRoundTrips)
         EXPECT_EQ(std::make_tuple(back.PositiveLimit(), back.NegativeLimit(), back.Interval()),
                   std::make_tuple(r.positive, r.negative, r.interval));
     }
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     Limiter(-10.25, 12.345, 1500).lim.SaveSettings(store);
     EXPECT_EQ(ReadText(store.Path()), "[BanGravity]\nMax=12.345\nMin=-10.25\nInterval=1500\n");

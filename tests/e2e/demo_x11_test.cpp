@@ -6,7 +6,7 @@
 #include "app/zpmoni_dlg.h"
 #include "capture/connect_dlg.h"
 #include "capture/monitor_dlg.h"
-#include "capture/test_files.h"
+#include "support/temp_folder.h"
 #include "support/child_process.h"
 #include "ui/list_ctrl_ex.h"
 

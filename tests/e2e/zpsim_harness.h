@@ -3,7 +3,7 @@
 
 // Runs the stand-in server, its bots and the monitor side by side and reads their records.
 
-#include "capture/test_files.h"
+#include "support/temp_folder.h"
 #include "support/child_process.h"
 
 #include <QByteArray>

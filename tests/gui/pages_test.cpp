@@ -5,7 +5,7 @@
 #include "capture/connect_dlg.h"
 #include "capture/datagram_builder.h"
 #include "capture/monitor_dlg.h"
-#include "capture/test_files.h"
+#include "support/temp_folder.h"
 #include "client/chat_dlg.h"
 #include "ui/list_ctrl_ex.h"
 

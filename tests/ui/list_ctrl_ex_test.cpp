@@ -2,7 +2,7 @@
 #include "ui/list_ctrl_ex.h"
 
 #include "app/profile_store.h"
-#include "app/temp_dir.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -329,7 +329,7 @@ INSTANTIATE_TEST_SUITE_P(Backgrounds, SortColumnTint, ::testing::Values(qRgb(100
 
 TEST(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
 {
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     {
         auto list = MakeList();
@@ -373,7 +373,7 @@ TEST(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
 
 TEST(ListCtrlEx, StateOfAnotherListIsIgnored)
 {
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     {
         auto eight = MakeList(8);
@@ -400,7 +400,7 @@ TEST(ListCtrlEx, StateOfAnotherListIsIgnored)
 
 TEST(ListCtrlEx, OrderOutOfRangeKeepsWhatCameBefore)
 {
-    TempDir dir;
+    TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     // Three columns: sort 2 descending; column 0 width 80 order 1; column 1 width 90 order 5 (bad);
     // column 2 hidden, width 99, order 0.
