@@ -30,8 +30,15 @@ QIcon AppIcon()
 }
 }  // namespace
 
+// The resources live in a static library: the linker keeps them only when asked to.
+static void InitResources()
+{
+    Q_INIT_RESOURCE(zpmoni);
+}
+
 CZpmoniDlg::CZpmoniDlg(CZpmoniApp& app, QWidget* parent) : QMainWindow(parent), app(app)
 {
+    InitResources();
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(AppIcon());
 }

@@ -201,6 +201,8 @@ TEST_F(MainWindowTest, StatusLineInTheCaptionAndKeysThatCloseNothing)
         window.Controller().UpdateStatus();
         EXPECT_EQ(window.windowTitle(),
                   "ZEPHRINE Server Monitor  FLYING 0 ONLINE 0   UP 0.0kB/s DOWN 0.0kB/s");
+        EXPECT_FALSE(window.windowIcon().isNull());
+        EXPECT_TRUE(QFile::exists(":/zpmoni/help.html"));
         QStringList tabs;
         for (int i = 0; i < window.Tabs()->count(); ++i)
             tabs << window.Tabs()->tabText(i);
