@@ -55,6 +55,5 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
         qapp.exec();
         controller.Shutdown();
     }
-    app.ShutDown();
     return 0;
 }

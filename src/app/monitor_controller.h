@@ -27,20 +27,11 @@ public:
     // The window's destruction steps: settings written, capture stopped, client destroyed.
     void Shutdown();
 
-    int HandleDatagram(const uint8_t* data, size_t length,
-                       ChecksumStatus status = ChecksumStatus::Unknown)
-    {
-        return decoder.HandleDatagram(data, length, status);
-    }
-
     // One tick of the status timer: computes the status line.
     void UpdateStatus();
     const QString& StatusLine() const { return statusLine; }
 
     EventLog& Events() { return eventLog; }
-    ChatRelay& Chat() { return chatRelay; }
-    CZpkiller* Client() { return client.get(); }
-    Decoder& DatagramDecoder() { return decoder; }
 
     // Section ZpmoniDlg, read at initialisation and written at shut-down.
     int closeInterval = 800;

@@ -38,11 +38,6 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
                        : workdir + "/" + settings.packFile);
 }
 
-void CZpmoniApp::ShutDown()
-{
-    StopCapture();
-}
-
 void CZpmoniApp::StartCapture(CPacketcap::Handler handler)
 {
     const CPacketcap::Code code =

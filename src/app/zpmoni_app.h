@@ -27,14 +27,10 @@ public:
     // Start-up before the main window: settings, local addresses, Log folder, pack index.
     // `message` shows what the user must see (a message box in the window program).
     void StartUp(const std::function<void(std::string_view)>& message);
-    // After the main window has closed.
-    void ShutDown();
-
     // Starts the capture on the InterfaceNumber's address; a failure goes to the error log.
     void StartCapture(CPacketcap::Handler handler);
     void StopCapture();
 
-    void WriteDailyLine(std::string_view text) { dailyLog.WriteLine(text); }
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
 
     const std::string workdir;

@@ -250,6 +250,5 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         qapp.exec();
         dialog.removeEventFilter(&quit);
     }
-    app.ShutDown();
     return 0;
 }

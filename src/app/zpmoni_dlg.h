@@ -28,9 +28,7 @@ public:
     MonitorController& Controller() { return *controller; }
     CConnectDlg* ConnectPage() { return connectPage; }
     CMonitorDlg* MonitorPage() { return monitorPage; }
-    CChatDlg* ChatPage() { return chatPage; }
     QTabWidget* Tabs() { return tabs; }
-    QSystemTrayIcon* Tray() { return tray; }
     const QString& StatusLine() const;
 
     void MinimizeToTray();

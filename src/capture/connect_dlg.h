@@ -23,7 +23,6 @@ public:
     void SaveState(ProfileStore& store);
 
     CListCtrlEx* List() { return list; }
-    connection_list::Sort CurrentSort() const { return sort; }
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 namespace connection_list {
 
@@ -29,6 +30,19 @@ int CaseCompare(std::string_view a, std::string_view b)
 int Order(auto a, auto b, int d)
 {
     return a > b ? d : (a < b ? -d : 0);
+}
+
+// Where a placeholder (an empty text, "unknown") goes: after the real texts under direction d.
+// Two placeholders compare equal, so that the order stays consistent for the sort.
+std::optional<int> PlaceholderOrder(bool aIsPlaceholder, bool bIsPlaceholder, int d)
+{
+    if (aIsPlaceholder && bIsPlaceholder)
+        return 0;
+    if (aIsPlaceholder)
+        return d;
+    if (bIsPlaceholder)
+        return -d;
+    return std::nullopt;
 }
 
 uint32_t HostOrder(std::string_view dotted)
@@ -70,28 +84,17 @@ std::vector<Row> BuildRows(const PlayerTable& table, int64_t now)
     return rows;
 }
 
-// Two empty texts (or two placeholders) compare equal rather than each before the other, so
-// that the orders are consistent for the sort.
-
 int CompareNumber(std::string_view a, std::string_view b, int d)
 {
-    if (a.empty() && b.empty())
-        return 0;
-    if (a.empty())
-        return d;
-    if (b.empty())
-        return -d;
+    if (auto order = PlaceholderOrder(a.empty(), b.empty(), d))
+        return *order;
     return Order(std::atol(std::string(a).c_str()), std::atol(std::string(b).c_str()), d);
 }
 
 int CompareText(std::string_view a, std::string_view b, int d)
 {
-    if (a.empty() && b.empty())
-        return 0;
-    if (a.empty())
-        return d;
-    if (b.empty())
-        return -d;
+    if (auto order = PlaceholderOrder(a.empty(), b.empty(), d))
+        return *order;
     return d * CaseCompare(a, b);
 }
 
@@ -102,23 +105,16 @@ int CompareAddress(std::string_view a, std::string_view b, int d)
 
 int CompareUserName(std::string_view a, std::string_view b, int d)
 {
-    if (a == "unknown" && b == "unknown")
-        return 0;
-    if (a == "unknown")
-        return d;
-    if (b == "unknown")
-        return -d;
+    if (auto order = PlaceholderOrder(a == "unknown", b == "unknown", d))
+        return *order;
     return CompareText(a, b, d);
 }
 
 int CompareConnectTime(std::string_view a, std::string_view b, int d)
 {
-    if (a.empty() && b.empty())
-        return 0;
-    if (a.empty())
-        return -d;
-    if (b.empty())
-        return d;
+    // Empty times come first in the direction's order, not last.
+    if (auto order = PlaceholderOrder(a.empty(), b.empty(), -d))
+        return *order;
     return -d * CaseCompare(a, b);
 }
 

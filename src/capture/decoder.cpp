@@ -141,7 +141,7 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
                 ScanFromClient(*record, payload, payloadLength, now);
             }
         }
-        table.IdleSweep();
+        table.IdleSweep(now);
         return 0;
     }
 

@@ -91,9 +91,8 @@ void PlayerTable::ClearAll()
         Clear(r);
 }
 
-void PlayerTable::IdleSweep()
+void PlayerTable::IdleSweep(int64_t t)
 {
-    int64_t t = clock.Now();
     if (t % 15 != 0)
         return;
     for (auto& r : records) {

@@ -67,7 +67,8 @@ public:
     PlayerRecord* Find(uint32_t address, uint16_t port, bool create);
     void Clear(PlayerRecord& record);
     void ClearAll();
-    void IdleSweep();
+    // Clears records idle more than 60 s, when `now` is a multiple of 15 seconds.
+    void IdleSweep(int64_t now);
     void RestartResolvers();
 
     PlayerRecord& Slot(int i) { return records[i]; }

@@ -7,7 +7,7 @@
 
 void ChatBuffer::AppendChatLine(std::string_view line)
 {
-    if (text.size() > (limit > 200 ? limit - 200 : 0))
+    if (Full(text.size(), limit))
         text.clear();
     if (!text.empty())
         text.push_back('\n');

@@ -23,6 +23,10 @@ public:
     void AppendChatLine(std::string_view text);
     const std::string& Text() const { return text; }
 
+    // Whether a text of this length is emptied before the next line: 200 characters short of
+    // the limit.
+    static bool Full(size_t length, size_t limit) { return length + 200 > limit; }
+
 private:
     size_t limit;
     std::string text;

@@ -76,7 +76,6 @@ public:
     Result Feed(const uint8_t* data, size_t count, OnPacket&& onPacket);
 
     void Reset() { buffered = 0; }
-    size_t Buffered() const { return buffered; }
 
 private:
     std::array<uint8_t, packet::kStreamBuffer> buffer;

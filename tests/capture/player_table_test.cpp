@@ -77,8 +77,7 @@ TEST(PlayerTableTest, IdleSweepOnlyAtMultiplesOfFifteen)
         PlayerTable table(clock);
         PlayerRecord* r = table.Find(Addr("198.51.100.2"), 7, true);
         r->lastActivity = c.lastActivity;
-        clock.seconds = c.now;
-        table.IdleSweep();
+        table.IdleSweep(c.now);
         EXPECT_EQ(!r->Online(), c.cleared) << c.now << " " << c.lastActivity;
     }
 }
