@@ -4,6 +4,7 @@
 #include "app/monitor_controller.h"
 #include "app/zpmoni_app.h"
 #include "platform/termination_signals.h"
+#include "platform/system_clock.h"
 
 #include <QCoreApplication>
 

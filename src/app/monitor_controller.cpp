@@ -8,7 +8,7 @@ constexpr std::string_view kDialogSection = "ZpmoniDlg";
 
 MonitorController::MonitorController(CZpmoniApp& app, ChatView& chatView, QObject* parent)
     : QObject(parent), app(app), decoder(app.players, app.packIndex, app.clock),
-      eventLog(app.dailyLog), chatRelay(chatView, app.workdir, app.clock)
+      eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
 {
     decoder.SetEvents(this);
     statusTimer.setInterval(1000);

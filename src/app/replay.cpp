@@ -3,6 +3,7 @@
 
 #include "capture/decoder.h"
 #include "capture/event_log.h"
+#include "platform/system_clock.h"
 
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
@@ -12,10 +13,20 @@
 
 namespace {
 
+// The time of the frame being decoded stands for "now"; times print in the system's zone.
+class FrameClock final : public Clock {
+public:
+    int64_t Now() const override { return seconds; }
+    uint32_t TickMs() const override { return tick; }
+    std::tm LocalTime(int64_t t) const override { return SystemLocalTime(t); }
+    int64_t seconds = 0;
+    uint32_t tick = 0;
+};
+
 // Everything the decoder reports becomes one line: the event time, a TAB and the text.
 class ReplayPrinter final : public DecoderEvents, public LineWriter {
 public:
-    ReplayPrinter(const Clock& clock, FILE* out) : clock(clock), out(out), eventLog(*this) {}
+    ReplayPrinter(const Clock& clock, FILE* out) : clock(clock), out(out), eventLog(*this, clock) {}
 
     void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }
     void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
@@ -30,7 +41,7 @@ public:
     // the event time of whatever the datagram reports.
     void WriteLine(std::string_view text) override
     {
-        std::string line = FormatLocalTime(clock.Now(), "%Y-%m-%d %H:%M:%S");
+        std::string line = FormatTime(clock.LocalTime(clock.Now()), "%Y-%m-%d %H:%M:%S");
         line.push_back('\t');
         line.append(text);
         line.push_back('\n');
@@ -141,7 +152,7 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
         return 2;
     }
 
-    ManualClock clock;
+    FrameClock clock;
     PlayerTable table(clock);  // no reverse lookups: a replay resolves nothing
     table.SetResolveNames(false);
     PackIndex packs;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/clock.h"
-#include "app/monitor_settings.h"
-#include "app/profile_store.h"
+#include "base/clock.h"
+#include "base/monitor_settings.h"
+#include "base/profile_store.h"
 #include "capture/decoder.h"
 #include "capture/log_files.h"
 #include "capture/pack_index.h"

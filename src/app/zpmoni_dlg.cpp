@@ -6,6 +6,7 @@
 #include "capture/connect_dlg.h"
 #include "capture/monitor_dlg.h"
 #include "client/chat_dlg.h"
+#include "platform/system_clock.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -59,7 +60,7 @@ void CZpmoniDlg::Initialize()
     // controller's order).
     chatPage = new CChatDlg(QString::fromStdString(app.workdir + "/Log"));
     controller = new MonitorController(app, *chatPage, this);
-    connectPage = new CConnectDlg(app);
+    connectPage = new CConnectDlg(app.players, app.profile, app.clock);
     monitorPage = new CMonitorDlg(app.profile, controller->listLine);
     tabs = new QTabWidget(this);
     tabs->addTab(connectPage, QString::fromUtf8("接続状況"));

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "capture/connect_dlg.h"
 
-#include "app/zpmoni_app.h"
+#include "base/clock.h"
+#include "base/profile_store.h"
+#include "capture/player_table.h"
 #include "ui/list_ctrl_ex.h"
 #include "ui/network_text.h"
 
@@ -17,7 +19,9 @@ namespace {
 constexpr std::string_view kSection = "ConnectDlg";
 }
 
-CConnectDlg::CConnectDlg(CZpmoniApp& app, QWidget* parent) : QWidget(parent), app(app)
+CConnectDlg::CConnectDlg(PlayerTable& players, const ProfileStore& profile, const Clock& clock,
+                         QWidget* parent)
+    : QWidget(parent), players(players), clock(clock)
 {
     list = CListCtrlEx::FillPage(this,
                                  {
@@ -34,7 +38,7 @@ CConnectDlg::CConnectDlg(CZpmoniApp& app, QWidget* parent) : QWidget(parent), ap
                                  kUserName);
     list->EnableSortArrow(true);
     list->EnableSortTint(true);
-    list->RestoreState(app.profile, kSection, "ListCtrl");
+    list->RestoreState(profile, kSection, "ListCtrl");
     sort = FromSavedState(list->SortColumn());
 
     connect(list, &CListCtrlEx::columnClicked, this, [this](int column) {
@@ -71,7 +75,7 @@ void CConnectDlg::Refresh()
         if (slot >= 0 && slot < PlayerTable::kSlots)
             marked[slot] = true;
     }
-    std::vector<Row> rows = BuildRows(app.players, app.clock.Now());
+    std::vector<Row> rows = BuildRows(players, clock.Now());
     SortRows(rows, sort.column, sort.direction);
 
     list->setUpdatesEnabled(false);
@@ -104,7 +108,7 @@ void CConnectDlg::DeleteSelected()
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         int slot = list->RowData(*it);
         if (slot >= 0 && slot < PlayerTable::kSlots)
-            app.players.Clear(app.players.Slot(slot));
+            players.Clear(players.Slot(slot));
         list->RemoveRow(*it);
     }
 }

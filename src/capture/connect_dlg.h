@@ -7,14 +7,16 @@
 #include <QWidget>
 
 class CListCtrlEx;
-class CZpmoniApp;
+class Clock;
+class PlayerTable;
 class ProfileStore;
 
 // The connections tab: the players online, refreshed once a second while the page is shown.
 class CConnectDlg final : public QWidget {
     Q_OBJECT
 public:
-    explicit CConnectDlg(CZpmoniApp& app, QWidget* parent = nullptr);
+    CConnectDlg(PlayerTable& players, const ProfileStore& profile, const Clock& clock,
+                QWidget* parent = nullptr);
 
     void Refresh();
     void CopyHostName();
@@ -30,7 +32,8 @@ protected:
 private:
     void ShowMenu(const QPoint& globalPos);
 
-    CZpmoniApp& app;
+    PlayerTable& players;
+    const Clock& clock;
     CListCtrlEx* list;
     QTimer timer;
     connection_list::Sort sort;

@@ -1,31 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "capture/connection_list.h"
 
+#include "base/ascii.h"
+#include "base/ipv4_text.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdlib>
-#include <ctime>
 #include <optional>
 
 namespace connection_list {
 
 namespace {
-
-int CaseCompare(std::string_view a, std::string_view b)
-{
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        int ca = static_cast<unsigned char>(a[i]);
-        int cb = static_cast<unsigned char>(b[i]);
-        if (ca >= 'A' && ca <= 'Z')
-            ca += 'a' - 'A';
-        if (cb >= 'A' && cb <= 'Z')
-            cb += 'a' - 'A';
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
 
 int Order(auto a, auto b, int d)
 {
@@ -45,12 +30,6 @@ std::optional<int> PlaceholderOrder(bool aIsPlaceholder, bool bIsPlaceholder, in
     return std::nullopt;
 }
 
-uint32_t HostOrder(std::string_view dotted)
-{
-    in_addr address{};
-    inet_pton(AF_INET, std::string(dotted).c_str(), &address);
-    return ntohl(address.s_addr);
-}
 
 }  // namespace
 
@@ -63,12 +42,7 @@ std::vector<Row> BuildRows(const PlayerTable& table, int64_t now)
             continue;
         Row row{slot, {}};
         // Elapsed time as a UTC time of day: the hours wrap at 24.
-        std::time_t elapsed = static_cast<std::time_t>(std::max<int64_t>(0, now - r.logonTime));
-        std::tm t{};
-        gmtime_r(&elapsed, &t);
-        char text[16];
-        std::strftime(text, sizeof text, "%H:%M:%S", &t);
-        row.texts[kConnectTime] = text;
+        row.texts[kConnectTime] = FormatTime(UtcTime(std::max<int64_t>(0, now - r.logonTime)), "%H:%M:%S");
         row.texts[kUserName] = r.userName.View();
         row.texts[kAddress] = r.addressText.View();
         row.texts[kHostName] = r.HostText();
@@ -95,12 +69,12 @@ int CompareText(std::string_view a, std::string_view b, int d)
 {
     if (auto order = PlaceholderOrder(a.empty(), b.empty(), d))
         return *order;
-    return d * CaseCompare(a, b);
+    return d * AsciiCompareNoCase(a, b);
 }
 
 int CompareAddress(std::string_view a, std::string_view b, int d)
 {
-    return Order(HostOrder(a), HostOrder(b), d);
+    return Order(ParseDottedQuad(a).value_or(0), ParseDottedQuad(b).value_or(0), d);
 }
 
 int CompareUserName(std::string_view a, std::string_view b, int d)
@@ -115,7 +89,7 @@ int CompareConnectTime(std::string_view a, std::string_view b, int d)
     // Empty times come first in the direction's order, not last.
     if (auto order = PlaceholderOrder(a.empty(), b.empty(), -d))
         return *order;
-    return -d * CaseCompare(a, b);
+    return -d * AsciiCompareNoCase(a, b);
 }
 
 int Compare(int column, std::string_view a, std::string_view b, int d)

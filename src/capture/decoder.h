@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/clock.h"
+#include "base/clock.h"
+#include "base/local_address_table.h"
 #include "capture/pack_index.h"
 #include "capture/player_table.h"
 
@@ -25,23 +26,6 @@ enum class ChecksumStatus {
     Unknown,       // test in software
     Verified,      // the interface checked them
     Unverifiable,  // partial checksum of an offloading interface: cannot be tested, not rejected
-};
-
-// The host's own addresses (network byte order); the first 0 entry ends the list.
-struct LocalAddressTable {
-    static constexpr int kEntries = 4;
-    std::array<uint32_t, kEntries> entries{};
-
-    bool Contains(uint32_t address) const
-    {
-        for (uint32_t e : entries) {
-            if (e == 0)
-                return false;
-            if (e == address)
-                return true;
-        }
-        return false;
-    }
 };
 
 // Receivers of what the decoder recognises. A log-off arrives before its record is cleared.

@@ -31,7 +31,7 @@ void EventLog::PresenceEntry(int64_t eventTime, const PlayerRecord& r, const cha
     if (!displayLogin)
         return;
     if (rows) {
-        rows->AppendRow({FormatLocalTime(eventTime, "%H:%M:%S"), std::string(r.userName.View()),
+        rows->AppendRow({FormatTime(clock.LocalTime(eventTime), "%H:%M:%S"), std::string(r.userName.View()),
                          std::string(r.addressText.View()), std::to_string(r.port), std::string(),
                          word, std::string(), std::string()});
     }
@@ -48,7 +48,7 @@ void EventLog::JoinEntry(int64_t eventTime, const PlayerRecord& r)
     if (!displayJoin)
         return;
     if (rows) {
-        rows->AppendRow({FormatLocalTime(eventTime, "%H:%M:%S"), std::string(r.userName.View()),
+        rows->AppendRow({FormatTime(clock.LocalTime(eventTime), "%H:%M:%S"), std::string(r.userName.View()),
                          std::string(r.addressText.View()), std::to_string(r.port),
                          std::to_string(static_cast<int32_t>(r.iff)), std::string(r.aircraftName.View()),
                          std::string(r.packName.View()), std::string(r.startPosition.View())});

@@ -20,7 +20,7 @@ public:
 // Turns log-ons, log-offs and joins into event list rows and daily-log lines.
 class EventLog {
 public:
-    explicit EventLog(LineWriter& dailyLog) : dailyLog(dailyLog) {}
+    EventLog(LineWriter& dailyLog, const Clock& clock) : dailyLog(dailyLog), clock(clock) {}
 
     void SetRowSink(EventRowSink* sink) { rows = sink; }
 
@@ -37,5 +37,6 @@ private:
     void PresenceEntry(int64_t eventTime, const PlayerRecord& record, const char* word);
 
     LineWriter& dailyLog;
+    const Clock& clock;
     EventRowSink* rows = nullptr;
 };

@@ -1,17 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "capture/log_files.h"
 
-#include <ctime>
-
-std::string FormatLocalTime(int64_t t, const char* format)
-{
-    std::time_t when = static_cast<std::time_t>(t);
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[64];
-    size_t n = std::strftime(text, sizeof text, format, &local);
-    return std::string(text, n);
-}
 
 DailyLog::DailyLog(std::string workdir, const Clock& clock)
     : workdir(std::move(workdir)), clock(clock)
@@ -32,10 +21,7 @@ void DailyLog::SetObserver(std::function<void(std::string_view)> o)
 
 void DailyLog::WriteLine(std::string_view text)
 {
-    const int64_t now = clock.Now();
-    std::time_t when = static_cast<std::time_t>(now);
-    std::tm local{};
-    localtime_r(&when, &local);
+    const std::tm local = clock.LocalTime(clock.Now());
 
     // The whole date decides, not just the day of the month: after a month without a line,
     // the same day of the month would otherwise go on writing into last month's file.
@@ -48,15 +34,12 @@ void DailyLog::WriteLine(std::string_view text)
     // While no file is open (say the Log folder went missing), every line tries again, so a
     // passing fault does not cost the rest of the day.
     if (!file) {
-        char name[64];
-        std::strftime(name, sizeof name, "Log/zplog%Y%m%d.txt", &local);
+        const std::string name = FormatTime(local, "Log/zplog%Y%m%d.txt");
         file = std::fopen((workdir + "/" + name).c_str(), "ab");
     }
     day = date;
 
-    char stamp[16];
-    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-    std::string line = std::string(stamp) + "\t";
+    std::string line = FormatTime(local, "%H:%M:%S") + "\t";
     line.append(text);
     if (file) {
         line.push_back('\n');
@@ -81,7 +64,7 @@ void ErrorLog::SetObserver(std::function<void(std::string_view)> o)
 
 void ErrorLog::Write(std::string_view message)
 {
-    std::string line = FormatLocalTime(clock.Now(), "%y/%m/%d %H:%M:%S") + " ";
+    std::string line = FormatTime(clock.LocalTime(clock.Now()), "%y/%m/%d %H:%M:%S") + " ";
     line.append(message);
     std::lock_guard guard(lock);
     if (FILE* f = std::fopen((workdir + "/MoniErrLog.txt").c_str(), "ab")) {

@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 #include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
-
-// The local time of t formatted with strftime.
-std::string FormatLocalTime(int64_t t, const char* format);
 
 // Where a daily-log line goes; the file writer, the replay and tests stand behind it.
 class LineWriter {

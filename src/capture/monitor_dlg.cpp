@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "capture/monitor_dlg.h"
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 #include "ui/list_ctrl_ex.h"
 #include "ui/network_text.h"
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "capture/pack_index.h"
 
+#include "base/ascii.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -10,22 +12,9 @@ namespace {
 constexpr size_t kLineLimit = 63;
 constexpr size_t kNameLimit = 31;
 
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b)
 {
-    a = a.substr(0, kNameLimit);
-    b = b.substr(0, kNameLimit);
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
+    return AsciiEqualNoCase(a.substr(0, kNameLimit), b.substr(0, kNameLimit));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 void ChatBuffer::AppendChatLine(std::string_view line)
 {
@@ -18,14 +17,9 @@ void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_vi
 {
     if (text.empty() || text.front() != '(')
         return;
-    std::time_t now = static_cast<std::time_t>(clock.Now());
-    std::tm local{};
-    localtime_r(&now, &local);
-    char name[36];
-    char stamp[36];
-    std::strftime(name, sizeof name, "Log/chat%Y%m%d.txt", &local);
-    std::strftime(stamp, sizeof stamp, "[%H:%M:%S]", &local);
-    std::string line = std::string(stamp) + " ";
+    const std::tm local = clock.LocalTime(clock.Now());
+    const std::string name = FormatTime(local, "Log/chat%Y%m%d.txt");
+    std::string line = FormatTime(local, "[%H:%M:%S]") + " ";
     line.append(text).push_back('\n');
     // Opened and closed for each line; a line that cannot be written is lost quietly.
     if (FILE* f = std::fopen((workdir + "/" + name).c_str(), "ab")) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/clock.h"
+#include "base/clock.h"
 
 #include <string>
 #include <string_view>

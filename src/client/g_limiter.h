@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 
 // Section of the INI file that holds the limits and the damage interval.
 inline constexpr std::string_view kBanGravitySection = "BanGravity";

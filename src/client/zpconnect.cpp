@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "client/zpconnect.h"
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 
 #include <QSocketNotifier>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/clock.h"
+#include "base/clock.h"
 #include "client/chat_relay.h"
 #include "client/g_limiter.h"
 #include "client/zpconnect.h"

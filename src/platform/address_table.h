@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "capture/decoder.h"
+#include "base/local_address_table.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/list_ctrl_ex.h"
 
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 #include "ui/list_state.h"
 
 #include <QCursor>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/profile_store.h"
+#include "base/profile_store.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -24,7 +24,7 @@ struct Rows final : EventRowSink {
 
 class EventLogTest : public ::testing::Test {
 protected:
-    EventLogTest() : table(clock), log(lines)
+    EventLogTest() : table(clock), log(lines, clock)
     {
         table.SetResolveNames(false);
         record = table.Find(Addr("198.51.100.2"), 40000, true);

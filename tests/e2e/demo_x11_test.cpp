@@ -9,6 +9,7 @@
 #include "support/temp_folder.h"
 #include "support/child_process.h"
 #include "ui/list_ctrl_ex.h"
+#include "platform/system_clock.h"
 
 #include <QApplication>
 #include <QDir>

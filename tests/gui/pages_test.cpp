@@ -8,6 +8,7 @@
 #include "support/temp_folder.h"
 #include "client/chat_dlg.h"
 #include "ui/list_ctrl_ex.h"
+#include "platform/system_clock.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -60,7 +61,7 @@ protected:
 
 TEST_F(ConnectPageTest, ColumnClicksSortTheRows)
 {
-    CConnectDlg page(app);
+    CConnectDlg page(app.players, app.profile, app.clock);
     page.show();
     page.Refresh();
     // Initially by connection time, longest first.
@@ -85,7 +86,7 @@ TEST_F(ConnectPageTest, ColumnClicksSortTheRows)
 
 TEST_F(ConnectPageTest, SelectionFollowsItsPlayerAcrossOrders)
 {
-    CConnectDlg page(app);
+    CConnectDlg page(app.players, app.profile, app.clock);
     page.show();
     page.Refresh();
     const int carolRow = ColumnTexts(page.List(), 1).indexOf("carol");
@@ -101,7 +102,7 @@ TEST_F(ConnectPageTest, SelectionFollowsItsPlayerAcrossOrders)
 
 TEST_F(ConnectPageTest, HiddenPageIsNotRefreshed)
 {
-    CConnectDlg page(app);
+    CConnectDlg page(app.players, app.profile, app.clock);
     page.Refresh();
     EXPECT_EQ(page.List()->RowCount(), 0);
     page.show();
@@ -110,7 +111,7 @@ TEST_F(ConnectPageTest, HiddenPageIsNotRefreshed)
 
 TEST_F(ConnectPageTest, DeleteFreesTheRecordOfEachSelectedRow)
 {
-    CConnectDlg page(app);
+    CConnectDlg page(app.players, app.profile, app.clock);
     page.show();
     page.List()->SelectRows({0});
     const QString user = page.List()->Text(0, 1);
@@ -127,7 +128,7 @@ TEST_F(ConnectPageTest, NamesAreShownAsPlainTextAndDecoded)
 {
     app.players.Slot(0).userName = "<b>x</b>";
     app.players.Slot(1).userName = "\x83\x5B\x83\x8D";  // Shift_JIS
-    CConnectDlg page(app);
+    CConnectDlg page(app.players, app.profile, app.clock);
     page.show();
     QStringList users = ColumnTexts(page.List(), 1);
     EXPECT_TRUE(users.contains("<b>x</b>"));

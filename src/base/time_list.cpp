@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/time_list.h"
+#include "base/time_list.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/monitor_settings.h"
+#include "base/monitor_settings.h"
 
 namespace {
 

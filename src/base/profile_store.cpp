@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "app/profile_store.h"
+#include "base/profile_store.h"
+
+#include "base/ascii.h"
 
 #include <atomic>
 #include <chrono>
@@ -34,19 +36,6 @@ std::string_view Trim(std::string_view s)
     while (!s.empty() && IsBlank(s.back()))
         s.remove_suffix(1);
     return s;
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 std::vector<Line> SplitLines(std::string_view content)
@@ -109,7 +98,7 @@ Entry Find(const std::vector<Line>& lines, std::string_view section, std::string
     bool inFirstBlock = false;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (auto name = SectionName(lines[i].text)) {
-            inSection = SameName(*name, section);
+            inSection = AsciiEqualNoCase(*name, section);
             inFirstBlock = inSection && !found.sectionFound;
             if (inFirstBlock) {
                 found.sectionFound = true;
@@ -124,7 +113,7 @@ Entry Find(const std::vector<Line>& lines, std::string_view section, std::string
             continue;
         if (inFirstBlock)
             found.insertAfter = i;
-        if (SameName(entry->first, key)) {
+        if (AsciiEqualNoCase(entry->first, key)) {
             found.keyLine = i;
             found.value = entry->second;
             return found;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 // Every "now" of the logic layer comes from here, so tests and the offline replay drive time.
 class Clock {
@@ -13,24 +13,21 @@ public:
     virtual int64_t Now() const = 0;
     // Millisecond tick that wraps at 2^32, like the tick counter the rates are built on.
     virtual uint32_t TickMs() const = 0;
+    // The calendar fields of t in the local time zone.
+    virtual std::tm LocalTime(int64_t t) const = 0;
 };
 
-class SystemClock final : public Clock {
-public:
-    int64_t Now() const override { return static_cast<int64_t>(std::time(nullptr)); }
-    uint32_t TickMs() const override
-    {
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now().time_since_epoch());
-        return static_cast<uint32_t>(ms.count());
-    }
-};
+// The calendar fields of t in UTC, without the C library's time-zone state.
+std::tm UtcTime(int64_t t);
+// strftime of a broken-down time; at most 63 characters.
+std::string FormatTime(const std::tm& t, const char* format);
 
-// A clock that only moves when told to.
+// A clock that only moves when told to; its local time is UTC.
 class ManualClock final : public Clock {
 public:
     int64_t Now() const override { return seconds; }
     uint32_t TickMs() const override { return tick; }
+    std::tm LocalTime(int64_t t) const override { return UtcTime(t); }
     int64_t seconds = 0;
     uint32_t tick = 0;
 };

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/profile_store.h"
-#include "app/time_list.h"
+#include "base/profile_store.h"
+#include "base/time_list.h"
 
 // Section of the file that holds the monitor's own settings.
 inline constexpr std::string_view kProgramDataSection = "ProgramData";

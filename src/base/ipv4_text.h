@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// Strict dotted-quad form "a.b.c.d" (each 0-255, decimal, no sign, no leading zero), as
+// inet_pton reads it; the address in host byte order.
+constexpr std::optional<uint32_t> ParseDottedQuad(std::string_view text)
+{
+    uint32_t address = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (text.empty() || text.front() != '.')
+                return std::nullopt;
+            text.remove_prefix(1);
+        }
+        size_t digits = 0;
+        uint32_t value = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+            value = value * 10 + static_cast<uint32_t>(text[digits] - '0');
+            if (++digits > 3 || value > 255)
+                return std::nullopt;
+        }
+        if (digits == 0 || (digits > 1 && text.front() == '0'))
+            return std::nullopt;
+        text.remove_prefix(digits);
+        address = address << 8 | value;
+    }
+    if (!text.empty())
+        return std::nullopt;
+    return address;
+}
