@@ -91,10 +91,12 @@ bool Save(const std::string& path, const DenyList& list)
 {
     std::error_code ec;
     fs::path target = path;
-    if (fs::is_symlink(target, ec))
+    // A link stays a link: the file it names is replaced.
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
         target = fs::weakly_canonical(target, ec);
-    if (ec)
-        return false;
+        if (ec)
+            return false;
+    }
     static std::atomic<unsigned> serial{0};
     fs::path temp = target;
     temp += ".tmp" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
