@@ -20,23 +20,16 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 // The calling thread in a namespace while this lives; sockets made meanwhile stay there.
-class InNamespace {
-public:
-    explicit InNamespace(const std::string& name) : home(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
+struct InNamespace {
+    explicit InNamespace(const std::string& name)
     {
         const int ns = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
         entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
         close(ns);
     }
-    ~InNamespace()
-    {
-        setns(home, CLONE_NEWNET);
-        close(home);
-    }
+    ~InNamespace() { setns(home, CLONE_NEWNET), close(home); }
+    const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     bool entered = false;
-
-private:
-    int home;
 };
 
 sockaddr_in Address(const std::string& text, uint16_t port)
@@ -96,11 +89,10 @@ protected:
     // A connection from 198.51.100.`host` to the listener, -1 when none within the limit.
     int Connect(int host, std::chrono::milliseconds limit)
     {
-        int fd;
-        {
+        const int fd = [&] {
             InNamespace inside(bed.bots.Name());
-            fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        }
+            return socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        }();
         const sockaddr_in from = Address("198.51.100." + std::to_string(host), 0);
         const sockaddr_in to = Address(VethTestbed::kServerAddress, port);
         bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from);
@@ -110,16 +102,12 @@ protected:
         socklen_t size = sizeof error;
         if (poll(&p, 1, static_cast<int>(limit.count())) == 1)
             getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-        if (error == 0)
-            return fd;
-        close(fd);
-        return -1;
+        return error == 0 ? fd : (close(fd), -1);
     }
     bool Connects(int host, std::chrono::milliseconds limit)
     {
         const int fd = Connect(host, limit);
-        close(fd);
-        return fd >= 0;
+        return close(fd), fd >= 0;
     }
     void StartMonitor(const std::vector<std::string>& before = {})
     {
