@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/zpmoni_app.h"
 
+#include "access/deny_file.h"
 #include "platform/address_table.h"
 #include "platform/name_resolver.h"
 
@@ -54,4 +55,53 @@ void CZpmoniApp::StopCapture()
         capture.Stop();
         capturing = false;
     }
+}
+
+uint32_t CZpmoniApp::FilterAddress() const
+{
+    const int n = settings.interfaceNumber;
+    return n >= 0 && n < LocalAddressTable::kEntries ? localAddresses.entries[static_cast<size_t>(n)] : 0;
+}
+
+bool CZpmoniApp::IpFilterFile(bool load)
+{
+    const std::string path = workdir + "/ipfilter.txt";
+    return load ? deny_file::Load(path, denyList) : deny_file::Save(path, denyList);
+}
+
+void CZpmoniApp::InstallIpFilters()
+{
+    // One transaction for the whole list: when it fails, no entry is in force.
+    if (!packetFilter.Install(FilterAddress(), denyList)) {
+        for (size_t i = 0; i < denyList.size(); ++i)
+            WriteErrorLog("Cannnot add filter");
+    }
+}
+
+void CZpmoniApp::RemoveIpFilters()
+{
+    packetFilter.Remove();
+    denyList.clear();
+}
+
+void CZpmoniApp::DenyAddress(const std::string& address, const std::string& comment)
+{
+    DenyEntry entry{address, "255.255.255.255", comment};
+    if (packetFilter.Add(entry))
+        denyList.push_back(std::move(entry));
+    else
+        WriteErrorLog("Cannnot add filter");
+}
+
+void CZpmoniApp::DenyAccess(const std::string& address, const std::string& comment)
+{
+    DenyAddress(address, comment);
+    IpFilterFile(false);
+}
+
+void CZpmoniApp::RebuildIpFilters(DenyList list)
+{
+    denyList = std::move(list);
+    InstallIpFilters();
+    IpFilterFile(false);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "access/deny_entry.h"
+#include "access/packet_filter.h"
 #include "base/clock.h"
 #include "base/monitor_settings.h"
 #include "base/profile_store.h"
@@ -33,6 +35,26 @@ public:
 
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
 
+    // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
+    // ipfilter.txt; false when the file cannot be opened or written.
+    bool IpFilterFile(bool load);
+    // Replaces whatever the packet filter holds with the list's rules; each entry that
+    // cannot be enforced writes "Cannnot add filter" to the error log.
+    void InstallIpFilters();
+    // Takes every rule off and empties the list (the file stays as last saved).
+    void RemoveIpFilters();
+    // Bans one address at once; the entry joins the list only if its rule is in force.
+    void DenyAddress(const std::string& address, const std::string& comment);
+    // The lists' deny-access command: DenyAddress, then the file saved.
+    void DenyAccess(const std::string& address, const std::string& comment);
+    // After the settings sheet's OK, once InterfaceNumber holds its new value: the new list's
+    // rules on the new filter address, replacing the old ones in one step, then the file saved.
+    void RebuildIpFilters(DenyList list);
+    // LocalAddressTable[InterfaceNumber], network byte order; 0 (matches nothing) when empty.
+    uint32_t FilterAddress() const;
+
+    // First, so that it goes last: the rules stay until everything else is gone.
+    CPacketFilter packetFilter;
     const std::string workdir;
     const Clock& clock;
     ProfileStore profile;
@@ -44,4 +66,5 @@ public:
     PackIndex packIndex;
     CPacketcap capture;
     bool capturing = false;
+    DenyList denyList;
 };

@@ -68,6 +68,11 @@ void CZpmoniDlg::Initialize()
     tabs->addTab(chatPage, QString::fromUtf8("チャット"));
     setCentralWidget(tabs);
     controller->Events().SetRowSink(monitorPage);
+    auto deny = [this](const std::string& address, const std::string& comment) {
+        app.DenyAccess(address, comment);
+    };
+    connectPage->SetDenyAccess(deny);
+    monitorPage->SetDenyAccess(deny);
     BuildMenus();
 
     ProfileStore& ini = app.profile;
@@ -232,6 +237,8 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         QMessageBox::warning(window, QString::fromUtf8(CZpmoniDlg::kTitle),
                              QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
     });
+    app.IpFilterFile(true);
+    app.InstallIpFilters();
     {
         CZpmoniDlg dialog(app);
         window = &dialog;
@@ -251,5 +258,6 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         qapp.exec();
         dialog.removeEventFilter(&quit);
     }
+    app.RemoveIpFilters();
     return 0;
 }

@@ -80,12 +80,14 @@ void CConnectDlg::Refresh()
 
     list->setUpdatesEnabled(false);
     list->ClearRows();
+    rowUsers.clear();
     QList<int> select;
     for (const Row& r : rows) {
         QStringList texts;
         for (const std::string& t : r.texts)
             texts << NetworkText(t);
         int at = list->AppendRow(texts, r.slot);
+        rowUsers.push_back(r.texts[kUserName]);
         if (marked[r.slot])
             select << at;
     }
@@ -110,14 +112,25 @@ void CConnectDlg::DeleteSelected()
         if (slot >= 0 && slot < PlayerTable::kSlots)
             players.Clear(players.Slot(slot));
         list->RemoveRow(*it);
+        if (*it < static_cast<int>(rowUsers.size()))
+            rowUsers.erase(rowUsers.begin() + *it);
     }
+}
+
+void CConnectDlg::DenyAccess()
+{
+    const QList<int> rows = list->SelectedRows();
+    if (rows.isEmpty() || !denyAccess || rows.first() >= static_cast<int>(rowUsers.size()))
+        return;
+    denyAccess(list->Text(rows.first(), kAddress).toStdString(), rowUsers[static_cast<size_t>(rows.first())]);
 }
 
 void CConnectDlg::ShowMenu(const QPoint& globalPos)
 {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8("ホスト名をコピー(&C)"), this, &CConnectDlg::CopyHostName);
-    menu.addAction(QString::fromUtf8("アクセス禁止(&A)"))->setEnabled(false);
+    menu.addAction(QString::fromUtf8("アクセス禁止(&A)"), this, &CConnectDlg::DenyAccess)
+        ->setEnabled(static_cast<bool>(denyAccess));
     menu.addAction(QString::fromUtf8("削除(&D)"), this, &CConnectDlg::DeleteSelected);
     menu.exec(globalPos);
 }

@@ -6,6 +6,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 class CListCtrlEx;
 class Clock;
 class PlayerTable;
@@ -21,6 +25,10 @@ public:
     void Refresh();
     void CopyHostName();
     void DeleteSelected();
+    // The deny-access command: the first selected row's address, its user name as the comment.
+    using DenyAccessFn = std::function<void(const std::string& address, const std::string& comment)>;
+    void SetDenyAccess(DenyAccessFn deny) { denyAccess = std::move(deny); }
+    void DenyAccess();
     // The list's column layout goes to ConnectDlg / ListCtrl.
     void SaveState(ProfileStore& store);
 
@@ -37,4 +45,6 @@ private:
     CListCtrlEx* list;
     QTimer timer;
     connection_list::Sort sort;
+    DenyAccessFn denyAccess;
+    std::vector<std::string> rowUsers;  // each row's user name as received, for the deny list
 };

@@ -47,8 +47,11 @@ void CMonitorDlg::AppendRow(const EventRow& row)
     for (const std::string& t : row)
         texts << NetworkText(t);
     list->AppendRow(texts);
-    if (list->RowCount() > listLine)
+    rowUsers.push_back(row[kUserColumn]);
+    if (list->RowCount() > listLine) {
         list->RemoveRow(0);
+        rowUsers.pop_front();
+    }
     if (follow)
         list->ScrollToRow(list->RowCount() - 1);
 }
@@ -61,11 +64,20 @@ void CMonitorDlg::CopyAddress()
     QGuiApplication::clipboard()->setText(list->Text(rows.first(), kAddressColumn).left(15));
 }
 
+void CMonitorDlg::DenyAccess()
+{
+    const QList<int> rows = list->SelectedRows();
+    if (rows.isEmpty() || !denyAccess || rows.first() >= static_cast<int>(rowUsers.size()))
+        return;
+    denyAccess(list->Text(rows.first(), kAddressColumn).toStdString(), rowUsers[static_cast<size_t>(rows.first())]);
+}
+
 void CMonitorDlg::ShowMenu(const QPoint& globalPos)
 {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8("IPアドレスをコピー(&C)"), this, &CMonitorDlg::CopyAddress);
-    menu.addAction(QString::fromUtf8("アクセス禁止(&A)"))->setEnabled(false);
+    menu.addAction(QString::fromUtf8("アクセス禁止(&A)"), this, &CMonitorDlg::DenyAccess)
+        ->setEnabled(static_cast<bool>(denyAccess));
     menu.exec(globalPos);
 }
 

@@ -5,6 +5,10 @@
 
 #include <QWidget>
 
+#include <deque>
+#include <functional>
+#include <string>
+
 class CListCtrlEx;
 class ProfileStore;
 
@@ -16,6 +20,10 @@ public:
 
     void AppendRow(const EventRow& row) override;
     void CopyAddress();
+    // The deny-access command: the first selected row's address, its user name as the comment.
+    using DenyAccessFn = std::function<void(const std::string& address, const std::string& comment)>;
+    void SetDenyAccess(DenyAccessFn deny) { denyAccess = std::move(deny); }
+    void DenyAccess();
     // The list's column layout goes to MonitorDlg / ListCtrl.
     void SaveState(ProfileStore& store);
 
@@ -26,4 +34,6 @@ private:
 
     CListCtrlEx* list;
     const int& listLine;
+    DenyAccessFn denyAccess;
+    std::deque<std::string> rowUsers;  // each row's user name as received, for the deny list
 };

@@ -111,8 +111,9 @@ class Bot:
         give_up = loop.time() + self.opts.connect_wait
         while True:
             try:
-                self.reader, self.writer = await asyncio.open_connection(self.opts.host,
-                                                                         self.opts.port)
+                local = (self.opts.source, 0) if self.opts.source else None
+                self.reader, self.writer = await asyncio.open_connection(
+                    self.opts.host, self.opts.port, local_addr=local)
                 break
             except OSError as e:
                 if loop.time() >= give_up:

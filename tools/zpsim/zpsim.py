@@ -59,6 +59,7 @@ def add_server_options(p):
 def add_bot_options(p):
     p.add_argument('--host', default='127.0.0.1')
     p.add_argument('--port', type=int, default=7915)
+    p.add_argument('--source', help='local address to connect from (one of this machine\'s)')
     p.add_argument('--name', default='bot', help='user name; with --count K, NAME1..NAMEK')
     p.add_argument('--count', type=int, default=1, help='bots run by this process')
     p.add_argument('--stagger', type=float, default=0.1, help='seconds between bot starts')

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: MIT
+#include "access/deny_file.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+
+namespace fs = std::filesystem;
+
+namespace deny_file {
+
+namespace {
+
+constexpr std::string_view kSpace = " \t\r";
+
+// Up to the first character of `stops`: a field must not split its line or start another.
+std::string_view Field(std::string_view text, std::string_view stops)
+{
+    return text.substr(0, text.find_first_of(stops));
+}
+
+}  // namespace
+
+std::optional<DenyEntry> ParseLine(std::string_view line)
+{
+    auto word = [&line]() {
+        const size_t begin = line.find_first_not_of(kSpace);
+        if (begin == std::string_view::npos) {
+            line = {};
+            return std::string_view{};
+        }
+        line.remove_prefix(begin);
+        const std::string_view w = Field(line, kSpace);
+        line.remove_prefix(w.size());
+        return w;
+    };
+    const std::string_view address = word();
+    if (address.empty())
+        return std::nullopt;
+    const std::string_view mask = word();
+    if (mask.empty())
+        return DenyEntry{std::string(address), "255.255.255.255", {}};
+    const size_t begin = line.find_first_not_of(kSpace);
+    const std::string_view rest = begin == std::string_view::npos ? std::string_view{} : line.substr(begin);
+    return DenyEntry{std::string(address), std::string(mask),
+                     std::string(rest.substr(0, rest.find_last_not_of(kSpace) + 1))};
+}
+
+void Read(std::istream& in, DenyList& list)
+{
+    std::streambuf* buffer = in.rdbuf();
+    if (!buffer)
+        return;
+    std::string line;
+    for (int c = 0; c != std::char_traits<char>::eof();) {
+        line.clear();
+        while ((c = buffer->sbumpc()) != std::char_traits<char>::eof() && c != '\n') {
+            if (line.size() < kMaxLine)
+                line.push_back(static_cast<char>(c));
+        }
+        if (std::optional<DenyEntry> entry = ParseLine(line))
+            list.push_back(std::move(*entry));
+    }
+}
+
+std::string Format(const DenyList& list)
+{
+    std::string out;
+    for (const DenyEntry& e : list) {
+        out.append(Field(e.address, " \t\r\n")).push_back('\t');
+        out.append(Field(e.mask, " \t\r\n")).push_back('\t');
+        // A user name from the network may hold a line break: it must not add an entry.
+        out.append(Field(e.comment, "\r\n")).push_back('\n');
+    }
+    return out;
+}
+
+bool Load(const std::string& path, DenyList& list)
+{
+    list.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    Read(in, list);
+    return true;
+}
+
+bool Save(const std::string& path, const DenyList& list)
+{
+    std::error_code ec;
+    fs::path target = path;
+    // A link stays a link: the file it names is replaced.
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        target = fs::weakly_canonical(target, ec);
+        if (ec)
+            return false;
+    }
+    static std::atomic<unsigned> serial{0};
+    fs::path temp = target;
+    temp += ".tmp" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+            "_" + std::to_string(serial++);
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        const std::string text = Format(list);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+        if (!out) {
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    const fs::file_status old = fs::status(target, ec);
+    if (fs::exists(old))
+        fs::permissions(temp, old.permissions(), ec);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace deny_file

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "access/deny_entry.h"
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The deny list file "ipfilter.txt": one entry a line, written as address, TAB, mask, TAB,
+// comment. A line is read as white-space separated words (blanks, TABs, CR): the address, the
+// mask ("255.255.255.255" when missing) and, as the comment, the rest of the line with the
+// white space around it removed, so a comment of several words comes back whole. An empty or
+// blank line is skipped; texts are otherwise taken as they stand, valid dotted text or not.
+namespace deny_file {
+
+// Longer lines are cut here and reading goes on with the next line.
+constexpr size_t kMaxLine = 255;
+
+std::optional<DenyEntry> ParseLine(std::string_view line);
+// Appends the entries of every line of `in`.
+void Read(std::istream& in, DenyList& list);
+std::string Format(const DenyList& list);
+
+// Empties the list, then reads the file; false when it cannot be opened.
+bool Load(const std::string& path, DenyList& list);
+// Writes a temporary file beside `path` and renames it over, so the file is always either the
+// old one or the new one whole; false when it cannot be written (the old file stays).
+bool Save(const std::string& path, const DenyList& list);
+
+}  // namespace deny_file

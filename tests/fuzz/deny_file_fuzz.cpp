@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+// Any bytes as an ipfilter.txt: read, written back and read again to the same list, and every
+// text read as an address; the rule set built from them.
+#include "access/deny_file.h"
+#include "access/deny_ruleset.h"
+#include "access/parse_address.h"
+
+#include <cstdlib>
+#include <sstream>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    DenyList list;
+    deny_file::Read(in, list);
+    for (const DenyEntry& e : list) {
+        if (e.address.size() > deny_file::kMaxLine || e.address.empty())
+            std::abort();
+        ParseAddress(e.address);
+        ParseAddress(e.mask);
+    }
+    std::istringstream written(deny_file::Format(list));
+    DenyList again;
+    deny_file::Read(written, again);
+    if (again.size() != list.size())
+        std::abort();
+    DenyRuleset(ParseAddress(std::string_view(reinterpret_cast<const char*>(data), size)), list).InstallCommands();
+    return 0;
+}
