@@ -36,7 +36,6 @@ CConnectDlg::CConnectDlg(PlayerTable& players, const ProfileStore& profile, cons
                                      {"収録パック", Qt::AlignLeft, 120},
                                  },
                                  kUserName);
-    list->EnableSortArrow(true);
     list->EnableSortTint(true);
     list->RestoreState(profile, kSection, "ListCtrl");
     sort = FromSavedState(list->SortColumn());
