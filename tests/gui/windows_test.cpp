@@ -1,0 +1,379 @@
+// SPDX-License-Identifier: MIT
+// The windows on the offscreen platform: the list control, the pages, the main window.
+#include "app/monitor_controller.h"
+#include "app/zpmoni_app.h"
+#include "app/zpmoni_dlg.h"
+#include "capture/connect_dlg.h"
+#include "capture/datagram_builder.h"
+#include "capture/monitor_dlg.h"
+#include "client/chat_dlg.h"
+#include "client/zpconnect.h"
+#include "platform/system_clock.h"
+#include "support/temp_folder.h"
+#include "ui/list_ctrl_ex.h"
+#include "ui/list_state.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using testing_datagrams::Addr;
+
+namespace {
+
+QStringList ColumnTexts(CListCtrlEx* list, int column)
+{
+    QStringList texts;
+    for (int r = 0; r < list->RowCount(); ++r)
+        texts << list->Text(r, column);
+    return texts;
+}
+
+void ClickHeader(CListCtrlEx& list, int column)
+{
+    QWidget* h = list.header()->viewport();
+    const QPoint at(list.header()->sectionViewportPosition(column) + 5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, at, h->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, {});
+    QMouseEvent release(QEvent::MouseButtonRelease, at, h->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, {});
+    QApplication::sendEvent(h, &press);
+    QApplication::sendEvent(h, &release);
+}
+
+// The signed sort column the header's mark shows; 0 without a mark.
+int Mark(CListCtrlEx& list)
+{
+    const QHeaderView* h = list.header();
+    const int column = h->sortIndicatorSection() + 1;
+    return !h->isSortIndicatorShown() ? 0 : h->sortIndicatorOrder() == Qt::AscendingOrder ? column : -column;
+}
+
+QString Place(const QPoint& p)
+{
+    return QStringLiteral("%1,%2").arg(p.x()).arg(p.y());
+}
+
+// Right-clicks `target` at `at`; gives the menu that opened as its place, then one
+// "title:checked:enabled" per entry, and triggers the entry titled `choose`, if any.
+QStringList RightClick(QWidget* target, const QPoint& at, const QString& choose = {})
+{
+    QStringList seen;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        seen << Place(menu->pos());
+        for (QAction* action : menu->actions()) {
+            seen << QStringLiteral("%1:%2:%3").arg(action->text()).arg(action->isChecked()).arg(action->isEnabled());
+            if (action->text() == choose)
+                action->trigger();
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+    QApplication::sendEvent(target, &event);
+    QApplication::processEvents();  // no menu: let the timer run and find none
+    return seen;
+}
+
+// The event list's list: every column hideable but column 0 (never) and the user name.
+class ListCtrlEx : public ::testing::Test {
+protected:
+    ListCtrlEx() { page.setGeometry(0, 0, 900, 300), page.show(); }
+    QPoint Cell(int row, int column) const { return list->visualRect(list->model()->index(row, column)).center(); }
+    QStringList HeaderMenu(int choose = -1)
+    {
+        const QString title = list->model()->headerData(choose, Qt::Horizontal).toString();
+        return RightClick(list->header()->viewport(), QPoint(5, 5), title).mid(1);
+    }
+    TempFolder dir;
+    ProfileStore store{dir.File("Zpmoni.ini")};
+    int listLine = 200;
+    CMonitorDlg page{store, listLine};
+    CListCtrlEx* list = page.List();
+};
+
+TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
+{
+    list->InsertColumn(QStringLiteral("R&D"), Qt::AlignLeft, 60);
+    list->EnableColumnHiding(8, true);
+    list->SetColumnVisible(4, false);
+    const QStringList entries = HeaderMenu();
+    ASSERT_EQ(entries.size(), 9);
+    for (int c = 0; c < 9; ++c) {  // an ampersand is no mnemonic
+        const QString title = list->model()->headerData(c, Qt::Horizontal).toString().replace("&", "&&");
+        EXPECT_EQ(entries[c], QStringLiteral("%1:%2:%3").arg(title).arg(c != 4).arg(c > 1));
+    }
+    HeaderMenu(4);
+    EXPECT_TRUE(list->IsColumnVisible(4));
+    // A hidden column comes back with its width, in its place, whatever changed meanwhile.
+    list->header()->resizeSection(7, 137);
+    HeaderMenu(7);
+    EXPECT_FALSE(list->IsColumnVisible(7));
+    list->header()->resizeSection(0, 90);
+    HeaderMenu(7);
+    EXPECT_EQ(list->header()->sectionSize(7), 137);
+    EXPECT_EQ(list->header()->visualIndex(7), 7);
+    for (int c : {0, 1}) {
+        HeaderMenu(c);
+        list->SetColumnVisible(c, false);
+        EXPECT_TRUE(list->IsColumnVisible(c)) << c;
+    }
+    // Disabling shows the column first; with nothing left to hide there is no menu.
+    list->SetColumnVisible(8, false);
+    for (int c = 2; c < 9; ++c)
+        list->EnableColumnHiding(c, false);
+    EXPECT_TRUE(list->IsColumnVisible(8));
+    EXPECT_TRUE(HeaderMenu().isEmpty());
+}
+
+TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
+{
+    auto paint = [&](const QColor& base, int sort, int column) {
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Base, base);
+        list->setPalette(palette);
+        list->SetSortColumn(sort);
+        return list->viewport()->grab().toImage().pixelColor(Cell(0, column));
+    };
+    const QColor base(100, 200, 240), tint(110, 220, 255);
+    list->EnableSortTint(true);
+    list->AppendRow(QStringList(8, QString()));  // no text where the pixels are read
+    EXPECT_EQ(paint(base, 0, 2), base);
+    EXPECT_EQ(paint(base, 3, 2), tint);
+    EXPECT_EQ(paint(base, 3, 0), base);
+    EXPECT_EQ(paint(base, -6, 5), tint);
+    EXPECT_EQ(paint(base, -6, 2), base);
+    EXPECT_EQ(paint(Qt::white, -6, 5), QColor(247, 247, 247));  // a new background, a new tint
+    list->EnableSortTint(false);
+    EXPECT_EQ(paint(Qt::white, -6, 5), QColor(Qt::white));
+    list->EnableSortArrow(false);
+    EXPECT_FALSE(list->header()->isSortIndicatorShown());
+}
+
+TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
+{
+    list->SetSortColumn(-3);
+    list->header()->resizeSection(5, 77);
+    list->SetColumnVisible(5, false);
+    list->header()->resizeSection(5, 0);  // hidden: its kept width counts
+    list->header()->moveSection(7, 0);
+    page.SaveState(store);
+    EXPECT_FALSE(CListCtrlEx().SaveState(store, "Empty", "ListCtrl"));
+    CListCtrlEx* again = (new CMonitorDlg(store, listLine, &page))->List();
+    EXPECT_EQ(Mark(*again), -3);
+    EXPECT_FALSE(again->IsColumnVisible(5));
+    EXPECT_EQ(again->header()->logicalIndex(0), 7);
+    EXPECT_EQ(again->header()->logicalIndex(1), 0);
+    again->SetColumnVisible(5, true);
+    EXPECT_EQ(again->header()->sectionSize(5), 77);
+
+    CListCtrlEx other;  // another column count: the defaults stay
+    other.InsertColumn(QStringLiteral("x"), Qt::AlignLeft, 10);
+    other.RestoreState(store, "MonitorDlg", "ListCtrl");
+    EXPECT_EQ(other.SortColumn(), 0);
+    // Column 1's display order is out of range: the columns after it and the order stay.
+    ListState bad{-2, {{true, 80, 1}, {true, 90, 8}, {false, 99, 0}, {}, {}, {}, {}, {}}};
+    store.WriteBytes("MonitorDlg", "ListCtrl", EncodeListState(bad));
+    CListCtrlEx* partly = (new CMonitorDlg(store, listLine, &page))->List();
+    EXPECT_EQ(partly->SortColumn(), -2);
+    EXPECT_EQ(QList<int>({partly->ColumnWidth(0), partly->ColumnWidth(1), partly->ColumnWidth(2)}), QList<int>({80, 90, 100}));
+    EXPECT_TRUE(partly->IsColumnVisible(2));
+    EXPECT_EQ(partly->header()->visualIndex(0), 0);
+}
+
+TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
+{
+    list->setFont(QFont(QStringLiteral("Sans"), 17));
+    list->AppendRow({"<b>x</b>", "short", "a rather long text that cannot fit in its column"});
+    list->header()->resizeSection(0, 12);
+    list->header()->resizeSection(1, 200);
+    list->header()->resizeSection(2, 40);
+    auto* tip = list->findChild<QLabel*>("cellTip");
+    auto hover = [&](const QPoint& at) {
+        QMouseEvent move(QEvent::MouseMove, at, list->viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
+        QApplication::sendEvent(list->viewport(), &move);
+        return tip->isVisible() ? tip->text() : QString();
+    };
+    EXPECT_EQ(hover(Cell(0, 2)), "a rather long text that cannot fit in its column");
+    EXPECT_EQ(hover(QPoint(5, list->viewport()->height() - 2)), "");  // below the last row
+    EXPECT_EQ(hover(Cell(0, 1)), "");                                 // fits
+    EXPECT_EQ(hover(Cell(0, 0)), "<b>x</b>");
+    EXPECT_EQ(tip->textFormat(), Qt::PlainText);
+    EXPECT_EQ(tip->font(), list->font());
+    const QRect cell = list->visualRect(list->model()->index(0, 0));
+    EXPECT_EQ(tip->geometry().topLeft(), list->viewport()->mapToGlobal(cell.topLeft()));
+    EXPECT_GT(tip->width(), cell.width());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(list->viewport(), &leave);
+    EXPECT_FALSE(tip->isVisible());
+}
+
+TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
+{
+    auto append = [&](const std::string& user) { page.AppendRow({"00:00:00", user, "198.51.100.2", "1", "", "", "", ""}); };
+    for (int i = 0; i < 201; ++i)
+        append("user" + std::to_string(i));
+    EXPECT_EQ(ColumnTexts(list, 1).mid(0, 1) + ColumnTexts(list, 1).mid(199), QStringList({"user1", "user200"}));
+    EXPECT_TRUE(list->AtEnd());
+    list->verticalScrollBar()->setValue(0);  // scrolled up to read: new rows do not move the view
+    append("late");
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    append("later");
+    EXPECT_TRUE(list->AtEnd());
+    // Arrival order, marked as column 0 ascending; a click moves only the mark.
+    EXPECT_EQ(Mark(*list), 1);
+    ClickHeader(*list, 0);
+    EXPECT_EQ(Mark(*list), -1);
+    EXPECT_EQ(list->Text(199, 1), "later");
+}
+
+TEST(ConnectPageTest, SortSelectionAndDeletion)
+{
+    TempFolder dir;
+    ManualClock clock;
+    clock.seconds = 100000;
+    CZpmoniApp app(dir.path.string(), clock);
+    app.players.SetResolveNames(false);
+    const char* const names[] = {"\x83\x5B\x83\x8D", "unknown", "Bob"};  // a Shift_JIS name
+    for (int i = 0; i < 3; ++i) {
+        PlayerRecord* r = app.players.Find(Addr(i == 2 ? "10.0.0.2" : i ? "198.51.100.2" : "198.51.100.10"), 4000, true);
+        r->userName = names[i];
+        r->logonTime = 100000 - (i == 2 ? 3600 : 30 - 20 * i);
+        r->flags |= i == 2 ? PlayerRecord::kFlying : 0;
+    }
+    CConnectDlg page(app.players, app.profile, app.clock);
+    CListCtrlEx* list = page.List();
+    page.Refresh();
+    EXPECT_EQ(list->RowCount(), 0);  // not shown, not refreshed
+    page.show();                     // showing refreshes at once
+    const QString zero = QString::fromUtf8("ゼロ");
+    EXPECT_EQ(ColumnTexts(list, 1), QStringList({"Bob", zero, "unknown"}));  // longest connection first
+    EXPECT_EQ(Mark(*list), 1);                                              // and the mark says so
+    list->SelectRows({2, 1});
+    struct Step { int column; int mark; QStringList users; };
+    const Step steps[] = {
+        {0, -1, {"unknown", zero, "Bob"}},
+        {1, 2, {"Bob", zero, "unknown"}},   // user names, unknown last
+        {1, -2, {"unknown", zero, "Bob"}},  // descending, unknown first
+        {2, 3, {"Bob", "unknown", zero}},   // 10.0.0.2, 198.51.100.2, 198.51.100.10
+        {6, 7, {"Bob", zero, "unknown"}},   // IFF: the flying one first, empty IFF after
+        {1, 2, {"Bob", zero, "unknown"}},
+    };
+    for (const Step& s : steps) {
+        ClickHeader(*list, s.column);
+        EXPECT_EQ(Mark(*list), s.mark);
+        EXPECT_EQ(list->SortColumn(), s.mark);
+        EXPECT_EQ(ColumnTexts(list, 1), s.users) << "column " << s.column;
+    }
+    // The selected players stay selected; the last of them keeps the focus.
+    EXPECT_EQ(list->SelectedRows(), QList<int>({1, 2}));
+    EXPECT_EQ(list->currentIndex().row(), 2);
+    page.CopyHostName();
+    EXPECT_EQ(QApplication::clipboard()->text(), "198.51.100.10");
+    const QPoint at = list->visualRect(list->model()->index(1, 2)).center();
+    EXPECT_EQ(RightClick(list->viewport(), at).value(0), Place(list->viewport()->mapToGlobal(at)));
+
+    const int slot = list->RowData(1);
+    page.DeleteSelected();
+    EXPECT_EQ(ColumnTexts(list, 1), QStringList({"Bob"}));
+    EXPECT_FALSE(app.players.Slot(slot).Online());
+    EXPECT_EQ(app.players.Slot(slot).userName.View(), "unknown");
+}
+
+TEST(ChatPageTest, PlainLinesEmptiedNearTheLimitAndTheMenuAtTheClick)
+{
+    CChatDlg page(QStringLiteral("/tmp"), nullptr, 260);
+    page.AppendChatLine("(amy)<b>x</b>");
+    page.AppendChatLine("(bob)hi");
+    EXPECT_EQ(page.Text(), "(amy)<b>x</b>\n(bob)hi");
+    page.AppendChatLine("(amy)" + std::string(60, 'z'));
+    page.AppendChatLine("(bob)fresh");
+    EXPECT_EQ(page.Text(), "(bob)fresh");
+    page.setGeometry(100, 100, 300, 200);
+    page.show();
+    QWidget* view = page.findChild<QPlainTextEdit*>()->viewport();
+    EXPECT_EQ(RightClick(view, QPoint(40, 30)).value(0), Place(view->mapToGlobal(QPoint(40, 30))));
+}
+
+TEST(TimerTest, ClientTimersArePrecise)
+{
+    CZpconnect client;
+    QList<int> periods;  // -1 for a coarse one
+    for (QTimer* timer : client.findChildren<QTimer*>())
+        periods << (timer->timerType() == Qt::PreciseTimer ? timer->interval() : -1);
+    EXPECT_EQ(periods, QList<int>({6000, 30000}));
+}
+
+TEST(MainWindowTest, CaptionTrayTabsAndSettingsInTheirOrder)
+{
+    TempFolder dir;
+    std::ofstream(dir.File("Zpmoni.ini")) << "[Position]\nLeft=-5000\nTop=40\n";
+    SystemClock clock;
+    CZpmoniApp app(dir.path.string(), clock);
+    app.StartUp([](std::string_view) {});
+    CZpmoniDlg window(app);
+    window.Initialize();
+    window.show();
+    // As stored, without a check against the screen; the size is the outer one.
+    EXPECT_EQ(window.frameGeometry(), QRect(-5000, 40, 488, 329));
+    EXPECT_NE(window.size(), QSize(488, 329));
+    window.Controller().UpdateStatus();
+    EXPECT_EQ(window.windowTitle(), "ZEPHRINE Server Monitor  FLYING 0 ONLINE 0   UP 0.0kB/s DOWN 0.0kB/s");
+    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_TRUE(QFile::exists(":/zpmoni/help.html"));
+    const QList<QTimer*> timers = window.Controller().findChildren<QTimer*>();
+    ASSERT_EQ(timers.size(), 1);
+    EXPECT_EQ(timers[0]->timerType(), Qt::PreciseTimer);
+
+    auto* tray = window.findChild<QSystemTrayIcon*>();
+    for (auto why : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
+        tray->show();  // as a minimise leaves it; this platform has no tray to minimise to
+        window.hide();
+        window.Controller().UpdateStatus();  // the line as before: the tip follows anyway
+        EXPECT_EQ(tray->toolTip(), window.StatusLine());
+        emit tray->activated(why);
+        EXPECT_TRUE(window.isVisible()) << why;
+        EXPECT_FALSE(tray->isVisible()) << why;
+    }
+
+    QTabWidget* tabs = window.Tabs();
+    EXPECT_EQ(tabs->tabText(0) + tabs->tabText(1) + tabs->tabText(2), QString::fromUtf8("接続状況ログチャット"));
+    for (int tab : {1, 0}) {  // the page's list takes the keys, wherever the focus was
+        tabs->tabBar()->setFocus();
+        tabs->setCurrentIndex(tab);
+        EXPECT_EQ(window.focusWidget(), tab == 0 ? window.ConnectPage()->List() : window.MonitorPage()->List());
+    }
+    window.Controller().Events().LogonEntry(clock.Now(), *app.players.Find(Addr("198.51.100.2"), 4000, true));
+    EXPECT_EQ(ColumnTexts(window.MonitorPage()->List(), 5), QStringList({"LOGIN"}));
+
+    window.resize(520, 310);
+    const QRect outer = window.frameGeometry();
+    window.close();
+    const std::string ini = dir.Read("Zpmoni.ini");
+    EXPECT_NE(ini.find("Width=" + std::to_string(outer.width()) + "\nHeight=" + std::to_string(outer.height())),
+              std::string::npos);
+    size_t at = 0;
+    for (const char* line : {"[Position]", "[ZpmoniDlg]", "Glimit=0", "[MonitorDlg]\nListCtrl=", "ListLine=200",
+                             "[ConnectDlg]\nListCtrl=", "[Zpconnect]"}) {
+        at = ini.find(line, at);
+        EXPECT_NE(at, std::string::npos) << line << " in order in\n" << ini;
+    }
+}
+
+}  // namespace
