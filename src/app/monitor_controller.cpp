@@ -51,7 +51,7 @@ void MonitorController::Initialize()
 
     statusTimer.start();
 
-    client = std::make_unique<CZpkiller>(app.clock, &chatRelay);
+    client = std::make_unique<CZpkiller>(app.clock, &chatRelay, this);
     client->Create(ini);
     client->chatLogFlag = app.settings.chatLog != 0;
     if (glimit)

@@ -39,6 +39,7 @@ CConnectDlg::CConnectDlg(PlayerTable& players, const ProfileStore& profile, cons
     list->EnableSortTint(true);
     list->RestoreState(profile, kSection, "ListCtrl");
     sort = FromSavedState(list->SortColumn());
+    list->SetSortColumn(sort.direction * (sort.column + 1));  // a layout saved without a mark
 
     connect(list, &CListCtrlEx::columnClicked, this, [this](int column) {
         sort = AfterClick(sort, column);

@@ -213,14 +213,6 @@ void CListCtrlEx::SetSortColumn(int signedColumn)
     UpdateSortIndicator();
 }
 
-QColor CListCtrlEx::TintFor(const QColor& background)
-{
-    const QColor rgb = background.toRgb();
-    const std::optional<Rgb> t = SortTint(
-        Rgb{static_cast<uint8_t>(rgb.red()), static_cast<uint8_t>(rgb.green()), static_cast<uint8_t>(rgb.blue())}, 32);
-    return t ? QColor(t->r, t->g, t->b) : QColor();
-}
-
 void CListCtrlEx::UpdateTint()
 {
     tint = QColor();

@@ -53,9 +53,6 @@ public:
     // Signed: 0 none, k > 0 logical column k-1 ascending, -k the same descending.
     int SortColumn() const { return sortColumn; }
     void SetSortColumn(int signedColumn);
-    // The sort column's background, from the list's background (white gives 247,247,247).
-    QColor TintColor() const { return tint; }
-    static QColor TintFor(const QColor& background);
 
     // Rows: one text per logical column; the texts are shown as plain text.
     int RowCount() const;
