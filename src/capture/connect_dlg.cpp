@@ -39,10 +39,10 @@ CConnectDlg::CConnectDlg(PlayerTable& players, const ProfileStore& profile, cons
     list->EnableSortTint(true);
     list->RestoreState(profile, kSection, "ListCtrl");
     sort = FromSavedState(list->SortColumn());
-    list->SetSortColumn(sort.direction * (sort.column + 1));  // a layout saved without a mark
 
-    connect(list, &CListCtrlEx::columnClicked, this, [this](int column) {
-        sort = AfterClick(sort, column);
+    // The list has updated its sort column when it tells of a click: rows and mark go together.
+    connect(list, &CListCtrlEx::columnClicked, this, [this] {
+        sort = FromSavedState(list->SortColumn());
         Refresh();
     });
     connect(list, &CListCtrlEx::rowMenuRequested, this, &CConnectDlg::ShowMenu);

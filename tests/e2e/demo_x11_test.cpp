@@ -13,7 +13,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QScreen>
 #include <QTabWidget>
@@ -26,17 +26,16 @@
 
 namespace {
 
-void Pump(int ms)
+QString Shot(const char* name)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    return QStringLiteral(ZPMONI_SCREENS_DIR "/%1.png").arg(name);
 }
 
-bool Save(const QPixmap& shot, const char* name)
+void Pump(int ms)
 {
-    return shot.save(QStringLiteral(ZPMONI_SCREENS_DIR "/%1.png").arg(name));
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
@@ -80,8 +79,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     const char* names[] = {"connections", "log", "chat", "header_menu"};
     {
         int argc = 1;
-        char name[] = "zpmoni";
-        char* argv[] = {name, nullptr};
+        char* argv[] = {const_cast<char*>("zpmoni"), nullptr};
         setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         QApplication qapp(argc, argv);
@@ -95,18 +93,10 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
         ASSERT_TRUE(app.capturing) << dir.Read("MoniErrLog.txt");
 
         CListCtrlEx* list = window.ConnectPage()->List();
-        auto flying = [&] {
-            for (int r = 0; r < list->RowCount(); ++r) {
-                if (list->Text(r, 5) == "FLYING")
-                    return true;
-            }
-            return false;
-        };
-        QElapsedTimer waited;
-        waited.start();
-        while (!flying() && waited.elapsed() < 40000)
+        EXPECT_TRUE(WaitFor([&] {
             Pump(200);
-        EXPECT_TRUE(flying()) << "no player listed as flying";
+            return !list->model()->match(list->model()->index(0, 5), Qt::DisplayRole, "FLYING").isEmpty();
+        }, std::chrono::seconds(40))) << "no player listed as flying";
         Pump(8000);  // chat and more events arrive
         EXPECT_GT(window.MonitorPage()->List()->RowCount(), 0);
 
@@ -114,15 +104,14 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
         for (int tab : {1, 2, 0}) {
             window.Tabs()->setCurrentIndex(tab);
             Pump(1200);
-            EXPECT_TRUE(Save(window.screen()->grabWindow(window.winId()), names[tab])) << names[tab];
+            EXPECT_TRUE(window.screen()->grabWindow(window.winId()).save(Shot(names[tab]))) << names[tab];
         }
         // The header menu over the window: column 0 and the user name greyed.
         QTimer::singleShot(1000, &window, [&] {
             QWidget* menu = QApplication::activePopupWidget();
             ASSERT_NE(menu, nullptr);
             const QRect area = window.frameGeometry().united(menu->geometry());
-            EXPECT_TRUE(Save(window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()),
-                             names[3]));
+            EXPECT_TRUE(window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(Shot(names[3])));
             menu->close();
         });
         const QPoint at(20, list->header()->height() / 2);
@@ -133,7 +122,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     setns(original, CLONE_NEWNET);
     close(original);
     for (const char* n : names)
-        EXPECT_GT(std::filesystem::file_size(std::string(ZPMONI_SCREENS_DIR) + "/" + n + ".png"), 1000u) << n;
+        EXPECT_GT(QFileInfo(Shot(n)).size(), 1000) << n;
     // The bot loop leads its own process group: end the loop and the bots it started.
     kill(-bots.Pid(), SIGTERM);
     bots.Stop(SIGTERM);
