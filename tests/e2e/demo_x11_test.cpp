@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QScreen>
@@ -26,23 +25,16 @@
 
 namespace {
 
-QString Shot(const char* name)
-{
-    return QStringLiteral(ZPMONI_SCREENS_DIR "/%1.png").arg(name);
-}
-
-void Pump(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
 {
-    ZPT_SKIP_UNLESS_NETNS_POSSIBLE();
     if (access("/usr/bin/Xvfb", X_OK) != 0)
         GTEST_SKIP() << "Xvfb is not installed";
+    auto file = [](const char* name) { return QStringLiteral(ZPMONI_SCREENS_DIR "/%1.png").arg(name); };
+    auto pump = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
     TempFolder dir;
     VethTestbed net;
     ZPT_SKIP_UNLESS_OK(net);
@@ -59,8 +51,8 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, std::chrono::seconds(10)));
 
     const std::string source = ZPMONI_SOURCE_DIR;
-    for (const char* file : {"Zpmoni.ini", "Packlist.txt"})
-        std::filesystem::copy_file(source + "/res/demo/" + file, dir.File(file));
+    for (const char* name : {"Zpmoni.ini", "Packlist.txt"})
+        std::filesystem::copy_file(source + "/res/demo/" + name, dir.File(name));
     ChildProcess server(net.server.Inside({"python3", source + "/tools/zpsim/zpsim.py", "server", "-server", "DEMO",
                                            "-netport", "7915", "--bind", "0.0.0.0", "--no-console",
                                            "--skip-air-states"}),
@@ -94,24 +86,25 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
 
         CListCtrlEx* list = window.ConnectPage()->List();
         EXPECT_TRUE(WaitFor([&] {
-            Pump(200);
+            pump(200);
             return !list->model()->match(list->model()->index(0, 5), Qt::DisplayRole, "FLYING").isEmpty();
         }, std::chrono::seconds(40))) << "no player listed as flying";
-        Pump(8000);  // chat and more events arrive
+        pump(8000);  // chat and more events arrive
         EXPECT_GT(window.MonitorPage()->List()->RowCount(), 0);
 
-        QDir().mkpath(ZPMONI_SCREENS_DIR);
+        std::filesystem::create_directories(ZPMONI_SCREENS_DIR);
         for (int tab : {1, 2, 0}) {
             window.Tabs()->setCurrentIndex(tab);
-            Pump(1200);
-            EXPECT_TRUE(window.screen()->grabWindow(window.winId()).save(Shot(names[tab]))) << names[tab];
+            pump(1200);
+            EXPECT_TRUE(window.screen()->grabWindow(window.winId()).save(file(names[tab]))) << names[tab];
         }
         // The header menu over the window: column 0 and the user name greyed.
         QTimer::singleShot(1000, &window, [&] {
             QWidget* menu = QApplication::activePopupWidget();
             ASSERT_NE(menu, nullptr);
             const QRect area = window.frameGeometry().united(menu->geometry());
-            EXPECT_TRUE(window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(Shot(names[3])));
+            const QPixmap shot = window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+            EXPECT_TRUE(shot.save(file(names[3])));
             menu->close();
         });
         const QPoint at(20, list->header()->height() / 2);
@@ -122,7 +115,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     setns(original, CLONE_NEWNET);
     close(original);
     for (const char* n : names)
-        EXPECT_GT(QFileInfo(Shot(n)).size(), 1000) << n;
+        EXPECT_GT(QFileInfo(file(n)).size(), 1000) << n;
     // The bot loop leads its own process group: end the loop and the bots it started.
     kill(-bots.Pid(), SIGTERM);
     bots.Stop(SIGTERM);

@@ -15,8 +15,8 @@ Bytes Block(uint32_t n, int32_t sort, const std::vector<RawColumn>& columns)
 {
     Bytes out;
     auto put = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(static_cast<uint8_t>(v >> shift));
     };
     put(n);
     put(static_cast<uint32_t>(sort));
@@ -28,40 +28,38 @@ Bytes Block(uint32_t n, int32_t sort, const std::vector<RawColumn>& columns)
     return out;
 }
 
-uint32_t At(const Bytes& b, size_t i)
-{
-    return b[i] | b[i + 1] << 8 | b[i + 2] << 16 | static_cast<uint32_t>(b[i + 3]) << 24;
-}
-
 // Blocks written field by field, independently of the encoder, which the window tests round-trip.
 TEST(ListState, DecodesOnlyWhatFitsTheList)
 {
     const std::vector<RawColumn> three = {{1, 60, 2}, {0x80, 70, 0}, {0, 80, 1}};
-    Bytes longer = Block(3, 0, three);
-    longer.push_back(0);
-    struct Case { const char* name; Bytes block; int applied; bool applyOrder; };  // applied -1: rejected
+    struct Case {  // applied: columns whose visibility and width apply, -1 when the block is rejected
+        const char* name; uint32_t n; int32_t sort; std::vector<RawColumn> columns; int extraBytes; int applied;
+        bool applyOrder;
+    };
     const Case cases[] = {
-        {"fits; any non-zero byte is visible", Block(3, -3, three), 3, true},
-        {"one byte too many", longer, -1, false},
-        {"one byte short", Bytes(longer.begin(), longer.end() - 2), -1, false},
-        {"size fits but n does not", Block(2, 0, three), -1, false},
-        {"sort column beyond n", Block(3, 4, three), -1, false},
-        {"most negative sort column", Block(3, INT32_MIN, three), -1, false},
-        {"first order is n", Block(3, 2, {{0, 10, 3}, {0, 20, 0}, {1, 30, 1}}), 1, false},
-        {"second order huge", Block(3, 2, {{1, 10, 2}, {0, 20, ~0u}, {1, 30, 1}}), 2, false},
-        {"two columns share a position", Block(3, 3, {{1, 10, 1}, {0, 20, 1}, {1, 30, 0}}), 3, false},
+        {"fits; any non-zero byte is visible", 3, -3, three, 0, 3, true},
+        {"one byte too many", 3, 0, three, 1, -1, false},
+        {"one byte short", 3, 0, three, -1, -1, false},
+        {"size fits but n does not", 2, 0, three, 0, -1, false},
+        {"sort column beyond n", 3, 4, three, 0, -1, false},
+        {"most negative sort column", 3, INT32_MIN, three, 0, -1, false},
+        {"first order is n", 3, 2, {{0, 10, 3}, {0, 20, 0}, {1, 30, 1}}, 0, 1, false},
+        {"second order huge", 3, 2, {{1, 10, 2}, {0, 20, ~0u}, {1, 30, 1}}, 0, 2, false},
+        {"two columns share a position", 3, 3, {{1, 10, 1}, {0, 20, 1}, {1, 30, 0}}, 0, 3, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::optional<ListStateRestore> r = DecodeListState(c.block, 3);
+        Bytes block = Block(c.n, c.sort, c.columns);
+        block.resize(block.size() + c.extraBytes);
+        const std::optional<ListStateRestore> r = DecodeListState(block, 3);
         ASSERT_EQ(r.has_value(), c.applied >= 0);
         if (!r)
             continue;
-        EXPECT_EQ(r->sortColumn, static_cast<int32_t>(At(c.block, 4)));
+        EXPECT_EQ(r->sortColumn, c.sort);
         ASSERT_EQ(r->columns.size(), static_cast<size_t>(c.applied));
         for (size_t i = 0; i < r->columns.size(); ++i) {
-            const size_t at = 8 + 9 * i;
-            EXPECT_EQ(r->columns[i], (ListColumnState{c.block[at] != 0, At(c.block, at + 1), At(c.block, at + 5)})) << i;
+            const RawColumn& raw = c.columns[i];
+            EXPECT_EQ(r->columns[i], (ListColumnState{raw.visible != 0, raw.width, raw.order})) << i;
         }
         EXPECT_EQ(r->applyOrder, c.applyOrder);
     }
