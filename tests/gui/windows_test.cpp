@@ -51,10 +51,10 @@ void ClickHeader(CListCtrlEx& list, int column)
     }
 }
 
-// The signed sort column the header's mark shows.
+// The signed sort column the header's mark shows; 0 without a mark.
 int Mark(CListCtrlEx& list)
 {
-    const int column = list.header()->sortIndicatorSection() + 1;
+    const int column = list.header()->isSortIndicatorShown() ? list.header()->sortIndicatorSection() + 1 : 0;
     return list.header()->sortIndicatorOrder() == Qt::AscendingOrder ? column : -column;
 }
 
@@ -322,7 +322,7 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     const QRect outer = window.frameGeometry();
     window.close();
     const std::string ini = dir.Read("Zpmoni.ini");
-    const std::string size = "Width=" + std::to_string(outer.width()) + "\nHeight=" + std::to_string(outer.height());
+    const auto size = QString("Left=0\nTop=0\nWidth=%1\nHeight=%2").arg(outer.width()).arg(outer.height()).toStdString();
     size_t from = 0;
     for (const std::string& line : {"[Position]"s, size, "[ZpmoniDlg]"s, "Glimit=0"s, "[MonitorDlg]\nListCtrl="s,
                                     "ListLine=200"s, "[ConnectDlg]\nListCtrl="s, "[Zpconnect]"s}) {
