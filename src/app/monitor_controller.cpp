@@ -11,6 +11,8 @@ MonitorController::MonitorController(CZpmoniApp& app, ChatView& chatView, QObjec
       eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
 {
     decoder.SetEvents(this);
+    statusTimer.setParent(this);
+    statusTimer.setTimerType(Qt::PreciseTimer);  // once a second, not up to 5 % early
     statusTimer.setInterval(1000);
     connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
 }
@@ -49,7 +51,7 @@ void MonitorController::Initialize()
 
     statusTimer.start();
 
-    client = std::make_unique<CZpkiller>(app.clock, &chatRelay);
+    client = std::make_unique<CZpkiller>(app.clock, &chatRelay, this);
     client->Create(ini);
     client->chatLogFlag = app.settings.chatLog != 0;
     if (glimit)
@@ -61,7 +63,7 @@ void MonitorController::Initialize()
     });
 }
 
-void MonitorController::Shutdown()
+void MonitorController::Shutdown(const std::function<void()>& closePages)
 {
     if (!initialized)
         return;
@@ -73,15 +75,24 @@ void MonitorController::Shutdown()
     ini.WriteInt(kDialogSection, "CheckRunningInterval", checkRunningInterval);
     ini.WriteInt(kDialogSection, "Glimit", glimit);
 
+    app.StopCapture();
+
+    if (closePages)
+        closePages();
+    else
+        SaveEventLogSettings();
+
+    // The client writes its protocol version as it goes.
+    client.reset();
+}
+
+void MonitorController::SaveEventLogSettings()
+{
+    ProfileStore& ini = app.profile;
     ini.WriteInt(kProgramDataSection, "DisplayLogin", eventLog.displayLogin);
     ini.WriteInt(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
     ini.WriteInt(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
     ini.WriteInt(kProgramDataSection, "ListLine", listLine);
-
-    app.StopCapture();
-
-    // The client writes its protocol version as it goes.
-    client.reset();
 }
 
 void MonitorController::UpdateStatus()
@@ -91,4 +102,5 @@ void MonitorController::UpdateStatus()
         statusLine = text;
         emit statusLineChanged(statusLine);
     }
+    emit statusTicked(statusLine);
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 // The duties of the main window that need no window: the datagram handler, the status line,
@@ -24,8 +25,12 @@ public:
 
     // The window's initialisation steps that need no window, in their order.
     void Initialize();
-    // The window's destruction steps: settings written, capture stopped, client destroyed.
-    void Shutdown();
+    // The window's destruction steps: ZpmoniDlg written, capture stopped, then `closePages`
+    // (each page writes its own settings; without it the event-log settings are written), then
+    // the client destroyed.
+    void Shutdown(const std::function<void()>& closePages = {});
+    // The event-log page's four settings, to ProgramData.
+    void SaveEventLogSettings();
 
     // One tick of the status timer: computes the status line.
     void UpdateStatus();
@@ -43,6 +48,8 @@ public:
 
 signals:
     void statusLineChanged(const QString& text);
+    // Every tick, changed or not.
+    void statusTicked(const QString& text);
 
 private:
     void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }

@@ -7,6 +7,7 @@
 #include "capture/monitor_dlg.h"
 #include "client/chat_dlg.h"
 #include "platform/system_clock.h"
+#include "ui/list_ctrl_ex.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,6 +22,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 constexpr std::string_view kPosition = "Position";
@@ -67,6 +69,13 @@ void CZpmoniDlg::Initialize()
     tabs->addTab(monitorPage, QString::fromUtf8("ログ"));
     tabs->addTab(chatPage, QString::fromUtf8("チャット"));
     setCentralWidget(tabs);
+    // The list of the page shown takes the keys, so Ctrl+C and Delete act on it at once.
+    connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == 0)
+            connectPage->List()->setFocus();
+        else if (index == 1)
+            monitorPage->List()->setFocus();
+    });
     controller->Events().SetRowSink(monitorPage);
     auto deny = [this](const std::string& address, const std::string& comment) {
         app.DenyAccess(address, comment);
@@ -76,13 +85,17 @@ void CZpmoniDlg::Initialize()
     BuildMenus();
 
     ProfileStore& ini = app.profile;
-    // As stored, without any check against the screen.
+    // As stored, without any check against the screen; the size is the outer one, frame
+    // included, like the position. The frame is known once shown (showEvent).
     move(ini.GetInt(kPosition, "Left", 100), ini.GetInt(kPosition, "Top", 100));
-    resize(ini.GetInt(kPosition, "Width", 488), ini.GetInt(kPosition, "Height", 329));
+    outerSize = QSize(ini.GetInt(kPosition, "Width", 488), ini.GetInt(kPosition, "Height", 329));
+    resize(outerSize);
 
     tray = new QSystemTrayIcon(AppIcon(), this);
+    tray->setToolTip(QCoreApplication::applicationName());
     connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-        if (why == QSystemTrayIcon::DoubleClick) {
+        // StatusNotifierItem desktops report any click as Trigger and never a double click.
+        if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick) {
             RestoreFromTray();
         } else if (why == QSystemTrayIcon::Context) {
             raise();
@@ -94,6 +107,8 @@ void CZpmoniDlg::Initialize()
     });
 
     connect(controller, &MonitorController::statusLineChanged, this, &CZpmoniDlg::OnStatus);
+    // Qt tells of no pointer over the icon: the tip follows every tick instead.
+    connect(controller, &MonitorController::statusTicked, tray, &QSystemTrayIcon::setToolTip);
     controller->Initialize();
 }
 
@@ -102,8 +117,6 @@ void CZpmoniDlg::OnStatus(const QString& line)
     if (baseTitle.isEmpty())
         baseTitle = windowTitle();
     setWindowTitle(baseTitle + QStringLiteral("  ") + line);
-    if (tray && tray->isVisible())
-        tray->setToolTip(line);
 }
 
 QMenu* CZpmoniDlg::BuildFileMenu(QWidget* parent)
@@ -163,7 +176,6 @@ void CZpmoniDlg::MinimizeToTray()
         showMinimized();  // no tray to go to: an ordinary minimise keeps the window reachable
         return;
     }
-    tray->setToolTip(QCoreApplication::applicationName());
     tray->show();
     hide();
 }
@@ -174,6 +186,17 @@ void CZpmoniDlg::RestoreFromTray()
     showNormal();
     raise();
     activateWindow();
+}
+
+void CZpmoniDlg::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Once, and not when the size was set since.
+    if (outerSize.isValid() && size() == outerSize && windowHandle()) {
+        const QMargins frame = windowHandle()->frameMargins();
+        resize(outerSize.shrunkBy(frame));
+    }
+    outerSize = QSize();
 }
 
 void CZpmoniDlg::changeEvent(QEvent* event)
@@ -212,16 +235,19 @@ void CZpmoniDlg::ShutDown()
     if (tray)
         tray->hide();
     ProfileStore& ini = app.profile;
-    ini.WriteInt(kPosition, "Left", x());
-    ini.WriteInt(kPosition, "Top", y());
-    ini.WriteInt(kPosition, "Width", width());
-    ini.WriteInt(kPosition, "Height", height());
-    // ZpmoniDlg and the event-log settings, the capture stopped, then the pages' layouts, then
-    // the client connection (which writes its version).
+    const QRect outer = frameGeometry();
+    ini.WriteInt(kPosition, "Left", outer.x());
+    ini.WriteInt(kPosition, "Top", outer.y());
+    ini.WriteInt(kPosition, "Width", outer.width());
+    ini.WriteInt(kPosition, "Height", outer.height());
+    // ZpmoniDlg, the capture stopped, then the pages in their order (the event-log page with
+    // its settings), then the client connection (which writes its version).
     controller->Events().SetRowSink(nullptr);
-    monitorPage->SaveState(ini);
-    connectPage->SaveState(ini);
-    controller->Shutdown();
+    controller->Shutdown([this, &ini] {
+        monitorPage->SaveState(ini);
+        controller->SaveEventLogSettings();
+        connectPage->SaveState(ini);
+    });
 }
 
 int RunWindowed(int argc, char** argv, const std::string& workdir)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 
 class CChatDlg;
@@ -42,6 +43,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildMenus();
@@ -56,6 +58,7 @@ private:
     CChatDlg* chatPage = nullptr;
     QSystemTrayIcon* tray = nullptr;
     QString baseTitle;
+    QSize outerSize;  // stored outer size, until the frame is known
     bool shutDown = false;
 };
 

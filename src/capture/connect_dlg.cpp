@@ -36,13 +36,13 @@ CConnectDlg::CConnectDlg(PlayerTable& players, const ProfileStore& profile, cons
                                      {"収録パック", Qt::AlignLeft, 120},
                                  },
                                  kUserName);
-    list->EnableSortArrow(true);
     list->EnableSortTint(true);
     list->RestoreState(profile, kSection, "ListCtrl");
     sort = FromSavedState(list->SortColumn());
 
-    connect(list, &CListCtrlEx::columnClicked, this, [this](int column) {
-        sort = AfterClick(sort, column);
+    // The list has updated its sort column when it tells of a click: rows and mark go together.
+    connect(list, &CListCtrlEx::columnClicked, this, [this] {
+        sort = FromSavedState(list->SortColumn());
         Refresh();
     });
     connect(list, &CListCtrlEx::rowMenuRequested, this, &CConnectDlg::ShowMenu);

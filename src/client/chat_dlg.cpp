@@ -34,7 +34,7 @@ CChatDlg::CChatDlg(QString logFolder, QWidget* parent, int limit)
     connect(view, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         QMenu menu(this);
         menu.addAction(QStringLiteral("Open log directory"), this, &CChatDlg::OpenLogFolder);
-        menu.exec(view->mapToGlobal(at));
+        menu.exec(view->viewport()->mapToGlobal(at));  // a scroll area reports viewport points
     });
 }
 

@@ -14,6 +14,12 @@
 
 CZpconnect::CZpconnect(QObject* parent) : QObject(parent)
 {
+    // Children, so they go wherever the object goes; precise, as a coarse timer may fire 5 %
+    // early and keep-alives would come every 28.5 s.
+    for (QTimer* timer : {&retryTimer, &keepAliveTimer}) {
+        timer->setParent(this);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
     retryTimer.setInterval(kRetryMs);
     keepAliveTimer.setInterval(kKeepAliveMs);
     connect(&retryTimer, &QTimer::timeout, this, [this] {

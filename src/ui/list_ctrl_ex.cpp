@@ -131,7 +131,8 @@ int CListCtrlEx::ColumnCount() const
 
 void CListCtrlEx::EnableColumnHiding(int column, bool enable)
 {
-    if (column < 0 || column >= ColumnCount() || columns[column].hideable == enable)
+    // Column 0 holds the row itself (its item data, its focus mark): it always stays.
+    if (column <= 0 || column >= ColumnCount() || columns[column].hideable == enable)
         return;
     if (enable) {
         columns[column].hideable = true;
@@ -150,8 +151,7 @@ void CListCtrlEx::SetColumnVisible(int column, bool visible)
     Column& col = columns[column];
     QHeaderView* h = header();
     if (!visible) {
-        // With no column left the header shrinks away and its menu could not be reached.
-        if (!col.hideable || h->count() - h->hiddenSectionCount() <= 1)
+        if (!col.hideable)
             return;
         col.savedWidth = h->sectionSize(column);
         h->hideSection(column);
@@ -211,14 +211,6 @@ void CListCtrlEx::SetSortColumn(int signedColumn)
         return;
     sortColumn = signedColumn;
     UpdateSortIndicator();
-}
-
-QColor CListCtrlEx::TintFor(const QColor& background)
-{
-    const QColor rgb = background.toRgb();
-    const std::optional<Rgb> t = SortTint(
-        Rgb{static_cast<uint8_t>(rgb.red()), static_cast<uint8_t>(rgb.green()), static_cast<uint8_t>(rgb.blue())}, 32);
-    return t ? QColor(t->r, t->g, t->b) : QColor();
 }
 
 void CListCtrlEx::UpdateTint()
@@ -349,8 +341,7 @@ void CListCtrlEx::SelectRows(const QList<int>& rows)
         if (row < 0 || row >= RowCount())
             continue;
         selection.select(items->index(row, 0), items->index(row, std::max(ColumnCount() - 1, 0)));
-        if (focus < 0)
-            focus = row;
+        focus = row;  // each row takes the focus mark in turn: the last one keeps it
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     if (focus >= 0) {
@@ -530,5 +521,9 @@ CListCtrlEx* CListCtrlEx::FillPage(QWidget* page, std::initializer_list<ListColu
         list->InsertColumn(QString::fromUtf8(c.title), c.alignment, c.width);
     for (int c = 0; c < list->ColumnCount(); ++c)
         list->EnableColumnHiding(c, c != keyColumn);
+    // The rows start in the order of column 0, ascending, and the mark says so: the first click
+    // on it then turns rows and mark together.
+    list->EnableSortArrow(true);
+    list->SetSortColumn(1);
     return list;
 }

@@ -32,17 +32,18 @@ public:
     explicit CListCtrlEx(QWidget* parent = nullptr);
     ~CListCtrlEx() override;
 
-    // A page's list filling the page: its columns, every one hideable but the key column.
+    // A page's list filling the page: its columns, every one hideable but column 0 and the key
+    // column; the sort mark on column 0, ascending.
     static CListCtrlEx* FillPage(QWidget* page, std::initializer_list<ListColumn> columns,
                                  int keyColumn);
 
     // Columns, in logical order.
     int InsertColumn(const QString& title, Qt::Alignment alignment, int width);
     int ColumnCount() const;
-    // Marks a column the user may hide from the header menu; every other column is shown there
-    // greyed. Disabling shows the column first.
+    // Marks a column the user may hide from the header menu; every other column, column 0
+    // always, is shown there greyed. Disabling shows the column first.
     void EnableColumnHiding(int column, bool enable);
-    // Hides only a column the user may hide, and never the last one shown.
+    // Hides only a column the user may hide.
     void SetColumnVisible(int column, bool visible);
     bool IsColumnVisible(int column) const;
     int ColumnWidth(int column) const;  // saved width while hidden
@@ -52,9 +53,6 @@ public:
     // Signed: 0 none, k > 0 logical column k-1 ascending, -k the same descending.
     int SortColumn() const { return sortColumn; }
     void SetSortColumn(int signedColumn);
-    // The sort column's background, from the list's background (white gives 247,247,247).
-    QColor TintColor() const { return tint; }
-    static QColor TintFor(const QColor& background);
 
     // Rows: one text per logical column; the texts are shown as plain text.
     int RowCount() const;
@@ -64,6 +62,7 @@ public:
     QString Text(int row, int column) const;
     int RowData(int row) const;
     QList<int> SelectedRows() const;  // ascending
+    // Selects the rows; the last one of them takes the focus mark.
     void SelectRows(const QList<int>& rows);
     void ScrollToRow(int row);
     // Whether the view shows the end of the list (true also when it cannot scroll).

@@ -1,112 +1,77 @@
 // SPDX-License-Identifier: MIT
 // The demo under a virtual X server: players fly in a network namespace, the main window lists
-// them, and a screenshot of each tab is saved for people to look at.
-#include "app/monitor_controller.h"
+// them, and a screenshot of each tab and of the list's header menu is saved for people to look at.
 #include "app/zpmoni_app.h"
 #include "app/zpmoni_dlg.h"
 #include "capture/connect_dlg.h"
 #include "capture/monitor_dlg.h"
-#include "support/temp_folder.h"
-#include "support/child_process.h"
-#include "ui/list_ctrl_ex.h"
 #include "platform/system_clock.h"
+#include "support/netns.h"
+#include "support/temp_folder.h"
+#include "ui/list_ctrl_ex.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QPixmap>
+#include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-bool Shell(const std::string& command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-void Pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-}
-
-// Two namespaces joined by a veth pair, removed at the end.
-struct DemoNetwork {
-    std::string server, players;
-    bool ok = false;
-    DemoNetwork()
-    {
-        const std::string tag = "zptx" + std::to_string(getpid() % 100000);
-        server = tag + "s";
-        players = tag + "c";
-        ok = Shell("ip netns add " + server) && Shell("ip netns add " + players) &&
-             Shell("ip link add " + tag + "a netns " + server + " type veth peer name " + tag +
-                 "b netns " + players) &&
-             Shell("ip -n " + server + " addr add 198.51.100.1/24 dev " + tag + "a") &&
-             Shell("ip -n " + players + " addr add 198.51.100.2/24 dev " + tag + "b") &&
-             Shell("ip -n " + server + " link set lo up") && Shell("ip -n " + players + " link set lo up") &&
-             Shell("ip -n " + server + " link set " + tag + "a up") &&
-             Shell("ip -n " + players + " link set " + tag + "b up");
-    }
-    ~DemoNetwork()
-    {
-        Shell("ip netns del " + server);
-        Shell("ip netns del " + players);
-    }
-};
-
 TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root for network namespaces and capture";
     if (access("/usr/bin/Xvfb", X_OK) != 0)
         GTEST_SKIP() << "Xvfb is not installed";
+    auto file = [](const char* name) { return QStringLiteral(ZPMONI_SCREENS_DIR "/%1.png").arg(name); };
+    auto pump = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
     TempFolder dir;
-    DemoNetwork net;
-    ASSERT_TRUE(net.ok) << "cannot make the demo namespaces";
+    VethTestbed net;
+    ZPT_SKIP_UNLESS_OK(net);
 
-    const int display = 90 + getpid() % 100;
-    ChildProcess xvfb({"/usr/bin/Xvfb", ":" + std::to_string(display), "-screen", "0",
-                       "1024x768x24", "-nolisten", "tcp"},
+    // Other X servers may run beside this one: the first display without a socket or a lock.
+    int display = 50;
+    while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0 ||
+           access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
+        ++display;
+    ChildProcess xvfb({"/usr/bin/Xvfb", ":" + std::to_string(display), "-screen", "0", "1024x768x24",
+                       "-nolisten", "tcp"},
                       dir.File("xvfb.out"));
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
     ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, std::chrono::seconds(10)));
 
     const std::string source = ZPMONI_SOURCE_DIR;
-    Shell("cp " + source + "/res/demo/Zpmoni.ini " + source + "/res/demo/Packlist.txt " +
-        dir.path.string());
-    ChildProcess server({"/usr/sbin/ip", "netns", "exec", net.server, "python3",
-                         source + "/tools/zpsim/zpsim.py", "server", "-server", "DEMO",
-                         "-netport", "7915", "--bind", "0.0.0.0", "--no-console",
-                         "--skip-air-states"},
+    for (const char* name : {"Zpmoni.ini", "Packlist.txt"})
+        std::filesystem::copy_file(source + "/res/demo/" + name, dir.File(name));
+    ChildProcess server(net.server.Inside({"python3", source + "/tools/zpsim/zpsim.py", "server", "-server", "DEMO",
+                                           "-netport", "7915", "--bind", "0.0.0.0", "--no-console",
+                                           "--skip-air-states"}),
                         dir.File("server.out"));
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    ChildProcess bots({"/usr/sbin/ip", "netns", "exec", net.players, "setsid",
-                       source + "/res/demo/bots.sh", "198.51.100.1"},
+    ChildProcess bots(net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress}),
                       dir.File("bots.out"));
 
     // The monitor runs in this process, moved into the server's namespace; the X server is
     // reached through its file-system socket, which every namespace sees.
-    int ns = open(("/var/run/netns/" + net.server).c_str(), O_RDONLY | O_CLOEXEC);
+    int ns = open(("/var/run/netns/" + net.server.Name()).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(ns, 0);
     int original = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(setns(ns, CLONE_NEWNET), 0);
     close(ns);
-
+    const char* names[] = {"connections", "log", "chat", "header_menu"};
     {
         int argc = 1;
-        char name[] = "zpmoni";
-        char* argv[] = {name, nullptr};
+        char* argv[] = {const_cast<char*>("zpmoni"), nullptr};
         setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         QApplication qapp(argc, argv);
@@ -119,40 +84,38 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
         window.show();
         ASSERT_TRUE(app.capturing) << dir.Read("MoniErrLog.txt");
 
-        // Players listed, some of them flying.
-        QElapsedTimer waited;
-        waited.start();
-        auto flying = [&] {
-            CListCtrlEx* list = window.ConnectPage()->List();
-            for (int r = 0; r < list->RowCount(); ++r) {
-                if (list->Text(r, 5) == "FLYING")
-                    return true;
-            }
-            return false;
-        };
-        while (!flying() && waited.elapsed() < 40000)
-            Pump(200);
-        EXPECT_TRUE(flying()) << "no player listed as flying";
-        Pump(8000);  // chat and more events arrive
+        CListCtrlEx* list = window.ConnectPage()->List();
+        EXPECT_TRUE(WaitFor([&] {
+            pump(200);
+            return !list->model()->match(list->model()->index(0, 5), Qt::DisplayRole, "FLYING").isEmpty();
+        }, std::chrono::seconds(40))) << "no player listed as flying";
+        pump(8000);  // chat and more events arrive
         EXPECT_GT(window.MonitorPage()->List()->RowCount(), 0);
 
-        QDir().mkpath(ZPMONI_SCREENS_DIR);
-        const char* names[] = {"connections", "log", "chat"};
-        for (int tab = 0; tab < 3; ++tab) {
+        std::filesystem::create_directories(ZPMONI_SCREENS_DIR);
+        for (int tab : {1, 2, 0}) {
             window.Tabs()->setCurrentIndex(tab);
-            Pump(1200);
-            QPixmap shot = window.screen()->grabWindow(window.winId());
-            if (shot.isNull())
-                shot = window.grab();
-            const QString file = QString(ZPMONI_SCREENS_DIR "/%1.png").arg(names[tab]);
-            EXPECT_TRUE(shot.save(file)) << file.toStdString();
+            pump(1200);
+            EXPECT_TRUE(window.screen()->grabWindow(window.winId()).save(file(names[tab]))) << names[tab];
         }
+        // The header menu over the window: column 0 and the user name greyed.
+        QTimer::singleShot(1000, &window, [&] {
+            QWidget* menu = QApplication::activePopupWidget();
+            ASSERT_NE(menu, nullptr);
+            const QRect area = window.frameGeometry().united(menu->geometry());
+            const QPixmap shot = window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+            EXPECT_TRUE(shot.save(file(names[3])));
+            menu->close();
+        });
+        const QPoint at(20, list->header()->height() / 2);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->header()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->header()->viewport(), &event);
         window.close();
     }
     setns(original, CLONE_NEWNET);
     close(original);
-    for (const char* n : {"connections", "log", "chat"})
-        EXPECT_GT(std::filesystem::file_size(std::string(ZPMONI_SCREENS_DIR) + "/" + n + ".png"), 1000u);
+    for (const char* n : names)
+        EXPECT_GT(QFileInfo(file(n)).size(), 1000) << n;
     // The bot loop leads its own process group: end the loop and the bots it started.
     kill(-bots.Pid(), SIGTERM);
     bots.Stop(SIGTERM);

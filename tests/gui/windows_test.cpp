@@ -1,0 +1,342 @@
+// SPDX-License-Identifier: MIT
+// The windows on the offscreen platform: the list control, the pages, the main window.
+#include "app/monitor_controller.h"
+#include "app/zpmoni_app.h"
+#include "app/zpmoni_dlg.h"
+#include "capture/connect_dlg.h"
+#include "capture/datagram_builder.h"
+#include "capture/monitor_dlg.h"
+#include "client/chat_dlg.h"
+#include "platform/system_clock.h"
+#include "support/temp_folder.h"
+#include "ui/list_ctrl_ex.h"
+#include "ui/list_state.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+
+using namespace std::string_literals;
+
+namespace {
+
+QStringList ColumnTexts(CListCtrlEx* list, int column)
+{
+    QStringList texts;
+    for (int r = 0; r < list->RowCount(); ++r)
+        texts << list->Text(r, column);
+    return texts;
+}
+
+void ClickHeader(CListCtrlEx& list, int column)
+{
+    const QPoint at(list.header()->sectionViewportPosition(column) + 5, 5);
+    for (auto [type, buttons] :
+         {std::pair{QEvent::MouseButtonPress, Qt::LeftButton}, {QEvent::MouseButtonRelease, Qt::NoButton}}) {
+        QMouseEvent event(type, at, list.header()->viewport()->mapToGlobal(at), Qt::LeftButton, buttons, {});
+        QApplication::sendEvent(list.header()->viewport(), &event);
+    }
+}
+
+// The signed sort column the header's mark shows; 0 without a mark.
+int Mark(CListCtrlEx& list)
+{
+    const int column = list.header()->isSortIndicatorShown() ? list.header()->sortIndicatorSection() + 1 : 0;
+    return list.header()->sortIndicatorOrder() == Qt::AscendingOrder ? column : -column;
+}
+
+QPoint menuAt;  // where the last menu opened
+
+// Right-clicks `target` at `at`; gives the entries of the menu that opened, one
+// "title:checked:enabled" each, and triggers the entry titled `choose`, if any.
+QStringList RightClick(QWidget* target, const QPoint& at, const QString& choose = {})
+{
+    QStringList seen;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        menuAt = menu->pos();
+        for (QAction* action : menu->actions()) {
+            seen << QStringLiteral("%1:%2:%3").arg(action->text()).arg(action->isChecked()).arg(action->isEnabled());
+            if (action->text() == choose)
+                action->trigger();
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+    QApplication::sendEvent(target, &event);
+    QApplication::processEvents();  // no menu: let the timer run and find none
+    return seen;
+}
+
+// The event list's list: every column hideable but column 0 (never) and the user name.
+class ListCtrlEx : public ::testing::Test {
+protected:
+    ListCtrlEx() { page.setGeometry(0, 0, 900, 300), page.show(); }
+    QPoint Cell(int row, int column) const { return list->visualRect(list->model()->index(row, column)).center(); }
+    QString Title(int column) const { return list->model()->headerData(column, Qt::Horizontal).toString(); }
+    QStringList HeaderMenu(int choose = -1) { return RightClick(list->header()->viewport(), {5, 5}, Title(choose)); }
+    TempFolder dir;
+    ProfileStore store{dir.File("Zpmoni.ini")};
+    int listLine = 200;
+    CMonitorDlg page{store, listLine};
+    CListCtrlEx* list = page.List();
+};
+
+TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
+{
+    list->InsertColumn(QStringLiteral("R&D"), Qt::AlignLeft, 60);
+    list->EnableColumnHiding(8, true);
+    list->SetColumnVisible(4, false);
+    QStringList expected;
+    for (int c = 0; c < 9; ++c)  // an ampersand is no mnemonic
+        expected << QStringLiteral("%1:%2:%3").arg(Title(c).replace("&", "&&")).arg(c != 4).arg(c > 1);
+    EXPECT_EQ(HeaderMenu(), expected);
+    // A hidden column comes back with its width.
+    list->header()->resizeSection(7, 137);
+    HeaderMenu(7);
+    EXPECT_FALSE(list->IsColumnVisible(7));
+    HeaderMenu(7);
+    EXPECT_EQ(list->header()->sectionSize(7), 137);
+    list->SetColumnVisible(0, false);
+    EXPECT_TRUE(list->IsColumnVisible(0));
+    // Disabling shows the column first; with nothing left to hide there is no menu.
+    list->SetColumnVisible(8, false);
+    for (int c = 2; c < 9; ++c)
+        list->EnableColumnHiding(c, false);
+    EXPECT_TRUE(list->IsColumnVisible(8));
+    EXPECT_TRUE(HeaderMenu().isEmpty());
+}
+
+TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
+{
+    auto paint = [&](const QColor& base, int sort, int column) {
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Base, base);
+        list->setPalette(palette);
+        list->SetSortColumn(sort);
+        return list->viewport()->grab().toImage().pixelColor(Cell(0, column));
+    };
+    const QColor base(100, 200, 240), tint(110, 220, 255);
+    list->EnableSortTint(true);
+    list->AppendRow(QStringList(8, QString()));  // no text where the pixels are read
+    EXPECT_EQ(paint(base, 0, 2), base);
+    EXPECT_EQ(paint(base, 3, 2), tint);
+    EXPECT_EQ(paint(base, 3, 0), base);
+    EXPECT_EQ(paint(base, -6, 5), tint);
+    EXPECT_EQ(paint(Qt::white, -6, 5), QColor(247, 247, 247));  // a new background, a new tint
+    list->EnableSortTint(false);
+    EXPECT_EQ(paint(Qt::white, -6, 5), QColor(Qt::white));
+    list->EnableSortArrow(false);
+    EXPECT_FALSE(list->header()->isSortIndicatorShown());
+    ClickHeader(*list, 3);  // the sort follows without the arrow
+    EXPECT_EQ(list->SortColumn(), 4);
+}
+
+TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
+{
+    list->SetSortColumn(-3);
+    list->header()->resizeSection(2, 150);
+    list->header()->resizeSection(5, 77);
+    list->SetColumnVisible(5, false);
+    list->header()->resizeSection(5, 0);  // hidden: its kept width counts
+    list->header()->moveSection(7, 0);
+    page.SaveState(store);
+    EXPECT_FALSE(CListCtrlEx().SaveState(store, "Empty", "ListCtrl"));
+    CListCtrlEx* again = (new CMonitorDlg(store, listLine, &page))->List();
+    EXPECT_EQ(Mark(*again), -3);
+    EXPECT_FALSE(again->IsColumnVisible(5));
+    EXPECT_EQ(again->ColumnWidth(2), 150);
+    EXPECT_EQ(again->header()->logicalIndex(0), 7);
+    again->SetColumnVisible(5, true);
+    EXPECT_EQ(again->header()->sectionSize(5), 77);
+
+    CListCtrlEx other;  // another column count: the defaults stay
+    other.InsertColumn(QStringLiteral("x"), Qt::AlignLeft, 10);
+    other.RestoreState(store, "MonitorDlg", "ListCtrl");
+    EXPECT_EQ(other.SortColumn(), 0);
+    // Column 1's display order is out of range: the columns after it and the order stay.
+    ListState bad{-2, {{true, 80, 1}, {true, 90, 8}, {false, 99, 0}, {}, {}, {}, {}, {}}};
+    store.WriteBytes("MonitorDlg", "ListCtrl", EncodeListState(bad));
+    CListCtrlEx* partly = (new CMonitorDlg(store, listLine, &page))->List();
+    EXPECT_EQ(partly->SortColumn(), -2);
+    EXPECT_EQ(QList<int>({partly->ColumnWidth(0), partly->ColumnWidth(1), partly->ColumnWidth(2)}),
+              QList<int>({80, 90, 100}));
+    EXPECT_EQ(partly->header()->visualIndex(0), 0);
+}
+
+TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
+{
+    list->setFont(QFont(QStringLiteral("Sans"), 17));
+    list->AppendRow({"<b>x</b>", "short"});
+    list->header()->resizeSection(0, 12);
+    list->header()->resizeSection(1, 200);
+    auto* tip = list->findChild<QLabel*>("cellTip");
+    auto hover = [&](const QPoint& at) {
+        QMouseEvent move(QEvent::MouseMove, at, list->viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton, {});
+        QApplication::sendEvent(list->viewport(), &move);
+        return tip->isVisible() ? tip->text() : QString();
+    };
+    EXPECT_EQ(hover(Cell(0, 0)), "<b>x</b>");
+    EXPECT_EQ(hover(Cell(0, 1)), "");                                 // fits
+    EXPECT_EQ(hover(Cell(0, 0)), "<b>x</b>");
+    EXPECT_EQ(tip->textFormat(), Qt::PlainText);
+    EXPECT_EQ(tip->font(), list->font());
+    const QRect cell = list->visualRect(list->model()->index(0, 0));
+    EXPECT_EQ(tip->geometry().topLeft(), list->viewport()->mapToGlobal(cell.topLeft()));
+    EXPECT_GT(tip->width(), cell.width());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(list->viewport(), &leave);
+    EXPECT_FALSE(tip->isVisible());
+}
+
+TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
+{
+    auto append = [&](const std::string& user) { page.AppendRow({"00:00:00", user, "", "", "", "", "", ""}); };
+    for (int i = 0; i < 201; ++i)
+        append("user" + std::to_string(i));
+    EXPECT_EQ(ColumnTexts(list, 1).mid(0, 1) + ColumnTexts(list, 1).mid(199), QStringList({"user1", "user200"}));
+    list->verticalScrollBar()->setValue(0);  // scrolled up to read: new rows do not move the view
+    append("late");
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    append("later");
+    EXPECT_TRUE(list->AtEnd());
+    // Arrival order, marked as column 0 ascending; a click moves only the mark.
+    EXPECT_EQ(Mark(*list), 1);
+    ClickHeader(*list, 0);
+    EXPECT_EQ(Mark(*list), -1);
+    EXPECT_EQ(list->Text(199, 1), "later");
+}
+
+TEST(ChatPageTest, PlainLinesEmptiedNearTheLimitAndTheMenuAtTheClick)
+{
+    CChatDlg page(QStringLiteral("/tmp"), nullptr, 260);
+    page.AppendChatLine("(amy)<b>x</b>");
+    page.AppendChatLine("(bob)hi");
+    EXPECT_EQ(page.Text(), "(amy)<b>x</b>\n(bob)hi");
+    page.AppendChatLine("(amy)" + std::string(60, 'z'));
+    page.AppendChatLine("(bob)fresh");
+    EXPECT_EQ(page.Text(), "(bob)fresh");
+    page.show();
+    QWidget* view = page.findChild<QPlainTextEdit*>()->viewport();
+    RightClick(view, QPoint(40, 30));
+    EXPECT_EQ(menuAt, view->mapToGlobal(QPoint(40, 30)));
+}
+
+TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
+{
+    TempFolder dir;
+    dir.Write("Zpmoni.ini", "[Position]\nLeft=-5000\nTop=40\n");
+    SystemClock clock;
+    CZpmoniApp app(dir.path.string(), clock);
+    app.StartUp([](std::string_view) {});
+    app.players.SetResolveNames(false);
+    CZpmoniDlg window(app);
+    window.Initialize();
+    window.show();
+    // As stored, without a check against the screen; the size is the outer one.
+    EXPECT_EQ(window.frameGeometry(), QRect(-5000, 40, 488, 329));
+    window.move(0, 0);  // menus open on the screen
+    window.Controller().UpdateStatus();
+    EXPECT_EQ(window.windowTitle(), "ZEPHRINE Server Monitor  FLYING 0 ONLINE 0   UP 0.0kB/s DOWN 0.0kB/s");
+    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_TRUE(QFile::exists(":/zpmoni/help.html"));
+    QList<int> periods;  // status, retry and keep-alive; -1 for a coarse timer
+    for (QTimer* timer : window.Controller().findChildren<QTimer*>())
+        periods << (timer->timerType() == Qt::PreciseTimer ? timer->interval() : -1);
+    EXPECT_EQ(periods, QList<int>({1000, 6000, 30000}));
+
+    auto* tray = window.findChild<QSystemTrayIcon*>();
+    for (auto why : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
+        tray->show();  // as a minimise leaves it; this platform has no tray to minimise to
+        window.hide();
+        window.Controller().UpdateStatus();  // the line as before: the tip follows anyway
+        EXPECT_EQ(tray->toolTip(), window.StatusLine());
+        emit tray->activated(why);
+        EXPECT_TRUE(window.isVisible() && !tray->isVisible()) << why;
+    }
+
+    // The page shown takes the keys, wherever the focus was; a hidden page is not refreshed.
+    CListCtrlEx* list = window.ConnectPage()->List();
+    window.Tabs()->tabBar()->setFocus();
+    window.Tabs()->setCurrentIndex(1);
+    EXPECT_EQ(window.focusWidget(), window.MonitorPage()->List());
+    const char* players[][2] = {{"\x83\x5B\x83\x8D", "198.51.100.10"}, {"unknown", "198.51.100.2"}, {"Bob", "10.0.0.2"}};
+    for (int i = 0; i < 3; ++i) {  // the first name in Shift_JIS
+        PlayerRecord* r = app.players.Find(testing_datagrams::Addr(players[i][1]), 4000, true);
+        r->userName = players[i][0];
+        r->logonTime = clock.Now() - (i == 2 ? 3600 : 30 - 20 * i);
+        r->flags |= i == 2 ? PlayerRecord::kFlying : 0;
+    }
+    window.ConnectPage()->Refresh();
+    EXPECT_EQ(list->RowCount(), 0);
+    window.Tabs()->tabBar()->setFocus();
+    window.Tabs()->setCurrentIndex(0);
+    EXPECT_EQ(window.focusWidget(), list);
+    auto shown = [&] { return QString::number(Mark(*list)) + " " + ColumnTexts(list, 1).join(" "); };
+    EXPECT_EQ(shown(), QString::fromUtf8("1 Bob ゼロ unknown"));  // longest connection first, and marked so
+    list->SelectRows({2, 1});
+    struct Step { int column; const char* markAndUsers; };
+    const Step steps[] = {
+        {0, "-1 unknown ゼロ Bob"},
+        {1, "2 Bob ゼロ unknown"},   // user names, unknown last
+        {1, "-2 unknown ゼロ Bob"},  // descending, unknown first
+        {2, "3 Bob unknown ゼロ"},   // 10.0.0.2, 198.51.100.2, 198.51.100.10
+    };
+    for (const Step& s : steps) {
+        ClickHeader(*list, s.column);
+        EXPECT_EQ(shown(), QString::fromUtf8(s.markAndUsers));
+    }
+    // The selected players stay selected; the last of them keeps the focus.
+    EXPECT_EQ(list->SelectedRows(), QList<int>({1, 2}));
+    EXPECT_EQ(list->currentIndex().row(), 2);
+    window.ConnectPage()->CopyHostName();
+    EXPECT_EQ(QApplication::clipboard()->text(), "198.51.100.2");
+    const QPoint at = list->visualRect(list->model()->index(1, 2)).center();
+    RightClick(list->viewport(), at);
+    EXPECT_EQ(menuAt, list->viewport()->mapToGlobal(at));
+    const int slot = list->RowData(2);
+    window.ConnectPage()->DeleteSelected();
+    EXPECT_EQ(ColumnTexts(list, 1), QStringList({"Bob"}));
+    EXPECT_FALSE(app.players.Slot(slot).Online());
+    EXPECT_EQ(app.players.Slot(slot).userName.View(), "unknown");
+    window.Controller().Events().LogonEntry(clock.Now(), app.players.Slot(list->RowData(0)));
+    EXPECT_EQ(ColumnTexts(window.MonitorPage()->List(), 5), QStringList({"LOGIN"}));
+
+    window.resize(520, 310);
+    const QRect outer = window.frameGeometry();
+    window.close();
+    const std::string ini = dir.Read("Zpmoni.ini");
+    const auto size = QString("Left=0\nTop=0\nWidth=%1\nHeight=%2").arg(outer.width()).arg(outer.height()).toStdString();
+    size_t from = 0;
+    for (const std::string& line : {"[Position]"s, size, "[ZpmoniDlg]"s, "Glimit=0"s, "[MonitorDlg]\nListCtrl="s,
+                                    "ListLine=200"s, "[ConnectDlg]\nListCtrl="s, "[Zpconnect]"s}) {
+        from = ini.find(line, from);
+        EXPECT_NE(from, std::string::npos) << line << " in order in\n" << ini;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
