@@ -189,14 +189,15 @@ std::string DenyRuleset::AddCommands(const DenyEntry& entry) const
 {
     const Placement p = Place(entry);
     std::string out;
-    if (!p.block)
+    if (!p.block) {
         AppendMaskedRule(out, filter, p.rule);
-    else if (p.covered)
+        return Batch(std::move(out));
+    }
+    if (p.covered)
         return {};
-    if (p.block && p.to > p.from)
+    if (p.to > p.from)
         AppendElements(out, "delete", {blocks.begin() + p.from, blocks.begin() + p.to});
-    if (p.block)
-        AppendElements(out, "add", {*p.block});
+    AppendElements(out, "add", {*p.block});
     return Batch(std::move(out));
 }
 
