@@ -56,5 +56,6 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
         qapp.exec();
         controller.Shutdown();
     }
+    app.StopTimeWatch();
     return 0;
 }

@@ -250,6 +250,7 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         dialog.installEventFilter(&quit);
         qapp.exec();
         dialog.removeEventFilter(&quit);
+        app.StopTimeWatch();
     }
     return 0;
 }
