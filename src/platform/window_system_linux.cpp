@@ -48,7 +48,8 @@ public:
         for (xcb_window_t w : RootChildren())
             candidates.push_back(w);
         for (xcb_window_t w : candidates) {
-            if (w == owner || TransientFor(w) != owner || !Viewable(w))
+            // Shown, or minimised together with its owner.
+            if (w == owner || TransientFor(w) != owner || !(Viewable(w) || Iconic(w)))
                 continue;
             WindowInfo info = Describe(w);
             if (IsMenu(w))
@@ -72,18 +73,7 @@ public:
     bool IsIconic(xcb_window_t w)
     {
         std::lock_guard guard(lock);
-        if (!Connected())
-            return false;
-        xcb_get_property_reply_t* r = xcb_get_property_reply(
-            conn, xcb_get_property(conn, 0, w, wmState, wmState, 0, 2), nullptr);
-        bool iconic = false;
-        if (r && xcb_get_property_value_length(r) >= 4) {
-            uint32_t state;
-            std::memcpy(&state, xcb_get_property_value(r), 4);
-            iconic = state == XCB_ICCCM_WM_STATE_ICONIC;
-        }
-        std::free(r);
-        return iconic;
+        return Connected() && Iconic(w);
     }
 
     void PostClose(xcb_window_t w)
@@ -281,6 +271,20 @@ private:
                                                   &owner, nullptr))
             return XCB_NONE;
         return owner;
+    }
+
+    bool Iconic(xcb_window_t w)
+    {
+        xcb_get_property_reply_t* r = xcb_get_property_reply(
+            conn, xcb_get_property(conn, 0, w, wmState, wmState, 0, 2), nullptr);
+        bool iconic = false;
+        if (r && xcb_get_property_value_length(r) >= 4) {
+            uint32_t state;
+            std::memcpy(&state, xcb_get_property_value(r), 4);
+            iconic = state == XCB_ICCCM_WM_STATE_ICONIC;
+        }
+        std::free(r);
+        return iconic;
     }
 
     bool Viewable(xcb_window_t w)

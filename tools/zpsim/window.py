@@ -12,7 +12,7 @@ import ctypes
 import ctypes.util
 import os
 
-KEY_PRESS, CLIENT_MESSAGE = 2, 33
+KEY_PRESS, UNMAP_NOTIFY, CLIENT_MESSAGE = 2, 18, 33
 KEY_PRESS_MASK, STRUCTURE_NOTIFY_MASK = 1 << 0, 1 << 17
 PROP_MODE_REPLACE, XA_ATOM, XA_CARDINAL = 0, 4, 6
 
@@ -116,6 +116,8 @@ class Window:
                     self.on_key(0x1b)
                 elif buf.value:
                     self.on_key(buf.value.upper()[0])
+            elif event.type == UNMAP_NOTIFY and win == self.main:
+                self.record('iconified')   # the window manager hides what it minimises
             elif event.type == CLIENT_MESSAGE and event.client.data[0] == self.delete:
                 if win in self.popups:
                     self.record(self.popups.pop(win) + '-closed', window=win)
