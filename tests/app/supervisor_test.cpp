@@ -10,92 +10,70 @@
 
 namespace {
 
-// Everything the supervisor does to the platform, as "ms what" lines in order.
-struct Journal {
+// The whole platform, recording what the supervisor does to it as "ms what" lines in order.
+struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, LineWriter {
     int64_t ms = 0;
     std::vector<std::string> lines;
     void Add(const std::string& what) { lines.push_back(std::to_string(ms) + " " + what); }
-};
 
-struct FakeWindows final : WindowSystem {
-    Journal& j;
     std::vector<WindowInfo> top;
     std::optional<WindowInfo> popup;
     std::set<WindowId> gone, iconic;
-    explicit FakeWindows(Journal& j) : j(j) {}
     std::vector<WindowInfo> TopLevelWindows() override { return top; }
     std::optional<WindowInfo> EnabledPopup(WindowId) override { return popup; }
     bool IsWindow(WindowId w) override { return !gone.count(w); }
     bool IsIconic(WindowId w) override { return iconic.count(w) > 0; }
-    void PostClose(WindowId w) override { j.Add("close " + std::to_string(w)); }
-    void PostMinimize(WindowId w) override { j.Add("minimize " + std::to_string(w)); }
+    void PostClose(WindowId w) override { Add("close " + std::to_string(w)); }
+    void PostMinimize(WindowId w) override { Add("minimize " + std::to_string(w)); }
     void ShowAndRaise(WindowId) override {}
     void PostKey(WindowId w, KeyKind k, uint8_t c) override
     {
-        j.Add((k == KeyKind::Char ? "char " : "key ") + std::to_string(c) + " " + std::to_string(w));
+        Add((k == KeyKind::Char ? "char " : "key ") + std::to_string(c) + " " + std::to_string(w));
     }
-};
 
-struct FakeProcesses final : ServerProcesses {
-    Journal& j;
     uint32_t next = 100;
     bool fail = false;
     std::set<uint32_t> alive;
-    explicit FakeProcesses(Journal& j) : j(j) {}
     uint32_t Start(const LaunchSpec& s) override
     {
-        j.Add("start " + s.argv[0] + (s.console ? " console" : ""));
+        Add("start " + s.argv[0] + (s.console ? " console" : ""));
         return fail ? 0 : *alive.insert(next++).first;
     }
     void Watch(uint32_t pid) override { alive.insert(pid); }
     bool Alive(uint32_t pid) override { return alive.count(pid) > 0; }
-    void Signal(uint32_t pid, bool kill) override
-    {
-        j.Add((kill ? "SIGKILL " : "SIGTERM ") + std::to_string(pid));
-    }
+    void Signal(uint32_t pid, bool kill) override { Add((kill ? "SIGKILL " : "SIGTERM ") + std::to_string(pid)); }
     void Exit(uint32_t pid)
     {
         alive.erase(pid);
         onExit(pid);
     }
-};
 
-struct FakeTimers final : SupervisorTimers {
-    Journal& j;
     std::array<int, kCount> period{};
     std::multimap<int64_t, std::function<void()>> steps;
-    explicit FakeTimers(Journal& j) : j(j) {}
-    void Arm(Id id, int ms) override { period[id] = ms; }
+    void Arm(Id id, int p) override { period[id] = p; }
     void Stop(Id id) override { period[id] = 0; }
-    void After(int ms, std::function<void()> step) override { steps.emplace(j.ms + ms, std::move(step)); }
-    void RunUntil(int64_t ms)
+    void After(int p, std::function<void()> step) override { steps.emplace(ms + p, std::move(step)); }
+    void RunUntil(int64_t until)
     {
-        while (!steps.empty() && steps.begin()->first <= ms) {
+        while (!steps.empty() && steps.begin()->first <= until) {
             auto step = std::move(steps.begin()->second);
-            j.ms = steps.begin()->first;
+            ms = steps.begin()->first;
             steps.erase(steps.begin());
             step();
         }
-        j.ms = ms;
+        ms = until;
     }
-};
 
-struct Events final : LineWriter {
-    Journal& j;
-    explicit Events(Journal& j) : j(j) {}
-    void WriteLine(std::string_view t) override { j.Add("event " + std::string(t)); }
+    void WriteLine(std::string_view t) override { Add("event " + std::string(t)); }
 };
 
 struct SupervisorTest : ::testing::Test {
-    Journal j;
     MonitorSettings settings;
     ServerState state;
-    FakeWindows windows{j};
-    FakeProcesses processes{j};
-    FakeTimers timers{j};
-    Events events{j};
+    FakePlatform fake;
+    FakePlatform &windows = fake, &processes = fake, &timers = fake, &j = fake;
     ManualClock clock;
-    Supervisor sup{settings, state, windows, processes, timers, events, clock};
+    Supervisor sup{settings, state, fake, fake, fake, fake, clock};
     bool startEnabled = true;
 
     void SetUp() override
