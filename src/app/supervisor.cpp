@@ -23,6 +23,8 @@ constexpr std::array<int, 3> kEscapeAt{0, 100, 200};
 constexpr int kCloseAt = 700;
 // A stopped process still alive this long after the close request is ended by signals.
 constexpr int kSignalAfter = 2000;
+// A server that dies as soon as it starts is started again at most this often.
+constexpr uint32_t kRestartSpacing = 1000;
 
 }  // namespace
 
@@ -71,6 +73,7 @@ bool Supervisor::LaunchServerProcess()
     state.serverProcessId = pid;
     controlledPid = pid;
     takenOver = false;
+    startedTick = clock.TickMs();
     const int64_t now = clock.Now();
     state.lastRestart = now;
     state.lastReset = now;
@@ -158,8 +161,17 @@ void Supervisor::CloseErrorDialogs()
 void Supervisor::ServerDown()
 {
     TerminateServer();
-    if (settings.checkRunning)
+    if (!settings.checkRunning)
+        return;
+    const uint32_t lived = clock.TickMs() - startedTick;
+    if (lived >= kRestartSpacing) {
         StartServer();
+        return;
+    }
+    timers.After(static_cast<int>(kRestartSpacing - lived), [this] {
+        if (!state.serverRunning && settings.checkRunning)
+            StartServer();
+    });
 }
 
 void Supervisor::DownCheck()

@@ -98,4 +98,5 @@ private:
     uint32_t stoppedPid = 0;
     bool startPending = false;
     bool takenOver = false;
+    uint32_t startedTick = 0;
 };

@@ -89,6 +89,7 @@ struct SupervisorTest : ::testing::Test {
         windows.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
         sup.StartServer();
         sup.WindowSearch();
+        clock.tick += 1000;  // a server that ran a while is brought back at once
         j.lines.clear();
     }
     std::vector<std::string> Lines() { return std::exchange(j.lines, {}); }
@@ -193,6 +194,18 @@ TEST_F(SupervisorTest, StartWaitsForTheStoppedProcessToEnd)
     Lines();
     processes.Exit(100);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"0 start /zp/zemain.exe", "0 event Start server"}));
+    EXPECT_EQ(state.serverProcessId, 101u);
+}
+
+TEST_F(SupervisorTest, AServerThatDiesAtOnceIsStartedAgainASecondAfterItsStart)
+{
+    settings.checkRunning = 1;
+    sup.StartServer();
+    clock.tick += 300;
+    processes.Exit(100);
+    timers.RunUntil(699);
+    EXPECT_EQ(state.serverRunning, 0);
+    timers.RunUntil(700);
     EXPECT_EQ(state.serverProcessId, 101u);
 }
 
