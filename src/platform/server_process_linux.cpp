@@ -65,9 +65,17 @@ public:
 
     uint32_t Start(const LaunchSpec& spec) override
     {
-        if (spec.argv.empty())
+        if (spec.argv.empty() || spec.argv[0].empty())
             return 0;
         std::vector<std::string> argv = spec.argv;
+        // Found from the monitor's folder, like any path it is given, not from the server's.
+        if (argv[0].front() != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd))
+                argv[0] = std::string(cwd) + "/" + argv[0];
+        }
+        if (::access(argv[0].c_str(), X_OK) != 0 && !IsWindowsProgram(argv[0]))
+            return 0;
         if (IsWindowsProgram(argv[0])) {
             const std::string wine = FindInPath("wine");
             if (wine.empty())

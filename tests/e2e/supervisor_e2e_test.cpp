@@ -36,11 +36,11 @@ struct SupervisorRun {
             ++n;
         return n;
     }
-    void Start(const std::string& settings)
+    void Start(const std::string& settings, const std::string& folder = ZPSIM_BIN)
     {
         setenv("ZPSIM_RECORD", Record().c_str(), 1);
         setenv("ZPMONI_TMUX_SOCKET", ("zpt" + std::to_string(getpid())).c_str(), 1);
-        dir.Write("Zpmoni.ini", "[ProgramData]\nPort=0\nStartUp=1\nFolderPath=" ZPSIM_BIN "\n" + settings);
+        dir.Write("Zpmoni.ini", "[ProgramData]\nPort=0\nStartUp=1\nFolderPath=" + folder + "\n" + settings);
         monitor = std::make_unique<ChildProcess>(
             std::vector<std::string>{ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()},
             dir.File("monitor.out"));
@@ -124,6 +124,23 @@ TEST(SupervisorConsole, RunsTheConsoleServerInTmuxAndLeavesItDownWithoutCheckRun
     run.monitor->Stop(SIGTERM);
     ChildProcess end({"/usr/bin/tmux", "-L", socket, "kill-server"}, run.dir.File("panes.out"));
     end.Wait(std::chrono::seconds(5));
+}
+
+TEST(SupervisorConsole, StartsAWindowsProgramThroughWineFromPath)
+{
+    SupervisorRun run;
+    run.dir.Write("zemain.exe", std::string("MZ\x90\0", 4));
+    chmod(run.dir.Write("wine", "#!/bin/sh\necho $$ \"$@\" >wine.args\nexec sleep 60\n").c_str(), 0755);
+    const std::string path = getenv("PATH");
+    setenv("PATH", (run.dir.path.string() + ":" + path).c_str(), 1);
+    run.Start("ExeType=1\n", run.dir.path.string());
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_TRUE(WaitFor([&] { return !run.dir.Read("wine.args").empty(); }, std::chrono::seconds(10)));
+    const std::string args = run.dir.Read("wine.args");
+    EXPECT_EQ(args.substr(args.find(' ')), " " + run.dir.File("zemain.exe") + " -server USERNAME -netport 0\n");
+    EXPECT_TRUE(WaitFor([&] { return run.LogLines("Start server") == 1; }, std::chrono::seconds(5)));
+    run.monitor->Stop(SIGTERM);
+    kill(std::stoi(args), SIGKILL);
 }
 
 }  // namespace
