@@ -57,19 +57,11 @@ TEST_F(SchedulePassTest, PeriodicRestartAndPeriodsOfZeroOrLess)
         Started(0);
         EXPECT_EQ(Pass(after).restart, restart) << period << " " << after;
     }
+    state.lastRestart = kNoMark;  // not started since the last stop: no time to count from
+    EXPECT_FALSE(Pass(1000).restart);
+    Started(0);
     state.serverRunning = 0;
     EXPECT_FALSE(Pass(1000).restart);
-}
-
-TEST_F(SchedulePassTest, NothingBeforeTheServerRanOnce)
-{
-    ParseTimeList("0:00|", s.schedule);
-    ParseTimeList("0:00|", s.resetSchedule);
-    s.rebootAtInterval = s.resetAtInterval = 1;
-    state.serverRunning = 1;
-    const ScheduleDecision d = Pass(30);
-    EXPECT_FALSE(d.restart);
-    EXPECT_EQ(d.keys, "");
 }
 
 TEST_F(SchedulePassTest, EveryDueKeyIsSentInOrder)
