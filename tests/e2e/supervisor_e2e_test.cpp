@@ -122,8 +122,7 @@ TEST(SupervisorConsole, RunsTheConsoleServerInTmuxAndLeavesItDownWithoutCheckRun
     EXPECT_EQ(run.Count("listen"), 1u);
     EXPECT_EQ(run.LogLines("Start server"), 1u);
     run.monitor->Stop(SIGTERM);
-    ChildProcess end({"/usr/bin/tmux", "-L", socket, "kill-server"}, run.dir.File("panes.out"));
-    end.Wait(std::chrono::seconds(5));
+    ChildProcess({"/usr/bin/tmux", "-L", socket, "kill-server"}, run.dir.File("end.out")).Wait(std::chrono::seconds(5));
 }
 
 TEST(SupervisorConsole, StartsAWindowsProgramThroughWineFromPath)
