@@ -211,8 +211,9 @@ void Supervisor::MinimizeWindow()
         windows.PostMinimize(window);
 }
 
-void Supervisor::SettingsConfirmed()
+void Supervisor::SettingsConfirmed(int newCloseInterval)
 {
+    closeInterval = newCloseInterval;
     if (state.serverRunning && settings.closeErrorDialog)
         timers.Arm(SupervisorTimers::ErrorDialog, closeInterval);
 }

@@ -68,7 +68,7 @@ public:
     // A watched process has ended.
     void OnProcessExited(uint32_t pid);
     // The settings sheet was confirmed: the error-dialog timer follows the new values.
-    void SettingsConfirmed();
+    void SettingsConfirmed(int newCloseInterval);
 
     WindowId FindProcessWindow(uint32_t pid);
     // The window finder's search: the first simulator window, graphical or console.
