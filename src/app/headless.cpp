@@ -58,6 +58,7 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
         qapp.exec();
         controller.Shutdown();
     }
+    app.StopTimeWatch();
     app.RemoveIpFilters();
     return 0;
 }

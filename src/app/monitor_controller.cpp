@@ -51,6 +51,13 @@ void MonitorController::Initialize()
 
     statusTimer.start();
 
+    supervisor = std::make_unique<ServerSupervisor>(app);
+    supervisor->Logic().closeInterval = closeInterval;
+    app.timeWatch->onTerminate = [this] { supervisor->Logic().TerminateServer(); };
+    app.timeWatch->onStart = [this] { supervisor->Logic().StartServer(); };
+    if (app.settings.startUp)
+        supervisor->Logic().StartServer();
+
     client = std::make_unique<CZpkiller>(app.clock, &chatRelay, this);
     client->Create(ini);
     client->chatLogFlag = app.settings.chatLog != 0;
@@ -81,6 +88,11 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
         closePages();
     else
         SaveEventLogSettings();
+
+    // The server keeps running; the schedule's queued calls find no supervisor any more.
+    app.timeWatch->onTerminate = nullptr;
+    app.timeWatch->onStart = nullptr;
+    supervisor.reset();
 
     // The client writes its protocol version as it goes.
     client.reset();

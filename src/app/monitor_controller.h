@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/server_supervisor.h"
 #include "app/zpmoni_app.h"
 #include "capture/decoder.h"
 #include "capture/event_log.h"
@@ -37,6 +38,8 @@ public:
     const QString& StatusLine() const { return statusLine; }
 
     EventLog& Events() { return eventLog; }
+    // The server supervisor; exists from Initialize to Shutdown.
+    ServerSupervisor* Supervisor() { return supervisor.get(); }
 
     // Section ZpmoniDlg, read at initialisation and written at shut-down.
     int closeInterval = 800;
@@ -63,6 +66,7 @@ private:
     EventLog eventLog;
     ChatRelay chatRelay;
     std::unique_ptr<CZpkiller> client;
+    std::unique_ptr<ServerSupervisor> supervisor;
     QTimer statusTimer;
     QString statusLine;
     bool initialized = false;

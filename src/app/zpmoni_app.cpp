@@ -5,17 +5,35 @@
 #include "platform/address_table.h"
 #include "platform/name_resolver.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
+namespace {
+
+// The console server's tmux socket: a plain name, so that tmux keeps it in its own folder.
+std::string ConsoleSocketName()
+{
+    const char* name = std::getenv("ZPMONI_TMUX_SOCKET");
+    std::string_view s = name ? name : "";
+    const bool plain = !s.empty() && s.size() <= 64 && s.find_first_not_of(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") == s.npos;
+    return plain ? std::string(s) : "zpmoni";
+}
+
+}  // namespace
+
 CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     : workdir(std::move(dir)), clock(clock), profile(workdir + "/Zpmoni.ini"),
-      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &ResolveHostName)
+      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &ResolveHostName),
+      consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
+      timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
 {
 }
 
 CZpmoniApp::~CZpmoniApp()
 {
+    timeWatch->Stop();
     players.WaitForResolvers();
 }
 
@@ -37,6 +55,9 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
     packIndex.Load(settings.packFile.empty() || settings.packFile.front() == '/'
                        ? settings.packFile
                        : workdir + "/" + settings.packFile);
+
+    if (std::optional<int> error = timeWatch->Start())
+        WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
 }
 
 void CZpmoniApp::StartCapture(CPacketcap::Handler handler)

@@ -11,8 +11,12 @@
 #include "capture/pack_index.h"
 #include "capture/packetcap.h"
 #include "capture/player_table.h"
+#include "base/server_state.h"
+#include "client/time_watch_thread.h"
+#include "platform/window_system.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +38,8 @@ public:
     void StopCapture();
 
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
+    // The schedule thread's end, after the main window has closed.
+    void StopTimeWatch() { timeWatch->Stop(); }
 
     // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
     // ipfilter.txt; false when the file cannot be opened or written.
@@ -67,4 +73,10 @@ public:
     CPacketcap capture;
     bool capturing = false;
     DenyList denyList;
+    // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
+    // "zpmoni" for the console server), and the schedule thread that reads both.
+    const std::string consoleSocket;
+    ServerState server;
+    std::unique_ptr<WindowSystem> windows;
+    std::unique_ptr<TimeWatchThread> timeWatch;
 };

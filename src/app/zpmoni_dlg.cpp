@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/zpmoni_dlg.h"
 
+#include "app/findwindow_dlg.h"
 #include "app/monitor_controller.h"
 #include "app/zpmoni_app.h"
 #include "capture/connect_dlg.h"
@@ -110,6 +111,12 @@ void CZpmoniDlg::Initialize()
     // Qt tells of no pointer over the icon: the tip follows every tick instead.
     connect(controller, &MonitorController::statusTicked, tray, &QSystemTrayIcon::setToolTip);
     controller->Initialize();
+
+    // The menu bar's start item is greyed while the supervisor runs a server.
+    QAction* start = menuBar()->actions().front()->menu()->actions().front();
+    start->setEnabled(controller->Supervisor()->StartEnabled());
+    connect(controller->Supervisor(), &ServerSupervisor::startEnabledChanged, start,
+            &QAction::setEnabled);
 }
 
 void CZpmoniDlg::OnStatus(const QString& line)
@@ -122,9 +129,15 @@ void CZpmoniDlg::OnStatus(const QString& line)
 QMenu* CZpmoniDlg::BuildFileMenu(QWidget* parent)
 {
     auto* menu = new QMenu(QString::fromUtf8("ファイル(&F)"), parent);
-    // The server supervisor is not built yet: its items stay in place, disabled.
-    menu->addAction(QString::fromUtf8("ZP 起動(&B)"))->setEnabled(false);
-    menu->addAction(QString::fromUtf8("ZP 終了(&T)"))->setEnabled(false);
+    // Built afresh each time, so none of its items is greyed here.
+    menu->addAction(QString::fromUtf8("ZP 起動(&B)"), this, [this] {
+        if (ServerSupervisor* s = controller->Supervisor())
+            s->Logic().StartServer();
+    });
+    menu->addAction(QString::fromUtf8("ZP 終了(&T)"), this, [this] {
+        if (ServerSupervisor* s = controller->Supervisor())
+            s->Logic().TerminateServer();
+    });
     menu->addAction(QString::fromUtf8("ログフォルダを開く(&L)"), this,
                     [this] { chatPage->OpenLogFolder(); });
     menu->addAction(QString::fromUtf8("終了(&X)"), this, &QWidget::close);
@@ -136,7 +149,10 @@ void CZpmoniDlg::BuildMenus()
     menuBar()->addMenu(BuildFileMenu(this));
     QMenu* settings = menuBar()->addMenu(QString::fromUtf8("設定(&C)"));
     settings->addAction(QString::fromUtf8("モニター設定(&M)"))->setEnabled(false);
-    settings->addAction(QString::fromUtf8("ZPウィンドウ検索(&W)"))->setEnabled(false);
+    settings->addAction(QString::fromUtf8("ZPウィンドウ検索(&W)"), this, [this] {
+        if (ServerSupervisor* s = controller->Supervisor())
+            TakeControl(this, s->Logic(), *app.windows);
+    });
     QMenu* help = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
     help->addAction(QString::fromUtf8("ヘルプ(&H)"), this, &CZpmoniDlg::ShowHelp);
     help->addAction(QString::fromUtf8("バージョン情報(&V)"), this, &CZpmoniDlg::ShowAbout);
@@ -283,6 +299,7 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         dialog.installEventFilter(&quit);
         qapp.exec();
         dialog.removeEventFilter(&quit);
+        app.StopTimeWatch();
     }
     app.RemoveIpFilters();
     return 0;

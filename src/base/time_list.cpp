@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -49,16 +50,36 @@ void TimeOfDayList::Assign(const TimeOfDayList& other)
     if (&other == this)
         return;
     int32_t n = ClampedCount(other);
+    version.fetch_add(1);
     count.store(0);
     for (int32_t i = 0; i < n; ++i) {
         entries[i].hour.store(other.entries[i].hour.load());
         entries[i].minute.store(other.entries[i].minute.load());
     }
     count.store(n);
+    version.fetch_add(1);
+}
+
+TimeOfDayList::Snapshot TimeOfDayList::Read() const
+{
+    Snapshot copy;
+    for (;;) {
+        const uint32_t before = version.load();
+        if (before & 1) {
+            std::this_thread::yield();
+            continue;
+        }
+        copy.count = ClampedCount(*this);
+        for (int32_t i = 0; i < copy.count; ++i)
+            copy.entries[i] = {entries[i].hour.load(), entries[i].minute.load()};
+        if (version.load() == before)
+            return copy;
+    }
 }
 
 void ParseTimeList(std::string_view text, TimeOfDayList& list)
 {
+    list.version.fetch_add(1);
     list.count.store(0);
     int32_t n = 0;
     size_t piece = 0;
@@ -83,6 +104,7 @@ void ParseTimeList(std::string_view text, TimeOfDayList& list)
         piece = bar + 1;
     }
     list.count.store(n);
+    list.version.fetch_add(1);
 }
 
 std::string FormatTimeList(const TimeOfDayList& list)

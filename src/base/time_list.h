@@ -16,14 +16,23 @@ struct TimeOfDayEntry {
 
 // A schedule read once a second by the schedule thread while the main thread may replace it.
 // Every writer clears the count first, fills the entries, then stores the new count, so the
-// reader never sees entries beyond the ones being written.
+// reader never sees entries beyond the ones being written; and every writer makes `version` odd
+// while it writes, so that Read() returns the old list or the new one, never a mix of both.
 struct TimeOfDayList {
     static constexpr int kCapacity = 24;
     std::atomic<int32_t> count{0};
     std::array<TimeOfDayEntry, kCapacity> entries;
+    std::atomic<uint32_t> version{0};
+
+    struct Snapshot {
+        int32_t count = 0;
+        struct { int32_t hour, minute; } entries[kCapacity];
+    };
 
     // Replaces the list for a reader on another thread: count 0, entries, then the new count.
     void Assign(const TimeOfDayList& other);
+    // A consistent copy; callable from any thread while one thread writes.
+    Snapshot Read() const;
 };
 
 // Reads pieces of "hour:minute" each closed by "|" (scanned like "%d:%d|") into the list,

@@ -330,7 +330,10 @@ class Server:
             self.on_key(byte)
         return True
 
-    def on_key(self, byte):
+    def on_key(self, byte, stops=True):
+        if byte == ESCAPE and not stops:
+            self.rec.write('key', key='Escape', code=byte, action='none')
+            return
         if byte == ESCAPE:
             self.rec.write('key', key='Escape', action='stop server')
             self.log('key Escape: stopping')
@@ -385,8 +388,10 @@ class Server:
         self.log('%s listening on %s:%d' % (self.opts.exe, self.opts.bind, port))
         graphical = EXECUTABLES[self.opts.exe] is not None
         if graphical:
-            self.window = window.open_window(self.opts.exe, self.title(), self.on_key,
-                                             lambda: self.stop('window closed'))
+            self.window = window.open_window(
+                self.opts.exe, self.title(), lambda b: self.on_key(b, stops=False),
+                lambda: self.stop('window closed'), record=self.rec.write,
+                error_dialog_after=self.opts.error_dialog_after, menu_after=self.opts.menu_after)
             self.rec.write('window', exe=self.opts.exe, title=self.title(),
                            open=self.window is not None)
         if self.opts.console if self.opts.console is not None else not graphical:

@@ -54,6 +54,10 @@ def add_server_options(p):
                    help='largest length field accepted before the connection is closed')
     p.add_argument('--skip-air-states', action='store_true',
                    help='leave PKT_AIR_STATE lines out of the record (long demo runs)')
+    p.add_argument('--error-dialog-after', type=float,
+                   help='graphical window: open an error dialog after so many seconds')
+    p.add_argument('--menu-after', type=float,
+                   help='graphical window: open a menu after so many seconds')
 
 
 def add_bot_options(p):

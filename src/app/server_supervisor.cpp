@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+#include "app/server_supervisor.h"
+
+#include "app/zpmoni_app.h"
+
+ServerSupervisor::ServerSupervisor(CZpmoniApp& app, QObject* parent)
+    : QObject(parent), processes(MakeServerProcesses(app.consoleSocket)),
+      logic(app.settings, app.server, *app.windows, *processes, *this, app.dailyLog, app.clock)
+{
+    processes->onExit = [this](uint32_t pid) { logic.OnProcessExited(pid); };
+    logic.onStartEnabled = [this](bool enabled) {
+        startEnabled = enabled;
+        emit startEnabledChanged(enabled);
+    };
+    logic.onServerStopped = [&app] { app.players.ClearAll(); };
+    connect(&timers[ErrorDialog], &QTimer::timeout, this, [this] { logic.CloseErrorDialogs(); });
+    connect(&timers[DownCheck], &QTimer::timeout, this, [this] { logic.DownCheck(); });
+    connect(&timers[WindowSearch], &QTimer::timeout, this, [this] { logic.WindowSearch(); });
+    connect(&timers[Minimize], &QTimer::timeout, this, [this] { logic.MinimizeWindow(); });
+}
+
+ServerSupervisor::~ServerSupervisor()
+{
+    // The server is left running; only the watching ends.
+    processes->onExit = nullptr;
+}
+
+void ServerSupervisor::Arm(Id id, int ms)
+{
+    timers[id].start(ms);
+}
+
+void ServerSupervisor::Stop(Id id)
+{
+    timers[id].stop();
+}
+
+void ServerSupervisor::After(int ms, std::function<void()> step)
+{
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, std::move(step));
+}

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "base/clock.h"
+#include "base/monitor_settings.h"
+#include "base/server_state.h"
+#include "capture/log_files.h"
+#include "platform/server_process.h"
+#include "platform/window_system.h"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The main window's timers of the supervisor, and one-shot steps on the same loop.
+class SupervisorTimers {
+public:
+    enum Id { ErrorDialog = 0, DownCheck, WindowSearch, Minimize, kCount };
+    virtual ~SupervisorTimers() = default;
+    // (Re)starts the timer's period.
+    virtual void Arm(Id id, int ms) = 0;
+    virtual void Stop(Id id) = 0;
+    // Runs step once, ms from now, on the main thread.
+    virtual void After(int ms, std::function<void()> step) = 0;
+};
+
+// The executable of an ExeType, and the word its window title carries; nothing out of 0-3.
+struct ExecutableKind {
+    std::string_view file;
+    std::string_view titleKeyword;
+    KeyKind keys;
+};
+std::optional<ExecutableKind> Executable(int32_t exeType);
+
+// "FolderPath/exe -server HandleName -netport Port", the text the logs show for a start.
+std::string ServerCommandLine(const MonitorSettings& s);
+// The same start as argv, run in FolderPath.
+std::optional<LaunchSpec> ServerLaunch(const MonitorSettings& s);
+
+// Starts the simulator, finds and minimises its window, closes its error dialogs, notices when
+// it has gone, restarts it, stops it, and takes a running one under control. Everything runs on
+// the main thread; the timers and the platform are injected.
+class Supervisor {
+public:
+    Supervisor(MonitorSettings& settings, ServerState& state, WindowSystem& windows,
+               ServerProcesses& processes, SupervisorTimers& timers, LineWriter& events,
+               const Clock& clock);
+
+    // Told when the start command becomes enabled (true) or greyed (false).
+    std::function<void(bool)> onStartEnabled;
+    // Resets the player records when the server stops.
+    std::function<void()> onServerStopped;
+    // Period of the error-dialog timer, ms.
+    int closeInterval = 800;
+
+    bool LaunchServerProcess();
+    void StartServer();
+    void StopServerProcess();
+    void TerminateServer();
+
+    // The timers' duties.
+    void CloseErrorDialogs();
+    void DownCheck();
+    void WindowSearch();
+    void MinimizeWindow();
+    // A watched process has ended.
+    void OnProcessExited(uint32_t pid);
+    // The settings sheet was confirmed: the error-dialog timer follows the new values.
+    void SettingsConfirmed(int newCloseInterval);
+
+    WindowId FindProcessWindow(uint32_t pid);
+    // The window finder's search: the first simulator window, graphical or console.
+    std::optional<WindowInfo> SearchServerWindow();
+    // Take control may be offered only while no server is under control.
+    bool CanTakeControl() const { return state.serverRunning == 0; }
+    // The window finder was confirmed with `found`.
+    void TakeControl(const WindowInfo& found);
+
+    // Waits for the end of a stopped process before starting a new one.
+    bool StartPending() const { return startPending; }
+
+private:
+    void ServerDown();
+    void EscalateStop(uint32_t pid, bool kill);
+
+    MonitorSettings& settings;
+    ServerState& state;
+    WindowSystem& windows;
+    ServerProcesses& processes;
+    SupervisorTimers& timers;
+    LineWriter& events;
+    const Clock& clock;
+    // The process under control (started or taken over), for the final signals after a stop;
+    // and the one stopped last, which a new start waits for.
+    uint32_t controlledPid = 0;
+    uint32_t stoppedPid = 0;
+    bool startPending = false;
+    bool takenOver = false;
+    uint32_t startedTick = 0;
+};

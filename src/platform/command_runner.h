@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The full path of an executable found in $PATH, or "" when there is none.
+std::string FindInPath(std::string_view name);
+
+// Runs argv[0] with its arguments, without a shell, stdin and stderr on /dev/null, and returns
+// what it wrote to stdout (at most maxBytes) when it ended with status 0 within two seconds;
+// nothing otherwise (a program that hangs is killed). Callable from any thread.
+std::optional<std::string> RunCapture(const std::vector<std::string>& argv,
+                                      size_t maxBytes = 1 << 20);
+
+// The argv of tmux on a socket name of its own ("" for the user's default socket) followed by
+// args; empty when tmux is not installed.
+std::vector<std::string> TmuxCommand(const std::string& socket, std::vector<std::string> args);

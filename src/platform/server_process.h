@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One start of the simulator.
+struct LaunchSpec {
+    std::vector<std::string> argv;  // argv[0] is the executable's path
+    std::string workdir;
+    bool console = false;           // the console server: in a detached console session
+};
+
+// Starting, watching and ending the simulator's processes. Main thread only.
+class ServerProcesses {
+public:
+    virtual ~ServerProcesses() = default;
+    // Starts the process in a session of its own; its pid (watched), or 0 when it could not be
+    // started.
+    virtual uint32_t Start(const LaunchSpec& spec) = 0;
+    // Watches a process that the monitor did not start (taken under control).
+    virtual void Watch(uint32_t pid) = 0;
+    // True while a watched process lives; false for any other pid.
+    virtual bool Alive(uint32_t pid) = 0;
+    // SIGTERM (or SIGKILL) to the watched process, and to its group when it leads one.
+    virtual void Signal(uint32_t pid, bool kill) = 0;
+    // Told on the main thread, at once, when a watched process has ended.
+    std::function<void(uint32_t pid)> onExit;
+};
+
+// The Linux processes: posix_spawn in a new session (a Windows executable through wine), the
+// console server in a detached tmux session on the socket `consoleSocket`; exits are seen
+// through pidfds on the running Qt event loop.
+std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket);

@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: MIT
+#include "platform/server_process.h"
+
+#include "platform/command_runner.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+int PidfdOpen(pid_t pid)
+{
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+bool IsWindowsProgram(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char magic[2] = {};
+    const bool mz = ::read(fd, magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    ::close(fd);
+    return mz;
+}
+
+// The environment the console session gives its pane: the monitor's own, as a started process
+// would get it, without the markers of a tmux the monitor itself may run in.
+void AddEnvironment(std::vector<std::string>& args)
+{
+    for (char** e = environ; *e; ++e) {
+        std::string_view var(*e);
+        if (var.starts_with("TMUX=") || var.starts_with("TMUX_PANE="))
+            continue;
+        args.push_back("-e");
+        args.emplace_back(var);
+    }
+}
+
+class LinuxServerProcesses final : public ServerProcesses {
+public:
+    explicit LinuxServerProcesses(std::string socket) : socket(std::move(socket)) {}
+    ~LinuxServerProcesses() override
+    {
+        for (auto& [pid, w] : watched) {
+            delete w.notifier;
+            ::close(w.pidfd);
+        }
+    }
+
+    uint32_t Start(const LaunchSpec& spec) override
+    {
+        if (spec.argv.empty() || spec.argv[0].empty())
+            return 0;
+        std::vector<std::string> argv = spec.argv;
+        // Found from the monitor's folder, like any path it is given, not from the server's.
+        if (argv[0].front() != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd))
+                argv[0] = std::string(cwd) + "/" + argv[0];
+        }
+        if (::access(argv[0].c_str(), X_OK) != 0 && !IsWindowsProgram(argv[0]))
+            return 0;
+        if (IsWindowsProgram(argv[0])) {
+            const std::string wine = FindInPath("wine");
+            if (wine.empty())
+                return 0;
+            argv.insert(argv.begin(), wine);
+        }
+        return spec.console ? StartConsole(argv, spec.workdir) : Spawn(argv, spec.workdir);
+    }
+
+    void Watch(uint32_t pid) override { Track(pid, false); }
+
+    bool Alive(uint32_t pid) override
+    {
+        auto it = watched.find(pid);
+        if (it == watched.end())
+            return false;
+        pollfd p{it->second.pidfd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 0;
+    }
+
+    void Signal(uint32_t pid, bool kill) override
+    {
+        if (!Alive(pid))
+            return;
+        const int sig = kill ? SIGKILL : SIGTERM;
+        // The group too, for what the server started; but only a group the server leads, so
+        // that a taken-over process started from some shell never takes that shell along.
+        if (::getpgid(static_cast<pid_t>(pid)) == static_cast<pid_t>(pid))
+            ::kill(-static_cast<pid_t>(pid), sig);
+        else
+            ::syscall(SYS_pidfd_send_signal, watched[pid].pidfd, sig, nullptr, 0);
+    }
+
+private:
+    struct Watched {
+        int pidfd = -1;
+        bool child = false;
+        QSocketNotifier* notifier = nullptr;
+    };
+
+    uint32_t Spawn(const std::vector<std::string>& argv, const std::string& workdir)
+    {
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        // Nothing of the monitor's (sockets, its lock file) may outlive it in the server.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        if (!workdir.empty())
+            posix_spawn_file_actions_addchdir_np(&actions, workdir.c_str());
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t all, none;
+        sigfillset(&all);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attr, &all);
+        posix_spawnattr_setsigmask(&attr, &none);
+        // A session of its own: the server outlives the monitor and its terminal.
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETSIGMASK);
+        pid_t pid = -1;
+        const int rc = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        if (rc != 0)
+            return 0;
+        Track(static_cast<uint32_t>(pid), true);
+        return static_cast<uint32_t>(pid);
+    }
+
+    uint32_t StartConsole(const std::vector<std::string>& argv, const std::string& workdir)
+    {
+        static std::atomic<int> serial{0};
+        const std::string name =
+            "zemainsvr-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+        std::vector<std::string> args{"new-session", "-d", "-P", "-F", "#{pane_pid}", "-s", name,
+                                      "-x", "160", "-y", "48"};
+        if (!workdir.empty())
+            args.insert(args.end(), {"-c", workdir});
+        AddEnvironment(args);
+        args.emplace_back("--");
+        args.insert(args.end(), argv.begin(), argv.end());
+        const std::vector<std::string> command = TmuxCommand(socket, std::move(args));
+        if (command.empty())
+            return 0;
+        const std::optional<std::string> out = RunCapture(command, 64);
+        if (!out)
+            return 0;
+        char* end = nullptr;
+        const unsigned long pid = std::strtoul(out->c_str(), &end, 10);
+        if (pid == 0 || pid > 0x7fffffff)
+            return 0;
+        Track(static_cast<uint32_t>(pid), false);
+        return static_cast<uint32_t>(pid);
+    }
+
+    void Track(uint32_t pid, bool child)
+    {
+        if (pid == 0 || watched.count(pid))
+            return;
+        const int fd = PidfdOpen(static_cast<pid_t>(pid));
+        if (fd < 0) {
+            // Gone before it could be watched: told like any other end.
+            QTimer::singleShot(0, &context, [this, pid] {
+                if (onExit)
+                    onExit(pid);
+            });
+            return;
+        }
+        Watched& w = watched[pid];
+        w.pidfd = fd;
+        w.child = child;
+        w.notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+        QObject::connect(w.notifier, &QSocketNotifier::activated, w.notifier,
+                         [this, pid] { Ended(pid); });
+    }
+
+    void Ended(uint32_t pid)
+    {
+        auto it = watched.find(pid);
+        if (it == watched.end())
+            return;
+        if (it->second.child)
+            ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
+        it->second.notifier->setEnabled(false);
+        it->second.notifier->deleteLater();
+        ::close(it->second.pidfd);
+        watched.erase(it);
+        if (onExit)
+            onExit(pid);
+    }
+
+    std::string socket;
+    std::map<uint32_t, Watched> watched;
+    QObject context;  // ends the queued reports with this object
+};
+
+}  // namespace
+
+std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket)
+{
+    return std::make_unique<LinuxServerProcesses>(consoleSocket);
+}

@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: MIT
+// The supervisor's decisions on a fake platform: what it posts, signals and arms, and when.
+#include "app/supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <set>
+
+namespace {
+
+// The whole platform, recording what the supervisor does to it as "ms what" lines in order.
+struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, LineWriter {
+    int64_t ms = 0;
+    std::vector<std::string> lines;
+    void Add(const std::string& what) { lines.push_back(std::to_string(ms) + " " + what); }
+
+    std::vector<WindowInfo> top;
+    std::optional<WindowInfo> popup;
+    std::set<WindowId> gone, iconic;
+    std::vector<WindowInfo> TopLevelWindows() override { return top; }
+    std::optional<WindowInfo> EnabledPopup(WindowId) override { return popup; }
+    bool IsWindow(WindowId w) override { return !gone.count(w); }
+    bool IsIconic(WindowId w) override { return iconic.count(w) > 0; }
+    void PostClose(WindowId w) override { Add("close " + std::to_string(w)); }
+    void PostMinimize(WindowId w) override { Add("minimize " + std::to_string(w)); }
+    void ShowAndRaise(WindowId) override {}
+    void PostKey(WindowId w, KeyKind k, uint8_t c) override
+    {
+        Add((k == KeyKind::Char ? "char " : "key ") + std::to_string(c) + " " + std::to_string(w));
+    }
+
+    uint32_t next = 100;
+    bool fail = false;
+    std::set<uint32_t> alive;
+    uint32_t Start(const LaunchSpec& s) override
+    {
+        Add("start " + s.argv[0] + (s.console ? " console" : ""));
+        return fail ? 0 : *alive.insert(next++).first;
+    }
+    void Watch(uint32_t pid) override { alive.insert(pid); }
+    bool Alive(uint32_t pid) override { return alive.count(pid) > 0; }
+    void Signal(uint32_t pid, bool kill) override { Add((kill ? "SIGKILL " : "SIGTERM ") + std::to_string(pid)); }
+    void Exit(uint32_t pid)
+    {
+        alive.erase(pid);
+        onExit(pid);
+    }
+
+    std::array<int, kCount> period{};
+    std::multimap<int64_t, std::function<void()>> steps;
+    void Arm(Id id, int p) override { period[id] = p; }
+    void Stop(Id id) override { period[id] = 0; }
+    void After(int p, std::function<void()> step) override { steps.emplace(ms + p, std::move(step)); }
+    void RunUntil(int64_t until)
+    {
+        while (!steps.empty() && steps.begin()->first <= until) {
+            auto step = std::move(steps.begin()->second);
+            ms = steps.begin()->first;
+            steps.erase(steps.begin());
+            step();
+        }
+        ms = until;
+    }
+
+    void WriteLine(std::string_view t) override { Add("event " + std::string(t)); }
+};
+
+struct SupervisorTest : ::testing::Test {
+    MonitorSettings settings;
+    ServerState state;
+    FakePlatform fake;
+    FakePlatform &windows = fake, &processes = fake, &timers = fake, &j = fake;
+    ManualClock clock;
+    Supervisor sup{settings, state, fake, fake, fake, fake, clock};
+    bool startEnabled = true;
+
+    void SetUp() override
+    {
+        settings.folderPath = "/zp";
+        clock.seconds = 5000;
+        sup.onStartEnabled = [this](bool on) { startEnabled = on; };
+        processes.onExit = [this](uint32_t pid) { sup.OnProcessExited(pid); };
+    }
+    // Started, and its window (7) found by timer 4.
+    void Running()
+    {
+        windows.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
+        sup.StartServer();
+        sup.WindowSearch();
+        clock.tick += 1000;  // a server that ran a while is brought back at once
+        j.lines.clear();
+    }
+    std::vector<std::string> Lines() { return std::exchange(j.lines, {}); }
+};
+
+TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogs)
+{
+    sup.StartServer();
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"0 start /zp/zemain.exe", "0 event Start server"}));
+    EXPECT_EQ(timers.period, (std::array<int, 4>{800, 1000, 1000, 1000}));
+    EXPECT_FALSE(startEnabled);
+    EXPECT_EQ(state.serverProcessId, 100u);
+    EXPECT_EQ(state.lastRestart, 5000);
+}
+
+TEST_F(SupervisorTest, FailedStartLeavesEverythingStoppedButMarksTheTime)
+{
+    processes.fail = true;
+    sup.StartServer();
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"0 start /zp/zemain.exe"}));
+    EXPECT_EQ(timers.period, (std::array<int, 4>{}));
+    EXPECT_TRUE(startEnabled);
+    EXPECT_EQ(state.serverRunning, 0);
+    EXPECT_EQ(state.lastReset, 5000);
+}
+
+TEST_F(SupervisorTest, TerminateSendsEscapesThenCloseAndSignalsAProcessThatStays)
+{
+    struct Case { int exeType; int64_t exitsAt; std::vector<std::string> expected; };
+    const std::vector<std::string> sequence{"0 event Terminate server", "0 key 27 7", "100 key 27 7",
+                                            "200 key 27 7", "700 close 7"};
+    auto with = [&](std::vector<std::string> tail) {
+        std::vector<std::string> all = sequence;
+        all.insert(all.end(), tail.begin(), tail.end());
+        return all;
+    };
+    const Case cases[] = {
+        {1, 300, sequence},
+        {1, 3000, with({"2700 SIGTERM 100"})},
+        {1, 99999, with({"2700 SIGTERM 100", "4700 SIGKILL 100"})},
+        {3, 300, {"0 event Terminate server", "0 char 27 7", "100 char 27 7", "200 char 27 7",
+                  "700 close 7"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.exitsAt);
+        processes.alive.clear();
+        settings.exeType = c.exeType;
+        Running();
+        sup.TerminateServer();
+        EXPECT_EQ(state.serverRunning, 0);
+        EXPECT_EQ(state.lastRestart, kNoMark);
+        EXPECT_TRUE(startEnabled);
+        timers.RunUntil(c.exitsAt);
+        processes.alive.clear();
+        timers.RunUntil(10000);
+        EXPECT_EQ(Lines(), c.expected);
+        // Timer 4 stopped itself on finding the window; timer 5 is left to itself.
+        EXPECT_EQ(timers.period, (std::array<int, 4>{0, 0, 0, 1000}));
+        j.ms = 0;
+        processes.next = 100;
+    }
+}
+
+TEST_F(SupervisorTest, ServerDownByWindowOrExitIsRestartedOnlyWithCheckRunning)
+{
+    for (int checkRunning : {0, 1}) {
+        for (bool byExit : {false, true}) {
+            SCOPED_TRACE(testing::Message() << checkRunning << byExit);
+            settings.checkRunning = checkRunning;
+            sup.TerminateServer();
+            timers.steps.clear();
+            processes.alive.clear();
+            processes.next = 100;
+            Running();
+            if (byExit) {
+                processes.Exit(100);
+            } else {
+                // The start waits for the process whose window has gone.
+                windows.gone.insert(7);
+                sup.DownCheck();
+                windows.gone.clear();
+                EXPECT_EQ(sup.StartPending(), checkRunning == 1);
+                processes.Exit(100);
+            }
+            std::vector<std::string> expected{"0 event Terminate server", "0 key 27 7"};
+            if (checkRunning)
+                expected.insert(expected.end(), {"0 start /zp/zemain.exe", "0 event Start server"});
+            EXPECT_EQ(Lines(), expected);
+            EXPECT_EQ(state.serverRunning, checkRunning);
+            timers.steps.clear();
+        }
+    }
+}
+
+TEST_F(SupervisorTest, StartWaitsForTheStoppedProcessToEnd)
+{
+    Running();
+    sup.TerminateServer();
+    sup.StartServer();
+    EXPECT_TRUE(sup.StartPending());
+    EXPECT_EQ(state.serverRunning, 0);
+    Lines();
+    processes.Exit(100);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"0 start /zp/zemain.exe", "0 event Start server"}));
+    EXPECT_EQ(state.serverProcessId, 101u);
+}
+
+TEST_F(SupervisorTest, AServerThatDiesAtOnceIsStartedAgainASecondAfterItsStart)
+{
+    settings.checkRunning = 1;
+    sup.StartServer();
+    clock.tick += 300;
+    processes.Exit(100);
+    timers.RunUntil(699);
+    EXPECT_EQ(state.serverRunning, 0);
+    timers.RunUntil(700);
+    EXPECT_EQ(state.serverProcessId, 101u);
+}
+
+TEST_F(SupervisorTest, MinimizeTimerPostsUntilIconicAndStopsThen)
+{
+    for (int minimize : {0, 1}) {
+        settings.minimizeZP = minimize;
+        Running();
+        sup.MinimizeWindow();
+        sup.MinimizeWindow();
+        windows.iconic.insert(7);
+        sup.MinimizeWindow();
+        const std::vector<std::string> posts{"0 minimize 7", "0 minimize 7"};
+        EXPECT_EQ(Lines(), minimize ? posts : std::vector<std::string>());
+        EXPECT_EQ(timers.period[SupervisorTimers::Minimize], minimize ? 0 : 1000);
+        windows.iconic.clear();
+    }
+}
+
+TEST_F(SupervisorTest, ErrorDialogsAreClosedAndMenusLeftOpen)
+{
+    Running();
+    const std::pair<std::string, int> cases[] = {{"#32770", 1}, {"#32768", 0}, {"Error", 1}};
+    for (const auto& [cls, closed] : cases) {
+        windows.popup = WindowInfo{9, cls, "", 100, true};
+        sup.CloseErrorDialogs();
+        EXPECT_EQ(Lines().size(), static_cast<size_t>(closed)) << cls;
+    }
+    settings.closeErrorDialog = 0;
+    sup.CloseErrorDialogs();
+    EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
+{
+    windows.top = {{3, "xterm", "zemainsvr.exe", 1, false}, {4, "ConsoleWindowClass", "bash", 2, false}};
+    EXPECT_FALSE(sup.SearchServerWindow());
+    const std::tuple<std::string, std::string, int> cases[] = {
+        {"ZEPHRINEWINDOW", "ZEPHRINE OpenGL CPU", 1}, {"ZEPHRINEWINDOW", "OpenGL", 0},
+        {"Zemaindx.exe", "Direct3D", 2}, {"ConsoleWindowClass", "s zemainsvr.exe -server", 3},
+        {"ZEPHRINEWINDOW", "untitled", 3}};
+    for (const auto& [cls, title, type] : cases) {
+        windows.top.push_back({5, cls, title, 77, false});
+        const std::optional<WindowInfo> found = sup.SearchServerWindow();
+        ASSERT_TRUE(found) << cls;
+        sup.TakeControl(*found);
+        EXPECT_EQ(settings.exeType, type) << title;
+        EXPECT_FALSE(sup.CanTakeControl());
+        EXPECT_EQ(state.serverWindow, 5u);
+        EXPECT_EQ(timers.period, (std::array<int, 4>{800, 0, 0, 0}));
+        // Under control it is never restarted; a stop still makes sure its process ends.
+        processes.Exit(77);
+        sup.TerminateServer();
+        timers.RunUntil(j.ms + 10000);
+        windows.top.pop_back();
+        timers.period = {};
+    }
+    EXPECT_EQ(state.serverProcessId, 0u);
+}
+
+TEST_F(SupervisorTest, CommandLineAndWindowOfTheProcess)
+{
+    settings.folderPath = "/opt/zp/";
+    EXPECT_EQ(ServerCommandLine(settings), "/opt/zp//zemain.exe -server USERNAME -netport 7915");
+    settings.exeType = 3;
+    EXPECT_TRUE(ServerLaunch(settings)->console);
+    settings.exeType = 4;
+    EXPECT_FALSE(ServerLaunch(settings));
+    windows.top = {{1, "a", "", 42, true}, {2, "b", "", 41, false}, {3, "c", "", 42, false}};
+    EXPECT_EQ(sup.FindProcessWindow(42), 3u);
+    EXPECT_EQ(sup.FindProcessWindow(43), 0u);
+}
+
+}  // namespace
