@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/headless.h"
+#include "app/packlist_command.h"
 #include "app/replay.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/zpmoni_dlg.h"
@@ -19,6 +20,7 @@ void Usage(FILE* to)
                "       zpmoni --headless [--workdir DIR]\n"
                "       zpmoni --replay FILE --local ADDR [--local ADDR]... [--port P]\n"
                "              [--no-checksum] [--packs FILE]\n"
+               "       zpmoni --build-packlist [--workdir DIR] [--folder SIMFOLDER] [--output FILE]\n"
                "       zpmoni --version\n",
                to);
 }
@@ -32,6 +34,8 @@ int main(int argc, char** argv)
         std::printf("zpmoni %s\n", ZPMONI_VERSION);
         return 0;
     }
+    if (!args.empty() && args[0] == "--build-packlist")
+        return RunBuildPacklist({args.begin() + 1, args.end()});
     if (!args.empty() && args[0] == "--replay") {
         ReplayOptions options;
         std::string error = ParseReplayArguments({args.begin() + 1, args.end()}, options);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "access/deny_entry.h"
 #include "base/clock.h"
 #include "base/monitor_settings.h"
 #include "base/profile_store.h"
@@ -30,6 +31,8 @@ public:
     // Starts the capture on the InterfaceNumber's address; a failure goes to the error log.
     void StartCapture(CPacketcap::Handler handler);
     void StopCapture();
+    // The aircraft-to-pack index from the file PackFile names (relative to the working folder).
+    void LoadPackIndex();
 
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
 
@@ -42,6 +45,7 @@ public:
     PlayerTable players;
     LocalAddressTable localAddresses;
     PackIndex packIndex;
+    DenyList denyList;
     CPacketcap capture;
     bool capturing = false;
 };

@@ -117,7 +117,7 @@ void CZpmoniDlg::BuildMenus()
 {
     menuBar()->addMenu(BuildFileMenu(this));
     QMenu* settings = menuBar()->addMenu(QString::fromUtf8("設定(&C)"));
-    settings->addAction(QString::fromUtf8("モニター設定(&M)"))->setEnabled(false);
+    settings->addAction(QString::fromUtf8("モニター設定(&M)"), this, &CZpmoniDlg::OnMonitorSettings);
     settings->addAction(QString::fromUtf8("ZPウィンドウ検索(&W)"))->setEnabled(false);
     QMenu* help = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
     help->addAction(QString::fromUtf8("ヘルプ(&H)"), this, &CZpmoniDlg::ShowHelp);

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+#include "app/sheet_steps.h"
+
+#include "app/monitor_controller.h"
+#include "app/zpmoni_app.h"
+
+namespace {
+constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
+}  // namespace
+
+SheetValues SheetSteps::Current()
+{
+    CZpkiller& client = *controller.Client();
+    const GLimiter& limiter = client.Limiter();
+    const GlimitValues glimit{controller.glimit, limiter.NegativeLimit(), limiter.PositiveLimit(),
+                              limiter.Interval(), client.version};
+    const EventLog& events = controller.Events();
+    return SheetValuesFrom(app.settings, {events.displayLogin, events.displayJoin, events.createLogfile},
+                           controller.closeInterval, app.denyList, glimit);
+}
+
+MonitorSettings& SheetSteps::Settings() { return app.settings; }
+
+void SheetSteps::SetEventLogFlags(const EventLogFlags& flags)
+{
+    EventLog& events = controller.Events();
+    events.displayJoin = flags.displayJoin;
+    events.displayLogin = flags.displayLogin;
+    events.createLogfile = flags.createLogfile;
+}
+
+void SheetSteps::SetCloseInterval(int32_t ms) { controller.closeInterval = ms; }
+void SheetSteps::LoadPackIndex() { app.LoadPackIndex(); }
+void SheetSteps::StopCapture() { app.StopCapture(); }
+void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }
+void SheetSteps::StartCapture() { controller.StartCapture(); }
+void SheetSteps::SaveSettings() { ::SaveSettings(app.profile, app.settings); }
+void SheetSteps::SetGlimit(int32_t on) { controller.glimit = on; }
+
+void SheetSteps::ApplyLimits(double negative, double positive)
+{
+    controller.Client()->Limiter().ApplyLimits(negative, positive);
+}
+
+void SheetSteps::ApplyDamage(uint32_t interval, int16_t step)
+{
+    controller.Client()->Limiter().ApplyDamage(interval, step);
+}
+
+void SheetSteps::SetClientChatLog(bool on)
+{
+    controller.Client()->chatLogFlag = on;
+    controller.ApplySettings();  // the chat relay follows the log flag and the limiter switch
+}
+
+void SheetSteps::SaveLimiterSettings() { controller.Client()->Limiter().SaveSettings(app.profile); }
+void SheetSteps::SetProtocolVersion(uint32_t version) { controller.Client()->version = version; }
+void SheetSteps::SetResolveNames(bool on) { app.players.SetResolveNames(on); }
+void SheetSteps::RestartResolvers() { app.players.RestartResolvers(); }
+void SheetSteps::Disconnect() { controller.Client()->Disconnect(); }
+
+void SheetSteps::ConnectWithLimitName(uint16_t port)
+{
+    controller.Client()->ConnectWithLimitName(kLoopback, port);
+}
+
+// Placeholders: the packet filter with the deny list's file, and the server supervisor with its
+// error-dialog timer, are not part of this program yet. Their steps do nothing until they are.
+void SheetSteps::RemoveIpFilters() {}
+void SheetSteps::InstallIpFilters() {}
+void SheetSteps::WriteDenyFile() {}
+bool SheetSteps::ServerRunning() { return false; }
+void SheetSteps::SetErrorDialogTimer(int32_t) {}
