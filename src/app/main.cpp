@@ -2,6 +2,7 @@
 #include "app/headless.h"
 #include "app/packlist_command.h"
 #include "app/replay.h"
+#include "platform/directory_listing.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/zpmoni_dlg.h"
 #endif
@@ -35,7 +36,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!args.empty() && args[0] == "--build-packlist")
-        return RunBuildPacklist({args.begin() + 1, args.end()});
+        return RunBuildPacklist({args.begin() + 1, args.end()}, SystemDirectoryListing(), stdout, stderr);
     if (!args.empty() && args[0] == "--replay") {
         ReplayOptions options;
         std::string error = ParseReplayArguments({args.begin() + 1, args.end()}, options);

@@ -158,21 +158,13 @@ void ApplySheet(const SheetValues& v, SheetTarget& t)
     t.WriteDenyFile();
     t.SaveSettings();
 
-    const GlimitValues& g = v.glimit;
-    t.SetGlimit(g.enable);
-    t.ApplyLimits(GLimiter::NormaliseNegative(g.negative), GLimiter::NormalisePositive(g.positive));
-    t.ApplyDamage(g.interval, 1);
-    t.SetClientChatLog(s.chatLog != 0);
-    t.SaveLimiterSettings();
-    t.SetProtocolVersion(g.version);
+    GlimitValues g = v.glimit;
+    g.negative = GLimiter::NormaliseNegative(g.negative);
+    g.positive = GLimiter::NormalisePositive(g.positive);
+    t.ApplyGlimit(g, s.chatLog != 0);
 
-    t.SetResolveNames(s.resolveName != 0);
-    if (s.resolveName != 0)
-        t.RestartResolvers();
+    t.ResolveNames(s.resolveName != 0);
     if (t.ServerRunning() && s.closeErrorDialog != 0)
         t.SetErrorDialogTimer(closeInterval);
-
-    t.Disconnect();
-    if (g.enable != 0)
-        t.ConnectWithLimitName(s.port);
+    t.Reconnect(g.enable != 0, s.port);
 }

@@ -42,18 +42,15 @@ public:
     virtual void InstallIpFilters() = 0;
     virtual void WriteDenyFile() = 0;
     virtual void SaveSettings() = 0;
-    virtual void SetGlimit(int32_t on) = 0;
-    virtual void ApplyLimits(double negative, double positive) = 0;
-    virtual void ApplyDamage(uint32_t interval, int16_t step) = 0;
-    virtual void SetClientChatLog(bool on) = 0;
-    virtual void SaveLimiterSettings() = 0;
-    virtual void SetProtocolVersion(uint32_t version) = 0;
-    virtual void SetResolveNames(bool on) = 0;
-    virtual void RestartResolvers() = 0;
+    // The switch, the limits (already normalised) and the damage interval with step 1, the chat-log
+    // flag of the connection, the limiter's section of the settings file, the protocol version.
+    virtual void ApplyGlimit(const GlimitValues& glimit, bool chatLog) = 0;
+    // Name resolution on or off; when on, every online player is resolved again.
+    virtual void ResolveNames(bool on) = 0;
     virtual bool ServerRunning() = 0;
     virtual void SetErrorDialogTimer(int32_t ms) = 0;
-    virtual void Disconnect() = 0;
-    virtual void ConnectWithLimitName(uint16_t port) = 0;
+    // The client connection goes down and, with the limiter on, logs on again at the port.
+    virtual void Reconnect(bool logOn, uint16_t port) = 0;
 };
 
 // The pages' values from what is in force.

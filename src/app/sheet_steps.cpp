@@ -35,33 +35,32 @@ void SheetSteps::StopCapture() { app.StopCapture(); }
 void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }
 void SheetSteps::StartCapture() { controller.StartCapture(); }
 void SheetSteps::SaveSettings() { ::SaveSettings(app.profile, app.settings); }
-void SheetSteps::SetGlimit(int32_t on) { controller.glimit = on; }
 
-void SheetSteps::ApplyLimits(double negative, double positive)
+void SheetSteps::ApplyGlimit(const GlimitValues& glimit, bool chatLog)
 {
-    controller.Client()->Limiter().ApplyLimits(negative, positive);
-}
-
-void SheetSteps::ApplyDamage(uint32_t interval, int16_t step)
-{
-    controller.Client()->Limiter().ApplyDamage(interval, step);
-}
-
-void SheetSteps::SetClientChatLog(bool on)
-{
-    controller.Client()->chatLogFlag = on;
+    CZpkiller& client = *controller.Client();
+    controller.glimit = glimit.enable;
+    client.Limiter().ApplyLimits(glimit.negative, glimit.positive);
+    client.Limiter().ApplyDamage(glimit.interval, 1);
+    client.chatLogFlag = chatLog;
     controller.ApplySettings();  // the chat relay follows the log flag and the limiter switch
+    client.Limiter().SaveSettings(app.profile);
+    client.version = glimit.version;
 }
 
-void SheetSteps::SaveLimiterSettings() { controller.Client()->Limiter().SaveSettings(app.profile); }
-void SheetSteps::SetProtocolVersion(uint32_t version) { controller.Client()->version = version; }
-void SheetSteps::SetResolveNames(bool on) { app.players.SetResolveNames(on); }
-void SheetSteps::RestartResolvers() { app.players.RestartResolvers(); }
-void SheetSteps::Disconnect() { controller.Client()->Disconnect(); }
-
-void SheetSteps::ConnectWithLimitName(uint16_t port)
+void SheetSteps::ResolveNames(bool on)
 {
-    controller.Client()->ConnectWithLimitName(kLoopback, port);
+    app.players.SetResolveNames(on);
+    if (on)
+        app.players.RestartResolvers();
+}
+
+void SheetSteps::Reconnect(bool logOn, uint16_t port)
+{
+    CZpkiller& client = *controller.Client();
+    client.Disconnect();
+    if (logOn)
+        client.ConnectWithLimitName(kLoopback, port);
 }
 
 // Placeholders: the packet filter with the deny list's file, and the server supervisor with its

@@ -26,18 +26,11 @@ public:
     void InstallIpFilters() override;
     void WriteDenyFile() override;
     void SaveSettings() override;
-    void SetGlimit(int32_t on) override;
-    void ApplyLimits(double negative, double positive) override;
-    void ApplyDamage(uint32_t interval, int16_t step) override;
-    void SetClientChatLog(bool on) override;
-    void SaveLimiterSettings() override;
-    void SetProtocolVersion(uint32_t version) override;
-    void SetResolveNames(bool on) override;
-    void RestartResolvers() override;
+    void ApplyGlimit(const GlimitValues& glimit, bool chatLog) override;
+    void ResolveNames(bool on) override;
     bool ServerRunning() override;
     void SetErrorDialogTimer(int32_t ms) override;
-    void Disconnect() override;
-    void ConnectWithLimitName(uint16_t port) override;
+    void Reconnect(bool logOn, uint16_t port) override;
 
 private:
     CZpmoniApp& app;

@@ -7,8 +7,8 @@
 // What the start-up page of the settings sheet edits, as the sheet hands it in and takes it back.
 // Flags are 0 or 1 once the page has read its check boxes; a page never shown returns them as given.
 struct BootconfValues {
-    std::string folderPath;
-    std::string handleName;
+    std::string folderPath{};
+    std::string handleName{};
     int32_t port = 0;
     int32_t resolveName = 0;
     int32_t closeErrorDialog = 0;
