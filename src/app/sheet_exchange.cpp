@@ -62,7 +62,7 @@ int32_t CloseIntervalMs(double seconds)
     // A period typed as decimal text, 0.57 say, is a hair below its value in binary; that hair
     // must not cost a millisecond, or every confirmation would shorten the period by one.
     const double ms = seconds * 1000.0;
-    const double whole = std::trunc(ms + std::fabs(ms) * 1e-9);
+    const double whole = std::trunc(ms + std::fabs(ms) * 1e-12);
     if (!(whole >= 1.0))
         return 1;
     return whole >= double{std::numeric_limits<int32_t>::max()} ? std::numeric_limits<int32_t>::max()
@@ -124,9 +124,8 @@ void ApplySheet(const SheetValues& v, SheetTarget& t)
     s.cheatCheck = b.cheatCheck;
     s.checkRunning = b.checkRunning;
     s.minimizeZP = b.minimizeZP;
-    t.SetEventLogFlags({b.displayLogin, b.displayJoin, b.createLogfile});
     const int32_t closeInterval = CloseIntervalMs(b.closeSeconds);
-    t.SetCloseInterval(closeInterval);
+    t.SetWindowValues({b.displayLogin, b.displayJoin, b.createLogfile}, closeInterval);
 
     const auto enabled = Flags(s);
     const auto periods = Periods(s);

@@ -32,8 +32,8 @@ class SheetTarget {
 public:
     virtual ~SheetTarget() = default;
     virtual MonitorSettings& Settings() = 0;
-    virtual void SetEventLogFlags(const EventLogFlags& flags) = 0;
-    virtual void SetCloseInterval(int32_t ms) = 0;
+    // The main window's own values: the log tab's flags and the error-dialog watch period.
+    virtual void SetWindowValues(const EventLogFlags& flags, int32_t closeIntervalMs) = 0;
     virtual void LoadPackIndex() = 0;  // from the file Settings().packFile names
     virtual void StopCapture() = 0;
     virtual void RemoveIpFilters() = 0;

@@ -21,15 +21,15 @@ SheetValues SheetSteps::Current()
 
 MonitorSettings& SheetSteps::Settings() { return app.settings; }
 
-void SheetSteps::SetEventLogFlags(const EventLogFlags& flags)
+void SheetSteps::SetWindowValues(const EventLogFlags& flags, int32_t closeIntervalMs)
 {
     EventLog& events = controller.Events();
     events.displayJoin = flags.displayJoin;
     events.displayLogin = flags.displayLogin;
     events.createLogfile = flags.createLogfile;
+    controller.closeInterval = closeIntervalMs;
 }
 
-void SheetSteps::SetCloseInterval(int32_t ms) { controller.closeInterval = ms; }
 void SheetSteps::LoadPackIndex() { app.LoadPackIndex(); }
 void SheetSteps::StopCapture() { app.StopCapture(); }
 void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }

@@ -16,8 +16,7 @@ public:
     SheetValues Current();
 
     MonitorSettings& Settings() override;
-    void SetEventLogFlags(const EventLogFlags& flags) override;
-    void SetCloseInterval(int32_t ms) override;
+    void SetWindowValues(const EventLogFlags& flags, int32_t closeIntervalMs) override;
     void LoadPackIndex() override;
     void StopCapture() override;
     void RemoveIpFilters() override;

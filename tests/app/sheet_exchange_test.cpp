@@ -9,25 +9,25 @@
 
 namespace {
 
+template <typename A, typename B>
+using Table = std::vector<std::pair<A, B>>;
+
 // Records every step with what the program holds at that moment.
 struct FakeTarget final : SheetTarget {
     MonitorSettings s;
     bool running = false;
     std::vector<std::string> steps;
-    template <typename... T>
-    void Log(const char* step, const T&... v)
+    void Log(const char* step, const auto&... v)
     {
         std::ostringstream out;
-        ((out << step) << ... << (out << ' ', v));
-        steps.push_back(out.str());
+        steps.push_back((((out << step) << ... << (out << ' ', v)), out.str()));
     }
 
     MonitorSettings& Settings() override { return s; }
-    void SetEventLogFlags(const EventLogFlags& f) override
+    void SetWindowValues(const EventLogFlags& f, int32_t ms) override
     {
-        Log("flags", f.displayLogin, f.displayJoin, f.createLogfile);
+        Log("window", f.displayLogin, f.displayJoin, f.createLogfile, ms);
     }
-    void SetCloseInterval(int32_t ms) override { Log("close", ms); }
     void LoadPackIndex() override { Log("packs", s.packFile); }
     void StopCapture() override { steps.push_back("stop"); }
     void RemoveIpFilters() override { Log("remove if", s.interfaceNumber); }
@@ -35,7 +35,7 @@ struct FakeTarget final : SheetTarget {
     void StartCapture() override { Log("start if", s.interfaceNumber, s.port); }
     void InstallIpFilters() override { Log("install if", s.interfaceNumber); }
     void WriteDenyFile() override { steps.push_back("ipfilter.txt"); }
-    void SaveSettings() override { Log("ini", FormatTimeList(s.schedule)); }
+    void SaveSettings() override { Log("ini", FormatTimeList(s.schedule), s.rebootIntervalSec); }
     void ApplyGlimit(const GlimitValues& g, bool on) override
     {
         Log("glimit", g.enable, g.negative, g.positive, g.interval, on, g.version);
@@ -48,22 +48,21 @@ struct FakeTarget final : SheetTarget {
 
 TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 {
-    struct Case {
-        bool serverRunning;
-        int32_t resolveName, chatLog, enable;
-        double negative, positive;  // as entered on the G limiter page
-        std::vector<std::string> tail;  // the steps after the settings file's
-    };
+    // The limits as entered on the G limiter page; the steps after the settings file's.
+    struct Case { bool serverRunning; int32_t resolveName, chatLog, enable; double negative, positive;
+                  std::vector<std::string> tail; };
     const Case cases[] = {
         {false, 1, 1, 1, -2, 5, {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
-        {true, 0, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 250", "reconnect 0 7000"}},
+        {true, 0, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
     };
     for (const Case& c : cases) {
         FakeTarget t;
         t.running = c.serverRunning;
         t.s.interfaceNumber = 1;
-        ParseTimeList("3:05|", t.s.schedule);
-        SheetValues v = SheetValuesFrom(t.s, {1, 0, 1}, 250, {}, {c.enable, c.negative, c.positive, 40, 77});
+        t.s.rebootIntervalSec = 90;
+        ParseTimeList("3:05|21:30|", t.s.schedule);
+        SheetValues v = SheetValuesFrom(t.s, {1, 0, 1}, 570, {}, {c.enable, c.negative, c.positive, 40, 77});
+        EXPECT_EQ(v.schedule.restartTimes, "3:05\n21:30\n");
         v.bootconf.interfaceNumber = 2;
         v.bootconf.port = 7000 + 65536;
         v.bootconf.resolveName = c.resolveName;
@@ -71,43 +70,24 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
         v.packFile = "p.txt";
         v.denyList = {{"10.0.0.1", "255.255.255.255", ""}};
         ApplySheet(v, t);
-        std::vector<std::string> expected = {"flags 1 0 1", "close 250", "packs p.txt", "stop", "remove if 1",
-                                             "deny 1", "start if 2 7000", "install if 2", "ipfilter.txt", "ini 3:05|"};
+        // 90 s are shown as 1 minute and come back as 60 s; 570 ms as 0.57 s and come back whole.
+        std::vector<std::string> expected = {"window 1 0 1 570", "packs p.txt", "stop", "remove if 1", "deny 1",
+                                             "start if 2 7000", "install if 2", "ipfilter.txt", "ini 3:05|21:30| 60"};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         EXPECT_EQ(t.steps, expected);
     }
 }
 
-TEST(SheetExchangeTest, ValuesGoThroughThePagesUnitsAndComeBack)
+TEST(SheetExchangeTest, PageTextsComeBackInTheSettingsUnits)
 {
-    struct Case {
-        int32_t closeMs;         // in force
-        double typedSeconds;     // on the page; 0 leaves what the page was given
-        int32_t expectedMs, rebootSec, expectedRebootSec;
-        const char* schedule;    // in force
-        const char* typedLines;  // on the page; nullptr leaves what the page was given
-        const char* expectedSchedule;
-    };
-    const Case cases[] = {
-        {800, 0, 800, 90, 60, "3:05|21:30|", nullptr, "3:05|21:30|"},
-        {570, 0, 570, 36000, 36000, "", nullptr, ""},
-        {800, 0.001, 1, 300, 300, "", "7:90", "8:30|"},
-        {800, 0.0005, 1, 300, 300, "1:00|", "7:5\r\n25:70\r\n8\r\n", "7:05|2:10|8:00|"},
-        {800, 0.8, 800, 300, 300, "1:00|", "", ""},
-    };
-    for (const Case& c : cases) {
-        FakeTarget t;
-        t.s.rebootIntervalSec = c.rebootSec;
-        ParseTimeList(c.schedule, t.s.schedule);
-        SheetValues v = SheetValuesFrom(t.s, {}, c.closeMs, {}, {});
-        if (c.typedSeconds != 0)
-            v.bootconf.closeSeconds = c.typedSeconds;
-        if (c.typedLines)
-            v.schedule.restartTimes = c.typedLines;
-        ApplySheet(v, t);
-        EXPECT_EQ(t.steps[1], "close " + std::to_string(c.expectedMs)) << c.closeMs;
-        EXPECT_EQ(t.s.rebootIntervalSec, c.expectedRebootSec);
-        EXPECT_EQ(FormatTimeList(t.s.schedule), c.expectedSchedule);
+    for (auto [seconds, ms] : Table<double, int32_t>{{0.0005, 1}, {0.001, 1}, {0.8, 800}, {2e6, 2000000000}})
+        EXPECT_EQ(CloseIntervalMs(seconds), ms) << seconds;
+    TimeOfDayList list;
+    ParseTimeList("1:00|", list);
+    for (auto [lines, times] : Table<const char*, const char*>{
+             {"7:90", "8:30|"}, {"7:5\r\n25:70\r\n8", "7:05|2:10|8:00|"}, {"3:05\n21:30\n", "3:05|21:30|"}, {"", ""}}) {
+        ParseTimeListLines(lines, list);
+        EXPECT_EQ(FormatTimeList(list), times);
     }
 }
 
