@@ -59,7 +59,7 @@ void ParseTimeListLines(std::string_view lines, TimeOfDayList& list)
 
 int32_t CloseIntervalMs(double seconds)
 {
-    // A period typed as decimal text, 0.57 say, is a hair below its value in binary; that hair
+    // A period typed as decimal text, 1.005 say, is a hair below its value in binary; that hair
     // must not cost a millisecond, or every confirmation would shorten the period by one.
     const double ms = seconds * 1000.0;
     const double whole = std::trunc(ms + std::fabs(ms) * 1e-12);

@@ -80,7 +80,7 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 
 TEST(SheetExchangeTest, PageTextsComeBackInTheSettingsUnits)
 {
-    for (auto [seconds, ms] : Table<double, int32_t>{{0.0005, 1}, {0.001, 1}, {0.57, 570}, {0.8, 800}, {2e6, 2000000000}})
+    for (auto [seconds, ms] : Table<double, int32_t>{{0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
         EXPECT_EQ(CloseIntervalMs(seconds), ms) << seconds;
     TimeOfDayList list;
     ParseTimeList("1:00|", list);
