@@ -80,8 +80,8 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 
 TEST(SheetExchangeTest, PageTextsComeBackInTheSettingsUnits)
 {
-    for (auto [seconds, ms] : Table<double, int32_t>{{0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
-        EXPECT_EQ(CloseIntervalMs(seconds), ms) << seconds;
+    for (auto [s, ms] : Table<double, int32_t>{{0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
+        EXPECT_EQ(CloseIntervalMs(s), ms) << s;
     TimeOfDayList list;
     ParseTimeList("1:00|", list);
     for (auto [lines, times] : Table<const char*, const char*>{
