@@ -12,6 +12,7 @@
 #include <QRegularExpressionValidator>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -89,8 +90,10 @@ void CIpfilterPage::OnInitDialog()
     rows->setSelectionBehavior(QAbstractItemView::SelectRows);
     rows->setHeaderLabels({QString::fromUtf8("IPアドレス"), QString::fromUtf8("サブネットマスク"),
                            QString::fromUtf8("コメント")});
-    rows->header()->resizeSection(0, 100);
-    rows->header()->resizeSection(1, 100);
+    // 100 pixels each, or what a full dotted address needs in the font in use.
+    const int width = std::max(100, rows->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
+    rows->header()->resizeSection(0, width);
+    rows->header()->resizeSection(1, width);
     rows->header()->setStretchLastSection(true);
     rows->installEventFilter(this);
 
