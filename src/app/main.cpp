@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/headless.h"
+#include "app/packlist_command.h"
 #include "app/replay.h"
+#include "platform/directory_listing.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/zpmoni_dlg.h"
 #endif
@@ -19,6 +21,7 @@ void Usage(FILE* to)
                "       zpmoni --headless [--workdir DIR]\n"
                "       zpmoni --replay FILE --local ADDR [--local ADDR]... [--port P]\n"
                "              [--no-checksum] [--packs FILE]\n"
+               "       zpmoni --build-packlist [--workdir DIR] [--folder SIMFOLDER] [--output FILE]\n"
                "       zpmoni --version\n",
                to);
 }
@@ -32,6 +35,8 @@ int main(int argc, char** argv)
         std::printf("zpmoni %s\n", ZPMONI_VERSION);
         return 0;
     }
+    if (!args.empty() && args[0] == "--build-packlist")
+        return RunBuildPacklist({args.begin() + 1, args.end()}, SystemDirectoryListing(), stdout, stderr);
     if (!args.empty() && args[0] == "--replay") {
         ReplayOptions options;
         std::string error = ParseReplayArguments({args.begin() + 1, args.end()}, options);

@@ -65,6 +65,12 @@ void MonitorController::Initialize()
         client->ConnectWithLimitName(kLoopback, app.settings.port);
 
     // Last, so that everything the datagrams reach exists.
+    StartCapture();
+}
+
+void MonitorController::StartCapture()
+{
+    ApplySettings();
     app.StartCapture([this](const uint8_t* data, size_t length, ChecksumStatus status) {
         decoder.HandleDatagram(data, length, status);
     });

@@ -40,6 +40,11 @@ public:
     EventLog& Events() { return eventLog; }
     // The server supervisor; exists from Initialize to Shutdown.
     ServerSupervisor* Supervisor() { return supervisor.get(); }
+    CZpkiller* Client() { return client.get(); }
+    // The settings the decoder, the chat relay and the capture work with, taken over again.
+    void ApplySettings();
+    // Starts the capture on the settings' interface, handing its datagrams to the decoder.
+    void StartCapture();
 
     // Section ZpmoniDlg, read at initialisation and written at shut-down.
     int closeInterval = 800;
@@ -59,7 +64,6 @@ private:
     void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
     void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
     void OnCapturedChat(std::string_view text) override { chatRelay.OnCapturedChat(text); }
-    void ApplySettings();
 
     CZpmoniApp& app;
     Decoder decoder;

@@ -52,6 +52,11 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
     if (!std::filesystem::exists(log, error) && !std::filesystem::create_directory(log, error))
         message("Logフォルダを作成できません");
 
+    LoadPackIndex();
+}
+
+void CZpmoniApp::LoadPackIndex()
+{
     packIndex.Load(settings.packFile.empty() || settings.packFile.front() == '/'
                        ? settings.packFile
                        : workdir + "/" + settings.packFile);

@@ -36,6 +36,8 @@ public:
     // Starts the capture on the InterfaceNumber's address; a failure goes to the error log.
     void StartCapture(CPacketcap::Handler handler);
     void StopCapture();
+    // The aircraft-to-pack index from the file PackFile names (relative to the working folder).
+    void LoadPackIndex();
 
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
     // The schedule thread's end, after the main window has closed.
@@ -70,6 +72,7 @@ public:
     PlayerTable players;
     LocalAddressTable localAddresses;
     PackIndex packIndex;
+    DenyList denyList;
     CPacketcap capture;
     bool capturing = false;
     DenyList denyList;

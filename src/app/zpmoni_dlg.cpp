@@ -148,7 +148,7 @@ void CZpmoniDlg::BuildMenus()
 {
     menuBar()->addMenu(BuildFileMenu(this));
     QMenu* settings = menuBar()->addMenu(QString::fromUtf8("設定(&C)"));
-    settings->addAction(QString::fromUtf8("モニター設定(&M)"))->setEnabled(false);
+    settings->addAction(QString::fromUtf8("モニター設定(&M)"), this, &CZpmoniDlg::OnMonitorSettings);
     settings->addAction(QString::fromUtf8("ZPウィンドウ検索(&W)"), this, [this] {
         if (ServerSupervisor* s = controller->Supervisor())
             TakeControl(this, s->Logic(), *app.windows);

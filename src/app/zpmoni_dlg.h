@@ -36,6 +36,8 @@ public:
     void RestoreFromTray();
     void ShowAbout();
     void ShowHelp();
+    // The settings sheet; on OK its values are taken over and everything is re-applied.
+    void OnMonitorSettings();
     // The file menu, built afresh (the tray's pop-up menu too).
     QMenu* BuildFileMenu(QWidget* parent);
 

@@ -59,10 +59,15 @@ int PackIndex::Load(const std::string& path)
 
 std::string_view PackIndex::Lookup(std::string_view name)
 {
+    return Find(name).value_or(std::string_view());
+}
+
+std::optional<std::string_view> PackIndex::Find(std::string_view name)
+{
     auto hit = std::find_if(aircraft.begin(), aircraft.end(),
                             [name](const Aircraft& a) { return SameName(a.name.View(), name); });
     if (hit == aircraft.end())
-        return {};
+        return std::nullopt;
     std::rotate(aircraft.begin(), hit, hit + 1);
     const Aircraft& front = aircraft.front();
     return front.pack < 0 ? std::string_view() : packs[front.pack].View();

@@ -3,6 +3,7 @@
 
 #include "capture/fixed_text.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,8 @@ public:
     // The pack of the aircraft, compared in its first 31 characters without regard to case;
     // empty when unknown. A hit moves to the front, so the aircraft in use are found first.
     std::string_view Lookup(std::string_view aircraft);
+    // As Lookup, but tells an unknown aircraft apart from one listed before any pack.
+    std::optional<std::string_view> Find(std::string_view aircraft);
 
     size_t PackCount() const { return packs.size(); }
     // The aircraft in lookup order, front first.

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+#include "app/sheet_steps.h"
+
+#include "app/monitor_controller.h"
+#include "app/server_supervisor.h"
+#include "app/zpmoni_app.h"
+
+namespace {
+constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
+}  // namespace
+
+SheetValues SheetSteps::Current()
+{
+    CZpkiller& client = *controller.Client();
+    const GLimiter& limiter = client.Limiter();
+    const GlimitValues glimit{controller.glimit, limiter.NegativeLimit(), limiter.PositiveLimit(),
+                              limiter.Interval(), client.version};
+    const EventLog& events = controller.Events();
+    return SheetValuesFrom(app.settings, {events.displayLogin, events.displayJoin, events.createLogfile},
+                           controller.closeInterval, app.denyList, glimit);
+}
+
+MonitorSettings& SheetSteps::Settings() { return app.settings; }
+
+void SheetSteps::SetWindowValues(const EventLogFlags& flags, int32_t closeIntervalMs)
+{
+    EventLog& events = controller.Events();
+    events.displayJoin = flags.displayJoin;
+    events.displayLogin = flags.displayLogin;
+    events.createLogfile = flags.createLogfile;
+    controller.closeInterval = closeIntervalMs;
+    if (ServerSupervisor* supervisor = controller.Supervisor())
+        supervisor->Logic().closeInterval = closeIntervalMs;
+}
+
+void SheetSteps::LoadPackIndex() { app.LoadPackIndex(); }
+void SheetSteps::StopCapture() { app.StopCapture(); }
+void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }
+void SheetSteps::StartCapture() { controller.StartCapture(); }
+void SheetSteps::SaveSettings() { ::SaveSettings(app.profile, app.settings); }
+
+void SheetSteps::ApplyGlimit(const GlimitValues& glimit, bool chatLog)
+{
+    CZpkiller& client = *controller.Client();
+    controller.glimit = glimit.enable;
+    client.Limiter().ApplyLimits(glimit.negative, glimit.positive);
+    client.Limiter().ApplyDamage(glimit.interval, 1);
+    client.chatLogFlag = chatLog;
+    controller.ApplySettings();  // the chat relay follows the log flag and the limiter switch
+    client.Limiter().SaveSettings(app.profile);
+    client.version = glimit.version;
+}
+
+void SheetSteps::ResolveNames(bool on)
+{
+    app.players.SetResolveNames(on);
+    if (on)
+        app.players.RestartResolvers();
+}
+
+void SheetSteps::Reconnect(bool logOn, uint16_t port)
+{
+    CZpkiller& client = *controller.Client();
+    client.Disconnect();
+    if (logOn)
+        client.ConnectWithLimitName(kLoopback, port);
+}
+
+// The rules stay in force until InstallIpFilters swaps the whole table for the new list on the
+// new filter address in one transaction: no moment without them.
+void SheetSteps::RemoveIpFilters() {}
+void SheetSteps::InstallIpFilters() { app.InstallIpFilters(); }
+void SheetSteps::WriteDenyFile() { app.IpFilterFile(false); }
+bool SheetSteps::ServerRunning() { return app.server.serverRunning != 0; }
+
+void SheetSteps::SetErrorDialogTimer(int32_t ms)
+{
+    if (ServerSupervisor* supervisor = controller.Supervisor())
+        supervisor->Logic().SettingsConfirmed(ms);
+}

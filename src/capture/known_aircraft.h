@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "capture/pack_index.h"
+#include "ui/pack_list_builder.h"
+
+// The pack list builder's view of a pack list file: the same reader and look-up as the
+// decoder's index, in an instance of its own.
+class KnownAircraft final : public AircraftIndex {
+public:
+    void Load(const std::string& path) override { index.Load(path); }
+    std::optional<std::string> PackOf(std::string_view identifier) override
+    {
+        if (std::optional<std::string_view> pack = index.Find(identifier))
+            return std::string(*pack);
+        return std::nullopt;
+    }
+
+private:
+    PackIndex index;
+};

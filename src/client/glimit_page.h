@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "client/glimit_values.h"
+#include "ui/property_page.h"
+
+class QCheckBox;
+class QLineEdit;
+
+// The G limiter: on or off, the permitted range (the negative side shown as its magnitude), the
+// damage interval and the protocol version of the log-on.
+class CGlimitPage final : public CPropertyPage {
+    Q_OBJECT
+public:
+    explicit CGlimitPage(const GlimitValues& values, QWidget* parent = nullptr);
+
+    // The negative limit with its sign again.
+    const GlimitValues& Values() const { return values; }
+    bool OnKillActive() override;
+
+protected:
+    void OnInitDialog() override;
+
+private:
+    GlimitValues values;
+    QCheckBox* enable = nullptr;
+    QLineEdit* negative = nullptr;
+    QLineEdit* positive = nullptr;
+    QLineEdit* interval = nullptr;
+    QLineEdit* version = nullptr;
+};

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: MIT
+#include "access/ipfilter_page.h"
+#include "app/monitor_controller.h"
+#include "app/zpmoni_app.h"
+#include "app/zpmoni_dlg.h"
+#include "capture/known_aircraft.h"
+#include "client/glimit_page.h"
+#include "client/schedule_page.h"
+#include "platform/directory_listing.h"
+#include "platform/system_clock.h"
+#include "support/sheet_driver.h"
+#include "support/temp_folder.h"
+#include "ui/bootconf_page.h"
+#include "ui/packlist_page.h"
+
+#include <QtEndian>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Answers every message box that opens while it lives with OK, keeping their texts.
+struct Messages {
+    QStringList texts;
+    QTimer timer;
+    Messages()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                texts << box->text(), box->button(QMessageBox::Ok)->click();
+        });
+        timer.start(5);
+    }
+};
+
+const QString kIntRange = QStringLiteral("Please enter an integer between %1 and %2.");
+
+TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
+{
+    // The index stored, then as read back (the opening's read-back counts); the messages at opening,
+    // on choosing and on leaving.
+    struct Case { bool addresses; int32_t interfaceNumber, readBack; const char *control, *text;
+                  bool chooseLoopback, accepted; QStringList messages; };
+    const QString index = kIntRange.arg(0).arg(4);
+    const Case cases[] = {
+        {true, 0, 0, "port", "65535", false, true, {}},
+        {true, -5, 0, "port", "65536", false, false, {kIntRange.arg(0).arg(65535)}},
+        {true, 1, 1, "closeSeconds", "0.001", false, true, {}},
+        {true, 0, 0, "closeSeconds", "0.0005", false, false, {"Please enter a number between 0.001 and 2000000."}},
+        {true, 3, 3, "port", "1", false, false, {index, index}},
+        {true, 3, 0, "port", "1", true, true, {index, "ループバックIPアドレスは指定できません"}},
+        {false, 0, 0, "port", "1", false, true, {}},
+    };
+    for (const Case& c : cases) {
+        BootconfValues v{.folderPath = "\x83\x65st", .port = 7915, .closeErrorDialog = 1, .exeType = 7,
+                         .interfaceNumber = c.interfaceNumber, .closeSeconds = 0.8, .cheatCheck = 5};
+        CBootconfPage page(v, c.addresses ? std::vector{qToBigEndian(0xC0A80105u), qToBigEndian(0x7F000001u)}
+                                          : std::vector<uint32_t>{});
+        Messages messages;
+        page.Activate();
+        QApplication::processEvents();
+        auto* interfaces = Find<QComboBox>(page, "interfaces");
+        EXPECT_EQ(interfaces->itemText(interfaces->count() - 1), c.addresses ? "127.0.0.1" : "IP address not found");
+        if (c.chooseLoopback)
+            emit interfaces->activated(1);
+        Find(page, c.control)->setText(QString::fromLatin1(c.text));
+        Find<QCheckBox>(page, "closeErrorDialog")->setChecked(false);
+        EXPECT_TRUE(!Find(page, "closeSeconds")->isEnabled() && Find<QCheckBox>(page, "cheatCheck")->isHidden());
+        EXPECT_EQ(page.OnKillActive(), c.accepted);
+        EXPECT_EQ(messages.texts, c.messages) << c.control << " " << c.text;
+        EXPECT_EQ(page.Values().interfaceNumber, c.readBack);
+        // The folder's bytes are no UTF-8 and stay; no button is chosen for the type; the cheat
+        // warning is hidden and exchanged all the same.
+        EXPECT_TRUE(page.Values().folderPath == v.folderPath && page.Values().exeType == 7);
+        EXPECT_EQ(page.Values().cheatCheck, c.readBack == 3 ? 5 : 1);
+    }
+}
+
+TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
+{
+    CSchedulePage schedule({{1, 0, 1, 0, 0}, {1, 600, 5, 5, 5}, "3:05\n21:30\n", ""});
+    schedule.Activate();
+    EXPECT_EQ(Find<QPlainTextEdit>(schedule, "restartTimes")->toPlainText(), "3:05\n21:30\n");
+    EXPECT_FALSE(Find(schedule, "minutes1")->isEnabled());
+    Find<QCheckBox>(schedule, "enabled1")->setChecked(true);
+    EXPECT_TRUE(Find(schedule, "minutes1")->isEnabled());
+    const GlimitValues given{0, -10.25, 12.345, 1000, 20080220};
+    EXPECT_EQ(CGlimitPage(given).Values().negative, -10.25);  // never shown: the sign stays
+    CGlimitPage glimit(given);
+    glimit.Activate();
+    EXPECT_EQ(Find(glimit, "negative")->text(), "10.25");
+    EXPECT_FALSE(Find(glimit, "version")->isEnabled());
+    Find<QCheckBox>(glimit, "enable")->setChecked(true);
+    EXPECT_TRUE(Find(glimit, "version")->isEnabled());
+
+    Messages messages;
+    const QString minutes = kIntRange.arg(1).arg(35791394), limit = "Please enter a number between 0 and 300.";
+    struct Entry { CPropertyPage* page; const char *control, *text; QString message; };
+    for (const Entry& e : {Entry{&schedule, "minutes3", "0", minutes}, {&schedule, "minutes3", "35791395", minutes},
+                           {&schedule, "minutes3", "35791394", {}}, {&glimit, "positive", "300.5", limit},
+                           {&glimit, "positive", "300", {}}}) {
+        Find(*e.page, e.control)->setText(e.text);
+        EXPECT_EQ(e.page->OnKillActive(), e.message.isEmpty()) << e.text;
+    }
+    EXPECT_EQ(messages.texts, (QStringList{minutes, minutes, limit}));
+    EXPECT_EQ(schedule.Values().minutes[3], 35791394);
+    EXPECT_EQ(glimit.Values().negative, -10.25);
+}
+
+TEST(SettingsPagesTest, DenyListPageKeepsWhatItCannotApply)
+{
+    const DenyList given{{"0.0.0.0", "255.255.255.255", "zero"}, {"10.0.0.1", "255.255.255.255", "a"},
+                         {"bogus", "255.0.0.0", "b"}, {"255.255.255.255", "255.255.255.255", ""}};
+    CIpfilterPage page(given);
+    page.Activate();
+    auto* rows = Find<QTreeWidget>(page, "rows");
+    EXPECT_EQ(page.List(), given);
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(rows->topLevelItem(r)->toolTip(0).isEmpty(), r == 1) << r;  // marked as not in force
+
+    Messages messages;
+    for (auto [mask, accepted] : std::vector<std::pair<const char*, bool>>{
+             {"255.255.254.0", true}, {"0.0.0.0", true}, {"255.0.255.0", false}, {"0.255.255.255", false}}) {
+        Find(page, "address")->setText("198.51.100.7");
+        Find(page, "mask")->setText(mask);
+        Find<QPushButton>(page, "add")->click();
+        EXPECT_EQ(Find(page, "mask")->text(), accepted ? "255.255.255.255" : mask);
+    }
+    EXPECT_EQ(messages.texts, QStringList(2, "サブネットマスクが不正です"));
+    ASSERT_EQ(rows->topLevelItemCount(), 6);
+    EXPECT_EQ(page.List()[5], (DenyEntry{"198.51.100.7", "0.0.0.0", ""}));
+
+    rows->topLevelItem(2)->setSelected(true);  // with 4 below: two rows go at one press
+    rows->topLevelItem(4)->setSelected(true);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(rows, &del);
+    ASSERT_EQ(rows->topLevelItemCount(), 4);
+    EXPECT_TRUE(rows->topLevelItem(3)->isSelected());
+    EXPECT_EQ(Find(page, "mask")->text(), "0.0.0.0");
+    rows->clearSelection();
+    EXPECT_EQ(Find(page, "address")->text(), "0.0.0.0");
+}
+
+TEST(SettingsPagesTest, PackListBuildRunsBesideTheSheet)
+{
+    TempFolder dir;
+    std::filesystem::create_directories(dir.path / "sim/Aircraft");
+    dir.Write("sim/Aircraft/a1.dat", "IDENTIFY A1\n");
+    for (int i = 0; i < 305; ++i)  // beyond 300 list files
+        dir.Write("sim/Aircraft/air" + std::to_string(100 + i) + ".lst", "aircraft\\A1.DAT x\n");
+    CSettingsSheet sheet(nullptr);
+    auto* start = new CBootconfPage({.folderPath = dir.File("sim")}, {});
+    auto* page = new CPacklistPage("Packlist.txt", *start, std::make_unique<KnownAircraft>(), SystemDirectoryListing());
+    page->askOutput = [&](QWidget*) { return QString::fromStdString(dir.File("lists.txt")); };
+    sheet.AddPage(start);
+    sheet.AddPage(page);
+    ASSERT_TRUE(sheet.SetActivePage(1));
+    QPushButton* ok = sheet.Buttons()->button(QDialogButtonBox::Ok);
+    Messages messages;
+    for (int run = 0; run < 2; ++run) {
+        page->OnBuildList();
+        EXPECT_FALSE(ok->isEnabled());
+        PumpUntil([&] { return !page->Building(); });
+        EXPECT_TRUE(ok->isEnabled());
+        EXPECT_TRUE(Find<QPlainTextEdit>(*page, "output")->toPlainText().endsWith("air404.lst\nDone"));
+    }
+    // Asked once: the second time the file was already the one shown.
+    EXPECT_EQ(messages.texts, QStringList{QString::fromUtf8("規定のパック名リストに設定しますか?")});
+    EXPECT_EQ(page->PackFile(), dir.File("lists.txt"));
+    // Written once, found the second time.
+    EXPECT_EQ(dir.Read("lists.txt").size(), 305 * std::string("\nPack=air100\nA1\n").size());
+    page->OnBuildList();  // once more, and the sheet closed meanwhile: no question comes after it
+    sheet.reject();
+    EXPECT_FALSE(page->Building());
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(messages.texts.size(), 1);
+}
+
+TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
+{
+    for (const bool confirm : {false, true}) {
+        TempFolder dir;
+        dir.Write("Zpmoni.ini", "[ProgramData]\nHandleName=pilot\n");
+        struct stat before{}, after{};
+        stat(dir.File("Zpmoni.ini").c_str(), &before);
+        SystemClock clock;
+        CZpmoniApp app(dir.path.string(), clock);
+        app.StartUp([](std::string_view) {});
+        CZpmoniDlg window(app);
+        window.Initialize();
+        WithSheetFromMenu(window, [&](CSettingsSheet& sheet) {
+            auto page = [&](int i) -> QWidget& { return sheet.SetActivePage(i), *sheet.Page(i); };
+            Find(page(0), "handleName")->setText("renamed");
+            Find(page(1), "minutes0")->setText("2");
+            Find(page(2), "packFile")->setText("other.txt");
+            Find<QPushButton>(page(3), "add")->click();
+            Find<QCheckBox>(page(4), "enable")->setChecked(true);
+            sheet.Buttons()->button(confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        stat(dir.File("Zpmoni.ini").c_str(), &after);
+        EXPECT_EQ(after.st_mtim.tv_nsec == before.st_mtim.tv_nsec && after.st_ino == before.st_ino, !confirm);
+        EXPECT_EQ(app.settings.handleName, confirm ? "renamed" : "pilot");
+        EXPECT_EQ(app.settings.rebootIntervalSec, confirm ? 120 : 36000);
+        EXPECT_EQ(app.settings.packFile, confirm ? "other.txt" : "Packlist.txt");
+        EXPECT_EQ(app.denyList.size(), confirm ? 1u : 0u);
+        EXPECT_EQ(window.Controller().glimit, confirm ? 1 : 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Drives the settings sheet the way a user does: from the main window's menu, on the event loop.
+
+#include "ui/settings_sheet.h"
+
+#include <QtWidgets>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+// Runs the event loop until `done` or `ms` milliseconds have passed; what `done` says then.
+inline bool PumpUntil(const std::function<bool()>& done, int ms = 10000)
+{
+    for (const QDeadlineTimer deadline(ms); !done() && !deadline.hasExpired();)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Opens the sheet from the window's menu; `act` gets it once it shows and must close it.
+inline void WithSheetFromMenu(QWidget& window, const std::function<void(CSettingsSheet&)>& act)
+{
+    QTimer::singleShot(0, [&] {
+        auto* sheet = qobject_cast<CSettingsSheet*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(sheet);
+        act(*sheet);
+    });
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->text() == QString::fromUtf8("モニター設定(&M)"))
+            action->trigger();
+}
+
+template <typename W = QLineEdit>
+W* Find(const QWidget& parent, const char* name)
+{
+    return parent.findChild<W*>(QString::fromLatin1(name));
+}
