@@ -190,7 +190,7 @@ TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
         return tip->isVisible() ? tip->text() : QString();
     };
     EXPECT_EQ(hover(Cell(0, 0)), "<b>x</b>");
-    EXPECT_EQ(hover(Cell(0, 1)), "");                                 // fits
+    EXPECT_EQ(hover(Cell(0, 1)), "");  // fits
     EXPECT_EQ(hover(Cell(0, 0)), "<b>x</b>");
     EXPECT_EQ(tip->textFormat(), Qt::PlainText);
     EXPECT_EQ(tip->font(), list->font());
