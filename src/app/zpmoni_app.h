@@ -75,7 +75,6 @@ public:
     DenyList denyList;
     CPacketcap capture;
     bool capturing = false;
-    DenyList denyList;
     // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
     // "zpmoni" for the console server), and the schedule thread that reads both.
     const std::string consoleSocket;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The settings sheet opened from the menu under a virtual X server: each page photographed, then
-// OK without changes rewrites the settings file as it was and the client logs on again.
+// OK without changes rewrites the settings file and the deny list as they were and the client logs on again.
 #include "app/zpmoni_app.h"
 #include "app/zpmoni_dlg.h"
 #include "e2e/zpsim_harness.h"
@@ -46,9 +46,11 @@ TEST(SettingsX11Test, OkWithoutChangesRewritesTheSettingsAndLogsOnAgain)
     WithSheetFromMenu(window, [](CSettingsSheet& sheet) { sheet.Buttons()->button(QDialogButtonBox::Ok)->click(); });
     ASSERT_TRUE(PumpUntil([&] { return logons() == 2; }, 20000)) << "the client did not log on again";
 
-    const std::string before = sim.dir.Read("Zpmoni.ini");
-    struct stat old{}, now{};
+    const std::string before = sim.dir.Read("Zpmoni.ini"), denyBefore = sim.dir.Read("ipfilter.txt");
+    EXPECT_NE(denyBefore.find("bogus\t255.0.0.0\ttypo"), std::string::npos) << denyBefore;
+    struct stat old{}, now{}, oldDeny{}, nowDeny{};
     stat(sim.dir.File("Zpmoni.ini").c_str(), &old);
+    stat(sim.dir.File("ipfilter.txt").c_str(), &oldDeny);
     QDir().mkpath(ZPMONI_SCREENS_DIR);
     WithSheetFromMenu(window, [](CSettingsSheet& sheet) {
         for (int i = 0; i < sheet.PageCount(); ++i) {
@@ -63,6 +65,9 @@ TEST(SettingsX11Test, OkWithoutChangesRewritesTheSettingsAndLogsOnAgain)
     stat(sim.dir.File("Zpmoni.ini").c_str(), &now);
     EXPECT_NE(now.st_ino, old.st_ino) << "not written again";
     EXPECT_EQ(sim.dir.Read("Zpmoni.ini"), before);
+    stat(sim.dir.File("ipfilter.txt").c_str(), &nowDeny);
+    EXPECT_NE(nowDeny.st_ino, oldDeny.st_ino) << "ipfilter.txt not written again";
+    EXPECT_EQ(sim.dir.Read("ipfilter.txt"), denyBefore);
     EXPECT_TRUE(PumpUntil([&] { return logons() == 3; }, 20000)) << "the client did not log on again";
 }
 
