@@ -2,20 +2,25 @@
 #include "app/zpmoni_app.h"
 
 #include "platform/address_table.h"
-#include "platform/name_resolver.h"
+#include "platform/file_sync.h"
 
 #include <filesystem>
 #include <system_error>
 
 CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     : workdir(std::move(dir)), clock(clock), profile(workdir + "/Zpmoni.ini"),
-      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &ResolveHostName)
+      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &resolver)
 {
+    profile.SetSync(&SyncToDisk);
+    auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
+    profile.SetFailureReport(toErrorLog);
+    dailyLog.SetFailureReport(toErrorLog);
 }
 
 CZpmoniApp::~CZpmoniApp()
 {
-    players.WaitForResolvers();
+    // A lookup stuck in a slow reverse zone must not hold up the end of the program.
+    resolver.Shutdown();
 }
 
 void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)

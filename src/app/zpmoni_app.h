@@ -9,6 +9,7 @@
 #include "capture/pack_index.h"
 #include "capture/packetcap.h"
 #include "capture/player_table.h"
+#include "platform/name_resolver.h"
 
 #include <functional>
 #include <string>
@@ -39,6 +40,7 @@ public:
     MonitorSettings settings;
     DailyLog dailyLog;
     ErrorLog errorLog;
+    ResolverPool resolver;
     PlayerTable players;
     LocalAddressTable localAddresses;
     PackIndex packIndex;

@@ -7,6 +7,7 @@
 #include "capture/monitor_dlg.h"
 #include "client/chat_dlg.h"
 #include "platform/system_clock.h"
+#include "platform/termination_signals.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -207,6 +208,7 @@ void CZpmoniDlg::ShutDown()
     if (tray)
         tray->hide();
     ProfileStore& ini = app.profile;
+    ProfileStore::Batch batch(ini);  // one rewrite of the file for all that follows
     ini.WriteInt(kPosition, "Left", x());
     ini.WriteInt(kPosition, "Top", y());
     ini.WriteInt(kPosition, "Width", width());
@@ -228,6 +230,12 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
     SystemClock clock;
     CZpmoniApp app(workdir, clock);
     CZpmoniDlg* window = nullptr;
+    // A signal ends the run as the close box does: settings written, capture stopped, logs closed.
+    OnTerminationSignals([&window] {
+        if (window)
+            window->close();
+        QCoreApplication::quit();
+    });
     app.StartUp([&](std::string_view message) {
         QMessageBox::warning(window, QString::fromUtf8(CZpmoniDlg::kTitle),
                              QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
@@ -250,6 +258,7 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         dialog.installEventFilter(&quit);
         qapp.exec();
         dialog.removeEventFilter(&quit);
+        window = nullptr;
     }
     return 0;
 }

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,25 +20,18 @@ inline std::string ReadText(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A fresh folder per use, named for the running test, removed with everything in it.
+// A fresh folder per use, removed with everything in it.
 class TempFolder {
 public:
     TempFolder()
     {
         static int serial = 0;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const std::string test =
-            info ? std::string(info->test_suite_name()) + "-" + info->name() : "none";
         path = std::filesystem::temp_directory_path() /
-               ("zpmoni-" + test + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+               ("zpmoni-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
         std::filesystem::remove_all(path);
         std::filesystem::create_directories(path);
     }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
+    ~TempFolder() { std::filesystem::remove_all(path, error); }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
@@ -54,4 +45,7 @@ public:
     std::string Read(const std::string& name) const { return ReadText(File(name)); }
 
     std::filesystem::path path;
+
+private:
+    std::error_code error;
 };

@@ -7,13 +7,17 @@
 
 namespace {
 
+// And in one replacement of the file, not one per key.
 TEST(MonitorSettings, NewFileGetsDefaultsInSaveOrder)
 {
     TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
+    int synced = 0;
+    store.SetSync([&](const std::string&) { return ++synced > 0; });
     MonitorSettings s;
     LoadSettings(store, s);
     SaveSettings(store, s);
+    EXPECT_EQ(synced, 2);  // the new file and its folder
     EXPECT_EQ(ReadText(store.Path()),
               "[ProgramData]\nFolderPath=/opt/zephrine\nExeType=1\nHandleName=USERNAME\nPort=7915\nSchedule=\n"
               "ResetSchedule=\nRebootAtInterval=0\nResetAtInterval=0\nRebootIntervalSec=36000\n"

@@ -106,22 +106,50 @@ TEST(ProfileStore, BytesRoundTrip)
     EXPECT_TRUE(store.GetBytes("ConnectDlg", "Absent").empty());
 }
 
-TEST(ProfileStore, FailedWriteIsLostQuietly)
+// The writes of a batch are read back inside it and replace the file once, at the end of the
+// outermost batch; a replacement that fails is told once and leaves the old file.
+TEST(ProfileStore, BatchReplacesTheFileOnce)
 {
     TempFolder dir;
-    std::string inMissingFolder = dir.File("nope/Zpmoni.ini");
-    ProfileStore(inMissingFolder).WriteInt("A", "k", 1);
-    EXPECT_FALSE(std::filesystem::exists(inMissingFolder));
+    ProfileStore store(dir.Write("Zpmoni.ini", "; kept\n[A]\nk=1\n"));
+    std::vector<std::string> synced, told;
+    store.SetSync([&](const std::string& path) { synced.push_back(path); return true; });
+    store.SetFailureReport([&](std::string_view message) { told.emplace_back(message); });
+    {
+        ProfileStore::Batch outer(store);
+        store.WriteInt("A", "k", 2);
+        {
+            ProfileStore::Batch inner(store);
+            store.WriteString("B", "s", "x");
+        }
+        EXPECT_EQ(std::to_string(store.GetInt("A", "k", 0)) + store.GetString("B", "s", ""), "2x");
+        EXPECT_EQ(dir.Read("Zpmoni.ini"), "; kept\n[A]\nk=1\n");
+    }
+    EXPECT_EQ(dir.Read("Zpmoni.ini"), "; kept\n[A]\nk=2\n[B]\ns=x\n");
+    // The new file on disk before it takes the name, then the folder that holds the name.
+    ASSERT_EQ(synced.size(), 2u);
+    EXPECT_EQ(synced[0].rfind(dir.File("Zpmoni.ini.tmp"), 0), 0u);
+    EXPECT_EQ(synced[1], dir.path.string());
+    EXPECT_TRUE(told.empty());
+
+    ProfileStore lost(dir.File("missing/Zpmoni.ini"));
+    lost.SetFailureReport([&](std::string_view message) { told.emplace_back(message); });
+    {
+        ProfileStore::Batch batch(lost);
+        lost.WriteInt("A", "k", 1);
+        lost.WriteInt("A", "j", 1);
+    }
+    lost.WriteInt("A", "k", 1);
+    EXPECT_EQ(told, std::vector<std::string>(2, "Cannot write " + dir.File("missing/Zpmoni.ini")));
 }
 
-// Replacing the file by rename would slip past its write protection.
+// Replacing the file by rename would slip past its write protection (root writes it anyway).
 TEST(ProfileStore, ReadOnlyFileStaysUnchanged)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root may write to read-only files";
     TempFolder dir;
-    std::string readOnly = dir.File("ro.ini");
-    WriteText(readOnly, "[A]\nk=1\n");
+    const std::string readOnly = dir.Write("ro.ini", "[A]\nk=1\n");
     std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read);
     ProfileStore(readOnly).WriteInt("A", "k", 2);
     EXPECT_EQ(ReadText(readOnly), "[A]\nk=1\n");
