@@ -7,7 +7,6 @@
 #include "support/child_process.h"
 #include "support/temp_folder.h"
 
-#include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -16,8 +15,6 @@
 #include <functional>
 #include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
 inline std::vector<std::string> Lines(const std::string& text)
 {
@@ -28,23 +25,16 @@ inline std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-inline std::vector<QJsonObject> ReadRecord(const std::string& path)
+// The JSON lines of a record that match.
+inline std::vector<QJsonObject> Record(const std::string& path, const std::function<bool(const QJsonObject&)>& match)
 {
     std::vector<QJsonObject> objects;
     for (const std::string& line : Lines(ReadText(path))) {
-        QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line));
-        if (doc.isObject())
-            objects.push_back(doc.object());
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (!o.isEmpty() && match(o))
+            objects.push_back(o);
     }
     return objects;
-}
-
-inline size_t CountRecord(const std::string& path, const std::function<bool(const QJsonObject&)>& match)
-{
-    size_t n = 0;
-    for (const QJsonObject& o : ReadRecord(path))
-        n += match(o);
-    return n;
 }
 
 inline bool IsEvent(const QJsonObject& o, const char* ev) { return o["ev"].toString() == ev; }
@@ -54,29 +44,25 @@ inline bool IsPacket(const QJsonObject& o, const char* dir, int type)
     return IsEvent(o, "pkt") && o["dir"].toString() == dir && o["type"].toInt() == type;
 }
 
-class ZpsimHarness {
-public:
-    // serverSide and playerSide go before the commands of each side (a namespace's "ip netns
-    // exec NAME"); host is the server's address.
+struct ZpsimHarness {
+    // Each side's commands are prefixed with its namespace's "ip netns exec NAME", if any; the
+    // server listens at `host`.
     explicit ZpsimHarness(std::vector<std::string> serverSide = {}, std::vector<std::string> playerSide = {},
                           std::string host = "127.0.0.1")
         : serverSide(std::move(serverSide)), playerSide(std::move(playerSide)), host(std::move(host))
     {
     }
 
-    // Starts the server (a free port when 0) and waits for it to listen; server.jsonl records.
+    // Starts the server (on a free port when 0) and waits for it to listen; server.jsonl records.
     void StartServer(const std::vector<std::string>& extra = {}, int atPort = 0)
     {
-        const auto listening = [&] { return CountRecord(ServerRecord(), [](auto& o) { return IsEvent(o, "listen"); }); };
-        const size_t before = listening();
+        const auto listening = [&] { return Record(ServerRecord(), [](auto& o) { return IsEvent(o, "listen"); }); };
+        const size_t before = listening().size();
         server = Start(serverSide, {"/usr/bin/python3", ZPSIM, "server", "-server", "TEST", "-netport",
-                                    std::to_string(atPort), "--bind", host, "--no-console", "--record",
-                                    ServerRecord()},
+                                    std::to_string(atPort), "--bind", host, "--no-console", "--record", ServerRecord()},
                        extra, "server.out");
-        ASSERT_TRUE(WaitFor([&] { return listening() > before; }, std::chrono::seconds(10)))
-            << "the stand-in server did not start: " << dir.Read("server.out");
-        for (const QJsonObject& o : ReadRecord(ServerRecord()))
-            port = IsEvent(o, "listen") ? o["port"].toInt() : port;
+        ASSERT_TRUE(WaitFor([&] { return listening().size() > before; }, std::chrono::seconds(10))) << Read("server.out");
+        port = listening().back()["port"].toInt();
     }
 
     // Writes Zpmoni.ini (with the server's port) and starts the monitor without windows;
@@ -89,11 +75,11 @@ public:
         monitor = Start(side, {ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}, {}, "monitor.out");
     }
 
-    // One bot (or `bots`, several) on the players' side; bots.jsonl records.
+    // A bot (or with command "bots", several) on the players' side; bots.jsonl records.
     std::unique_ptr<ChildProcess> Bot(const std::vector<std::string>& args, const char* command = "bot")
     {
-        return Start(playerSide, {"/usr/bin/python3", ZPSIM, command, "--host", host, "--port",
-                                  std::to_string(port), "--record", dir.File("bots.jsonl")},
+        return Start(playerSide, {"/usr/bin/python3", ZPSIM, command, "--host", host, "--port", std::to_string(port),
+                                  "--record", dir.File("bots.jsonl")},
                      args, "bots.out");
     }
     // Runs bots side by side to their ends.
@@ -103,24 +89,19 @@ public:
         for (const auto& args : bots)
             running.push_back(Bot(args));
         for (auto& b : running)
-            EXPECT_TRUE(b->Wait(std::chrono::seconds(60)) && b->ExitStatus() == 0) << dir.Read("bots.out");
+            EXPECT_TRUE(b->Wait(std::chrono::seconds(60)) && b->ExitStatus() == 0) << Read("bots.out");
     }
 
     std::string ServerRecord() const { return dir.File("server.jsonl"); }
+    std::string Read(const std::string& name) const { return dir.Read(name); }
     // The monitor's output from byte `from` on, as lines.
-    std::vector<std::string> Output(size_t from = 0) const
-    {
-        const std::string all = dir.Read("monitor.out");
-        return Lines(from < all.size() ? all.substr(from) : "");
-    }
+    std::vector<std::string> Output(size_t from = 0) const { return Lines(Read("monitor.out").substr(from)); }
 
-    const std::vector<std::string> serverSide;
-    const std::vector<std::string> playerSide;
+    const std::vector<std::string> serverSide, playerSide;
     const std::string host;
     TempFolder dir;
     int port = 0;
-    std::unique_ptr<ChildProcess> server;
-    std::unique_ptr<ChildProcess> monitor;
+    std::unique_ptr<ChildProcess> server, monitor;
 
 private:
     std::unique_ptr<ChildProcess> Start(std::vector<std::string> argv, const std::vector<std::string>& command,

@@ -18,8 +18,7 @@ extern char** environ;
 template <typename Condition>
 bool WaitFor(Condition&& condition, std::chrono::milliseconds limit)
 {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
+    for (const auto until = std::chrono::steady_clock::now() + limit; !condition();) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -29,17 +28,8 @@ bool WaitFor(Condition&& condition, std::chrono::milliseconds limit)
 
 class ChildProcess {
 public:
-    ChildProcess() = default;
     // stdout and stderr are appended to outputFile; stdin reads nothing.
     ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile)
-    {
-        Start(argv, outputFile);
-    }
-    ~ChildProcess() { Stop(); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool Start(const std::vector<std::string>& argv, const std::string& outputFile)
     {
         std::vector<char*> args;
         for (const std::string& a : argv)
@@ -50,11 +40,13 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        if (argv.empty() || posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
             pid = -1;
         posix_spawn_file_actions_destroy(&actions);
-        return pid > 0;
     }
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Running()
     {
@@ -63,10 +55,7 @@ public:
         return pid > 0;
     }
     // Waits for the end by itself; false when it did not come within the time.
-    bool Wait(std::chrono::milliseconds limit)
-    {
-        return WaitFor([&] { return !Running(); }, limit);
-    }
+    bool Wait(std::chrono::milliseconds limit) { return WaitFor([&] { return !Running(); }, limit); }
     // Sends the signal, waits up to `grace` for the end, then kills. The wait status.
     int Stop(int signal = SIGTERM, std::chrono::milliseconds grace = std::chrono::seconds(10))
     {
@@ -86,13 +75,10 @@ private:
     int exitStatus = -1;
 };
 
-// Runs a command to its end (killed after `limit`), output appended to `output`; true on exit 0.
-inline bool RunCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null",
-                       std::chrono::milliseconds limit = std::chrono::seconds(30))
+// Runs a command to its end (killed after 30 s), output appended to `output`; true on exit 0.
+inline bool RunCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null")
 {
-    ChildProcess child;
-    if (argv.empty() || argv[0].empty() || !child.Start(argv, output))
-        return false;
-    const int status = child.Wait(limit) ? child.ExitStatus() : child.Stop(SIGKILL);
+    ChildProcess child(argv, output);
+    const int status = child.Wait(std::chrono::seconds(30)) ? child.ExitStatus() : child.Stop(SIGKILL);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-// A system program by name (the folders an ordinary PATH may leave out included), or empty.
+// A system program by name (in the folders an ordinary PATH may leave out too), or empty.
 inline std::string FindProgram(const std::string& name)
 {
     for (std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
@@ -23,24 +23,13 @@ inline std::string FindProgram(const std::string& name)
 }
 
 // "zpt" and this process's id: the start of every namespace and link name made here.
-inline std::string NetnsPrefix()
-{
-    return "zpt" + std::to_string(::getpid());
-}
-
-// Why namespace tests cannot run here; empty when they can.
-inline std::string NetnsUnavailable()
-{
-    if (::geteuid() != 0)
-        return "needs root (network namespaces and packet sockets)";
-    return FindProgram("ip").empty() ? "needs iproute2's ip" : "";
-}
+inline std::string NetnsPrefix() { return "zpt" + std::to_string(::getpid()); }
 
 // One named network namespace with its loopback interface up.
 class NetNamespace {
 public:
     // The name is NetnsPrefix() + suffix, a lower-case letter or two (15 characters at most).
-    explicit NetNamespace(const std::string& suffix) : ip(FindProgram("ip")), name(NetnsPrefix() + suffix)
+    explicit NetNamespace(const std::string& suffix) : name(NetnsPrefix() + suffix)
     {
         RunCommand({ip, "netns", "del", name});  // left by a killed run with the same id
         created = RunCommand({ip, "netns", "add", name});
@@ -57,68 +46,56 @@ public:
     bool Ok() const { return ok; }
     std::string Error() const { return ok ? "" : "cannot make the namespace " + name; }
     const std::string& Name() const { return name; }
-
     // The command line that runs argv inside this namespace.
-    std::vector<std::string> Inside(const std::vector<std::string>& argv) const
+    std::vector<std::string> Inside(std::vector<std::string> argv) const
     {
-        std::vector<std::string> all = {ip, "netns", "exec", name};
-        all.insert(all.end(), argv.begin(), argv.end());
-        return all;
+        argv.insert(argv.begin(), {ip, "netns", "exec", name});
+        return argv;
     }
     // Runs argv inside to its end; true on exit 0.
     bool Run(const std::vector<std::string>& argv, const std::string& output = "/dev/null") const
     {
         return RunCommand(Inside(argv), output);
     }
-    // Runs an `ip` subcommand inside: Ip({"addr", "add", ...}).
-    bool Ip(const std::vector<std::string>& args) const
+    // Runs an `ip` subcommand on this namespace: Ip({"addr", "add", ...}).
+    bool Ip(std::vector<std::string> args) const
     {
-        std::vector<std::string> argv = {ip, "-n", name};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunCommand(argv);
+        args.insert(args.begin(), {ip, "-n", name});
+        return RunCommand(args);
     }
 
-    const std::string ip;
+    const std::string ip = FindProgram("ip");
 
 private:
     const std::string name;
-    bool created = false;
-    bool ok = false;
+    bool created = false, ok = false;
 };
 
-// The server's namespace and the players' namespace, joined by a veth pair (removed with the
-// namespaces): server 198.51.100.1/24 on serverLink, players 198.51.100.2/24 on botsLink.
-class VethTestbed {
-public:
+// The server's namespace and the players' namespace, joined by a veth pair (gone with them):
+// server 198.51.100.1/24 on serverLink, players 198.51.100.2/24 on botsLink.
+struct VethTestbed {
     static constexpr const char* kServerAddress = "198.51.100.1";
     static constexpr const char* kBotsAddress = "198.51.100.2";
-
-    VethTestbed() : server("s"), bots("b"), serverLink(NetnsPrefix() + "sv"), botsLink(NetnsPrefix() + "bv")
-    {
-        ok = server.Ok() && bots.Ok() &&
-             server.Ip({"link", "add", "name", serverLink, "type", "veth", "peer", "name", botsLink,
-                        "netns", bots.Name()}) &&
-             server.Ip({"addr", "add", std::string(kServerAddress) + "/24", "dev", serverLink}) &&
-             bots.Ip({"addr", "add", std::string(kBotsAddress) + "/24", "dev", botsLink}) &&
-             server.Ip({"link", "set", serverLink, "up"}) && bots.Ip({"link", "set", botsLink, "up"});
-    }
 
     bool Ok() const { return ok; }
     std::string Error() const { return ok ? "" : "cannot make or address the veth pair " + serverLink; }
 
-    NetNamespace server;
-    NetNamespace bots;
-    const std::string serverLink;
-    const std::string botsLink;
-
-private:
-    bool ok = false;
+    NetNamespace server{"s"};
+    NetNamespace bots{"b"};
+    const std::string serverLink = NetnsPrefix() + "sv";
+    const std::string botsLink = NetnsPrefix() + "bv";
+    const bool ok = server.Ok() && bots.Ok() &&
+                    server.Ip({"link", "add", "name", serverLink, "type", "veth", "peer", "name", botsLink, "netns",
+                               bots.Name()}) &&
+                    server.Ip({"addr", "add", std::string(kServerAddress) + "/24", "dev", serverLink}) &&
+                    bots.Ip({"addr", "add", std::string(kBotsAddress) + "/24", "dev", botsLink}) &&
+                    server.Ip({"link", "set", serverLink, "up"}) && bots.Ip({"link", "set", botsLink, "up"});
 };
 
-// Skips the current test with the reason when namespaces cannot be had.
+// Skips the current test with the reason unless it runs as root with iproute2 at hand.
 #define ZPT_SKIP_UNLESS_NETNS_POSSIBLE()                                                           \
-    if (const std::string why_ = NetnsUnavailable(); !why_.empty())                              \
-    GTEST_SKIP() << why_
+    if (::geteuid() != 0 || FindProgram("ip").empty())                                           \
+    GTEST_SKIP() << "needs root and iproute2 (network namespaces and packet sockets)"
 
 #define ZPT_SKIP_UNLESS_OK(bed)                                                                    \
     if (!(bed).Ok())                                                                               \

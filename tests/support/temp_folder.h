@@ -21,31 +21,23 @@ inline std::string ReadText(const std::string& path)
 }
 
 // A fresh folder per use, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        static int serial = 0;
-        path = std::filesystem::temp_directory_path() /
-               ("zpmoni-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
+struct TempFolder {
+    TempFolder() { std::filesystem::remove_all(path), std::filesystem::create_directories(path); }
     ~TempFolder() { std::filesystem::remove_all(path, error); }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& Path() const { return path; }
     std::string File(std::string_view name) const { return (path / name).string(); }
+    std::string Read(const std::string& name) const { return ReadText(File(name)); }
     std::string Write(const std::string& name, std::string_view content) const
     {
         WriteText(File(name), content);
         return File(name);
     }
-    std::string Read(const std::string& name) const { return ReadText(File(name)); }
 
-    std::filesystem::path path;
-
-private:
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("zpmoni-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
     std::error_code error;
+    static inline int serial = 0;
 };
