@@ -92,11 +92,11 @@ struct VethTestbed {
                     server.Ip({"link", "set", serverLink, "up"}) && bots.Ip({"link", "set", botsLink, "up"});
 };
 
-// Skips the current test with the reason unless it runs as root with iproute2 at hand.
-#define ZPT_SKIP_UNLESS_NETNS_POSSIBLE()                                                           \
+// Declares the VethTestbed `bed`, or skips the current test with the reason: it needs root and
+// iproute2 (network namespaces, packet sockets).
+#define ZPT_TESTBED(bed)                                                                           \
     if (::geteuid() != 0 || FindProgram("ip").empty())                                           \
-    GTEST_SKIP() << "needs root and iproute2 (network namespaces and packet sockets)"
-
-#define ZPT_SKIP_UNLESS_OK(bed)                                                                    \
+        GTEST_SKIP() << "needs root and iproute2's ip";                                            \
+    VethTestbed bed;                                                                               \
     if (!(bed).Ok())                                                                               \
     GTEST_SKIP() << "no network namespaces here: " << (bed).Error()
