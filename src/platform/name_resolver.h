@@ -38,7 +38,7 @@ public:
     static constexpr std::chrono::seconds kCacheSeconds{600};
 
     explicit ResolverPool(Lookup lookup = &LookupHostName);
-    ~ResolverPool() override;  // Shutdown() with its default limit
+    ~ResolverPool() override;  // Shutdown() with its default limit, unless shut down already
     ResolverPool(const ResolverPool&) = delete;
     ResolverPool& operator=(const ResolverPool&) = delete;
 

@@ -101,7 +101,14 @@ ResolverPool::ResolverPool(Lookup lookup) : state(std::make_shared<State>(std::m
 
 ResolverPool::~ResolverPool()
 {
-    Shutdown();
+    // After an explicit shut-down a second wait would only add to the first one's limit.
+    bool closed;
+    {
+        std::lock_guard lock(state->mutex);
+        closed = state->closed;
+    }
+    if (!closed)
+        Shutdown();
 }
 
 bool ResolverPool::Resolve(uint32_t address, Answer answer)

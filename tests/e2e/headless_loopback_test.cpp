@@ -121,7 +121,7 @@ TEST(HeadlessLoopbackTest, SignalsEndTheRunWithItsSettingsSaved)
     for (bool windowed : {false, true}) {
 #ifndef ZPMONI_WINDOWS
         if (windowed)
-            GTEST_SKIP() << "built without windows";
+            break;  // built without windows: there is no windowed run
 #endif
         for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
             SCOPED_TRACE((windowed ? "windowed, signal " : "headless, signal ") + std::to_string(signal));
