@@ -3,6 +3,7 @@
 
 #include "app/monitor_controller.h"
 #include "app/zpmoni_app.h"
+#include "base/text_escape.h"
 #include "platform/termination_signals.h"
 #include "platform/system_clock.h"
 
@@ -15,7 +16,9 @@ namespace {
 struct TerminalChat final : ChatView {
     void AppendChatLine(std::string_view text) override
     {
-        std::printf("CHAT\t%.*s\n", static_cast<int>(text.size()), text.data());
+        // Straight from the network: no control byte may reach the terminal.
+        const std::string line = "CHAT\t" + Escaped(text) + "\n";
+        std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
     }
 };

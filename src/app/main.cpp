@@ -3,6 +3,7 @@
 #include "app/packlist_command.h"
 #include "app/replay.h"
 #include "platform/directory_listing.h"
+#include "platform/instance_lock.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/zpmoni_dlg.h"
 #endif
@@ -73,6 +74,17 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string cwd = std::filesystem::current_path(error).string();
+    // One monitor per working folder: two would overwrite each other's settings and logs.
+    InstanceLock lock;
+    const InstanceLock::Result locked = lock.Acquire(cwd);
+    if (locked == InstanceLock::Result::Held) {
+        std::fprintf(stderr, "zpmoni: %s is in use by another zpmoni (pid %d)\n", cwd.c_str(),
+                     static_cast<int>(lock.Holder()));
+        return 1;
+    }
+    if (locked == InstanceLock::Result::Unavailable)
+        std::fprintf(stderr, "zpmoni: cannot lock %s; a second monitor would not be stopped\n",
+                     cwd.c_str());
     if (headless)
         return RunHeadless(argc, argv, cwd);
 #ifdef ZPMONI_HAVE_GUI

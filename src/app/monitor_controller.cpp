@@ -13,6 +13,7 @@ MonitorController::MonitorController(CZpmoniApp& app, ChatView& chatView, QObjec
     decoder.SetEvents(this);
     statusTimer.setParent(this);
     statusTimer.setTimerType(Qt::PreciseTimer);  // once a second, not up to 5 % early
+    chatRelay.logFailure.SetReport([&app](std::string_view message) { app.WriteErrorLog(message); });
     statusTimer.setInterval(1000);
     connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
 }
@@ -37,16 +38,19 @@ void MonitorController::Initialize()
         return;
     initialized = true;
     ProfileStore& ini = app.profile;
-    // What the event list page holds; read when the page is created.
-    eventLog.displayLogin = ini.GetInt(kProgramDataSection, "DisplayLogin", 1);
-    eventLog.displayJoin = ini.GetInt(kProgramDataSection, "DisplayJoin", 1);
-    eventLog.createLogfile = ini.GetInt(kProgramDataSection, "CreateLogfile", 1);
-    listLine = ini.GetInt(kProgramDataSection, "ListLine", 200);
-
-    closeInterval = ini.GetInt(kDialogSection, "CloseInterval", 800);
-    windowTextInterval = ini.GetInt(kDialogSection, "WindowTextInterval", 1000);
-    checkRunningInterval = ini.GetInt(kDialogSection, "CheckRunningInterval", 3000);
-    glimit = ini.GetInt(kDialogSection, "Glimit", 0);
+    // What the event list page holds; read when the page is created. Each default is the
+    // member's own initial value.
+    auto read = [&](std::string_view section, std::string_view key, int& value) {
+        value = ini.GetInt(section, key, value);
+    };
+    read(kProgramDataSection, "DisplayLogin", eventLog.displayLogin);
+    read(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
+    read(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
+    read(kProgramDataSection, "ListLine", listLine);
+    read(kDialogSection, "CloseInterval", closeInterval);
+    read(kDialogSection, "WindowTextInterval", windowTextInterval);
+    read(kDialogSection, "CheckRunningInterval", checkRunningInterval);
+    read(kDialogSection, "Glimit", glimit);
     ApplySettings();
 
     statusTimer.start();
@@ -83,6 +87,8 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     initialized = false;
     statusTimer.stop();
     ProfileStore& ini = app.profile;
+    // Everything written from here to the end of the client goes to the file at once.
+    ProfileStore::Batch batch(ini);
     ini.WriteInt(kDialogSection, "CloseInterval", closeInterval);
     ini.WriteInt(kDialogSection, "WindowTextInterval", windowTextInterval);
     ini.WriteInt(kDialogSection, "CheckRunningInterval", checkRunningInterval);

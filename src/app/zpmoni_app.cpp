@@ -3,7 +3,7 @@
 
 #include "access/deny_file.h"
 #include "platform/address_table.h"
-#include "platform/name_resolver.h"
+#include "platform/file_sync.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,16 +25,21 @@ std::string ConsoleSocketName()
 
 CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     : workdir(std::move(dir)), clock(clock), profile(workdir + "/Zpmoni.ini"),
-      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &ResolveHostName),
+      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &resolver),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
       timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
 {
+    profile.SetSync(&SyncToDisk);
+    auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
+    profile.SetFailureReport(toErrorLog);
+    dailyLog.SetFailureReport(toErrorLog);
 }
 
 CZpmoniApp::~CZpmoniApp()
 {
     timeWatch->Stop();
-    players.WaitForResolvers();
+    // A lookup stuck in a slow reverse zone must not hold up the end of the program.
+    resolver.Shutdown();
 }
 
 void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)

@@ -14,6 +14,7 @@
 #include "base/server_state.h"
 #include "client/time_watch_thread.h"
 #include "platform/window_system.h"
+#include "platform/name_resolver.h"
 
 #include <functional>
 #include <memory>
@@ -69,6 +70,7 @@ public:
     MonitorSettings settings;
     DailyLog dailyLog;
     ErrorLog errorLog;
+    ResolverPool resolver;
     PlayerTable players;
     LocalAddressTable localAddresses;
     PackIndex packIndex;

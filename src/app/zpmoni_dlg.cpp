@@ -9,6 +9,7 @@
 #include "client/chat_dlg.h"
 #include "platform/system_clock.h"
 #include "ui/list_ctrl_ex.h"
+#include "platform/termination_signals.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -251,6 +252,7 @@ void CZpmoniDlg::ShutDown()
     if (tray)
         tray->hide();
     ProfileStore& ini = app.profile;
+    ProfileStore::Batch batch(ini);  // one rewrite of the file for all that follows
     const QRect outer = frameGeometry();
     ini.WriteInt(kPosition, "Left", outer.x());
     ini.WriteInt(kPosition, "Top", outer.y());
@@ -275,6 +277,12 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
     SystemClock clock;
     CZpmoniApp app(workdir, clock);
     CZpmoniDlg* window = nullptr;
+    // A signal ends the run as the close box does: settings written, capture stopped, logs closed.
+    OnTerminationSignals([&window] {
+        if (window)
+            window->close();
+        QCoreApplication::quit();
+    });
     app.StartUp([&](std::string_view message) {
         QMessageBox::warning(window, QString::fromUtf8(CZpmoniDlg::kTitle),
                              QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
@@ -300,6 +308,7 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         qapp.exec();
         dialog.removeEventFilter(&quit);
         app.StopTimeWatch();
+        window = nullptr;
     }
     app.RemoveIpFilters();
     return 0;

@@ -47,6 +47,7 @@ void LoadSettings(const ProfileStore& store, MonitorSettings& s)
 
 void SaveSettings(ProfileStore& store, const MonitorSettings& s)
 {
+    ProfileStore::Batch batch(store);
     constexpr std::string_view sec = kProgramDataSection;
     store.WriteString(sec, "FolderPath", s.folderPath);
     store.WriteInt(sec, "ExeType", s.exeType);

@@ -13,6 +13,8 @@
 inline constexpr std::string_view kProgramDataSection = "ProgramData";
 // Where the simulator is installed when nothing else is configured.
 inline constexpr std::string_view kDefaultFolderPath = "/opt/zephrine";
+// The simulator's standard server port.
+inline constexpr uint16_t kDefaultPort = 7915;
 
 // The settings the application object loads at start-up. The words are atomic because the
 // schedule thread reads them while the settings sheet may change them on the main thread; the
@@ -22,7 +24,7 @@ struct MonitorSettings {
     std::string handleName{"USERNAME"};
     std::atomic<int32_t> exeType{1};          // 0 OpenGL, 1 Non-OpenGL, 2 DirectX, 3 Console
     std::atomic<int32_t> closeErrorDialog{1};
-    std::atomic<uint16_t> port{7915};
+    std::atomic<uint16_t> port{kDefaultPort};
     std::atomic<int32_t> interfaceNumber{0};
     std::atomic<int32_t> minimizeZP{0};
     std::atomic<int32_t> rebootAtInterval{0};
@@ -49,5 +51,6 @@ struct MonitorSettings {
 // Reads every key of the section, taking the member defaults above for absent keys. Nothing is
 // validated here; the users of the values deal with out-of-range ones.
 void LoadSettings(const ProfileStore& store, MonitorSettings& s);
-// Writes every key of the section; a new file gets them in this function's order.
+// Writes every key of the section, replacing the file once; a new file gets them in this
+// function's order.
 void SaveSettings(ProfileStore& store, const MonitorSettings& s);

@@ -10,6 +10,7 @@
 #include <limits>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -134,23 +135,30 @@ std::optional<std::string> ReadWholeFile(const fs::path& path)
     return std::move(buffer).str();
 }
 
-std::optional<std::string> Lookup(const std::string& path, std::string_view section, std::string_view key)
+std::optional<std::string> LookupIn(const std::string& content, std::string_view section, std::string_view key)
 {
-    if (path.empty())
-        return std::nullopt;
-    std::optional<std::string> content = ReadWholeFile(path);
-    if (!content)
-        return std::nullopt;
-    std::vector<Line> lines = SplitLines(*content);
+    std::vector<Line> lines = SplitLines(content);
     Entry entry = Find(lines, section, key);
     if (entry.keyLine == std::string_view::npos)
         return std::nullopt;
     return std::string(entry.value);
 }
 
+// The file's content, empty for a file that does not exist; nothing when it cannot be read.
+std::optional<std::string> ReadContent(const std::string& path)
+{
+    std::error_code ec;
+    bool exists = fs::exists(path, ec);
+    if (ec)
+        return std::nullopt;
+    if (!exists)
+        return std::string();
+    return ReadWholeFile(path);
+}
+
 // Replaces the file by writing a sibling temporary file and renaming it over the old one, so a
 // failure at any point leaves the old file whole. A file the user made read-only stays as it is.
-bool ReplaceFile(const fs::path& path, std::string_view data)
+bool ReplaceFile(const fs::path& path, std::string_view data, const ProfileStore::Sync& sync)
 {
     std::error_code ec;
     fs::path target = path;
@@ -179,7 +187,9 @@ bool ReplaceFile(const fs::path& path, std::string_view data)
             return false;
         out.write(data.data(), static_cast<std::streamsize>(data.size()));
         out.close();
-        if (!out) {
+        // On disk before it takes the old file's name: a crash then leaves the old file or the
+        // new one, never an empty one.
+        if (!out || (sync && !sync(temp.string()))) {
             fs::remove(temp, ec);
             return false;
         }
@@ -191,25 +201,13 @@ bool ReplaceFile(const fs::path& path, std::string_view data)
         fs::remove(temp, ec);
         return false;
     }
-    return true;
+    // The rename itself lives in the folder.
+    return !sync || sync(target.parent_path().empty() ? std::string(".") : target.parent_path().string());
 }
 
-void WriteEntry(const std::string& path, std::string_view section, std::string_view key, std::string_view value)
+// The content with the entry set; every other line stays byte for byte.
+std::string WithEntry(const std::string& content, std::string_view section, std::string_view key, std::string_view value)
 {
-    if (path.empty())
-        return;
-    std::error_code ec;
-    bool exists = fs::exists(path, ec);
-    if (ec)
-        return;
-    std::string content;
-    if (exists) {
-        std::optional<std::string> read = ReadWholeFile(path);
-        if (!read)
-            return; // never replace a file we could not read
-        content = std::move(*read);
-    }
-
     std::vector<Line> lines = SplitLines(content);
     std::string_view eol = FileEol(lines);
     Entry entry = Find(lines, section, key);
@@ -238,12 +236,66 @@ void WriteEntry(const std::string& path, std::string_view section, std::string_v
         out.append("[").append(section).append("]").append(eol);
         out.append(key).append("=").append(value).append(eol);
     }
-    ReplaceFile(path, out);
+    return out;
 }
 
 } // namespace
 
 ProfileStore::ProfileStore(std::string path) : path_(std::move(path)) {}
+
+std::optional<std::string> ProfileStore::Lookup(std::string_view section, std::string_view key) const
+{
+    if (batchDepth_ > 0)
+        return batchContent_ ? LookupIn(*batchContent_, section, key) : std::nullopt;
+    if (path_.empty())
+        return std::nullopt;
+    std::optional<std::string> content = ReadWholeFile(path_);
+    return content ? LookupIn(*content, section, key) : std::nullopt;
+}
+
+void ProfileStore::WriteEntry(std::string_view section, std::string_view key, std::string_view value)
+{
+    if (path_.empty())
+        return;
+    if (batchDepth_ > 0) {
+        // A file that could not be read is never replaced; Commit reports the lost writes.
+        if (batchContent_)
+            batchContent_ = WithEntry(*batchContent_, section, key, value);
+        batchDirty_ = true;
+        return;
+    }
+    std::optional<std::string> content = ReadContent(path_);
+    if (!content || !ReplaceFile(path_, WithEntry(*content, section, key, value), sync_))
+        ReportFailure();
+}
+
+void ProfileStore::ReportFailure() const
+{
+    if (failureReport_)
+        failureReport_("Cannot write " + path_);
+}
+
+void ProfileStore::Begin()
+{
+    if (batchDepth_++ > 0)
+        return;
+    batchContent_ = path_.empty() ? std::nullopt : ReadContent(path_);
+    batchDirty_ = false;
+}
+
+bool ProfileStore::Commit()
+{
+    if (batchDepth_ == 0 || --batchDepth_ > 0)
+        return true;
+    const bool dirty = std::exchange(batchDirty_, false);
+    std::optional<std::string> content = std::exchange(batchContent_, std::nullopt);
+    if (!dirty)
+        return true;
+    if (content && ReplaceFile(path_, *content, sync_))
+        return true;
+    ReportFailure();
+    return false;
+}
 
 void ProfileStore::SetPath(std::string path) { path_ = std::move(path); }
 
@@ -251,7 +303,7 @@ const std::string& ProfileStore::Path() const { return path_; }
 
 int32_t ProfileStore::GetInt(std::string_view section, std::string_view key, int32_t def) const
 {
-    std::optional<std::string> value = Lookup(path_, section, key);
+    std::optional<std::string> value = Lookup(section, key);
     if (!value || value->empty())
         return def;
     std::string_view text = *value;
@@ -276,7 +328,7 @@ int32_t ProfileStore::GetInt(std::string_view section, std::string_view key, int
 
 std::string ProfileStore::GetString(std::string_view section, std::string_view key, std::string_view def) const
 {
-    std::optional<std::string> value = Lookup(path_, section, key);
+    std::optional<std::string> value = Lookup(section, key);
     if (!value)
         return std::string(def);
     if (value->size() > kMaxTextLength)
@@ -286,7 +338,7 @@ std::string ProfileStore::GetString(std::string_view section, std::string_view k
 
 std::vector<uint8_t> ProfileStore::GetBytes(std::string_view section, std::string_view key) const
 {
-    std::optional<std::string> value = Lookup(path_, section, key);
+    std::optional<std::string> value = Lookup(section, key);
     if (!value)
         return {};
     return DecodeBytes(*value);
@@ -294,17 +346,17 @@ std::vector<uint8_t> ProfileStore::GetBytes(std::string_view section, std::strin
 
 void ProfileStore::WriteInt(std::string_view section, std::string_view key, int32_t value)
 {
-    WriteEntry(path_, section, key, std::to_string(value));
+    WriteEntry(section, key, std::to_string(value));
 }
 
 void ProfileStore::WriteString(std::string_view section, std::string_view key, std::string_view text)
 {
-    WriteEntry(path_, section, key, text.substr(0, text.find_first_of("\r\n")));
+    WriteEntry(section, key, text.substr(0, text.find_first_of("\r\n")));
 }
 
 void ProfileStore::WriteBytes(std::string_view section, std::string_view key, std::span<const uint8_t> bytes)
 {
-    WriteEntry(path_, section, key, EncodeBytes(bytes));
+    WriteEntry(section, key, EncodeBytes(bytes));
 }
 
 std::string ProfileStore::EncodeBytes(std::span<const uint8_t> bytes)

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,10 +23,28 @@
 // - LF and CR LF files read alike. A write keeps every other line byte for byte, gives a new
 //   or replaced line the line end the file uses (a new file uses LF) and writes the whole file
 //   to a temporary file in the same folder that then replaces the old one, so a failed write
-//   leaves the old file as it was. A failed write is silently lost.
-// - Nothing is cached: every call opens, reads or updates and closes the file.
+//   leaves the old file as it was. A failed write is lost and told to the failure report.
+// - Nothing is cached: every call opens, reads or updates and closes the file, except inside a
+//   Batch, whose writes replace the file once at its end.
 class ProfileStore {
 public:
+    // Puts a written file (or its folder) on disk; false when it cannot.
+    using Sync = std::function<bool(const std::string& path)>;
+
+    // The writes of its lifetime (batches nest; the outermost counts) go to a copy of the file
+    // read at its start, which the reads inside see, and replace the file once at its end: a
+    // save of many keys rewrites the file once, and fails or succeeds as a whole.
+    class Batch {
+    public:
+        explicit Batch(ProfileStore& store) : store(store) { store.Begin(); }
+        ~Batch() { store.Commit(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        ProfileStore& store;
+    };
+
     // Longest text GetString returns, as with a 4096-character buffer.
     static constexpr size_t kMaxTextLength = 4095;
 
@@ -33,6 +53,13 @@ public:
 
     void SetPath(std::string path);
     const std::string& Path() const;
+    // Called on the temporary file before it replaces the old one and on the folder after.
+    void SetSync(Sync sync) { sync_ = std::move(sync); }
+    // Hears of every write that was lost (one message per replacement that failed).
+    void SetFailureReport(std::function<void(std::string_view message)> report)
+    {
+        failureReport_ = std::move(report);
+    }
 
     // The number at the start of the value (optional minus sign, like atoi: "12abc" is 12, "abc"
     // is 0); the default when the key is absent or its value is empty.
@@ -53,6 +80,19 @@ public:
     // Inverse of EncodeBytes; a trailing odd letter is ignored.
     static std::vector<uint8_t> DecodeBytes(std::string_view text);
 
+    void Begin();
+    // Ends the innermost batch; false when the file could not be replaced.
+    bool Commit();
+
 private:
+    std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
+    void WriteEntry(std::string_view section, std::string_view key, std::string_view value);
+    void ReportFailure() const;
+
     std::string path_;
+    Sync sync_;
+    std::function<void(std::string_view)> failureReport_;
+    int batchDepth_ = 0;
+    std::optional<std::string> batchContent_;  // nothing when the file could not be read
+    bool batchDirty_ = false;
 };

@@ -3,6 +3,7 @@
 
 #include "base/clock.h"
 #include "base/local_address_table.h"
+#include "base/monitor_settings.h"
 #include "capture/pack_index.h"
 #include "capture/player_table.h"
 
@@ -68,6 +69,6 @@ private:
     const Clock& clock;
     DecoderEvents* events = nullptr;
     LocalAddressTable local;
-    uint16_t port = 7915;
+    uint16_t port = kDefaultPort;
     bool checksum = true;
 };

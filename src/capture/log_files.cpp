@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "capture/log_files.h"
 
+#include <cerrno>
+#include <filesystem>
 
 DailyLog::DailyLog(std::string workdir, const Clock& clock)
     : workdir(std::move(workdir)), clock(clock)
@@ -22,33 +24,44 @@ void DailyLog::SetObserver(std::function<void(std::string_view)> o)
 void DailyLog::WriteLine(std::string_view text)
 {
     const std::tm local = clock.LocalTime(clock.Now());
-
     // The whole date decides, not just the day of the month: after a month without a line,
     // the same day of the month would otherwise go on writing into last month's file.
     const int date = (local.tm_year * 12 + local.tm_mon) * 32 + local.tm_mday;
-    std::lock_guard guard(lock);
-    if (file && date != day) {
-        std::fclose(file);
-        file = nullptr;
-    }
-    // While no file is open (say the Log folder went missing), every line tries again, so a
-    // passing fault does not cost the rest of the day.
-    if (!file) {
-        const std::string name = FormatTime(local, "Log/zplog%Y%m%d.txt");
-        file = std::fopen((workdir + "/" + name).c_str(), "ab");
-    }
-    day = date;
-
+    const std::string name = FormatTime(local, "Log/zplog%Y%m%d.txt");
     std::string line = FormatTime(local, "%H:%M:%S") + "\t";
-    line.append(text);
-    if (file) {
-        line.push_back('\n');
-        std::fwrite(line.data(), 1, line.size(), file);
-        std::fflush(file);
-        line.pop_back();
+    line.append(text).push_back('\n');
+
+    bool ok = false;
+    int error = 0;
+    std::function<void(std::string_view)> seen;
+    {
+        std::lock_guard guard(lock);
+        const std::string path = workdir + "/" + name;
+        // A file removed while open (alone or with its folder) would swallow every later line.
+        std::error_code missing;
+        if (file && (date != day || !std::filesystem::exists(path, missing))) {
+            std::fclose(file);
+            file = nullptr;
+        }
+        // While no file is open every line tries again, so writing resumes once the cause is
+        // gone instead of at the next day.
+        if (!file)
+            file = std::fopen(path.c_str(), "ab");
+        day = date;
+        ok = file && std::fwrite(line.data(), 1, line.size(), file) == line.size() &&
+             std::fflush(file) == 0;
+        if (!ok) {
+            error = errno;
+            if (file)
+                std::fclose(file);
+            file = nullptr;
+        }
+        seen = observer;
     }
-    if (observer)
-        observer(line);
+    notice.Attempted(ok, name, error);
+    line.pop_back();
+    if (seen)
+        seen(line);
 }
 
 ErrorLog::ErrorLog(std::string workdir, const Clock& clock)
@@ -65,14 +78,23 @@ void ErrorLog::SetObserver(std::function<void(std::string_view)> o)
 void ErrorLog::Write(std::string_view message)
 {
     std::string line = FormatTime(clock.LocalTime(clock.Now()), "%y/%m/%d %H:%M:%S") + " ";
-    line.append(message);
-    std::lock_guard guard(lock);
-    if (FILE* f = std::fopen((workdir + "/MoniErrLog.txt").c_str(), "ab")) {
-        line.push_back('\n');
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
-        line.pop_back();
+    line.append(message).push_back('\n');
+    bool ok = false;
+    int error = 0;
+    std::function<void(std::string_view)> seen;
+    {
+        std::lock_guard guard(lock);
+        if (FILE* f = std::fopen((workdir + "/MoniErrLog.txt").c_str(), "ab")) {
+            ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+            ok = std::fclose(f) == 0 && ok;
+        }
+        if (!ok)
+            error = errno;
+        seen = observer;
     }
-    if (observer)
-        observer(line);
+    // Nowhere else to go: the terminal only.
+    notice.Attempted(ok, "MoniErrLog.txt", error);
+    line.pop_back();
+    if (seen)
+        seen(line);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/clock.h"
+#include "base/write_failure_notice.h"
 
 #include <cstdio>
 #include <functional>
@@ -17,7 +18,8 @@ public:
 };
 
 // Log/zplogYYYYMMDD.txt below the working folder: one line per event, kept open, flushed per
-// line, changing file at the first line of a new day. Callable from any thread.
+// line, changing file at the first line of a new day. Callable from any thread. A line that
+// cannot be written is told once (WriteFailureNotice); the next line tries again.
 class DailyLog final : public LineWriter {
 public:
     DailyLog(std::string workdir, const Clock& clock);
@@ -27,8 +29,11 @@ public:
 
     void WriteLine(std::string_view text) override;
 
-    // Sees every line as written, time stamp included (for the headless run's terminal).
+    // Sees every line as written, time stamp included (for the headless run's terminal); called
+    // after the log's lock is released.
     void SetObserver(std::function<void(std::string_view)> observer);
+    // Where a failing file is told besides stderr (the error log). Set before the first line.
+    void SetFailureReport(std::function<void(std::string_view)> report) { notice.SetReport(report); }
 
 private:
     std::string workdir;
@@ -37,9 +42,11 @@ private:
     FILE* file = nullptr;
     int day = 0;  // date of the latest line, 0 before the first
     std::function<void(std::string_view)> observer;
+    WriteFailureNotice notice;
 };
 
-// MoniErrLog.txt in the working folder, opened for each line.
+// MoniErrLog.txt in the working folder, opened for each line; a line it cannot take is told
+// once on stderr.
 class ErrorLog {
 public:
     ErrorLog(std::string workdir, const Clock& clock);
@@ -51,4 +58,5 @@ private:
     const Clock& clock;
     std::mutex lock;
     std::function<void(std::string_view)> observer;
+    WriteFailureNotice notice;
 };

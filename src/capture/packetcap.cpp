@@ -51,11 +51,7 @@ ChecksumStatus StatusOf(uint32_t tpStatus)
 
 }  // namespace
 
-CPacketcap::CPacketcap(QObject* parent) : QObject(parent)
-{
-    statisticsTimer.setInterval(1000);
-    connect(&statisticsTimer, &QTimer::timeout, this, &CPacketcap::ReadStatistics);
-}
+CPacketcap::CPacketcap(QObject* parent) : QObject(parent) {}
 
 CPacketcap::~CPacketcap()
 {
@@ -140,7 +136,6 @@ CPacketcap::Code CPacketcap::Start(int interfaceNumber, uint16_t port, Handler h
     counters = {};
     notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &CPacketcap::OnReadable);
-    statisticsTimer.start();
     return Running;
 }
 
@@ -152,7 +147,6 @@ void CPacketcap::Stop()
 void CPacketcap::Close()
 {
     ++generation;
-    statisticsTimer.stop();
     if (notifier) {
         notifier->setEnabled(false);
         notifier->deleteLater();

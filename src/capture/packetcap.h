@@ -4,7 +4,6 @@
 #include "capture/decoder.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -49,7 +48,7 @@ public:
         uint64_t delivered = 0; // handed to the handler
         uint64_t truncated = 0; // handed over cut (larger than a frame)
     };
-    // Kernel figures are read once a second; ReadStatistics() reads them now.
+    // The kernel's figures (packets, drops) are added when ReadStatistics() asks for them.
     const Counters& Statistics() const { return counters; }
     void ReadStatistics();
 
@@ -64,6 +63,5 @@ private:
     unsigned currentBlock = 0;
     unsigned generation = 0;  // counts closes, so a reader can tell its ring is gone
     QSocketNotifier* notifier = nullptr;
-    QTimer statisticsTimer;
     Counters counters;
 };

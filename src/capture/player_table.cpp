@@ -2,7 +2,6 @@
 #include "capture/player_table.h"
 
 #include <cstdio>
-#include <thread>
 
 std::string PlayerRecord::HostText() const
 {
@@ -26,15 +25,16 @@ std::string FormatStatusText(const StatusFigures& f)
     return text;
 }
 
-PlayerTable::PlayerTable(const Clock& clock, HostResolver resolver)
-    : clock(clock), resolver(std::move(resolver))
+PlayerTable::PlayerTable(const Clock& clock, NameResolver* resolver)
+    : clock(clock), resolver(resolver), link(std::make_shared<AnswerLink>(this))
 {
     ClearAll();
 }
 
 PlayerTable::~PlayerTable()
 {
-    WaitForResolvers();
+    std::lock_guard guard(link->lock);
+    link->table = nullptr;
 }
 
 PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
@@ -50,11 +50,10 @@ PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
             continue;
         r.addressText = DottedAddress(address);
         {
-            // The address changes under the lock too, so a resolver can tell whether the record
-            // still belongs to the address it looked up.
             std::lock_guard guard(r.lock);
             r.address = address;
             r.hostText = r.addressText.View();
+            ++r.generation;
         }
         if (resolveNames)
             StartResolver(r);
@@ -77,6 +76,7 @@ void PlayerTable::Clear(PlayerRecord& r)
         std::lock_guard guard(r.lock);
         r.address = 0;
         r.hostText = "0.0.0.0";
+        ++r.generation;
     }
     r.userName = "unknown";
     r.aircraftName = "unknown";
@@ -113,34 +113,26 @@ void PlayerTable::StartResolver(PlayerRecord& record)
 {
     if (!resolver)
         return;
-    uint32_t address = record.address;
+    uint32_t address;
+    uint32_t generation;
     {
-        std::lock_guard guard(resolverMutex);
-        ++runningResolvers;
+        std::lock_guard guard(record.lock);
+        address = record.address;
+        generation = record.generation;
     }
-    try {
-        std::thread([this, &record, address] {
-            std::optional<std::string> name = resolver(address);
-            if (name) {
-                std::lock_guard guard(record.lock);
-                if (record.address == address)
-                    record.hostText = *name;
-            }
-            std::lock_guard guard(resolverMutex);
-            --runningResolvers;
-            resolverDone.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: the host text keeps the dotted address.
-        std::lock_guard guard(resolverMutex);
-        --runningResolvers;
-    }
-}
-
-void PlayerTable::WaitForResolvers()
-{
-    std::unique_lock guard(resolverMutex);
-    resolverDone.wait(guard, [this] { return runningResolvers == 0; });
+    const size_t slot = static_cast<size_t>(&record - records.data());
+    // A refused lookup (queue full) leaves the dotted address, as a failed one does.
+    resolver->Resolve(address, [link = link, slot, generation](const std::optional<std::string>& name) {
+        if (!name)
+            return;
+        std::lock_guard alive(link->lock);
+        if (!link->table)
+            return;
+        PlayerRecord& r = link->table->records[slot];
+        std::lock_guard guard(r.lock);
+        if (r.generation == generation)
+            r.hostText = *name;
+    });
 }
 
 StatusFigures PlayerTable::ComputeStatus()

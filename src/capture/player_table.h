@@ -3,14 +3,12 @@
 
 #include "base/clock.h"
 #include "capture/fixed_text.h"
+#include "platform/name_resolver.h"
 
 #include <array>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 // One client TCP connection to the server, as seen in the captured traffic.
@@ -22,6 +20,9 @@ struct PlayerRecord {
     FixedText<256> hostText;  // guarded by lock
     uint8_t flags = 0;
     mutable std::mutex lock;
+    // Guarded by lock; moves on with every new address and every clear, so that the answer of
+    // a lookup made for an earlier holder of the slot is dropped.
+    uint32_t generation = 0;
     uint32_t address = 0;  // network byte order
     uint16_t port = 0;     // host byte order
     FixedText<16> addressText;
@@ -48,16 +49,14 @@ std::string FormatStatusText(const StatusFigures& figures);
 // Dotted form of an address held in network byte order.
 FixedText<16> DottedAddress(uint32_t networkOrder);
 
-// Reverse lookup of an address (network byte order); empty when the name is unknown.
-using HostResolver = std::function<std::optional<std::string>(uint32_t)>;
-
 // The 24 player slots, the traffic counters and the status figures.
 class PlayerTable {
 public:
     static constexpr int kSlots = 24;
 
-    PlayerTable(const Clock& clock, HostResolver resolver = {});
-    ~PlayerTable();  // waits for running resolver threads
+    // Without a resolver every record shows its dotted address.
+    explicit PlayerTable(const Clock& clock, NameResolver* resolver = nullptr);
+    ~PlayerTable();  // answers that come later are dropped
     PlayerTable(const PlayerTable&) = delete;
     PlayerTable& operator=(const PlayerTable&) = delete;
 
@@ -80,22 +79,23 @@ public:
     // Counts and rates since the previous call.
     StatusFigures ComputeStatus();
 
-    // Blocks until every resolver thread started so far has ended.
-    void WaitForResolvers();
-
 private:
+    // What a lookup's answer reaches: the table while it exists, nothing afterwards.
+    struct AnswerLink {
+        explicit AnswerLink(PlayerTable* table) : table(table) {}
+        std::mutex lock;
+        PlayerTable* table;
+    };
+
     void StartResolver(PlayerRecord& record);
 
     const Clock& clock;
-    HostResolver resolver;
+    NameResolver* resolver;
+    std::shared_ptr<AnswerLink> link;
     bool resolveNames = true;
     std::array<PlayerRecord, kSlots> records;
 
     uint32_t keptOutbound = 0;
     uint32_t keptInbound = 0;
     uint32_t keptTick = 0;
-
-    std::mutex resolverMutex;
-    std::condition_variable resolverDone;
-    int runningResolvers = 0;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "client/chat_relay.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -13,19 +14,26 @@ void ChatBuffer::AppendChatLine(std::string_view line)
     text.append(line);
 }
 
-void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
+bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
 {
     if (text.empty() || text.front() != '(')
-        return;
+        return true;
     const std::tm local = clock.LocalTime(clock.Now());
     const std::string name = FormatTime(local, "Log/chat%Y%m%d.txt");
     std::string line = FormatTime(local, "[%H:%M:%S]") + " ";
     line.append(text).push_back('\n');
-    // Opened and closed for each line; a line that cannot be written is lost quietly.
-    if (FILE* f = std::fopen((workdir + "/" + name).c_str(), "ab")) {
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
-    }
+    // Opened and closed for each line, so the next line tries again.
+    FILE* f = std::fopen((workdir + "/" + name).c_str(), "ab");
+    if (!f)
+        return false;
+    const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+    return std::fclose(f) == 0 && written;
+}
+
+void ChatRelay::Log(std::string_view text)
+{
+    const bool ok = WriteChatLog(workdir, clock, text);
+    logFailure.Attempted(ok, "the chat log", ok ? 0 : errno);
 }
 
 std::string_view ChatText(const uint8_t* body, size_t length)
@@ -42,7 +50,7 @@ void ChatRelay::OnChat(std::string_view text, bool chatLogFlag)
     if (!text.empty() && text.front() == '(')
         view.AppendChatLine(text);
     if (chatLogFlag)
-        WriteChatLog(workdir, clock, text);
+        Log(text);
 }
 
 void ChatRelay::OnCapturedChat(std::string_view text)
@@ -51,5 +59,5 @@ void ChatRelay::OnCapturedChat(std::string_view text)
         return;
     view.AppendChatLine(text);
     if (chatLog)
-        WriteChatLog(workdir, clock, text);
+        Log(text);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/clock.h"
+#include "base/write_failure_notice.h"
 
 #include <string>
 #include <string_view>
@@ -33,7 +34,8 @@ private:
 };
 
 // Appends a player's line ("(name)text") to Log/chatYYYYMMDD.txt; other texts are ignored.
-void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text);
+// False when the line could not be written (errno tells why).
+bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text);
 
 // The chat text of a PKT_CHAT body: the NUL-terminated text at offset 8, cut at the body's end.
 std::string_view ChatText(const uint8_t* body, size_t length);
@@ -53,8 +55,12 @@ public:
 
     bool glimit = false;
     bool chatLog = false;
+    // A chat log that cannot be written is told once, until a line gets through again.
+    WriteFailureNotice logFailure;
 
 private:
+    void Log(std::string_view text);
+
     ChatView& view;
     std::string workdir;
     const Clock& clock;

@@ -5,18 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
+#include <functional>
 
 namespace {
 
-// 2026-12-05 23:59:59 UTC; the tests run with TZ=UTC.
+namespace fs = std::filesystem;
+
+// 2026-12-05 23:59:59; ManualClock's local time is UTC.
 constexpr int64_t kBeforeMidnight = 1796515199;
 
-TEST(DailyLogTest, LinesChangeFileAtTheDayOfMonth)
+TEST(DailyLogTest, LinesChangeFileAtTheDate)
 {
     TempFolder dir;
-    std::filesystem::create_directory(dir.path / "Log");
+    fs::create_directory(dir.path / "Log");
     ManualClock clock;
     clock.seconds = kBeforeMidnight;
     std::vector<std::string> seen;
@@ -28,68 +29,47 @@ TEST(DailyLogTest, LinesChangeFileAtTheDayOfMonth)
     // The same day of the next month is another day: a new file, not last month's.
     clock.seconds += 31 * 86400;
     log.WriteLine("Start server");
-
     EXPECT_EQ(dir.Read("Log/zplog20261205.txt"), "23:59:59\t198.51.100.2\talice\tLOGIN\n");
     EXPECT_EQ(dir.Read("Log/zplog20261206.txt"), "00:00:01\t198.51.100.2\talice\tLOGOUT\n");
     EXPECT_EQ(dir.Read("Log/zplog20270106.txt"), "00:00:01\tStart server\n");
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[2], "00:00:01\tStart server");
+    EXPECT_EQ(seen, (std::vector<std::string>{"23:59:59\t198.51.100.2\talice\tLOGIN",
+                                              "00:00:01\t198.51.100.2\talice\tLOGOUT", "00:00:01\tStart server"}));
 }
 
-TEST(DailyLogTest, LinesResumeOnceTheFolderExists)
+// A log that cannot be written (its folder removed while open, a full disk at the next day's
+// file) is told once, on stderr and in the error log; lines after the cause is gone are written.
+TEST(DailyLogTest, FailureIsToldOnceAndWritingResumes)
 {
-    TempFolder dir;
-    ManualClock clock;
-    clock.seconds = kBeforeMidnight - 100;
-    DailyLog log(dir.path.string(), clock);
-    log.WriteLine("lost");  // no Log folder yet
-    std::filesystem::create_directory(dir.path / "Log");
-    clock.seconds += 1;
-    log.WriteLine("kept");
-    EXPECT_EQ(dir.Read("Log/zplog20261205.txt"), "23:58:20\tkept\n");
-}
-
-TEST(DailyLogTest, WritersOnSeveralThreadsNeverInterleave)
-{
-    TempFolder dir;
-    std::filesystem::create_directory(dir.path / "Log");
-    ManualClock clock;
-    clock.seconds = kBeforeMidnight - 3600;
-    DailyLog log(dir.path.string(), clock);
-    std::vector<std::thread> writers;
-    for (int w = 0; w < 4; ++w) {
-        writers.emplace_back([&log, w] {
-            for (int i = 0; i < 200; ++i)
-                log.WriteLine(std::string(50, static_cast<char>('a' + w)));
-        });
+    const std::tuple<const char*, int64_t, std::function<void(const TempFolder&)>> causes[] = {
+        {"folder removed", 0, [](const TempFolder& d) { fs::remove_all(d.path / "Log"); }},
+        {"disk full", 86400, [](const TempFolder& d) { fs::create_symlink("/dev/full", d.path / "Log/zplog20261205.txt"); }},
+    };
+    for (const auto& [what, earlier, breakIt] : causes) {
+        SCOPED_TRACE(what);
+        TempFolder dir;
+        fs::create_directory(dir.path / "Log");
+        ManualClock clock;
+        clock.seconds = kBeforeMidnight - 100 - earlier;
+        DailyLog log(dir.path.string(), clock);
+        ErrorLog errors(dir.path.string(), clock);
+        log.SetFailureReport([&](std::string_view message) { errors.Write(message); });
+        log.WriteLine("first");
+        breakIt(dir);
+        clock.seconds += earlier;
+        errors.Write("before");
+        testing::internal::CaptureStderr();
+        log.WriteLine("lost");
+        log.WriteLine("lost too");
+        const std::string told = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(told.rfind("zpmoni: Cannot write Log/zplog20261205.txt: ", 0), 0u) << told;
+        EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1);
+        // Each error-log line stamped and appended.
+        EXPECT_EQ(dir.Read("MoniErrLog.txt"), "26/12/05 23:58:19 before\n26/12/05 23:58:19 " + told.substr(8));
+        fs::remove(dir.path / "Log/zplog20261205.txt");
+        fs::create_directory(dir.path / "Log");
+        log.WriteLine("kept");
+        EXPECT_EQ(dir.Read("Log/zplog20261205.txt"), "23:58:19\tkept\n");
     }
-    for (auto& t : writers)
-        t.join();
-    std::istringstream in(dir.Read("Log/zplog20261205.txt"));
-    std::string line;
-    int count = 0;
-    while (std::getline(in, line)) {
-        ++count;
-        ASSERT_EQ(line.size(), 9u + 50u);
-        EXPECT_EQ(line.substr(9), std::string(50, line[9]));
-    }
-    EXPECT_EQ(count, 800);
-}
-
-TEST(ErrorLogTest, EachMessageAppendsOneStampedLine)
-{
-    TempFolder dir;
-    ManualClock clock;
-    clock.seconds = kBeforeMidnight;
-    ErrorLog log(dir.path.string(), clock);
-    log.Write("Cannot get local IP address");
-    log.Write("Cannot get local IP address");
-    EXPECT_EQ(dir.Read("MoniErrLog.txt"),
-              "26/12/05 23:59:59 Cannot get local IP address\n"
-              "26/12/05 23:59:59 Cannot get local IP address\n");
-    ErrorLog nowhere((dir.path / "missing").string(), clock);
-    nowhere.Write("lost quietly");
-    EXPECT_FALSE(std::filesystem::exists(dir.path / "missing"));
 }
 
 }  // namespace

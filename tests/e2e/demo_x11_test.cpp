@@ -36,8 +36,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
         loop.exec();
     };
     TempFolder dir;
-    VethTestbed net;
-    ZPT_SKIP_UNLESS_OK(net);
+    ZPT_TESTBED(net);
 
     // Other X servers may run beside this one: the first display without a socket or a lock.
     int display = 50;

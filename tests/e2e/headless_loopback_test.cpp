@@ -1,173 +1,148 @@
 // SPDX-License-Identifier: MIT
-// The monitor's client connection against the stand-in server on 127.0.0.1.
+// The program as a process: its client connection against the stand-in server on 127.0.0.1,
+// its working-folder lock and its end on a signal.
 #include "e2e/zpsim_harness.h"
 
 #include <QDate>
 
 namespace {
 
-constexpr const char* kLimits = "[ZpmoniDlg]\nGlimit=1\n[BanGravity]\nMax=9\nMin=-3\nInterval=1000\n";
-const std::string kName = "Glim=+9-3";
+using namespace std::chrono_literals;
 
-bool LoggedOn(const ZpsimHarness& h, int times = 1)
-{
-    return CountRecord(h.ServerRecord(), [](const QJsonObject& o) {
-               return IsEvent(o, "check") && o["what"].toString() == "handshake" &&
-                      o["ok"].toBool() && o["client"].toString().toStdString() == kName;
-           }) >= static_cast<size_t>(times);
-}
+const QString kName = "Glim=+9-3";
 
-TEST(HeadlessLoopbackTest, LogsOnUnderTheLimitNameAndPassesEveryCheck)
-{
-    ZpsimHarness h;
-    h.StartServer();
-    h.StartMonitor(kLimits);
-    ASSERT_TRUE(WaitFor([&] { return LoggedOn(h); }, std::chrono::seconds(10)));
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            return CountRecord(h.ServerRecord(), [](const QJsonObject& o) {
-                       return IsEvent(o, "check") && o["client"].toString().toStdString() == kName;
-                   }) >= 5;
-        },
-        std::chrono::seconds(10)));
-    for (const QJsonObject& o : ReadRecord(h.ServerRecord())) {
-        if (IsPacket(o, "in", 1)) {
-            EXPECT_EQ(o["user"].toString().toStdString(), kName);
-            EXPECT_EQ(o["version"].toInt(), 20080220);
-        }
-        if (IsEvent(o, "check")) {
-            EXPECT_TRUE(o["ok"].toBool()) << o["what"].toString().toStdString() << ": "
-                                          << o["detail"].toString().toStdString();
-        }
+// A monitor with the G limiter's connection, and a fresh server for it.
+struct LimitRun : ZpsimHarness {
+    explicit LimitRun(const std::vector<std::string>& server = {}, const std::string& ini = "")
+    {
+        StartServer(server);
+        StartMonitor("[ZpmoniDlg]\nGlimit=1\n[BanGravity]\nMax=9\nMin=-3\nInterval=1000\n" + ini);
     }
-    EXPECT_EQ(h.monitor->Stop(SIGTERM), 0);
-    // The protocol version goes back to the settings at the end.
-    EXPECT_NE(h.dir.Read("Zpmoni.ini").find("ZpVersion=20080220"), std::string::npos);
-}
+    // What the server recorded of this kind: "in"/"out" packets of a type, or events.
+    std::vector<QJsonObject> Seen(const char* dir, int type, const std::function<bool(const QJsonObject&)>& also)
+    {
+        return Record(ServerRecord(), [&](auto& o) { return (type ? IsPacket(o, dir, type) : IsEvent(o, dir)) && also(o); });
+    }
+    // The monitor's handshakes that the server checked and found right.
+    size_t Handshakes()
+    {
+        return Seen("check", 0, [](auto& o) {
+                   return o["client"].toString() == kName && o["what"].toString() == "handshake" && o["ok"].toBool();
+               }).size();
+    }
+    bool LoggedOn(size_t times = 1) { return WaitFor([&] { return Handshakes() >= times; }, 20s); }
+};
 
 TEST(HeadlessLoopbackTest, DamagesOnlyTheAircraftBeyondTheRangeAfterItsGrace)
 {
-    ZpsimHarness h;
-    h.StartServer();
-    h.StartMonitor(kLimits);
-    ASSERT_TRUE(WaitFor([&] { return LoggedOn(h); }, std::chrono::seconds(10)));
+    LimitRun h;
+    ASSERT_TRUE(h.LoggedOn());
     h.RunBots({{"--name", "hot", "--g", "9.5", "--format", "0,4", "--duration", "5"},
                {"--name", "calm", "--g", "5", "--format", "4,0", "--duration", "5"}});
+    // The monitor logs on under its limit name and protocol version, and passes every check.
+    for (const QJsonObject& o : h.Seen("in", 1, [](auto& o) { return o["user"].toString().startsWith("Glim"); }))
+        EXPECT_EQ(o["user"].toString() + " " + QString::number(o["version"].toInt()), kName + " 20080220");
+    for (const QJsonObject& o : h.Seen("check", 0, [](auto& o) { return !o["ok"].toBool(); }))
+        ADD_FAILURE() << o["what"].toString().toStdString() << ": " << o["detail"].toString().toStdString();
 
-    const int monitorConn = h.MonitorConnection(kName);
-    int hotId = -1;
-    int calmId = -1;
-    double firstDamage = 0;
-    std::vector<QJsonObject> record = ReadRecord(h.ServerRecord());
-    for (const QJsonObject& o : record) {
-        if (IsPacket(o, "out", 5) && o["conn"].toInt() == monitorConn) {
-            (o["user"].toString() == "hot" ? hotId : calmId) = o["object_id"].toInt();
-        }
-        if (IsPacket(o, "in", 22) && o["conn"].toInt() == monitorConn) {
-            EXPECT_EQ(o["target"].toInt(), hotId);
-            EXPECT_TRUE(o["valid"].toBool());
-            if (firstDamage == 0)
-                firstDamage = o["t"].toDouble();
-        }
-    }
-    ASSERT_NE(hotId, -1);
-    ASSERT_NE(calmId, -1);
-    ASSERT_GT(firstDamage, 0) << "no damage sent";
-    // The monitor saw at least 31 states of the hot aircraft before it damaged it.
-    size_t statesBefore = 0;
-    for (const QJsonObject& o : record) {
-        statesBefore += IsPacket(o, "out", 11) && o["conn"].toInt() == monitorConn &&
-                        o["object_id"].toInt() == hotId && o["t"].toDouble() < firstDamage;
-    }
-    EXPECT_GE(statesBefore, 31u);
-    EXPECT_LE(statesBefore, 34u);
-    EXPECT_GT(CountRecord(h.dir.File("bots.jsonl"), [](const QJsonObject& o) {
-                  return IsPacket(o, "in", 22) && o["who"].toString() == "bot:hot";
-              }),
-              0u);
-    EXPECT_EQ(CountRecord(h.dir.File("bots.jsonl"), [](const QJsonObject& o) {
-                  return IsPacket(o, "in", 22) && o["who"].toString() == "bot:calm";
-              }),
-              0u);
+    // What the server sent to and received from the monitor's connection.
+    const int conn = h.Seen("in", 1, [](auto& o) { return o["user"].toString() == kName; }).back()["conn"].toInt();
+    auto monitors = [&](const char* dir, int type) { return h.Seen(dir, type, [&](auto& o) { return o["conn"].toInt() == conn; }); };
+    int hot = -1, calm = -1;
+    for (const QJsonObject& o : monitors("out", 5))
+        (o["user"].toString() == "hot" ? hot : calm) = o["object_id"].toInt();
+    ASSERT_NE(hot, -1);
+    ASSERT_NE(calm, -1);
+    const std::vector<QJsonObject> damage = monitors("in", 22);
+    ASSERT_FALSE(damage.empty()) << "no damage sent";
+    for (const QJsonObject& o : damage)
+        EXPECT_TRUE(o["target"].toInt() == hot && o["valid"].toBool());
+    // The monitor saw 31 to 34 states of the hot aircraft before it damaged it.
+    size_t before = 0;
+    for (const QJsonObject& o : monitors("out", 11))
+        before += o["object_id"].toInt() == hot && o["t"].toDouble() < damage[0]["t"].toDouble();
+    EXPECT_GE(before, 31u);
+    EXPECT_LE(before, 34u);
 }
 
 TEST(HeadlessLoopbackTest, ChatLogFollowsTheSetting)
 {
     for (int chatLog : {1, 0}) {
-        ZpsimHarness h;
-        h.StartServer();
-        h.StartMonitor(std::string(kLimits) + "[ProgramData]\nChatLog=" + std::to_string(chatLog) +
-                       "\n");
-        ASSERT_TRUE(WaitFor([&] { return LoggedOn(h); }, std::chrono::seconds(10)));
-        h.RunBots({{"--name", "talker", "--chat", "hello there", "--duration", "1"}});
-        const std::string file =
-            "Log/chat" + QDate::currentDate().toString("yyyyMMdd").toStdString() + ".txt";
-        if (chatLog) {
-            EXPECT_TRUE(WaitFor([&] { return !h.dir.Read(file).empty(); }, std::chrono::seconds(5)));
-            EXPECT_NE(h.dir.Read(file).find("] (talker)hello there\n"), std::string::npos);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            EXPECT_EQ(h.dir.Read(file), "");
-        }
-        // Shown in the terminal either way.
-        EXPECT_NE(h.dir.Read("monitor.out").find("CHAT\t(talker)hello there"), std::string::npos);
+        LimitRun h({}, "[ProgramData]\nChatLog=" + std::to_string(chatLog) + "\n");
+        ASSERT_TRUE(h.LoggedOn());
+        // With a control byte, which the terminal must not get as it is.
+        h.RunBots({{"--name", "talker", "--chat", "hello\x1b[2Jthere", "--duration", "1"}});
+        ASSERT_TRUE(WaitFor([&] { return h.Read("monitor.out").find("CHAT\t(talker)") != std::string::npos; }, 5s));
+        EXPECT_EQ(h.monitor->Stop(SIGTERM), 0);  // every line written by then
+        EXPECT_NE(h.Read("monitor.out").find("CHAT\t(talker)hello\\x1b[2Jthere\n"), std::string::npos);
+        const std::string file = "Log/chat" + QDate::currentDate().toString("yyyyMMdd").toStdString() + ".txt";
+        EXPECT_EQ(h.Read(file).find("] (talker)hello") != std::string::npos, chatLog == 1);
     }
 }
 
-TEST(HeadlessLoopbackTest, ComesBackWithinSixSecondsOfAServerRestart)
+TEST(HeadlessLoopbackTest, ComesBackAfterAServerRestart)
 {
-    ZpsimHarness h;
-    h.StartServer();
-    const int port = h.port;
-    h.StartMonitor(kLimits);
-    ASSERT_TRUE(WaitFor([&] { return LoggedOn(h); }, std::chrono::seconds(10)));
-    h.StopServer();
-    h.StartServer({}, port);
-    const auto restarted = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitFor([&] { return LoggedOn(h, 2); }, std::chrono::seconds(10)));
-    EXPECT_LE(std::chrono::steady_clock::now() - restarted, std::chrono::milliseconds(6500));
+    LimitRun h;
+    ASSERT_TRUE(h.LoggedOn());
+    h.server.reset();
+    h.StartServer({}, h.port);
+    EXPECT_TRUE(h.LoggedOn(2));
     EXPECT_TRUE(h.monitor->Running());
 }
 
 TEST(HeadlessLoopbackTest, HostileServerNeitherCrashesNorStallsTheClient)
 {
-    struct Case {
-        std::vector<std::string> server;
-        const char* proof;  // what must be seen afterwards
-    };
-    const Case cases[] = {
+    // What must be seen afterwards: log-on packets, a passed handshake, the echo after a big one.
+    const std::tuple<std::vector<std::string>, size_t, bool, QByteArray> cases[] = {
         // An unservable length drops the connection; the retry timer comes back.
-        {{"--hostile", "huge-length"}, "reconnect"},
-        {{"--hostile", "big-echo"}, "reconnect"},
+        {{"--hostile", "huge-length"}, 2, false, ""},
+        {{"--hostile", "big-echo"}, 2, false, ""},
         // An echo that fits the stream but not the send buffer is skipped; later ones answered.
-        {{"--hostile", "big-echo", "--big-echo-size", "8100"}, "after-big-echo"},
-        {{"--hostile", "dribble", "--dribble-pause", "0.001"}, "handshake"},
+        {{"--hostile", "big-echo", "--big-echo-size", "8100"}, 1, false, "after-big-echo"},
+        {{"--hostile", "dribble", "--dribble-pause", "0.001"}, 1, true, ""},
     };
-    for (const Case& c : cases) {
-        ZpsimHarness h;
-        h.StartServer(c.server);
-        h.StartMonitor(kLimits);
-        const std::string proof = c.proof;
-        bool seen = WaitFor(
-            [&] {
-                if (proof == "reconnect")
-                    return CountRecord(h.ServerRecord(), [](auto& o) { return IsPacket(o, "in", 1); }) >= 2;
-                if (proof == "handshake")
-                    return LoggedOn(h);
-                return CountRecord(h.ServerRecord(), [](const QJsonObject& o) {
-                           return IsPacket(o, "in", 43) &&
-                                  QByteArray::fromHex(o["hex"].toString().toLatin1()) == "after-big-echo";
-                       }) > 0;
-            },
-            std::chrono::seconds(15));
-        EXPECT_TRUE(seen) << c.server[1] << " " << proof;
-        EXPECT_TRUE(h.monitor->Running()) << c.server[1];
-        EXPECT_EQ(CountRecord(h.ServerRecord(), [](const QJsonObject& o) {
-                      return IsPacket(o, "in", 43) && o["len"].toInt() > 8000;
-                  }),
-                  0u)
-            << "an oversized echo was sent";
-        EXPECT_EQ(h.monitor->Stop(SIGTERM), 0) << c.server[1];
+    for (const auto& [server, logOns, handshake, echo] : cases) {
+        SCOPED_TRACE(server[1]);
+        LimitRun h(server);
+        EXPECT_TRUE(WaitFor([&] {
+            return h.Seen("in", 1, [](auto&) { return true; }).size() >= logOns && (!handshake || h.Handshakes() > 0) &&
+                   (echo.isEmpty() ||
+                    !h.Seen("in", 43, [&](auto& o) { return QByteArray::fromHex(o["hex"].toString().toLatin1()) == echo; }).empty());
+        }, 15s));
+        EXPECT_TRUE(h.Seen("in", 43, [](auto& o) { return o["len"].toInt() > 8000; }).empty()) << "an oversized echo";
+        EXPECT_EQ(h.monitor->Stop(SIGTERM), 0);
+    }
+}
+
+// A signal ends either run by its ordinary shut-down, which writes the settings; while it runs,
+// a second monitor on its folder says who has it and leaves.
+TEST(HeadlessLoopbackTest, SignalsEndTheRunWithItsSettingsSaved)
+{
+    for (bool windowed : {false, true}) {
+#ifndef ZPMONI_WINDOWS
+        if (windowed)
+            break;  // built without windows: there is no windowed run
+#endif
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE((windowed ? "windowed, signal " : "headless, signal ") + std::to_string(signal));
+            TempFolder dir;
+            const std::string out = dir.File("out"), workdir = dir.path.string();
+            const std::vector<std::string> argv = {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ZPMONI_BINARY,
+                                                   "--workdir", workdir, "--headless"};
+            ChildProcess run(windowed ? std::vector<std::string>(argv.begin(), argv.end() - 1) : argv, out);
+            // Start-up makes the Log folder after the handler is in place.
+            ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(dir.path / "Log"); }, 10s)) << ReadText(out);
+            ChildProcess second(argv, dir.File("second"));
+            EXPECT_TRUE(second.Wait(10s) && WIFEXITED(second.ExitStatus()) && WEXITSTATUS(second.ExitStatus()) == 1);
+            EXPECT_EQ(dir.Read("second"), "zpmoni: " + workdir + " is in use by another zpmoni (pid " +
+                                              std::to_string(run.Pid()) + ")\n");
+            const int status = run.Stop(signal);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << ReadText(out);
+            const std::string ini = dir.Read("Zpmoni.ini");
+            EXPECT_NE(ini.find("[ZpmoniDlg]\nCloseInterval=800\n"), std::string::npos);
+            EXPECT_NE(ini.find("[Zpconnect]\nZpVersion=20080220\n"), std::string::npos);
+            EXPECT_EQ(ini.find("[Position]") != std::string::npos, windowed);
+        }
     }
 }
 

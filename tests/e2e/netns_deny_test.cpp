@@ -7,6 +7,8 @@
 #include "support/netns.h"
 #include "support/temp_folder.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -60,8 +62,7 @@ class NetnsDenyTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ZPT_SKIP_UNLESS_NETNS_POSSIBLE();
-        ZPT_SKIP_UNLESS_OK(bed);
+        ZPT_SKIP_UNLESS_TESTBED(bed);
         if (nft.empty())
             GTEST_SKIP() << "needs nftables' nft to look at the rules";
         for (const char* a : {"198.51.100.3/24", "198.51.100.4/24"})
@@ -81,7 +82,8 @@ protected:
     }
     void TearDown() override
     {
-        monitor.Stop();
+        if (monitor)
+            monitor->Stop();
         close(listener);
         fs::remove_all(hosts);
     }
@@ -113,12 +115,13 @@ protected:
     {
         std::vector<std::string> argv = before;
         argv.insert(argv.end(), {ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()});
-        ASSERT_TRUE(monitor.Start(bed.server.Inside(argv), dir.File("out.txt")));
+        monitor = std::make_unique<ChildProcess>(bed.server.Inside(argv), dir.File("out.txt"));
+        ASSERT_TRUE(monitor->Running());
     }
     bool TableExists() const { return bed.server.Run({nft, "list", "table", "inet", "zpmoni_filter"}); }
     void ExpectCleanExit()
     {
-        const int status = monitor.Stop();
+        const int status = monitor->Stop();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << dir.Read("out.txt");
         EXPECT_FALSE(TableExists());
     }
@@ -127,7 +130,7 @@ protected:
     VethTestbed bed;
     const std::string hosts = "/etc/netns/" + bed.server.Name();
     TempFolder dir;
-    ChildProcess monitor;
+    std::unique_ptr<ChildProcess> monitor;
     int listener = -1;
     uint16_t port = 0;
 };
@@ -152,7 +155,7 @@ TEST_F(NetnsDenyTest, AKilledMonitorsTableIsReplacedAtTheNextStart)
     dir.Write("ipfilter.txt", "198.51.100.3\n");
     StartMonitor();
     ASSERT_TRUE(WaitFor([&] { return TableExists(); }, 10s)) << dir.Read("out.txt");
-    monitor.Stop(SIGKILL);
+    monitor->Stop(SIGKILL);
     ASSERT_FALSE(Connects(3, 1500ms));
     dir.Write("ipfilter.txt", "198.51.100.2\n");
     StartMonitor();

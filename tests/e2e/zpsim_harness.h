@@ -1,42 +1,50 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Runs the stand-in server, its bots and the monitor side by side and reads their records.
+// Runs the stand-in server, its bots and the monitor side by side (on loopback, or each side in
+// a namespace of its own) and reads what they record and print.
 
-#include "support/temp_folder.h"
 #include "support/child_process.h"
+#include "support/temp_folder.h"
 
-#include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
+#include <sstream>
+
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The JSON lines of a record that match.
+inline std::vector<QJsonObject> Record(const std::string& path, const std::function<bool(const QJsonObject&)>& match)
+{
+    std::vector<QJsonObject> objects;
+    for (const std::string& line : Lines(ReadText(path))) {
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        if (!o.isEmpty() && match(o))
+            objects.push_back(o);
+    }
+    return objects;
+}
 
 inline std::vector<QJsonObject> ReadRecord(const std::string& path)
 {
-    std::vector<QJsonObject> lines;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line));
-        if (doc.isObject())
-            lines.push_back(doc.object());
-    }
-    return lines;
+    return Record(path, [](const QJsonObject&) { return true; });
 }
 
 inline size_t CountRecord(const std::string& path, const std::function<bool(const QJsonObject&)>& match)
 {
-    size_t n = 0;
-    for (const QJsonObject& o : ReadRecord(path))
-        n += match(o);
-    return n;
+    return Record(path, match).size();
 }
 
 inline bool IsEvent(const QJsonObject& o, const char* ev) { return o["ev"].toString() == ev; }
@@ -46,72 +54,71 @@ inline bool IsPacket(const QJsonObject& o, const char* dir, int type)
     return IsEvent(o, "pkt") && o["dir"].toString() == dir && o["type"].toInt() == type;
 }
 
-class ZpsimHarness {
-public:
-    ZpsimHarness() = default;
-
-    // Starts the server on a free loopback port; its record goes to server.jsonl.
-    void StartServer(const std::vector<std::string>& extra = {}, int port = 0)
+struct ZpsimHarness {
+    // Each side's commands are prefixed with its namespace's "ip netns exec NAME", if any; the
+    // server listens at `host`.
+    explicit ZpsimHarness(std::vector<std::string> serverSide = {}, std::vector<std::string> playerSide = {},
+                          std::string host = "127.0.0.1")
+        : serverSide(std::move(serverSide)), playerSide(std::move(playerSide)), host(std::move(host))
     {
-        std::vector<std::string> argv = {"/usr/bin/python3", ZPSIM, "server", "-server", "TEST",
-                                         "-netport", std::to_string(port), "--bind", "127.0.0.1",
-                                         "--no-console", "--record", ServerRecord()};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        const size_t listensBefore = CountRecord(ServerRecord(), [](auto& o) { return IsEvent(o, "listen"); });
-        server = std::make_unique<ChildProcess>(argv, dir.File("server.out"));
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                return CountRecord(ServerRecord(), [](auto& o) { return IsEvent(o, "listen"); }) >
-                       listensBefore;
-            },
-            std::chrono::seconds(10)))
-            << "the stand-in server did not start";
-        for (const QJsonObject& o : ReadRecord(ServerRecord())) {
-            if (IsEvent(o, "listen"))
-                this->port = o["port"].toInt();
-        }
-    }
-    void StopServer() { server.reset(); }
-
-    // Writes Zpmoni.ini and starts the monitor without windows in the test folder.
-    void StartMonitor(const std::string& ini)
-    {
-        std::ofstream(dir.File("Zpmoni.ini")) << ini << "[ProgramData]\nPort=" << port << "\n";
-        monitor = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()},
-            dir.File("monitor.out"));
     }
 
-    // Runs one bot to its end; the record goes to bot-NAME.jsonl.
+    // Starts the server (on a free port when 0) and waits for it to listen; server.jsonl records.
+    void StartServer(const std::vector<std::string>& extra = {}, int atPort = 0)
+    {
+        const auto listening = [&] { return Record(ServerRecord(), [](auto& o) { return IsEvent(o, "listen"); }); };
+        const size_t before = listening().size();
+        server = Start(serverSide, {"/usr/bin/python3", ZPSIM, "server", "-server", "TEST", "-netport",
+                                    std::to_string(atPort), "--bind", host, "--no-console", "--record", ServerRecord()},
+                       extra, "server.out");
+        ASSERT_TRUE(WaitFor([&] { return listening().size() > before; }, std::chrono::seconds(10))) << Read("server.out");
+        port = listening().back()["port"].toInt();
+    }
+
+    // Writes Zpmoni.ini (with the server's port) and starts the monitor without windows;
+    // `wrapper` goes before the program.
+    void StartMonitor(const std::string& ini, const std::vector<std::string>& wrapper = {})
+    {
+        dir.Write("Zpmoni.ini", ini + "[ProgramData]\nPort=" + std::to_string(port) + "\n");
+        std::vector<std::string> side = serverSide;
+        side.insert(side.end(), wrapper.begin(), wrapper.end());
+        monitor = Start(side, {ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}, {}, "monitor.out");
+    }
+
+    // A bot (or with command "bots", several) on the players' side; bots.jsonl records.
+    std::unique_ptr<ChildProcess> Bot(const std::vector<std::string>& args, const char* command = "bot")
+    {
+        return Start(playerSide, {"/usr/bin/python3", ZPSIM, command, "--host", host, "--port", std::to_string(port),
+                                  "--record", dir.File("bots.jsonl")},
+                     args, "bots.out");
+    }
+    // Runs bots side by side to their ends.
     void RunBots(const std::vector<std::vector<std::string>>& bots)
     {
         std::vector<std::unique_ptr<ChildProcess>> running;
-        for (const auto& args : bots) {
-            std::vector<std::string> argv = {"/usr/bin/python3", ZPSIM, "bot", "--host",
-                                             "127.0.0.1", "--port", std::to_string(port),
-                                             "--record", dir.File("bots.jsonl")};
-            argv.insert(argv.end(), args.begin(), args.end());
-            running.push_back(std::make_unique<ChildProcess>(argv, dir.File("bots.out")));
-        }
+        for (const auto& args : bots)
+            running.push_back(Bot(args));
         for (auto& b : running)
-            EXPECT_TRUE(b->Wait(std::chrono::seconds(60))) << "a bot did not finish";
+            EXPECT_TRUE(b->Wait(std::chrono::seconds(60)) && b->ExitStatus() == 0) << Read("bots.out");
     }
 
     std::string ServerRecord() const { return dir.File("server.jsonl"); }
+    std::string Read(const std::string& name) const { return dir.Read(name); }
+    // The monitor's output from byte `from` on, as lines.
+    std::vector<std::string> Output(size_t from = 0) const { return Lines(Read("monitor.out").substr(from)); }
 
-    // The connection number the server gave the monitor's latest log-on under `name`.
-    int MonitorConnection(const std::string& name) const
-    {
-        int conn = -1;
-        for (const QJsonObject& o : ReadRecord(ServerRecord())) {
-            if (IsPacket(o, "in", 1) && o["user"].toString().toStdString() == name)
-                conn = o["conn"].toInt();
-        }
-        return conn;
-    }
-
+    const std::vector<std::string> serverSide, playerSide;
+    const std::string host;
     TempFolder dir;
     int port = 0;
-    std::unique_ptr<ChildProcess> server;
-    std::unique_ptr<ChildProcess> monitor;
+    std::unique_ptr<ChildProcess> server, monitor;
+
+private:
+    std::unique_ptr<ChildProcess> Start(std::vector<std::string> argv, const std::vector<std::string>& command,
+                                        const std::vector<std::string>& extra, const char* output)
+    {
+        argv.insert(argv.end(), command.begin(), command.end());
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return std::make_unique<ChildProcess>(argv, dir.File(output));
+    }
 };

@@ -10,26 +10,26 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;
 
+// Polls a condition until it holds or the time is up.
+template <typename Condition>
+bool WaitFor(Condition&& condition, std::chrono::milliseconds limit)
+{
+    for (const auto until = std::chrono::steady_clock::now() + limit; !condition();) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 class ChildProcess {
 public:
-    ChildProcess() = default;
-    ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile,
-                 const std::string& workdir = {})
-    {
-        Start(argv, outputFile, workdir);
-    }
-    ~ChildProcess() { Stop(); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // stdout and stderr go to outputFile; stdin reads nothing.
-    bool Start(const std::vector<std::string>& argv, const std::string& outputFile,
-               const std::string& workdir = {})
+    // stdout and stderr are appended to outputFile; stdin reads nothing.
+    ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile)
     {
         std::vector<char*> args;
         for (const std::string& a : argv)
@@ -38,59 +38,33 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (!workdir.empty())
-            posix_spawn_file_actions_addchdir_np(&actions, workdir.c_str());
-        int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0)
+        if (argv.empty() || posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
             pid = -1;
-        return pid > 0;
+        posix_spawn_file_actions_destroy(&actions);
     }
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Running()
     {
-        if (pid <= 0)
-            return false;
-        int status;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) {
-            exitStatus = status;
+        if (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) == pid)
             pid = -1;
-            return false;
-        }
-        return true;
+        return pid > 0;
     }
-
-    // Sends the signal and waits up to `grace` for the end; then kills. The wait status.
+    // Waits for the end by itself; false when it did not come within the time.
+    bool Wait(std::chrono::milliseconds limit) { return WaitFor([&] { return !Running(); }, limit); }
+    // Sends the signal, waits up to `grace` for the end, then kills. The wait status.
     int Stop(int signal = SIGTERM, std::chrono::milliseconds grace = std::chrono::seconds(10))
     {
-        if (pid <= 0)
-            return exitStatus;
-        kill(pid, signal);
-        auto until = std::chrono::steady_clock::now() + grace;
-        while (Running() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (pid > 0) {
+        if (pid > 0 && (kill(pid, signal) != 0 || !Wait(grace))) {
             kill(pid, SIGKILL);
             waitpid(pid, &exitStatus, 0);
             pid = -1;
         }
         return exitStatus;
-    }
-
-    // Waits for the child to end by itself; false when it did not within the time.
-    bool Wait(std::chrono::milliseconds limit)
-    {
-        auto until = std::chrono::steady_clock::now() + limit;
-        while (Running()) {
-            if (std::chrono::steady_clock::now() >= until)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
     }
 
     pid_t Pid() const { return pid; }
@@ -101,15 +75,10 @@ private:
     int exitStatus = -1;
 };
 
-// Polls a condition until it holds or the time is up.
-template <typename Condition>
-bool WaitFor(Condition&& condition, std::chrono::milliseconds limit)
+// Runs a command to its end (killed after 30 s), output appended to `output`; true on exit 0.
+inline bool RunCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null")
 {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    ChildProcess child(argv, output);
+    const int status = child.Wait(std::chrono::seconds(30)) ? child.ExitStatus() : child.Stop(SIGKILL);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

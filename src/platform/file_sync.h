@@ -1,0 +1,8 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+
+// Puts what was written to a file, or the names held by a folder, on disk (fsync). False when
+// it cannot be opened or synced.
+bool SyncToDisk(const std::string& path);

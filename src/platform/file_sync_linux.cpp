@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+#include "platform/file_sync.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+bool SyncToDisk(const std::string& path)
+{
+    // Read-only is enough for fsync, and is what a folder can be opened with.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
