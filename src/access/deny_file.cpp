@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_file.h"
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
+#include "base/file_replace.h"
+
 #include <fstream>
 #include <istream>
-
-namespace fs = std::filesystem;
 
 namespace deny_file {
 
@@ -87,41 +84,9 @@ bool Load(const std::string& path, DenyList& list)
     return true;
 }
 
-bool Save(const std::string& path, const DenyList& list)
+bool Save(const std::string& path, const DenyList& list, const FileSync& sync)
 {
-    std::error_code ec;
-    fs::path target = path;
-    // A link stays a link: the file it names is replaced.
-    if (fs::is_symlink(fs::symlink_status(target, ec))) {
-        target = fs::weakly_canonical(target, ec);
-        if (ec)
-            return false;
-    }
-    static std::atomic<unsigned> serial{0};
-    fs::path temp = target;
-    temp += ".tmp" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
-            "_" + std::to_string(serial++);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        const std::string text = Format(list);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    const fs::file_status old = fs::status(target, ec);
-    if (fs::exists(old))
-        fs::permissions(temp, old.permissions(), ec);
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
+    return ReplaceFileContents(path, Format(list), sync);
 }
 
 }  // namespace deny_file

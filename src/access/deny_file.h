@@ -2,6 +2,7 @@
 #pragma once
 
 #include "access/deny_entry.h"
+#include "base/file_replace.h"
 
 #include <iosfwd>
 #include <optional>
@@ -27,6 +28,6 @@ std::string Format(const DenyList& list);
 bool Load(const std::string& path, DenyList& list);
 // Writes a temporary file beside `path` and renames it over, so the file is always either the
 // old one or the new one whole; false when it cannot be written (the old file stays).
-bool Save(const std::string& path, const DenyList& list);
+bool Save(const std::string& path, const DenyList& list, const FileSync& sync = {});
 
 }  // namespace deny_file

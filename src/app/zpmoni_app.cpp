@@ -97,7 +97,7 @@ uint32_t CZpmoniApp::FilterAddress() const
 bool CZpmoniApp::IpFilterFile(bool load)
 {
     const std::string path = workdir + "/ipfilter.txt";
-    return load ? deny_file::Load(path, denyList) : deny_file::Save(path, denyList);
+    return load ? deny_file::Load(path, denyList) : deny_file::Save(path, denyList, &SyncToDisk);
 }
 
 void CZpmoniApp::InstallIpFilters()

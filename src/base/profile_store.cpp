@@ -2,6 +2,7 @@
 #include "base/profile_store.h"
 
 #include "base/ascii.h"
+#include "base/file_replace.h"
 
 #include <atomic>
 #include <chrono>
@@ -156,55 +157,6 @@ std::optional<std::string> ReadContent(const std::string& path)
     return ReadWholeFile(path);
 }
 
-// Replaces the file by writing a sibling temporary file and renaming it over the old one, so a
-// failure at any point leaves the old file whole. A file the user made read-only stays as it is.
-bool ReplaceFile(const fs::path& path, std::string_view data, const ProfileStore::Sync& sync)
-{
-    std::error_code ec;
-    fs::path target = path;
-    if (fs::is_symlink(path, ec)) {
-        fs::path resolved = fs::weakly_canonical(path, ec);
-        if (ec)
-            return false;
-        target = resolved;
-    }
-    bool exists = fs::exists(target, ec);
-    if (ec)
-        return false;
-    if (exists) {
-        std::ofstream probe(target, std::ios::binary | std::ios::app);
-        if (!probe)
-            return false;
-    }
-
-    static std::atomic<unsigned> serial{0};
-    fs::path temp = target;
-    temp += ".tmp" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
-            std::to_string(serial.fetch_add(1));
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(data.data(), static_cast<std::streamsize>(data.size()));
-        out.close();
-        // On disk before it takes the old file's name: a crash then leaves the old file or the
-        // new one, never an empty one.
-        if (!out || (sync && !sync(temp.string()))) {
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    if (exists)
-        fs::permissions(temp, fs::status(target, ec).permissions(), ec);
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    // The rename itself lives in the folder.
-    return !sync || sync(target.parent_path().empty() ? std::string(".") : target.parent_path().string());
-}
-
 // The content with the entry set; every other line stays byte for byte.
 std::string WithEntry(const std::string& content, std::string_view section, std::string_view key, std::string_view value)
 {
@@ -265,7 +217,7 @@ void ProfileStore::WriteEntry(std::string_view section, std::string_view key, st
         return;
     }
     std::optional<std::string> content = ReadContent(path_);
-    if (!content || !ReplaceFile(path_, WithEntry(*content, section, key, value), sync_))
+    if (!content || !ReplaceFileContents(path_, WithEntry(*content, section, key, value), sync_))
         ReportFailure();
 }
 
@@ -291,7 +243,7 @@ bool ProfileStore::Commit()
     std::optional<std::string> content = std::exchange(batchContent_, std::nullopt);
     if (!dirty)
         return true;
-    if (content && ReplaceFile(path_, *content, sync_))
+    if (content && ReplaceFileContents(path_, *content, sync_))
         return true;
     ReportFailure();
     return false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/file_replace.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,7 +31,7 @@
 class ProfileStore {
 public:
     // Puts a written file (or its folder) on disk; false when it cannot.
-    using Sync = std::function<bool(const std::string& path)>;
+    using Sync = FileSync;
 
     // The writes of its lifetime (batches nest; the outermost counts) go to a copy of the file
     // read at its start, which the reads inside see, and replace the file once at its end: a
