@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/monitor_settings.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,7 +10,7 @@
 struct ReplayOptions {
     std::string file;
     std::vector<std::string> localAddresses;
-    int port = 7915;
+    int port = kDefaultPort;
     bool checksum = true;
     std::string packFile;
 };

@@ -11,6 +11,8 @@
 
 // Section of the file that holds the monitor's own settings.
 inline constexpr std::string_view kProgramDataSection = "ProgramData";
+// The server's TCP port when nothing else is configured.
+inline constexpr uint16_t kDefaultPort = 7915;
 // Where the simulator is installed when nothing else is configured.
 inline constexpr std::string_view kDefaultFolderPath = "/opt/zephrine";
 
@@ -22,7 +24,7 @@ struct MonitorSettings {
     std::string handleName{"USERNAME"};
     std::atomic<int32_t> exeType{1};          // 0 OpenGL, 1 Non-OpenGL, 2 DirectX, 3 Console
     std::atomic<int32_t> closeErrorDialog{1};
-    std::atomic<uint16_t> port{7915};
+    std::atomic<uint16_t> port{kDefaultPort};
     std::atomic<int32_t> interfaceNumber{0};
     std::atomic<int32_t> minimizeZP{0};
     std::atomic<int32_t> rebootAtInterval{0};

@@ -3,6 +3,8 @@
 
 #include "base/clock.h"
 #include "base/local_address_table.h"
+#include "base/monitor_settings.h"
+#include "base/protocol.h"
 #include "capture/pack_index.h"
 #include "capture/player_table.h"
 
@@ -10,16 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-// Packet types the decoder acts on.
-enum : uint32_t {
-    PKT_LOGON = 1,
-    PKT_ADD_OBJECT = 5,
-    PKT_JOIN = 8,
-    PKT_AIR_STATE = 11,
-    PKT_UNJOIN = 12,
-    PKT_CHAT = 32,
-};
 
 // What the capture knows of a datagram's checksums.
 enum class ChecksumStatus {
@@ -59,8 +51,8 @@ public:
                        ChecksumStatus status = ChecksumStatus::Unknown);
 
 private:
-    void ScanFromClient(PlayerRecord& record, const uint8_t* p, int64_t remaining, int64_t now);
-    void ScanFromServer(PlayerRecord& record, const uint8_t* p, int64_t remaining);
+    void ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t now);
+    void ScanFromServer(PlayerRecord& record, ByteReader payload);
     void EndConnection(uint32_t address, uint16_t port, int64_t now);
 
     PlayerTable& table;
@@ -68,6 +60,6 @@ private:
     const Clock& clock;
     DecoderEvents* events = nullptr;
     LocalAddressTable local;
-    uint16_t port = 7915;
+    uint16_t port = kDefaultPort;
     bool checksum = true;
 };

@@ -2,16 +2,6 @@
 #include "client/chat_relay.h"
 
 #include <cstdio>
-#include <cstring>
-
-void ChatBuffer::AppendChatLine(std::string_view line)
-{
-    if (Full(text.size(), limit))
-        text.clear();
-    if (!text.empty())
-        text.push_back('\n');
-    text.append(line);
-}
 
 void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
 {
@@ -26,15 +16,6 @@ void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_vi
         std::fwrite(line.data(), 1, line.size(), f);
         std::fclose(f);
     }
-}
-
-std::string_view ChatText(const uint8_t* body, size_t length)
-{
-    if (length <= 8)
-        return {};
-    const char* text = reinterpret_cast<const char*>(body + 8);
-    const void* nul = std::memchr(text, 0, length - 8);
-    return std::string_view(text, nul ? static_cast<const char*>(nul) - text : length - 8);
 }
 
 void ChatRelay::OnChat(std::string_view text, bool chatLogFlag)

@@ -12,8 +12,6 @@
 // Transmit, so tests and the real connection share every decision.
 class ClientProtocol {
 public:
-    static constexpr uint32_t kDefaultVersion = 20080220;
-
     virtual ~ClientProtocol() = default;
 
     // Sends one packet; false when it could not be sent (too big, or the transport refused).
@@ -35,7 +33,6 @@ protected:
     virtual void OnAirState(const uint8_t* /*body*/, size_t /*length*/) {}
     virtual void OnAddObject(const uint8_t* /*body*/, size_t /*length*/) {}
     virtual void OnRemoveObject(const uint8_t* /*body*/, size_t /*length*/) {}
-    virtual void OnPacket37(const uint8_t* /*body*/, size_t /*length*/) {}
     virtual void OnIncomingDamage(const uint8_t* /*body*/, size_t /*length*/) {}
     virtual void OnChat(const uint8_t* /*body*/, size_t /*length*/) {}
 

@@ -66,12 +66,11 @@ public:
     void OnAddObject(const uint8_t* body, size_t bodyLength);
     void OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs);
     void OnRemoveObject(const uint8_t* body, size_t bodyLength);
-
-    double PositiveLimit() const { return positiveLimit_; }
-    double NegativeLimit() const { return negativeLimit_; }
-    uint32_t Interval() const { return damageInterval_; }
-    const std::list<GravityRecord>& Records() const { return gravityList_; }
-    const std::list<DamageEntry>& Damages() const { return damageList_; }
+    double PositiveLimit() const { return positiveLimit_; } // TEMPCOMPAT
+    double NegativeLimit() const { return negativeLimit_; } // TEMPCOMPAT
+    uint32_t Interval() const { return damageInterval_; } // TEMPCOMPAT
+    const std::list<GravityRecord>& Records() const { return gravityList_; } // TEMPCOMPAT
+    const std::list<DamageEntry>& Damages() const { return damageList_; } // TEMPCOMPAT
 
 private:
     struct Verdict {
@@ -90,10 +89,6 @@ private:
     std::list<GravityRecord> gravityList_;
     std::list<DamageEntry> damageList_;
 };
-
-// Body of PKT_DAMAGE (20 bytes, little-endian): u32 1, u32 id, u32 1, u16 1, u16 1, u16 amount,
-// u16 11. The constant fields are the server's and are sent as they are.
-std::array<uint8_t, 20> BuildDamageBody(uint32_t aircraftId, uint16_t amount);
 
 // printf's "%g" (or "%+g" with showSign) in the "C" locale, also when the process runs under a
 // locale with a decimal comma.

@@ -17,7 +17,6 @@ public:
     // Address in host byte order.
     int ConnectWithLimitName(uint32_t address, uint16_t port);
 
-    GLimiter& Limiter() { return limiter; }
     void Punish(uint32_t aircraftId, uint16_t amount);
 
 protected:

@@ -399,7 +399,7 @@ TEST_F(DecoderTest, ShortAndMalformedInputReadsNothingBeyondTheBytes)
     ASSERT_EQ(recorder.events.size(), 3u);
     EXPECT_EQ(recorder.events[0], "LOGON 1000001 198.51.100.2:40000 longname");
     EXPECT_EQ(recorder.events[1], "JOIN 1000001 198.51.100.2:40000 longname 5 MiG  []");
-    EXPECT_EQ(recorder.events[2], "CHAT ");
+    EXPECT_EQ(recorder.events[2], "CHAT hi");
     // A segment too short for its TCP header: the payload length is negative, nothing is read.
     Segment s;
     s.payload = Logon("x");

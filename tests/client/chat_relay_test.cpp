@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "client/chat_relay.h"
+#include "base/protocol.h"
 
 #include "support/temp_folder.h"
 
@@ -67,26 +68,14 @@ TEST(ChatRelayTest, LogChangesFileWithTheDate)
     EXPECT_EQ(dir.Read("Log/chat20261206.txt"), "[00:00:01] (a)two\n");
 }
 
-TEST(ChatRelayTest, BufferJoinsLinesAndEmptiesNearItsLimit)
-{
-    ChatBuffer buffer(250);
-    buffer.AppendChatLine("first");
-    EXPECT_EQ(buffer.Text(), "first");
-    buffer.AppendChatLine("second");
-    EXPECT_EQ(buffer.Text(), "first\nsecond");
-    buffer.AppendChatLine(std::string(40, 'x'));  // 53 characters: over 250 - 200
-    buffer.AppendChatLine("fresh");
-    EXPECT_EQ(buffer.Text(), "fresh");
-}
-
 TEST(ChatRelayTest, ChatTextStaysInsideItsBody)
 {
     const uint8_t closed[] = {0, 0, 0, 0, 0, 0, 0, 0, 'h', 'i', 0, 'x'};
     const uint8_t open[] = {0, 0, 0, 0, 0, 0, 0, 0, 'h', 'i'};
-    EXPECT_EQ(ChatText(closed, sizeof closed), "hi");
-    EXPECT_EQ(ChatText(open, sizeof open), "hi");
-    EXPECT_EQ(ChatText(open, 8), "");
-    EXPECT_EQ(ChatText(open, 3), "");
+    EXPECT_EQ(ChatText({closed, sizeof closed}), "hi");
+    EXPECT_EQ(ChatText({open, sizeof open}), "hi");
+    EXPECT_EQ(ChatText({open, 8}), "");
+    EXPECT_EQ(ChatText({open, 3}), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "client/g_limiter.h"
+#include "base/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -365,7 +366,7 @@ TEST(GLimiter, DamageBodyLayout)
 {
     const std::array<uint8_t, 20> expected = {1, 0, 0, 0, 0x04, 0x03, 0x02, 0x81, 1, 0, 0, 0,
                                               1, 0, 1, 0, 0xFF, 0x7F, 11, 0};
-    EXPECT_EQ(BuildDamageBody(0x81020304, 32767), expected);
+    EXPECT_EQ(DamageBody(0x81020304, 32767), expected);
 }
 
 } // namespace
