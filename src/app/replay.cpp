@@ -3,6 +3,7 @@
 
 #include "capture/decoder.h"
 #include "capture/event_log.h"
+#include "base/text_escape.h"
 #include "platform/system_clock.h"
 
 #include <arpa/inet.h>
@@ -34,7 +35,7 @@ public:
     void OnCapturedChat(std::string_view text) override
     {
         std::string line = "CHAT\t";
-        line.append(text);
+        AppendEscaped(line, text);
         WriteLine(line);
     }
     // The replay's clock stands at the frame's time while its datagram is decoded, which is

@@ -37,8 +37,6 @@ void ScanPackets(ByteReader payload, Act&& act)
 
 bool PassesChecksums(const uint8_t* ip, size_t h, size_t n)
 {
-    if (h < ipv4::kMinHeader || h + tcp::kMinHeader > n)
-        return false;
     if (ChecksumFinish(ChecksumAdd(ip, h)) != 0)
         return false;
     // Pseudo header: both addresses, a zero byte, the protocol byte, the TCP length.
@@ -98,11 +96,22 @@ Decoder::Decoder(PlayerTable& table, PackIndex& packs, const Clock& clock)
 int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus status)
 {
     const ByteReader ip(data, received);
-    const size_t h = static_cast<size_t>(ip.U8(ipv4::kVersionAndLength) & 0x0F) * 4;
-    const size_t t = static_cast<size_t>(ip.U8(h + tcp::kDataOffset) >> 4) * 4;
+    // Only a whole TCP segment is read as one: anything else to or from port P (a UDP datagram
+    // made to look like a log-on, a fragment, another IP version) is no player's traffic and is
+    // neither decoded nor counted.
+    const uint8_t versionAndLength = ip.U8(ipv4::kVersionAndLength);
+    const size_t h = static_cast<size_t>(versionAndLength & 0x0F) * 4;
     const size_t n = ip.Be16(ipv4::kTotalLength);
+    if (received < ipv4::kMinHeader || versionAndLength >> 4 != ipv4::kVersion || h < ipv4::kMinHeader ||
+        ip.U8(ipv4::kProtocol) != ipv4::kProtocolTcp ||
+        (ip.Be16(ipv4::kFragment) & (ipv4::kMoreFragments | ipv4::kFragmentOffset)) != 0 ||
+        n < h + tcp::kMinHeader)
+        return 0;
     if (received < n)
         return 1;
+    const size_t t = static_cast<size_t>(ip.U8(h + tcp::kDataOffset) >> 4) * 4;
+    if (t < tcp::kMinHeader)
+        return 0;
     const int64_t payloadLength = static_cast<int64_t>(n) - static_cast<int64_t>(h + t);
     const ByteReader payload = payloadLength > 0 ? ip.Sub(h + t, static_cast<size_t>(payloadLength)) : ByteReader();
 
@@ -121,7 +130,7 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         const int64_t now = clock.Now();
         if (closing) {
             EndConnection(source, sourcePort, now);
-        } else if (payloadLength != 0) {
+        } else if (payloadLength > 0) {
             if (PlayerRecord* record = table.Find(source, sourcePort, true)) {
                 record->lastActivity = now;
                 ScanFromClient(*record, payload, now);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "client/chat_relay.h"
 
+#include "base/text_escape.h"
+
 #include <cstdio>
 
 void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
@@ -10,7 +12,8 @@ void WriteChatLog(const std::string& workdir, const Clock& clock, std::string_vi
     const std::tm local = clock.LocalTime(clock.Now());
     const std::string name = FormatTime(local, "Log/chat%Y%m%d.txt");
     std::string line = FormatTime(local, "[%H:%M:%S]") + " ";
-    line.append(text).push_back('\n');
+    AppendEscaped(line, text);
+    line.push_back('\n');
     // Opened and closed for each line; a line that cannot be written is lost quietly.
     if (FILE* f = std::fopen((workdir + "/" + name).c_str(), "ab")) {
         std::fwrite(line.data(), 1, line.size(), f);

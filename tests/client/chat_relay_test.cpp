@@ -66,6 +66,9 @@ TEST(ChatRelayTest, LogChangesFileWithTheDate)
     WriteChatLog(dir.path.string(), clock, "(a)two");
     EXPECT_EQ(dir.Read("Log/chat20261205.txt"), "[23:59:59] (a)one\n");
     EXPECT_EQ(dir.Read("Log/chat20261206.txt"), "[00:00:01] (a)two\n");
+    // Control bytes cannot forge a line or drive a terminal that shows the log.
+    WriteChatLog(dir.path.string(), clock, "(a)x\ty\x1b[2J\r\nz\x7f");
+    EXPECT_EQ(dir.Read("Log/chat20261206.txt"), "[00:00:01] (a)two\n[00:00:01] (a)x\\x09y\\x1b[2J\\x0d\\x0az\\x7f\n");
 }
 
 TEST(ChatRelayTest, ChatTextStaysInsideItsBody)
