@@ -13,7 +13,7 @@
 class ByteReader {
 public:
     constexpr ByteReader() = default;
-    constexpr ByteReader(const uint8_t* data, size_t size) : data(data), size(data ? size : 0) {}
+    constexpr ByteReader(const uint8_t* data, size_t size) : data(data), size(size) {}
     constexpr ByteReader(std::span<const uint8_t> bytes) : ByteReader(bytes.data(), bytes.size()) {}
 
     constexpr const uint8_t* Data() const { return data; }

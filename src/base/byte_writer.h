@@ -10,7 +10,7 @@
 // written at all and the writer reports false, so a short buffer never overflows.
 class ByteWriter {
 public:
-    constexpr ByteWriter(uint8_t* data, size_t size) : data(data), size(data ? size : 0) {}
+    constexpr ByteWriter(uint8_t* data, size_t size) : data(data), size(size) {}
     constexpr ByteWriter(std::span<uint8_t> bytes) : ByteWriter(bytes.data(), bytes.size()) {}
 
     bool Le16(size_t at, uint16_t value) { return Put(at, value, 2); }

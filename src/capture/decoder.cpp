@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "capture/decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace wire;
@@ -10,29 +11,35 @@ namespace {
 // The counters stand for bytes on the wire: each datagram adds an Ethernet header's length.
 constexpr uint32_t kLinkHeader = 14;
 
-// A text field up to its NUL, cut at its length and at the end of the packet.
+// A text field up to its NUL, cut at its length and at the end of the packet. Rare next to the
+// scan over every packet, so it stays out of the scan loops, and it calls nothing, so the loops
+// keep their registers across it.
 template <size_t N>
-void TakeText(FixedText<N>& field, ByteReader body, size_t at, size_t chars)
+[[gnu::noinline]] void TakeText(FixedText<N>& field, ByteReader body, size_t at, size_t chars)
 {
-    field.Assign(body.Text(at, chars));
+    if (!body.Holds(at, 0))
+        field.Assign({});
+    else
+        field.AssignBounded(body.Data() + at, std::min(chars, body.Size() - at));
 }
 
-// Each segment is read on its own: a packet that runs past the end of the segment ends the
-// scan, and the next segment is read as if a packet began at its first byte. The length field
-// is taken as signed, so a huge one ends the scan instead of wrapping.
-template <typename Act>
-void ScanPackets(ByteReader payload, Act&& act)
+// The bytes the framed packet at p takes, or 0 when the scan of the segment ends there. Each
+// segment is read on its own: a packet that runs past the end of the segment ends the scan, and
+// the next segment is read as if a packet began at its first byte. The length field is taken as
+// signed, so a huge one ends the scan instead of wrapping.
+size_t PacketSize(const uint8_t* p, int64_t remaining)
 {
-    size_t at = 0;
-    while (payload.Size() - at >= frame::kLengthField) {
-        const int64_t length =
-            int64_t{static_cast<int32_t>(payload.Le32(at + frame::kLength))} + int64_t{frame::kLengthField};
-        if (length < static_cast<int64_t>(frame::kBody) || length > static_cast<int64_t>(payload.Size() - at))
-            return;
-        const ByteReader packet = payload.Sub(at, static_cast<size_t>(length));
-        act(packet.Le32(frame::kType), packet);
-        at += static_cast<size_t>(length);
-    }
+    if (remaining < static_cast<int64_t>(frame::kLengthField))
+        return 0;
+    const int64_t length = int64_t{static_cast<int32_t>(ByteReader(p, frame::kLengthField).Le32(frame::kLength))} +
+                           static_cast<int64_t>(frame::kLengthField);
+    return length < static_cast<int64_t>(frame::kBody) || length > remaining ? 0 : static_cast<size_t>(length);
+}
+
+// The body of a packet the scan handed over, which is at least a header long.
+ByteReader Body(ByteReader packet)
+{
+    return ByteReader(packet.Data() + frame::kBody, packet.Size() - frame::kBody);
 }
 
 bool PassesChecksums(const uint8_t* ip, size_t h, size_t n)
@@ -96,30 +103,37 @@ Decoder::Decoder(PlayerTable& table, PackIndex& packs, const Clock& clock)
 int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus status)
 {
     const ByteReader ip(data, received);
-    // Only a whole TCP segment is read as one: anything else to or from port P (a UDP datagram
-    // made to look like a log-on, a fragment, another IP version) is no player's traffic and is
-    // neither decoded nor counted.
-    const uint8_t versionAndLength = ip.U8(ipv4::kVersionAndLength);
-    const size_t h = static_cast<size_t>(versionAndLength & 0x0F) * 4;
     const size_t n = ip.Be16(ipv4::kTotalLength);
-    if (received < ipv4::kMinHeader || versionAndLength >> 4 != ipv4::kVersion || h < ipv4::kMinHeader ||
-        ip.U8(ipv4::kProtocol) != ipv4::kProtocolTcp ||
+    if (received < n)
+        return 1;
+    // Only a whole TCP segment is read as one: anything else (a UDP datagram made to look like
+    // a log-on, a fragment, another IP version) is no player's traffic and is neither decoded
+    // nor counted. The tests are a few comparisons, and every read below stays inside n.
+    if (received < ipv4::kMinHeader)
+        return 0;
+    const uint8_t versionAndLength = data[ipv4::kVersionAndLength];
+    const size_t h = static_cast<size_t>(versionAndLength & 0x0F) * 4;
+    if (versionAndLength >> 4 != ipv4::kVersion || h < ipv4::kMinHeader ||
+        data[ipv4::kProtocol] != ipv4::kProtocolTcp ||
         (ip.Be16(ipv4::kFragment) & (ipv4::kMoreFragments | ipv4::kFragmentOffset)) != 0 ||
         n < h + tcp::kMinHeader)
         return 0;
-    if (received < n)
-        return 1;
-    const size_t t = static_cast<size_t>(ip.U8(h + tcp::kDataOffset) >> 4) * 4;
+    // From here on every read lies inside the segment, which holds at least a TCP header.
+    const ByteReader segment(data + h, n - h);
+    const uint16_t sourcePort = segment.Be16(tcp::kSourcePort);
+    const uint16_t destinationPort = segment.Be16(tcp::kDestinationPort);
+    if (destinationPort != port && sourcePort != port)
+        return 0;
+    const size_t t = static_cast<size_t>(segment.U8(tcp::kDataOffset) >> 4) * 4;
     if (t < tcp::kMinHeader)
         return 0;
-    const int64_t payloadLength = static_cast<int64_t>(n) - static_cast<int64_t>(h + t);
-    const ByteReader payload = payloadLength > 0 ? ip.Sub(h + t, static_cast<size_t>(payloadLength)) : ByteReader();
-
-    const uint16_t sourcePort = ip.Be16(h + tcp::kSourcePort);
-    const uint16_t destinationPort = ip.Be16(h + tcp::kDestinationPort);
+    // Negative for a header that claims more than the segment holds: such a segment carries
+    // nothing to scan and makes no record.
+    const int64_t payloadLength = static_cast<int64_t>(segment.Size()) - static_cast<int64_t>(t);
+    const ByteReader payload = payloadLength > 0 ? ByteReader(segment.Data() + t, segment.Size() - t) : ByteReader();
     const uint32_t source = ip.Raw32(ipv4::kSource);
     const uint32_t destination = ip.Raw32(ipv4::kDestination);
-    const bool closing = (ip.U8(h + tcp::kFlags) & (tcp::kFin | tcp::kRst)) != 0;
+    const bool closing = (segment.U8(tcp::kFlags) & (tcp::kFin | tcp::kRst)) != 0;
 
     if (destinationPort == port) {
         if (!local.Contains(destination))
@@ -168,9 +182,12 @@ void Decoder::EndConnection(uint32_t address, uint16_t clientPort, int64_t now)
 
 void Decoder::ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t now)
 {
-    ScanPackets(payload, [&](uint32_t type, ByteReader packet) {
-        const ByteReader body = packet.Sub(frame::kBody, packet.Size());
-        switch (type) {
+    const uint8_t* p = payload.Data();
+    auto remaining = static_cast<int64_t>(payload.Size());
+    for (size_t size; (size = PacketSize(p, remaining)) != 0; p += size, remaining -= static_cast<int64_t>(size)) {
+        const ByteReader packet(p, size);
+        const ByteReader body = Body(packet);
+        switch (packet.Le32(frame::kType)) {
         case PKT_LOGON:
             TakeText(record.userName, body, logon::kUserName, logon::kUserNameChars);
             if (events)
@@ -197,15 +214,19 @@ void Decoder::ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t n
         default:
             break;
         }
-    });
+    }
 }
 
 void Decoder::ScanFromServer(PlayerRecord& record, ByteReader payload)
 {
-    ScanPackets(payload, [&](uint32_t type, ByteReader packet) {
-        const ByteReader body = packet.Sub(frame::kBody, packet.Size());
-        if (type == PKT_ADD_OBJECT && body.Le16(add_object::kNameMarker) == 0 &&
-            (record.userName.Empty() || record.userName.First() == 'u'))
+    const uint8_t* p = payload.Data();
+    auto remaining = static_cast<int64_t>(payload.Size());
+    for (size_t size; (size = PacketSize(p, remaining)) != 0; p += size, remaining -= static_cast<int64_t>(size)) {
+        const ByteReader packet(p, size);
+        if (packet.Le32(frame::kType) != PKT_ADD_OBJECT)
+            continue;
+        const ByteReader body = Body(packet);
+        if (body.Le16(add_object::kNameMarker) == 0 && (record.userName.Empty() || record.userName.First() == 'u'))
             TakeText(record.userName, body, add_object::kUserName, add_object::kUserNameChars);
-    });
+    }
 }
