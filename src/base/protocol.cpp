@@ -40,13 +40,6 @@ std::array<uint8_t, damage::kBodySize> DamageBody(uint32_t aircraftId, uint16_t 
     return body;
 }
 
-std::string ChatBody(std::string_view line)
-{
-    std::string body(chat::kText, '\0');
-    body.append(line).push_back('\0');
-    return body;
-}
-
 std::string_view ChatText(ByteReader body)
 {
     return body.Text(chat::kText, std::numeric_limits<size_t>::max());

@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
-#include <string>
 #include <string_view>
 
 // The wire formats the monitor reads and writes: the server's framed packets, which it reads
@@ -143,8 +141,6 @@ inline constexpr uint8_t kRst = 0x04;
 std::array<uint8_t, wire::logon::kBodySize> LogonBody(std::string_view userName, uint32_t version);
 std::array<uint8_t, wire::ack::kBodySize> AckBody(int32_t code, uint32_t value);
 std::array<uint8_t, wire::damage::kBodySize> DamageBody(uint32_t aircraftId, uint16_t amount);
-// Two zero words, the line and its NUL.
-std::string ChatBody(std::string_view line);
 
 // The line of a PKT_CHAT body, up to its NUL or the end of the body.
 std::string_view ChatText(ByteReader body);

@@ -18,10 +18,6 @@ public:
     // empty when unknown. A hit moves to the front, so the aircraft in use are found first.
     std::string_view Lookup(std::string_view aircraft);
 
-    size_t PackCount() const { return packs.size(); }
-    // The aircraft in lookup order, front first.
-    std::string_view AircraftName(size_t i) const { return aircraft[i].name.View(); }
-
 private:
     struct Aircraft {
         FixedText<32> name;

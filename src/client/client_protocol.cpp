@@ -16,18 +16,6 @@ bool ClientProtocol::SendAck(int32_t code, uint32_t value)
     return SendPacket(PKT_ACK, AckBody(code, value));
 }
 
-bool ClientProtocol::SendChat(std::string_view text, std::string_view sender)
-{
-    std::string line;
-    if (!sender.empty()) {
-        line.reserve(sender.size() + text.size() + 2);
-        line.append("(").append(sender).append(")");
-    }
-    line.append(text);
-    const std::string body = ChatBody(line);
-    return SendPacket(PKT_CHAT, {reinterpret_cast<const uint8_t*>(body.data()), body.size()});
-}
-
 bool ClientProtocol::SendLogon(std::string_view userName, uint32_t version)
 {
     return SendPacket(PKT_LOGON, LogonBody(userName, version));
@@ -68,9 +56,6 @@ void ClientProtocol::OnPacket(const uint8_t* p, size_t size)
     case PKT_ACK_REQUEST:
         SendAck(ack::kAckRequestCode, 0);
         break;
-    case PKT_DAMAGE:
-        OnIncomingDamage(body, length);
-        break;
     case PKT_CHAT:
         OnChat(body, length);
         break;
@@ -82,7 +67,7 @@ void ClientProtocol::OnPacket(const uint8_t* p, size_t size)
         SendPacket(type, bodySpan);
         break;
     default:
-        // PKT_NOTICE and every type outside the client's range are passed over.
+        // PKT_DAMAGE relayed to us, PKT_NOTICE and every other type are passed over.
         break;
     }
 }

@@ -66,11 +66,6 @@ public:
     void OnAddObject(const uint8_t* body, size_t bodyLength);
     void OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs);
     void OnRemoveObject(const uint8_t* body, size_t bodyLength);
-    double PositiveLimit() const { return positiveLimit_; } // TEMPCOMPAT
-    double NegativeLimit() const { return negativeLimit_; } // TEMPCOMPAT
-    uint32_t Interval() const { return damageInterval_; } // TEMPCOMPAT
-    const std::list<GravityRecord>& Records() const { return gravityList_; } // TEMPCOMPAT
-    const std::list<DamageEntry>& Damages() const { return damageList_; } // TEMPCOMPAT
 
 private:
     struct Verdict {
