@@ -61,11 +61,9 @@ TEST(ReplayTest, BadInputGivesAClearResult)
         {{dir + "/absent.pcap", "--local", "198.51.100.1"}, 2},
         {{dir + "/Packlist.txt", "--local", "198.51.100.1"}, 2},  // not a capture
         {{dir + "/x.pcap"}, -1},
-        {{dir + "/x.pcap", "--local", "nowhere"}, -1},
-        {{dir + "/x.pcap", "--local", "198.51.100.1", "--port", "70000"}, -1},
-        {{"--local", "198.51.100.1", "--local", "198.51.100.2", "--local", "198.51.100.3", "--local", "198.51.100.4",
-          "--local", "198.51.100.5", "x.pcap"},
-         -1},
+        {{dir + "/x.pcap", "--local", "nowhere", "--port", "70000"}, -1},
+        {{"x.pcap", "--local", "198.51.100.1", "--local", "198.51.100.2", "--local", "198.51.100.3", "--local",
+          "198.51.100.4", "--local", "198.51.100.5"}, -1},
     };
     for (const auto& [args, status] : cases) {
         std::string out, err;

@@ -14,9 +14,8 @@ using testing_datagrams::Frame;
 
 namespace {
 
-// Records what the protocol sends and which hooks it calls.
-class Probe final : public ClientProtocol {
-public:
+// Records what the protocol sends and which hooks it calls (name, body length, last byte).
+struct Probe final : ClientProtocol {
     bool Transmit(const uint8_t* data, size_t size) override
     {
         sent.emplace_back(data, data + size);
@@ -26,9 +25,9 @@ public:
     void OnAddObject(const uint8_t* b, size_t n) override { Hook("add", b, n); }
     void OnRemoveObject(const uint8_t* b, size_t n) override { Hook("remove", b, n); }
     void OnChat(const uint8_t* b, size_t n) override { Hook("chat", b, n); }
-    void Hook(const char* name, const uint8_t* body, size_t n)
+    void Hook(const char* name, const uint8_t* b, size_t n)
     {
-        hooks.push_back(std::string(name) + ":" + std::to_string(n) + (n ? ":" + std::to_string(body[n - 1]) : ""));
+        hooks.push_back(std::string(name) + ":" + std::to_string(n) + (n ? ":" + std::to_string(b[n - 1]) : ""));
     }
     std::vector<Bytes> sent;
     std::vector<std::string> hooks;
@@ -36,88 +35,67 @@ public:
 
 Bytes Ack(int32_t code, uint8_t value = 0)
 {
-    Bytes body = {0, 0, 0, 0, value, 0, 0, 0};
-    for (int i = 0; i < 4; ++i)
-        body[i] = static_cast<uint8_t>(code >> (8 * i));
-    return Frame(6, body);
+    return Frame(6, {static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code >> 16),
+                     static_cast<uint8_t>(code >> 24), value, 0, 0, 0});
 }
 
-TEST(ClientProtocolTest, AnswersAndHooksOfEachServerPacket)
+TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
 {
     const Bytes twelve = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     Bytes add(132, 0);
     add[0] = add[1] = 0xFF;
     add[4] = 77;
-    struct Case {
-        const char* name;
-        Bytes in;
-        std::vector<Bytes> sent;
-        std::vector<std::string> hooks;
-    };
-    const Case cases[] = {
-        {"handshake", Frame(4, twelve), {Ack(9), Ack(10), Ack(11), Frame(4, twelve), Frame(33, {})}, {}},
-        {"add object, kind 0xFFFF", Frame(5, add), {Ack(-1, 77)}, {"add:132:0"}},
-        {"acknowledgement asked for", Frame(16, {1, 2}), {Ack(7)}, {}},
-        {"end of the handshake", Frame(33, {}), {Ack(4)}, {}},
-        {"echo", Frame(43, {9, 8, 7}), {Frame(43, {9, 8, 7})}, {}},
-        {"echo, empty", Frame(44, {}), {Frame(44, {})}, {}},
-        {"echo as long as the send buffer", Frame(43, Bytes(OutPacket::kMaxBody, 1)),
-         {Frame(43, Bytes(OutPacket::kMaxBody, 1))}, {}},
-        {"echo longer than the send buffer", Frame(43, Bytes(OutPacket::kMaxBody + 1, 1)), {}, {}},
-        {"hooks", Concat({Frame(11, {3}), Frame(13, {5, 0, 0, 0}), Frame(32, {0, 0, 0, 0, 0, 0, 0, 0, 'x', 0})}),
-         {},
-         {"air:1:3", "remove:4:0", "chat:10:0"}},
-        {"passed over", Concat({Frame(3, {1}), Frame(45, {1}), Frame(17, {}), Frame(22, {1}), Frame(37, {})}), {}, {}},
-    };
-    for (const Case& c : cases) {
-        Probe probe;
-        EXPECT_TRUE(probe.OnReceive(c.in.data(), c.in.size())) << c.name;
-        EXPECT_EQ(probe.sent, c.sent) << c.name;
-        EXPECT_EQ(probe.hooks, c.hooks) << c.name;
-    }
-    // The log-on carries at most 15 characters of the name and a zero byte 15.
-    Probe probe;
-    probe.SendLogon("abcdefghijklmnopqrst", 20080220);
-    EXPECT_EQ(probe.sent, std::vector<Bytes>{Frame(1, Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l',
-                                                            'm', 'n', 'o', 0, 0x5C, 0x66, 0x32, 0x01})});
-}
-
-TEST(ClientProtocolTest, CutsTheStreamAcrossReads)
-{
     const Bytes three = Concat({Frame(11, {1}), Frame(11, {2, 2}), Frame(11, {3, 3, 3})});
     const std::vector<std::string> threeHooks = {"air:1:1", "air:2:2", "air:3:3"};
+    const Bytes maxBody(OutPacket::kMaxBody, 1);
     Bytes tooLong = Frame(11, {});
     tooLong[0] = 0xFD;  // 8189: can never complete in the 8192-byte buffer
     tooLong[1] = 0x1F;
     struct Case {
         const char* name;
         Bytes stream;
-        std::vector<size_t> reads;  // 0 is the peer's orderly close
+        std::vector<size_t> reads;  // 0 is the peer's orderly close; none: all at once
+        std::vector<Bytes> sent;
         std::vector<std::string> hooks;
-        bool ok;
+        bool ok = true;
     };
     const Case cases[] = {
-        {"one read", three, {three.size()}, threeHooks, true},
-        {"two whole and 3 bytes, then the rest", three, {9 + 10 + 3, 100}, threeHooks, true},
-        {"one byte at a time", three, std::vector<size_t>(three.size(), 1), threeHooks, true},
-        {"the length field alone, then the rest", Frame(11, {}), {4, 4}, {"air:0"}, true},
-        {"a close drops the partial packet", Concat({Bytes{12, 0, 0, 0, 11}, Frame(11, {9})}), {5, 0, 9}, {"air:1:9"}, true},
-        {"a packet filling the whole buffer", Frame(11, Bytes(8184, 1)), {100, 8092}, {"air:8184:1"}, true},
-        {"a length that never fits", tooLong, {8}, {}, false},
-        {"a length that names no type", Bytes{3, 0, 0, 0, 11, 0, 0, 0}, {8}, {}, false},
+        {"handshake", Frame(4, twelve), {}, {Ack(9), Ack(10), Ack(11), Frame(4, twelve), Frame(33, {})}, {}},
+        {"add object, kind 0xFFFF", Frame(5, add), {}, {Ack(-1, 77)}, {"add:132:0"}},
+        {"acknowledgement asked for", Frame(16, {1, 2}), {}, {Ack(7)}, {}},
+        {"end of the handshake", Frame(33, {}), {}, {Ack(4)}, {}},
+        {"echoes", Concat({Frame(43, {9, 8, 7}), Frame(44, {})}), {}, {Frame(43, {9, 8, 7}), Frame(44, {})}, {}},
+        {"echo as long as the send buffer", Frame(43, maxBody), {}, {Frame(43, maxBody)}, {}},
+        {"echo longer than the send buffer", Frame(43, Bytes(OutPacket::kMaxBody + 1, 1)), {}, {}, {}},
+        {"hooks", Concat({Frame(13, {5, 0, 0, 0}), Frame(32, {0, 0, 0, 0, 0, 0, 0, 0, 'x', 0})}), {}, {},
+         {"remove:4:0", "chat:10:0"}},
+        {"passed over", Concat({Frame(3, {1}), Frame(45, {1}), Frame(17, {}), Frame(22, {1}), Frame(37, {})}), {}, {}, {}},
+        {"two whole and 3 bytes, then the rest", three, {9 + 10 + 3, 100}, {}, threeHooks},
+        {"one byte at a time", three, std::vector<size_t>(three.size(), 1), {}, threeHooks},
+        {"the length field alone, then the rest", Frame(11, {}), {4, 4}, {}, {"air:0"}},
+        {"a close drops the partial packet", Concat({Bytes{12, 0, 0, 0, 11}, Frame(11, {9})}), {5, 0, 9}, {}, {"air:1:9"}},
+        {"a packet filling the whole buffer", Frame(11, Bytes(8184, 1)), {100, 8092}, {}, {"air:8184:1"}},
+        {"a length that never fits", tooLong, {}, {}, {}, false},
+        {"a length that names no type", Bytes{3, 0, 0, 0, 11, 0, 0, 0}, {}, {}, {}, false},
     };
     for (const Case& c : cases) {
         Probe probe;
         size_t at = 0;
         bool ok = true;
-        for (size_t n : c.reads) {
+        for (size_t n : c.reads.empty() ? std::vector<size_t>{c.stream.size()} : c.reads) {
             n = std::min(n, c.stream.size() - at);
             ok = probe.OnReceive(n ? c.stream.data() + at : nullptr, n) && ok;
             at += n;
         }
+        EXPECT_EQ(probe.sent, c.sent) << c.name;
         EXPECT_EQ(probe.hooks, c.hooks) << c.name;
         EXPECT_EQ(ok, c.ok) << c.name;
     }
+    // The log-on carries at most 15 characters of the name and a zero byte 15.
+    Probe probe;
+    probe.SendLogon("abcdefghijklmnopqrst", 20080220);
+    EXPECT_EQ(probe.sent, std::vector<Bytes>{Frame(1, {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
+                                                       'n', 'o', 0, 0x5C, 0x66, 0x32, 0x01})});
 }
 
 }  // namespace

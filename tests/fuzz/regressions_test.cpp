@@ -7,29 +7,26 @@
 #include <fstream>
 #include <iterator>
 
-int FuzzDecoder(const uint8_t* data, size_t size);
-int FuzzStream(const uint8_t* data, size_t size);
-int FuzzSettings(const uint8_t* data, size_t size);
-int FuzzPackIndex(const uint8_t* data, size_t size);
-int FuzzListState(const uint8_t* data, size_t size);
-int FuzzCaptureFile(const uint8_t* data, size_t size);
-
-namespace {
+int FuzzDecoder(const uint8_t*, size_t);
+int FuzzStream(const uint8_t*, size_t);
+int FuzzSettings(const uint8_t*, size_t);
+int FuzzPackIndex(const uint8_t*, size_t);
+int FuzzListState(const uint8_t*, size_t);
+int FuzzCaptureFile(const uint8_t*, size_t);
 
 // Every input that once found a fault, and the seeds, through the target it belongs to: a fault
 // back in the code crashes, aborts or (in the sanitizer build) is reported here.
 TEST(FuzzRegressions, KeptInputsRunClean)
 {
     const std::pair<const char*, int (*)(const uint8_t*, size_t)> targets[] = {
-        {"decoder", FuzzDecoder},          {"stream", FuzzStream},           {"settings", FuzzSettings},
-        {"pack_index", FuzzPackIndex},     {"list_state", FuzzListState},    {"capture_file", FuzzCaptureFile}};
+        {"decoder", FuzzDecoder},      {"stream", FuzzStream},         {"settings", FuzzSettings},
+        {"pack_index", FuzzPackIndex}, {"list_state", FuzzListState}, {"capture_file", FuzzCaptureFile}};
     int inputs = 0;
     for (auto [name, target] : targets) {
         for (const char* kind : {"regressions", "corpus"}) {
             std::error_code none;  // a target may have kept no inputs of a kind
-            for (const auto& entry : std::filesystem::directory_iterator(
-                     std::filesystem::path(ZPMONI_FUZZ_DIR) / kind / name, none)) {
-                std::ifstream in(entry.path(), std::ios::binary);
+            for (const auto& file : std::filesystem::directory_iterator(std::filesystem::path(ZPMONI_FUZZ_DIR) / kind / name, none)) {
+                std::ifstream in(file.path(), std::ios::binary);
                 const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
                 target(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
                 ++inputs;
@@ -38,5 +35,3 @@ TEST(FuzzRegressions, KeptInputsRunClean)
     }
     EXPECT_GE(inputs, 12);
 }
-
-}  // namespace
