@@ -35,13 +35,16 @@ TEST(ConnectionListTest, RowsShowOnlineNamedPlayers)
     EXPECT_EQ(BuildRows(table, -1)[0].texts[kConnectTime], "00:00:00");
 }
 
-// Names, addresses, IFFs and connection times are sorted by the page's own test.
-TEST(ConnectionListTest, SortOrdersOfTheOtherColumns)
+// Addresses and connection times, and the orders the header clicks give, are checked by the
+// page's own test.
+TEST(ConnectionListTest, SortOrdersAndTheSavedSort)
 {
     const std::string a32(32, 'a');
     const std::tuple<int, int, std::vector<std::string>, std::vector<std::string>> cases[] = {
+        {kUserName, 1, {"unknown", "zed", "amy"}, {"amy", "zed", "unknown"}},
+        {kIff, 1, {"10", "", "2"}, {"2", "10", ""}},
         {kPort, 1, {"50000", "7000", "600"}, {"600", "7000", "50000"}},
-        {kAircraft, 1, {"", "mig", "F-15", "Alpha"}, {"Alpha", "F-15", "mig", ""}},
+        {kAircraft, 1, {"", "mig", "F-15", "alpha"}, {"alpha", "F-15", "mig", ""}},
         {kPack, -1, {"", "mig", "Alpha"}, {"", "mig", "Alpha"}},
         {kHostName, 1, {a32 + "z", a32 + "b"}, {a32 + "z", a32 + "b"}},  // equal in the 32 kept
     };
@@ -56,6 +59,10 @@ TEST(ConnectionListTest, SortOrdersOfTheOtherColumns)
         for (const Row& r : rows)
             got.push_back(r.texts[column]);
         EXPECT_EQ(got, sorted) << column << " " << direction;
+    }
+    for (auto [saved, column, direction] : {std::tuple{0, 0, 1}, {3, 2, 1}, {-3, 2, -1}}) {
+        const Sort sort = FromSavedState(saved);
+        EXPECT_EQ(std::pair(sort.column, sort.direction), std::pair(column, direction)) << saved;
     }
 }
 

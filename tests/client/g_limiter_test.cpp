@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -209,6 +210,20 @@ TEST(GLimiter, NumbersReadAndWrittenLikeCLocalePrintf)
         EXPECT_TRUE(got == expected && std::signbit(got) == std::signbit(expected)) << '"' << t << '"';
     }
     EXPECT_TRUE(std::isnan(ParseNumber("nan")));
+}
+
+TEST(GLimiter, NumbersIgnoreADecimalCommaLocale)
+{
+    // What QCoreApplication's setlocale(LC_ALL, "") does for a German user.
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || *std::localeconv()->decimal_point != ',') {
+        std::setlocale(LC_NUMERIC, "C");
+        GTEST_SKIP() << "no de_DE.UTF-8 locale with a decimal comma is installed";
+    }
+    const std::string text = FormatG(12.345, true);
+    const double number = ParseNumber("9.5");
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(text, "+12.345");
+    EXPECT_EQ(number, 9.5);
 }
 
 }  // namespace
