@@ -33,15 +33,10 @@ struct Probe final : ClientProtocol {
     std::vector<std::string> hooks;
 };
 
-Bytes Ack(int32_t code, uint8_t value = 0)
-{
-    return Frame(6, {static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code >> 16),
-                     static_cast<uint8_t>(code >> 24), value, 0, 0, 0});
-}
-
+// The answers to the handshake, to acknowledgement requests and to echo requests are checked by
+// the stand-in simulator in the loopback tests.
 TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
 {
-    const Bytes twelve = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     Bytes add(132, 0);
     add[0] = add[1] = 0xFF;
     add[4] = 77;
@@ -60,11 +55,7 @@ TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
         bool ok = true;
     };
     const Case cases[] = {
-        {"handshake", Frame(4, twelve), {}, {Ack(9), Ack(10), Ack(11), Frame(4, twelve), Frame(33, {})}, {}},
-        {"add object, kind 0xFFFF", Frame(5, add), {}, {Ack(-1, 77)}, {"add:132:0"}},
-        {"acknowledgement asked for", Frame(16, {1, 2}), {}, {Ack(7)}, {}},
-        {"end of the handshake", Frame(33, {}), {}, {Ack(4)}, {}},
-        {"echoes", Concat({Frame(43, {9, 8, 7}), Frame(44, {})}), {}, {Frame(43, {9, 8, 7}), Frame(44, {})}, {}},
+        {"add object, kind 0xFFFF", Frame(5, add), {}, {Frame(6, {0xFF, 0xFF, 0xFF, 0xFF, 77, 0, 0, 0})}, {"add:132:0"}},
         {"echo as long as the send buffer", Frame(43, maxBody), {}, {Frame(43, maxBody)}, {}},
         {"echo longer than the send buffer", Frame(43, Bytes(OutPacket::kMaxBody + 1, 1)), {}, {}, {}},
         {"hooks", Concat({Frame(13, {5, 0, 0, 0}), Frame(32, {0, 0, 0, 0, 0, 0, 0, 0, 'x', 0})}), {}, {},
