@@ -42,25 +42,8 @@ ByteReader Body(ByteReader packet)
     return ByteReader(packet.Data() + frame::kBody, packet.Size() - frame::kBody);
 }
 
-bool PassesChecksums(const uint8_t* ip, size_t h, size_t n)
-{
-    if (ChecksumFinish(ChecksumAdd(ip, h)) != 0)
-        return false;
-    // Pseudo header: both addresses, a zero byte, the protocol byte, the TCP length.
-    const uint16_t tcpLength = static_cast<uint16_t>(n - h);
-    uint8_t pseudo[12];
-    std::memcpy(pseudo, ip + ipv4::kSource, 8);
-    pseudo[8] = 0;
-    pseudo[9] = ip[ipv4::kProtocol];
-    pseudo[10] = static_cast<uint8_t>(tcpLength >> 8);
-    pseudo[11] = static_cast<uint8_t>(tcpLength);
-    uint64_t sum = ChecksumAdd(pseudo, sizeof pseudo);
-    return ChecksumFinish(ChecksumAdd(ip + h, n - h, sum)) == 0;
-}
-
-}  // namespace
-
-uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum)
+// The Internet checksum (RFC 1071) of a byte range, not yet complemented or folded to 16 bits.
+uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum = 0)
 {
     // 32-bit words summed into 64 bits fold to the same one's-complement sum as 16-bit words,
     // and the words are taken as they lie in memory, so the verdict is the same in either
@@ -88,12 +71,31 @@ uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum)
     return sum;
 }
 
+// Folds a sum to 16 bits and complements it: 0 means the data carried a correct checksum.
 uint16_t ChecksumFinish(uint64_t sum)
 {
     while (sum >> 16)
         sum = (sum >> 16) + (sum & 0xFFFF);
     return static_cast<uint16_t>(~sum);
 }
+
+bool PassesChecksums(const uint8_t* ip, size_t h, size_t n)
+{
+    if (ChecksumFinish(ChecksumAdd(ip, h)) != 0)
+        return false;
+    // Pseudo header: both addresses, a zero byte, the protocol byte, the TCP length.
+    const uint16_t tcpLength = static_cast<uint16_t>(n - h);
+    uint8_t pseudo[12];
+    std::memcpy(pseudo, ip + ipv4::kSource, 8);
+    pseudo[8] = 0;
+    pseudo[9] = ip[ipv4::kProtocol];
+    pseudo[10] = static_cast<uint8_t>(tcpLength >> 8);
+    pseudo[11] = static_cast<uint8_t>(tcpLength);
+    uint64_t sum = ChecksumAdd(pseudo, sizeof pseudo);
+    return ChecksumFinish(ChecksumAdd(ip + h, n - h, sum)) == 0;
+}
+
+}  // namespace
 
 Decoder::Decoder(PlayerTable& table, PackIndex& packs, const Clock& clock)
     : table(table), packs(packs), clock(clock)

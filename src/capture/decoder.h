@@ -30,11 +30,6 @@ public:
     virtual void OnCapturedChat(std::string_view text) = 0;
 };
 
-// The Internet checksum (RFC 1071) of a byte range, not yet complemented or folded to 16 bits.
-uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum = 0);
-// Folds a sum to 16 bits and complements it: 0 means the data carried a correct checksum.
-uint16_t ChecksumFinish(uint64_t sum);
-
 // Turns captured IPv4 datagrams into player records, counters and player events.
 class Decoder {
 public:
