@@ -6,7 +6,7 @@
 // clients and payloads, so neither the branch predictor nor the caches see one datagram over
 // and over.
 
-#include "capture/datagram_builder.h"
+#include "bench_datagrams.h"
 #include "capture/decoder.h"
 
 #include <benchmark/benchmark.h>

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "app/replay.h"
 
+#include "capture/capture_file.h"
 #include "capture/decoder.h"
 #include "capture/event_log.h"
+#include "base/text_escape.h"
 #include "platform/system_clock.h"
 
 #include <arpa/inet.h>
-#include <pcap/pcap.h>
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -34,7 +34,7 @@ public:
     void OnCapturedChat(std::string_view text) override
     {
         std::string line = "CHAT\t";
-        line.append(text);
+        AppendEscaped(line, text);
         WriteLine(line);
     }
     // The replay's clock stands at the frame's time while its datagram is decoded, which is
@@ -53,39 +53,6 @@ private:
     FILE* out;
     EventLog eventLog;
 };
-
-// Offset of the IPv4 header in a frame of the link type, or -1 when the frame carries none.
-long IpOffset(int linkType, const uint8_t* frame, size_t length)
-{
-    auto be16 = [&](size_t i) { return i + 2 <= length ? (frame[i] << 8 | frame[i + 1]) : -1; };
-    switch (linkType) {
-    case DLT_EN10MB: {
-        size_t off = 12;
-        int type = be16(off);
-        // 802.1Q / 802.1ad tags in front of the type.
-        while (type == 0x8100 || type == 0x88A8) {
-            off += 4;
-            type = be16(off);
-        }
-        return type == 0x0800 ? static_cast<long>(off + 2) : -1;
-    }
-    case DLT_LINUX_SLL:
-        return be16(14) == 0x0800 ? 16 : -1;
-    case DLT_LINUX_SLL2:
-        return be16(0) == 0x0800 ? 20 : -1;
-    case DLT_RAW:
-    case DLT_IPV4:
-        return length >= 1 && (frame[0] >> 4) == 4 ? 0 : -1;
-    default:
-        return -1;
-    }
-}
-
-bool Supported(int linkType)
-{
-    return linkType == DLT_EN10MB || linkType == DLT_LINUX_SLL || linkType == DLT_LINUX_SLL2 ||
-           linkType == DLT_RAW || linkType == DLT_IPV4;
-}
 
 }  // namespace
 
@@ -137,18 +104,9 @@ std::string ParseReplayArguments(const std::vector<std::string>& args, ReplayOpt
 
 int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
 {
-    char errbuf[PCAP_ERRBUF_SIZE] = "";
-    std::unique_ptr<pcap_t, void (*)(pcap_t*)> pcap(pcap_open_offline(o.file.c_str(), errbuf),
-                                                    &pcap_close);
-    if (!pcap) {
-        std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), errbuf);
-        return 2;
-    }
-    const int linkType = pcap_datalink(pcap.get());
-    if (!Supported(linkType)) {
-        std::fprintf(err, "zpmoni: cannot read %s: unsupported link type %s\n", o.file.c_str(),
-                     pcap_datalink_val_to_name(linkType) ? pcap_datalink_val_to_name(linkType)
-                                                         : "unknown");
+    CaptureFile capture;
+    if (const std::string error = capture.Open(o.file); !error.empty()) {
+        std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), error.c_str());
         return 2;
     }
 
@@ -169,21 +127,15 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
 
     uint64_t datagrams = 0;
     uint64_t rejected = 0;
-    pcap_pkthdr* header = nullptr;
-    const u_char* frame = nullptr;
-    int status;
-    while ((status = pcap_next_ex(pcap.get(), &header, &frame)) == 1) {
-        long offset = IpOffset(linkType, frame, header->caplen);
-        if (offset < 0 || static_cast<size_t>(offset) >= header->caplen)
-            continue;
-        clock.seconds = header->ts.tv_sec;
-        clock.tick = static_cast<uint32_t>(header->ts.tv_sec * 1000 + header->ts.tv_usec / 1000);
+    CaptureFile::Datagram d;
+    while (capture.Next(d)) {
+        clock.seconds = d.seconds;
+        clock.tick = d.tickMs;
         ++datagrams;
-        rejected += static_cast<uint64_t>(
-            decoder.HandleDatagram(frame + offset, header->caplen - static_cast<size_t>(offset)));
+        rejected += static_cast<uint64_t>(decoder.HandleDatagram(d.data, d.size));
     }
-    if (status == PCAP_ERROR) {
-        std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), pcap_geterr(pcap.get()));
+    if (!capture.Error().empty()) {
+        std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), capture.Error().c_str());
         return 2;
     }
 

@@ -11,10 +11,10 @@
 
 // Section of the file that holds the monitor's own settings.
 inline constexpr std::string_view kProgramDataSection = "ProgramData";
+// The server's TCP port when nothing else is configured.
+inline constexpr uint16_t kDefaultPort = 7915;
 // Where the simulator is installed when nothing else is configured.
 inline constexpr std::string_view kDefaultFolderPath = "/opt/zephrine";
-// The simulator's standard server port.
-inline constexpr uint16_t kDefaultPort = 7915;
 
 // The settings the application object loads at start-up. The words are atomic because the
 // schedule thread reads them while the settings sheet may change them on the main thread; the

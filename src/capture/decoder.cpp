@@ -1,74 +1,49 @@
 // SPDX-License-Identifier: MIT
 #include "capture/decoder.h"
 
+#include <algorithm>
 #include <cstring>
+
+using namespace wire;
 
 namespace {
 
-constexpr uint8_t kFin = 0x01;
-constexpr uint8_t kRst = 0x04;
+// The counters stand for bytes on the wire: each datagram adds an Ethernet header's length.
+constexpr uint32_t kLinkHeader = 14;
 
-// Reads of header fields stay inside the bytes received; what lies beyond reads as zero.
-struct Bytes {
-    const uint8_t* data;
-    size_t size;
-
-    uint8_t U8(size_t i) const { return i < size ? data[i] : 0; }
-    uint16_t Be16(size_t i) const { return static_cast<uint16_t>(U8(i) << 8 | U8(i + 1)); }
-    uint32_t Raw32(size_t i) const
-    {
-        uint32_t v = 0;
-        if (i + 4 <= size)
-            std::memcpy(&v, data + i, 4);
-        return v;
-    }
-};
-
-// Little-endian fields of a framed packet of `length` bytes.
-uint32_t Le32(const uint8_t* p, int64_t length, int64_t offset)
-{
-    if (offset + 4 > length)
-        return 0;
-    return static_cast<uint32_t>(p[offset]) | static_cast<uint32_t>(p[offset + 1]) << 8 |
-           static_cast<uint32_t>(p[offset + 2]) << 16 | static_cast<uint32_t>(p[offset + 3]) << 24;
-}
-
-uint16_t Le16(const uint8_t* p, int64_t length, int64_t offset)
-{
-    if (offset + 2 > length)
-        return 0;
-    return static_cast<uint16_t>(p[offset] | p[offset + 1] << 8);
-}
-
+// A text field up to its NUL, cut at its length and at the end of the packet. Rare next to the
+// scan over every packet, so it stays out of the scan loops, and it calls nothing, so the loops
+// keep their registers across it.
 template <size_t N>
-void TakeText(FixedText<N>& field, const uint8_t* p, int64_t length, int64_t offset)
+[[gnu::noinline]] void TakeText(FixedText<N>& field, ByteReader body, size_t at, size_t chars)
 {
-    if (offset >= length)
+    if (!body.Holds(at, 0))
         field.Assign({});
     else
-        field.AssignBounded(p + offset, static_cast<size_t>(length - offset));
+        field.AssignBounded(body.Data() + at, std::min(chars, body.Size() - at));
 }
 
-bool PassesChecksums(const Bytes& ip, size_t h, size_t n)
+// The bytes the framed packet at p takes, or 0 when the scan of the segment ends there. Each
+// segment is read on its own: a packet that runs past the end of the segment ends the scan, and
+// the next segment is read as if a packet began at its first byte. The length field is taken as
+// signed, so a huge one ends the scan instead of wrapping.
+size_t PacketSize(const uint8_t* p, int64_t remaining)
 {
-    if (h < 20 || h + 20 > n)
-        return false;
-    if (ChecksumFinish(ChecksumAdd(ip.data, h)) != 0)
-        return false;
-    uint16_t tcpLength = static_cast<uint16_t>(n - h);
-    uint8_t pseudo[12];
-    std::memcpy(pseudo, ip.data + 12, 8);
-    pseudo[8] = 0;
-    pseudo[9] = ip.data[9];
-    pseudo[10] = static_cast<uint8_t>(tcpLength >> 8);
-    pseudo[11] = static_cast<uint8_t>(tcpLength);
-    uint64_t sum = ChecksumAdd(pseudo, sizeof pseudo);
-    return ChecksumFinish(ChecksumAdd(ip.data + h, n - h, sum)) == 0;
+    if (remaining < static_cast<int64_t>(frame::kLengthField))
+        return 0;
+    const int64_t length = int64_t{static_cast<int32_t>(ByteReader(p, frame::kLengthField).Le32(frame::kLength))} +
+                           static_cast<int64_t>(frame::kLengthField);
+    return length < static_cast<int64_t>(frame::kBody) || length > remaining ? 0 : static_cast<size_t>(length);
 }
 
-}  // namespace
+// The body of a packet the scan handed over, which is at least a header long.
+ByteReader Body(ByteReader packet)
+{
+    return ByteReader(packet.Data() + frame::kBody, packet.Size() - frame::kBody);
+}
 
-uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum)
+// The Internet checksum (RFC 1071) of a byte range, not yet complemented or folded to 16 bits.
+uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum = 0)
 {
     // 32-bit words summed into 64 bits fold to the same one's-complement sum as 16-bit words,
     // and the words are taken as they lie in memory, so the verdict is the same in either
@@ -96,12 +71,31 @@ uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum)
     return sum;
 }
 
+// Folds a sum to 16 bits and complements it: 0 means the data carried a correct checksum.
 uint16_t ChecksumFinish(uint64_t sum)
 {
     while (sum >> 16)
         sum = (sum >> 16) + (sum & 0xFFFF);
     return static_cast<uint16_t>(~sum);
 }
+
+bool PassesChecksums(const uint8_t* ip, size_t h, size_t n)
+{
+    if (ChecksumFinish(ChecksumAdd(ip, h)) != 0)
+        return false;
+    // Pseudo header: both addresses, a zero byte, the protocol byte, the TCP length.
+    const uint16_t tcpLength = static_cast<uint16_t>(n - h);
+    uint8_t pseudo[12];
+    std::memcpy(pseudo, ip + ipv4::kSource, 8);
+    pseudo[8] = 0;
+    pseudo[9] = ip[ipv4::kProtocol];
+    pseudo[10] = static_cast<uint8_t>(tcpLength >> 8);
+    pseudo[11] = static_cast<uint8_t>(tcpLength);
+    uint64_t sum = ChecksumAdd(pseudo, sizeof pseudo);
+    return ChecksumFinish(ChecksumAdd(ip + h, n - h, sum)) == 0;
+}
+
+}  // namespace
 
 Decoder::Decoder(PlayerTable& table, PackIndex& packs, const Clock& clock)
     : table(table), packs(packs), clock(clock)
@@ -110,35 +104,52 @@ Decoder::Decoder(PlayerTable& table, PackIndex& packs, const Clock& clock)
 
 int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus status)
 {
-    const Bytes ip{data, received};
-    const size_t h = static_cast<size_t>(ip.U8(0) & 0x0F) * 4;
-    const size_t t = static_cast<size_t>(ip.U8(h + 12) >> 4) * 4;
-    const size_t n = ip.Be16(2);
+    const ByteReader ip(data, received);
+    const size_t n = ip.Be16(ipv4::kTotalLength);
     if (received < n)
         return 1;
-    const int64_t payloadLength = static_cast<int64_t>(n) - static_cast<int64_t>(h + t);
-    // A malformed datagram's payload may start beyond its end: point nowhere past it.
-    const uint8_t* payload = payloadLength > 0 ? data + h + t : data;
-
-    const uint16_t sourcePort = ip.Be16(h);
-    const uint16_t destinationPort = ip.Be16(h + 2);
-    const uint32_t source = ip.Raw32(12);
-    const uint32_t destination = ip.Raw32(16);
-    const uint8_t tcpFlags = ip.U8(h + 13);
+    // Only a whole TCP segment is read as one: anything else (a UDP datagram made to look like
+    // a log-on, a fragment, another IP version) is no player's traffic and is neither decoded
+    // nor counted. The tests are a few comparisons, and every read below stays inside n.
+    if (received < ipv4::kMinHeader)
+        return 0;
+    const uint8_t versionAndLength = data[ipv4::kVersionAndLength];
+    const size_t h = static_cast<size_t>(versionAndLength & 0x0F) * 4;
+    if (versionAndLength >> 4 != ipv4::kVersion || h < ipv4::kMinHeader ||
+        data[ipv4::kProtocol] != ipv4::kProtocolTcp ||
+        (ip.Be16(ipv4::kFragment) & (ipv4::kMoreFragments | ipv4::kFragmentOffset)) != 0 ||
+        n < h + tcp::kMinHeader)
+        return 0;
+    // From here on every read lies inside the segment, which holds at least a TCP header.
+    const ByteReader segment(data + h, n - h);
+    const uint16_t sourcePort = segment.Be16(tcp::kSourcePort);
+    const uint16_t destinationPort = segment.Be16(tcp::kDestinationPort);
+    if (destinationPort != port && sourcePort != port)
+        return 0;
+    const size_t t = static_cast<size_t>(segment.U8(tcp::kDataOffset) >> 4) * 4;
+    if (t < tcp::kMinHeader)
+        return 0;
+    // Negative for a header that claims more than the segment holds: such a segment carries
+    // nothing to scan and makes no record.
+    const int64_t payloadLength = static_cast<int64_t>(segment.Size()) - static_cast<int64_t>(t);
+    const ByteReader payload = payloadLength > 0 ? ByteReader(segment.Data() + t, segment.Size() - t) : ByteReader();
+    const uint32_t source = ip.Raw32(ipv4::kSource);
+    const uint32_t destination = ip.Raw32(ipv4::kDestination);
+    const bool closing = (segment.U8(tcp::kFlags) & (tcp::kFin | tcp::kRst)) != 0;
 
     if (destinationPort == port) {
         if (!local.Contains(destination))
             return 0;
-        table.inboundBytes += static_cast<uint32_t>(received + 14);
-        if (checksum && status == ChecksumStatus::Unknown && !PassesChecksums(ip, h, n))
+        table.inboundBytes += static_cast<uint32_t>(received + kLinkHeader);
+        if (checksum && status == ChecksumStatus::Unknown && !PassesChecksums(data, h, n))
             return 1;
         const int64_t now = clock.Now();
-        if (tcpFlags & (kFin | kRst)) {
+        if (closing) {
             EndConnection(source, sourcePort, now);
-        } else if (payloadLength != 0) {
+        } else if (payloadLength > 0) {
             if (PlayerRecord* record = table.Find(source, sourcePort, true)) {
                 record->lastActivity = now;
-                ScanFromClient(*record, payload, payloadLength, now);
+                ScanFromClient(*record, payload, now);
             }
         }
         table.IdleSweep(now);
@@ -148,13 +159,13 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
     if (sourcePort == port) {
         if (!local.Contains(source))
             return 0;
-        table.outboundBytes += static_cast<uint32_t>(received + 14);
+        table.outboundBytes += static_cast<uint32_t>(received + kLinkHeader);
         const int64_t now = clock.Now();
-        if (tcpFlags & (kFin | kRst)) {
+        if (closing) {
             EndConnection(destination, destinationPort, now);
         } else if (PlayerRecord* record = table.Find(destination, destinationPort, false)) {
             record->lastActivity = now;
-            ScanFromServer(*record, payload, payloadLength);
+            ScanFromServer(*record, payload);
         }
         return 0;
     }
@@ -171,68 +182,53 @@ void Decoder::EndConnection(uint32_t address, uint16_t clientPort, int64_t now)
     table.Clear(*record);
 }
 
-// Each segment is read on its own: a packet that runs past the end of the segment ends the
-// scan, and the next segment is read as if a packet began at its first byte.
-void Decoder::ScanFromClient(PlayerRecord& record, const uint8_t* p, int64_t remaining, int64_t now)
+void Decoder::ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t now)
 {
-    while (remaining >= 4) {
-        const int64_t length = static_cast<int64_t>(static_cast<int32_t>(Le32(p, 4, 0))) + 4;
-        if (length < 8 || length > remaining)
-            return;
-        switch (Le32(p, length, 4)) {
+    const uint8_t* p = payload.Data();
+    auto remaining = static_cast<int64_t>(payload.Size());
+    for (size_t size; (size = PacketSize(p, remaining)) != 0; p += size, remaining -= static_cast<int64_t>(size)) {
+        const ByteReader packet(p, size);
+        const ByteReader body = Body(packet);
+        switch (packet.Le32(frame::kType)) {
         case PKT_LOGON:
-            TakeText(record.userName, p, length, 8);
+            TakeText(record.userName, body, logon::kUserName, logon::kUserNameChars);
             if (events)
                 events->OnLogon(now, record);
             break;
-        case PKT_JOIN: {
-            record.iff = Le32(p, length, 8) + 1;
-            TakeText(record.aircraftName, p, length, 12);
-            TakeText(record.startPosition, p, length, 44);
+        case PKT_JOIN:
+            record.iff = body.Le32(join::kIff) + 1;
+            TakeText(record.aircraftName, body, join::kAircraft, join::kTextChars);
+            TakeText(record.startPosition, body, join::kStartPosition, join::kTextChars);
             record.packName = packs.Lookup(record.aircraftName.View());
             if (events)
                 events->OnJoin(now, record);
             break;
-        }
         case PKT_AIR_STATE:
             record.flags |= PlayerRecord::kOnline | PlayerRecord::kFlying;
             break;
         case PKT_UNJOIN:
             record.flags &= static_cast<uint8_t>(~PlayerRecord::kFlying);
             break;
-        case PKT_CHAT: {
-            std::string_view text;
-            if (length > 16) {
-                const auto* begin = p + 16;
-                const void* nul = std::memchr(begin, 0, static_cast<size_t>(length - 16));
-                // Text that is not closed inside its packet reads as empty.
-                if (nul)
-                    text = std::string_view(reinterpret_cast<const char*>(begin),
-                                            static_cast<const uint8_t*>(nul) - begin);
-            }
+        case PKT_CHAT:
             if (events)
-                events->OnCapturedChat(text);
+                events->OnCapturedChat(ChatText(body));
             break;
-        }
         default:
             break;
         }
-        p += length;
-        remaining -= length;
     }
 }
 
-void Decoder::ScanFromServer(PlayerRecord& record, const uint8_t* p, int64_t remaining)
+void Decoder::ScanFromServer(PlayerRecord& record, ByteReader payload)
 {
-    while (remaining >= 4) {
-        const int64_t length = static_cast<int64_t>(static_cast<int32_t>(Le32(p, 4, 0))) + 4;
-        if (length < 8 || length > remaining)
-            return;
-        if (Le32(p, length, 4) == PKT_ADD_OBJECT && Le16(p, length, 10) == 0 &&
-            (record.userName.Empty() || record.userName.First() == 'u')) {
-            TakeText(record.userName, p, length, 132);
-        }
-        p += length;
-        remaining -= length;
+    const uint8_t* p = payload.Data();
+    auto remaining = static_cast<int64_t>(payload.Size());
+    for (size_t size; (size = PacketSize(p, remaining)) != 0; p += size, remaining -= static_cast<int64_t>(size)) {
+        const ByteReader packet(p, size);
+        if (packet.Le32(frame::kType) != PKT_ADD_OBJECT)
+            continue;
+        const ByteReader body = Body(packet);
+        if (body.Le16(add_object::kNameMarker) == 0 && (record.userName.Empty() || record.userName.First() == 'u'))
+            TakeText(record.userName, body, add_object::kUserName, add_object::kUserNameChars);
     }
 }

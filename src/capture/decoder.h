@@ -4,6 +4,7 @@
 #include "base/clock.h"
 #include "base/local_address_table.h"
 #include "base/monitor_settings.h"
+#include "base/protocol.h"
 #include "capture/pack_index.h"
 #include "capture/player_table.h"
 
@@ -11,16 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-// Packet types the decoder acts on.
-enum : uint32_t {
-    PKT_LOGON = 1,
-    PKT_ADD_OBJECT = 5,
-    PKT_JOIN = 8,
-    PKT_AIR_STATE = 11,
-    PKT_UNJOIN = 12,
-    PKT_CHAT = 32,
-};
 
 // What the capture knows of a datagram's checksums.
 enum class ChecksumStatus {
@@ -39,11 +30,6 @@ public:
     virtual void OnCapturedChat(std::string_view text) = 0;
 };
 
-// The Internet checksum (RFC 1071) of a byte range, not yet complemented or folded to 16 bits.
-uint64_t ChecksumAdd(const uint8_t* data, size_t length, uint64_t sum = 0);
-// Folds a sum to 16 bits and complements it: 0 means the data carried a correct checksum.
-uint16_t ChecksumFinish(uint64_t sum);
-
 // Turns captured IPv4 datagrams into player records, counters and player events.
 class Decoder {
 public:
@@ -60,8 +46,8 @@ public:
                        ChecksumStatus status = ChecksumStatus::Unknown);
 
 private:
-    void ScanFromClient(PlayerRecord& record, const uint8_t* p, int64_t remaining, int64_t now);
-    void ScanFromServer(PlayerRecord& record, const uint8_t* p, int64_t remaining);
+    void ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t now);
+    void ScanFromServer(PlayerRecord& record, ByteReader payload);
     void EndConnection(uint32_t address, uint16_t port, int64_t now);
 
     PlayerTable& table;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "capture/event_log.h"
 
+#include "base/text_escape.h"
+
 #include <algorithm>
 
 namespace {
@@ -36,9 +38,11 @@ void EventLog::PresenceEntry(int64_t eventTime, const PlayerRecord& r, const cha
                          word, std::string(), std::string()});
     }
     if (createLogfile) {
+        // Texts from the network are escaped so that they cannot forge a line or a field.
         std::string line;
         line.append(r.addressText.View()).append("\t");
-        line.append(r.userName.View()).append("\t").append(word);
+        AppendEscaped(line, r.userName.View());
+        line.append("\t").append(word);
         dailyLog.WriteLine(line);
     }
 }
@@ -56,11 +60,13 @@ void EventLog::JoinEntry(int64_t eventTime, const PlayerRecord& r)
     if (createLogfile && !HasHighByte(r.aircraftName) && !HasHighByte(r.startPosition)) {
         std::string line;
         line.append(r.addressText.View()).append("\t");
-        line.append(r.userName.View()).append("\tJOIN\t");
-        line.append(std::to_string(static_cast<int32_t>(r.iff))).append("\t");
-        line.append(r.aircraftName.View()).append("\t");
-        line.append(r.startPosition.View()).append("\t");
-        line.append(r.packName.View());
+        AppendEscaped(line, r.userName.View());
+        line.append("\tJOIN\t").append(std::to_string(static_cast<int32_t>(r.iff))).append("\t");
+        AppendEscaped(line, r.aircraftName.View());
+        line.append("\t");
+        AppendEscaped(line, r.startPosition.View());
+        line.append("\t");
+        AppendEscaped(line, r.packName.View());
         dailyLog.WriteLine(line);
     }
 }

@@ -21,10 +21,6 @@ public:
     // As Lookup, but tells an unknown aircraft apart from one listed before any pack.
     std::optional<std::string_view> Find(std::string_view aircraft);
 
-    size_t PackCount() const { return packs.size(); }
-    // The aircraft in lookup order, front first.
-    std::string_view AircraftName(size_t i) const { return aircraft[i].name.View(); }
-
 private:
     struct Aircraft {
         FixedText<32> name;

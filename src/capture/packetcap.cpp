@@ -27,7 +27,7 @@ bool AttachPortFilter(int fd, uint16_t port)
     if (!dead)
         return false;
     bpf_program program{};
-    const std::string expression = "ip and port " + std::to_string(port);
+    const std::string expression = "tcp port " + std::to_string(port);
     bool ok = pcap_compile(dead, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
     if (ok) {
         sock_fprog kernel{};

@@ -42,7 +42,7 @@ void CChatDlg::AppendChatLine(std::string_view bytes)
 {
     // The view is emptied as a whole when it nears its limit, as the stored text would be.
     const int length = view->document()->characterCount() - 1;
-    if (ChatBuffer::Full(static_cast<size_t>(length), static_cast<size_t>(limit)))
+    if (ChatViewFull(static_cast<size_t>(length), static_cast<size_t>(limit)))
         view->clear();
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);

@@ -12,7 +12,7 @@ class QPlainTextEdit;
 class CChatDlg final : public QWidget, public ChatView {
     Q_OBJECT
 public:
-    CChatDlg(QString logFolder, QWidget* parent = nullptr, int limit = ChatBuffer::kDefaultLimit);
+    CChatDlg(QString logFolder, QWidget* parent = nullptr, int limit = kChatViewLimit);
 
     void AppendChatLine(std::string_view text) override;
     QString Text() const;

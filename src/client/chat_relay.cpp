@@ -1,18 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "client/chat_relay.h"
 
+#include "base/text_escape.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-void ChatBuffer::AppendChatLine(std::string_view line)
-{
-    if (Full(text.size(), limit))
-        text.clear();
-    if (!text.empty())
-        text.push_back('\n');
-    text.append(line);
-}
 
 bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
 {
@@ -21,7 +14,8 @@ bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_vi
     const std::tm local = clock.LocalTime(clock.Now());
     const std::string name = FormatTime(local, "Log/chat%Y%m%d.txt");
     std::string line = FormatTime(local, "[%H:%M:%S]") + " ";
-    line.append(text).push_back('\n');
+    AppendEscaped(line, text);
+    line.push_back('\n');
     // Opened and closed for each line, so the next line tries again.
     FILE* f = std::fopen((workdir + "/" + name).c_str(), "ab");
     if (!f)
@@ -34,15 +28,6 @@ void ChatRelay::Log(std::string_view text)
 {
     const bool ok = WriteChatLog(workdir, clock, text);
     logFailure.Attempted(ok, "the chat log", ok ? 0 : errno);
-}
-
-std::string_view ChatText(const uint8_t* body, size_t length)
-{
-    if (length <= 8)
-        return {};
-    const char* text = reinterpret_cast<const char*>(body + 8);
-    const void* nul = std::memchr(text, 0, length - 8);
-    return std::string_view(text, nul ? static_cast<const char*>(nul) - text : length - 8);
 }
 
 void ChatRelay::OnChat(std::string_view text, bool chatLogFlag)

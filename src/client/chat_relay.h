@@ -4,6 +4,7 @@
 #include "base/clock.h"
 #include "base/write_failure_notice.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,31 +15,14 @@ public:
     virtual void AppendChatLine(std::string_view text) = 0;
 };
 
-// The chat text as a view keeps it: lines joined by line ends, the last without one, emptied
-// as a whole when it would outgrow its limit.
-class ChatBuffer {
-public:
-    static constexpr size_t kDefaultLimit = 1 << 20;
-    explicit ChatBuffer(size_t limit = kDefaultLimit) : limit(limit) {}
-
-    void AppendChatLine(std::string_view text);
-    const std::string& Text() const { return text; }
-
-    // Whether a text of this length is emptied before the next line: 200 characters short of
-    // the limit.
-    static bool Full(size_t length, size_t limit) { return length + 200 > limit; }
-
-private:
-    size_t limit;
-    std::string text;
-};
+// The text limit of a chat view, and the rule by which a view is emptied as a whole before the
+// next line: when its text is within 200 characters of the limit.
+inline constexpr size_t kChatViewLimit = 1 << 20;
+constexpr bool ChatViewFull(size_t length, size_t limit) { return length + 200 > limit; }
 
 // Appends a player's line ("(name)text") to Log/chatYYYYMMDD.txt; other texts are ignored.
 // False when the line could not be written (errno tells why).
 bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text);
-
-// The chat text of a PKT_CHAT body: the NUL-terminated text at offset 8, cut at the body's end.
-std::string_view ChatText(const uint8_t* body, size_t length);
 
 // Chat from the client connection and from the capture, shown once and logged on request.
 class ChatRelay {

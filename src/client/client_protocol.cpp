@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "client/client_protocol.h"
 
-#include <cstring>
+using namespace wire;
 
 bool ClientProtocol::SendPacket(uint32_t type, std::span<const uint8_t> body)
 {
@@ -13,31 +13,12 @@ bool ClientProtocol::SendPacket(uint32_t type, std::span<const uint8_t> body)
 
 bool ClientProtocol::SendAck(int32_t code, uint32_t value)
 {
-    uint8_t body[8];
-    WriteLe32(body, static_cast<uint32_t>(code));
-    WriteLe32(body + 4, value);
-    return SendPacket(packet::kAck, body);
-}
-
-bool ClientProtocol::SendChat(std::string_view text, std::string_view sender)
-{
-    std::string line;
-    if (!sender.empty()) {
-        line.reserve(sender.size() + text.size() + 2);
-        line.append("(").append(sender).append(")");
-    }
-    line.append(text);
-    std::string body(8, '\0');
-    body.append(line).push_back('\0');
-    return SendPacket(packet::kChat, {reinterpret_cast<const uint8_t*>(body.data()), body.size()});
+    return SendPacket(PKT_ACK, AckBody(code, value));
 }
 
 bool ClientProtocol::SendLogon(std::string_view userName, uint32_t version)
 {
-    uint8_t body[20] = {};
-    std::memcpy(body, userName.data(), std::min<size_t>(userName.size(), 15));
-    WriteLe32(body + 16, version);
-    return SendPacket(packet::kLogon, body);
+    return SendPacket(PKT_LOGON, LogonBody(userName, version));
 }
 
 bool ClientProtocol::OnReceive(const uint8_t* data, size_t count)
@@ -48,50 +29,45 @@ bool ClientProtocol::OnReceive(const uint8_t* data, size_t count)
 
 void ClientProtocol::OnPacket(const uint8_t* p, size_t size)
 {
-    const uint32_t type = ReadLe32(p + 4);
-    const uint8_t* body = p + 8;
-    const size_t length = size - 8;
+    const ByteReader packet(p, size);
+    const uint32_t type = packet.Le32(frame::kType);
+    const uint8_t* body = p + frame::kBody;
+    const size_t length = size - frame::kBody;
     const std::span<const uint8_t> bodySpan(body, length);
+    const ByteReader fields(bodySpan);
     switch (type) {
-    case packet::kHandshake:
-        SendAck(9, 0);
-        SendAck(10, 0);
-        SendAck(11, 0);
-        SendPacket(packet::kHandshake, bodySpan);
-        SendPacket(packet::kType33, {});
+    case PKT_HANDSHAKE:
+        for (int32_t code : ack::kHandshakeCodes)
+            SendAck(code, 0);
+        SendPacket(PKT_HANDSHAKE, bodySpan);
+        SendPacket(PKT_HANDSHAKE_DONE, {});
         break;
-    case packet::kAddObject:
+    case PKT_ADD_OBJECT:
         // A body too short for the kind and id is acknowledged with zeros in their place.
-        SendAck(length >= 2 ? static_cast<int16_t>(ReadLe16(body)) : 0,
-                length >= 8 ? ReadLe32(body + 4) : 0);
+        SendAck(static_cast<int16_t>(fields.Le16(add_object::kKind)), fields.Le32(add_object::kObjectId));
         OnAddObject(body, length);
         break;
-    case packet::kAirState:
+    case PKT_AIR_STATE:
         OnAirState(body, length);
         break;
-    case packet::kRemoveObject:
+    case PKT_REMOVE_OBJECT:
         OnRemoveObject(body, length);
         break;
-    case packet::kType16:
-        SendAck(7, 0);
+    case PKT_ACK_REQUEST:
+        SendAck(ack::kAckRequestCode, 0);
         break;
-    case packet::kDamage:
-        OnIncomingDamage(body, length);
-        break;
-    case packet::kChat:
+    case PKT_CHAT:
         OnChat(body, length);
         break;
-    case packet::kType33:
-        SendAck(4, 0);
+    case PKT_HANDSHAKE_DONE:
+        SendAck(ack::kHandshakeDoneCode, 0);
         break;
-    case packet::kType37:
-        OnPacket37(body, length);
-        break;
-    case packet::kEcho43:
-    case packet::kEcho44:
+    case PKT_ECHO:
+    case PKT_ECHO_ALT:
         SendPacket(type, bodySpan);
         break;
     default:
+        // PKT_DAMAGE relayed to us, PKT_NOTICE and every other type are passed over.
         break;
     }
 }

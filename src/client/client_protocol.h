@@ -4,7 +4,6 @@
 #include "client/packet_codec.h"
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 // The client side of the server's protocol, without the socket: cuts received bytes into
@@ -12,13 +11,10 @@
 // Transmit, so tests and the real connection share every decision.
 class ClientProtocol {
 public:
-    static constexpr uint32_t kDefaultVersion = 20080220;
-
     virtual ~ClientProtocol() = default;
 
     // Sends one packet; false when it could not be sent (too big, or the transport refused).
     bool SendPacket(uint32_t type, std::span<const uint8_t> body);
-    bool SendChat(std::string_view text, std::string_view sender = {});
     // The log-on: the name in a 16-byte field (15 characters at most), then the version.
     bool SendLogon(std::string_view userName, uint32_t version);
 
@@ -35,8 +31,6 @@ protected:
     virtual void OnAirState(const uint8_t* /*body*/, size_t /*length*/) {}
     virtual void OnAddObject(const uint8_t* /*body*/, size_t /*length*/) {}
     virtual void OnRemoveObject(const uint8_t* /*body*/, size_t /*length*/) {}
-    virtual void OnPacket37(const uint8_t* /*body*/, size_t /*length*/) {}
-    virtual void OnIncomingDamage(const uint8_t* /*body*/, size_t /*length*/) {}
     virtual void OnChat(const uint8_t* /*body*/, size_t /*length*/) {}
 
 private:

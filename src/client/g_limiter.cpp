@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "client/g_limiter.h"
 
+#include "base/protocol.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,40 +11,6 @@
 #include <utility>
 
 namespace {
-
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t ReadU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-        (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void WriteLe(uint8_t* p, uint32_t value, size_t width)
-{
-    for (size_t i = 0; i < width; ++i)
-        p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// The G load a state packet carries. Formats above 5 carry none; a packet that ends before its
-// G field is unusable and treated the same way (not tested).
-std::optional<double> GLoad(const uint8_t* body, size_t bodyLength)
-{
-    if (bodyLength < 10)
-        return std::nullopt;
-    const uint16_t format = ReadU16(body + 8);
-    if (format <= 3) {
-        if (bodyLength < 44)
-            return std::nullopt;
-        return static_cast<int16_t>(ReadU16(body + 42)) * 0.01;
-    }
-    if (format <= 5) {
-        if (bodyLength < 63)
-            return std::nullopt;
-        return static_cast<int8_t>(body[62]) * 0.1;
-    }
-    return std::nullopt;
-}
 
 // A since-stamp of 0 reads as "not beyond the limit", so a tick that happens to be 0 is kept as
 // 1: the state survives at the cost of one millisecond of charged time.
@@ -139,9 +107,11 @@ std::string GLimiter::LimitName() const
 void GLimiter::OnAddObject(const uint8_t* body, size_t bodyLength)
 {
     // Kind and id are both needed; a shorter body announces nothing.
-    if (bodyLength < 8 || ReadU16(body) != 0)
+    const ByteReader fields(body, bodyLength);
+    if (!fields.Holds(wire::add_object::kObjectId, 4) ||
+        fields.Le16(wire::add_object::kKind) != wire::add_object::kAircraft)
         return;
-    const uint32_t id = ReadU32(body + 4);
+    const uint32_t id = fields.Le32(wire::add_object::kObjectId);
     if (std::any_of(gravityList_.begin(), gravityList_.end(), [id](const GravityRecord& r) { return r.aircraftId == id; }))
         return;
     gravityList_.push_back({id, positiveLimit_, negativeLimit_, 0, 0, 0, damageStep_, damageInterval_});
@@ -150,14 +120,15 @@ void GLimiter::OnAddObject(const uint8_t* body, size_t bodyLength)
 void GLimiter::OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs)
 {
     // Without the aircraft id the packet concerns nobody.
-    if (bodyLength < 8)
+    const ByteReader fields(body, bodyLength);
+    if (!fields.Holds(wire::air_state::kAircraftId, 4))
         return;
-    const uint32_t id = ReadU32(body + 4);
+    const uint32_t id = fields.Le32(wire::air_state::kAircraftId);
     auto record = std::find_if(gravityList_.begin(), gravityList_.end(),
                                [id](const GravityRecord& r) { return r.aircraftId == id; });
     auto hasId = [id](const DamageEntry& e) { return e.aircraftId == id; };
     if (record != gravityList_.end()) {
-        if (const std::optional<double> g = GLoad(body, bodyLength)) {
+        if (const std::optional<double> g = AirStateG(fields)) {
             const Verdict v = CheckG(*record, *g, nowMs);
             if (v.lasting) {
                 if (std::none_of(damageList_.begin(), damageList_.end(), hasId))
@@ -175,9 +146,10 @@ void GLimiter::OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs
 
 void GLimiter::OnRemoveObject(const uint8_t* body, size_t bodyLength)
 {
-    if (bodyLength < 4)
+    const ByteReader fields(body, bodyLength);
+    if (!fields.Holds(wire::remove_object::kObjectId, 4))
         return;
-    const uint32_t id = ReadU32(body);
+    const uint32_t id = fields.Le32(wire::remove_object::kObjectId);
     auto record = std::find_if(gravityList_.begin(), gravityList_.end(),
                                [id](const GravityRecord& r) { return r.aircraftId == id; });
     if (record != gravityList_.end())
@@ -240,19 +212,6 @@ void GLimiter::Punish(uint32_t aircraftId, uint32_t amount) const
 {
     if (punish_)
         punish_(aircraftId, static_cast<uint16_t>(amount));
-}
-
-std::array<uint8_t, 20> BuildDamageBody(uint32_t aircraftId, uint16_t amount)
-{
-    std::array<uint8_t, 20> body{};
-    WriteLe(&body[0], 1, 4);
-    WriteLe(&body[4], aircraftId, 4);
-    WriteLe(&body[8], 1, 4);
-    WriteLe(&body[12], 1, 2);
-    WriteLe(&body[14], 1, 2);
-    WriteLe(&body[16], amount, 2);
-    WriteLe(&body[18], 11, 2);
-    return body;
 }
 
 std::string FormatG(double value, bool showSign)

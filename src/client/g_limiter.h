@@ -58,6 +58,9 @@ public:
     // Both store the value for new records and rewrite every existing record.
     void ApplyLimits(double negative, double positive);
     void ApplyDamage(uint32_t interval, int16_t step);
+    double PositiveLimit() const { return positiveLimit_; }
+    double NegativeLimit() const { return negativeLimit_; }
+    uint32_t Interval() const { return damageInterval_; }
 
     // The user name that announces the limits, e.g. "Glim=+9-3" or "No_Glimit"; without the
     // "Glim=" prefix when it would exceed 15 characters (the connection cuts what is still longer).
@@ -66,12 +69,6 @@ public:
     void OnAddObject(const uint8_t* body, size_t bodyLength);
     void OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs);
     void OnRemoveObject(const uint8_t* body, size_t bodyLength);
-
-    double PositiveLimit() const { return positiveLimit_; }
-    double NegativeLimit() const { return negativeLimit_; }
-    uint32_t Interval() const { return damageInterval_; }
-    const std::list<GravityRecord>& Records() const { return gravityList_; }
-    const std::list<DamageEntry>& Damages() const { return damageList_; }
 
 private:
     struct Verdict {
@@ -90,10 +87,6 @@ private:
     std::list<GravityRecord> gravityList_;
     std::list<DamageEntry> damageList_;
 };
-
-// Body of PKT_DAMAGE (20 bytes, little-endian): u32 1, u32 id, u32 1, u16 1, u16 1, u16 amount,
-// u16 11. The constant fields are the server's and are sent as they are.
-std::array<uint8_t, 20> BuildDamageBody(uint32_t aircraftId, uint16_t amount);
 
 // printf's "%g" (or "%+g" with showSign) in the "C" locale, also when the process runs under a
 // locale with a decimal comma.

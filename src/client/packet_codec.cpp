@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "client/packet_codec.h"
 
-#include <cstring>
+#include "base/byte_writer.h"
 
 bool BuildPacket(uint32_t type, std::span<const uint8_t> body, OutPacket& out)
 {
-    if (body.size() > packet::kMaxBody)
+    if (body.size() > OutPacket::kMaxBody)
         return false;
-    WriteLe32(out.bytes.data(), static_cast<uint32_t>(body.size() + 4));
-    WriteLe32(out.bytes.data() + 4, type);
-    if (!body.empty())
-        std::memcpy(out.bytes.data() + 8, body.data(), body.size());
-    out.size = body.size() + 8;
+    ByteWriter writer(out.bytes);
+    writer.Le32(wire::frame::kLength, static_cast<uint32_t>(body.size() + wire::frame::kMinLength));
+    writer.Le32(wire::frame::kType, type);
+    writer.Bytes(wire::frame::kBody, body);
+    out.size = wire::frame::kBody + body.size();
     return true;
 }

@@ -1,62 +1,19 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/byte_reader.h"
+#include "base/protocol.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-// Framing of the server's packets: u32 length of what follows (4 + body), u32 type, body; all
-// little-endian.
-struct PacketHeader {
-    uint32_t length;
-    uint32_t type;
-};
-
-namespace packet {
-constexpr uint32_t kLogon = 1;
-constexpr uint32_t kHandshake = 4;
-constexpr uint32_t kAddObject = 5;
-constexpr uint32_t kAck = 6;
-constexpr uint32_t kJoin = 8;
-constexpr uint32_t kAirState = 11;
-constexpr uint32_t kUnjoin = 12;
-constexpr uint32_t kRemoveObject = 13;
-constexpr uint32_t kType16 = 16;
-constexpr uint32_t kKeepAlive = 17;
-constexpr uint32_t kDamage = 22;
-constexpr uint32_t kChat = 32;
-constexpr uint32_t kType33 = 33;
-constexpr uint32_t kType37 = 37;
-constexpr uint32_t kEcho43 = 43;
-constexpr uint32_t kEcho44 = 44;
-
-constexpr size_t kMaxBody = 7996;        // send buffer: one packet of at most 8004 bytes
-constexpr size_t kStreamBuffer = 8192;   // reassembly buffer
-constexpr uint32_t kMaxLength = 8188;    // the largest length field that fits the buffer
-}  // namespace packet
-
-inline uint32_t ReadLe32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline void WriteLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void WriteLe16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 // One packet ready to send, in a fixed buffer.
 struct OutPacket {
-    std::array<uint8_t, 8 + packet::kMaxBody> bytes;
+    static constexpr size_t kMaxBody = 7996;  // one packet of at most 8004 bytes
+    std::array<uint8_t, wire::frame::kBody + kMaxBody> bytes;
     size_t size = 0;
 };
 
@@ -69,6 +26,9 @@ bool BuildPacket(uint32_t type, std::span<const uint8_t> body, OutPacket& out);
 class StreamCutter {
 public:
     enum class Result { Ok, BadLength };
+    static constexpr size_t kBufferSize = 8192;
+    // The largest length field whose packet fits the buffer.
+    static constexpr uint32_t kMaxLength = kBufferSize - wire::frame::kLengthField;
 
     // Calls onPacket(packet, length + 4) for every complete packet, in order. A zero count is
     // the peer's orderly close: the partial packet is dropped.
@@ -78,7 +38,7 @@ public:
     void Reset() { buffered = 0; }
 
 private:
-    std::array<uint8_t, packet::kStreamBuffer> buffer;
+    std::array<uint8_t, kBufferSize> buffer;
     size_t buffered = 0;
 };
 
@@ -101,12 +61,12 @@ StreamCutter::Result StreamCutter::Feed(const uint8_t* data, size_t count, OnPac
             total = buffered + taken;
         }
         while (total >= 4) {
-            const uint32_t length = ReadLe32(p);
-            if (length < 4 || length > packet::kMaxLength) {
+            const uint32_t length = ByteReader(p, total).Le32(wire::frame::kLength);
+            if (length < wire::frame::kMinLength || length > kMaxLength) {
                 buffered = 0;
                 return Result::BadLength;
             }
-            const size_t need = static_cast<size_t>(length) + 4;
+            const size_t need = static_cast<size_t>(length) + wire::frame::kLengthField;
             if (total < need)
                 break;
             onPacket(p, need);

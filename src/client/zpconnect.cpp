@@ -27,7 +27,7 @@ CZpconnect::CZpconnect(QObject* parent) : QObject(parent)
             Connect(serverAddress, serverPort, userName);
     });
     connect(&keepAliveTimer, &QTimer::timeout, this,
-            [this] { SendPacket(packet::kKeepAlive, {}); });
+            [this] { SendPacket(PKT_KEEPALIVE, {}); });
 }
 
 CZpconnect::~CZpconnect()
@@ -43,7 +43,7 @@ void CZpconnect::Create(ProfileStore& s)
 {
     store = &s;
     version = static_cast<uint32_t>(
-        s.GetInt("Zpconnect", "ZpVersion", static_cast<int32_t>(kDefaultVersion)));
+        s.GetInt("Zpconnect", "ZpVersion", static_cast<int32_t>(wire::logon::kDefaultVersion)));
 }
 
 int CZpconnect::Connect(uint32_t address, uint16_t port, std::string_view name)

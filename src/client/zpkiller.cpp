@@ -20,8 +20,7 @@ int CZpkiller::ConnectWithLimitName(uint32_t address, uint16_t port)
 
 void CZpkiller::Punish(uint32_t aircraftId, uint16_t amount)
 {
-    const auto body = BuildDamageBody(aircraftId, amount);
-    SendPacket(packet::kDamage, body);
+    SendPacket(PKT_DAMAGE, DamageBody(aircraftId, amount));
 }
 
 void CZpkiller::OnAirState(const uint8_t* body, size_t length)
@@ -42,5 +41,5 @@ void CZpkiller::OnRemoveObject(const uint8_t* body, size_t length)
 void CZpkiller::OnChat(const uint8_t* body, size_t length)
 {
     if (chat)
-        chat->OnChat(ChatText(body, length), chatLogFlag);
+        chat->OnChat(ChatText({body, length}), chatLogFlag);
 }

@@ -17,8 +17,8 @@ public:
     // Address in host byte order.
     int ConnectWithLimitName(uint32_t address, uint16_t port);
 
-    GLimiter& Limiter() { return limiter; }
     void Punish(uint32_t aircraftId, uint16_t amount);
+    GLimiter& Limiter() { return limiter; }
 
 protected:
     void OnAirState(const uint8_t* body, size_t length) override;

@@ -1,21 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "ui/list_state.h"
 
+#include "base/byte_reader.h"
+#include "base/byte_writer.h"
+
 #include <cstdlib>
 
 namespace {
 
-void PutU32(std::vector<uint8_t>& out, uint32_t v)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
-uint32_t GetU32(std::span<const uint8_t> in, size_t at)
-{
-    return static_cast<uint32_t>(in[at]) | static_cast<uint32_t>(in[at + 1]) << 8 |
-           static_cast<uint32_t>(in[at + 2]) << 16 | static_cast<uint32_t>(in[at + 3]) << 24;
-}
+// Block layout: u32 column count, i32 sort column, then per column u8 visible, u32 width,
+// u32 order.
+constexpr size_t kCount = 0;
+constexpr size_t kSort = 4;
+constexpr size_t kColumns = 8;
+constexpr size_t kColumnSize = 9;
+constexpr size_t kVisible = 0;
+constexpr size_t kWidth = 1;
+constexpr size_t kOrder = 5;
 
 uint8_t Lighter(uint8_t c)
 {
@@ -26,24 +27,28 @@ uint8_t Lighter(uint8_t c)
 
 std::vector<uint8_t> EncodeListState(const ListState& state)
 {
-    std::vector<uint8_t> out;
-    out.reserve(8 + 9 * state.columns.size());
-    PutU32(out, static_cast<uint32_t>(state.columns.size()));
-    PutU32(out, static_cast<uint32_t>(state.sortColumn));
-    for (const ListColumnState& c : state.columns) {
-        out.push_back(c.visible ? 1 : 0);
-        PutU32(out, c.width);
-        PutU32(out, c.order);
+    std::vector<uint8_t> out(kColumns + kColumnSize * state.columns.size());
+    ByteWriter w(out);
+    w.Le32(kCount, static_cast<uint32_t>(state.columns.size()));
+    w.Le32(kSort, static_cast<uint32_t>(state.sortColumn));
+    for (size_t i = 0; i < state.columns.size(); ++i) {
+        const ListColumnState& c = state.columns[i];
+        const size_t at = kColumns + kColumnSize * i;
+        out[at + kVisible] = c.visible ? 1 : 0;
+        w.Le32(at + kWidth, c.width);
+        w.Le32(at + kOrder, c.order);
     }
     return out;
 }
 
 std::optional<ListStateRestore> DecodeListState(std::span<const uint8_t> block, size_t columnCount)
 {
-    if (block.size() < 8 || block.size() != 9 * columnCount + 8 || GetU32(block, 0) != columnCount)
+    const ByteReader in(block);
+    if (block.size() < kColumns || (block.size() - kColumns) / kColumnSize != columnCount ||
+        (block.size() - kColumns) % kColumnSize != 0 || in.Le32(kCount) != columnCount)
         return std::nullopt;
     ListStateRestore r;
-    r.sortColumn = static_cast<int32_t>(GetU32(block, 4));
+    r.sortColumn = static_cast<int32_t>(in.Le32(kSort));
     // Widened so that the most negative value cannot overflow.
     if (std::llabs(static_cast<long long>(r.sortColumn)) > static_cast<long long>(columnCount))
         return std::nullopt;
@@ -51,11 +56,11 @@ std::optional<ListStateRestore> DecodeListState(std::span<const uint8_t> block, 
     std::vector<bool> orderTaken(columnCount, false);
     bool ordersSound = true;
     for (size_t i = 0; i < columnCount; ++i) {
-        const size_t at = 8 + 9 * i;
+        const size_t at = kColumns + kColumnSize * i;
         ListColumnState c;
-        c.visible = block[at] != 0;
-        c.width = GetU32(block, at + 1);
-        c.order = GetU32(block, at + 5);
+        c.visible = in.U8(at + kVisible) != 0;
+        c.width = in.Le32(at + kWidth);
+        c.order = in.Le32(at + kOrder);
         r.columns.push_back(c);
         if (c.order >= columnCount)
             return r;  // applyOrder stays false

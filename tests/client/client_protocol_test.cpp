@@ -1,39 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "client/client_protocol.h"
 
+#include "capture/datagram_builder.h"
+
 #include <gtest/gtest.h>
 
-#include <cstring>
-
-#include <optional>
 #include <string>
 #include <vector>
 
+using testing_datagrams::Bytes;
+using testing_datagrams::Concat;
+using testing_datagrams::Frame;
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Packet(uint32_t type, const Bytes& body, std::optional<uint32_t> length = {})
-{
-    Bytes p(8 + body.size());
-    WriteLe32(p.data(), length.value_or(static_cast<uint32_t>(body.size() + 4)));
-    WriteLe32(p.data() + 4, type);
-    if (!body.empty())
-        std::memcpy(p.data() + 8, body.data(), body.size());
-    return p;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& b : parts)
-        all.insert(all.end(), b.begin(), b.end());
-    return all;
-}
-
-// Records what the protocol sends and which hooks it calls.
-class Probe final : public ClientProtocol {
-public:
+// Records what the protocol sends and which hooks it calls (name, body length, last byte).
+struct Probe final : ClientProtocol {
     bool Transmit(const uint8_t* data, size_t size) override
     {
         sent.emplace_back(data, data + size);
@@ -42,169 +24,69 @@ public:
     void OnAirState(const uint8_t* b, size_t n) override { Hook("air", b, n); }
     void OnAddObject(const uint8_t* b, size_t n) override { Hook("add", b, n); }
     void OnRemoveObject(const uint8_t* b, size_t n) override { Hook("remove", b, n); }
-    void OnPacket37(const uint8_t* b, size_t n) override { Hook("37", b, n); }
-    void OnIncomingDamage(const uint8_t* b, size_t n) override { Hook("damage", b, n); }
     void OnChat(const uint8_t* b, size_t n) override { Hook("chat", b, n); }
-    void Hook(const char* name, const uint8_t* body, size_t n)
+    void Hook(const char* name, const uint8_t* b, size_t n)
     {
-        hooks.push_back(std::string(name) + ":" + std::to_string(n) +
-                        (n ? ":" + std::to_string(body[0]) : ""));
+        hooks.push_back(std::string(name) + ":" + std::to_string(n) + (n ? ":" + std::to_string(b[n - 1]) : ""));
     }
-    bool Feed(const Bytes& b) { return OnReceive(b.data(), b.size()); }
-
     std::vector<Bytes> sent;
     std::vector<std::string> hooks;
 };
 
-Bytes Ack(int32_t code, uint32_t value)
+// The answers to the handshake, to acknowledgement requests and to echo requests are checked by
+// the stand-in simulator in the loopback tests.
+TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
 {
-    Bytes body(8);
-    WriteLe32(body.data(), static_cast<uint32_t>(code));
-    WriteLe32(body.data() + 4, value);
-    return Packet(packet::kAck, body);
-}
-
-TEST(ClientProtocolTest, RepliesToEachServerPacket)
-{
-    Bytes handshakeBody(12);
-    for (size_t i = 0; i < 12; ++i)
-        handshakeBody[i] = static_cast<uint8_t>(i + 1);
-    Bytes addBody(132, 0);
-    addBody[0] = 0xFF;
-    addBody[1] = 0xFF;
-    WriteLe32(addBody.data() + 4, 77);
+    Bytes add(132, 0);
+    add[0] = add[1] = 0xFF;
+    add[4] = 77;
+    const Bytes three = Concat({Frame(11, {1}), Frame(11, {2, 2}), Frame(11, {3, 3, 3})});
+    const std::vector<std::string> threeHooks = {"air:1:1", "air:2:2", "air:3:3"};
+    const Bytes maxBody(OutPacket::kMaxBody, 1);
+    Bytes tooLong = Frame(11, {});
+    tooLong[0] = 0xFD;  // 8189: can never complete in the 8192-byte buffer
+    tooLong[1] = 0x1F;
     struct Case {
         const char* name;
-        Bytes in;
+        Bytes stream;
+        std::vector<size_t> reads;  // 0 is the peer's orderly close; none: all at once
         std::vector<Bytes> sent;
         std::vector<std::string> hooks;
+        bool ok = true;
     };
     const Case cases[] = {
-        {"handshake", Packet(4, handshakeBody),
-         {Ack(9, 0), Ack(10, 0), Ack(11, 0), Packet(4, handshakeBody), Packet(33, {})},
-         {}},
-        {"add object, kind 0xFFFF", Packet(5, addBody), {Ack(-1, 77)}, {"add:132:255"}},
-        {"type 16", Packet(16, {1, 2}), {Ack(7, 0)}, {}},
-        {"type 33", Packet(33, {}), {Ack(4, 0)}, {}},
-        {"echo 43", Packet(43, {9, 8, 7}), {Packet(43, {9, 8, 7})}, {}},
-        {"echo 44, empty", Packet(44, {}), {Packet(44, {})}, {}},
-        {"air state", Packet(11, {3, 0, 0}), {}, {"air:3:3"}},
-        {"remove", Packet(13, {5, 0, 0, 0}), {}, {"remove:4:5"}},
-        {"damage", Packet(22, {6}), {}, {"damage:1:6"}},
-        {"chat", Packet(32, {0, 0, 0, 0, 0, 0, 0, 0, 'x', 0}), {}, {"chat:10:0"}},
-        {"type 37", Packet(37, {}), {}, {"37:0"}},
-        {"ignored types", Join({Packet(3, {1}), Packet(45, {1}), Packet(17, {})}), {}, {}},
+        {"add object, kind 0xFFFF", Frame(5, add), {}, {Frame(6, {0xFF, 0xFF, 0xFF, 0xFF, 77, 0, 0, 0})}, {"add:132:0"}},
+        {"echo as long as the send buffer", Frame(43, maxBody), {}, {Frame(43, maxBody)}, {}},
+        {"echo longer than the send buffer", Frame(43, Bytes(OutPacket::kMaxBody + 1, 1)), {}, {}, {}},
+        {"hooks", Concat({Frame(13, {5, 0, 0, 0}), Frame(32, {0, 0, 0, 0, 0, 0, 0, 0, 'x', 0})}), {}, {},
+         {"remove:4:0", "chat:10:0"}},
+        {"passed over", Concat({Frame(3, {1}), Frame(45, {1}), Frame(17, {}), Frame(22, {1}), Frame(37, {})}), {}, {}, {}},
+        {"two whole and 3 bytes, then the rest", three, {9 + 10 + 3, 100}, {}, threeHooks},
+        {"one byte at a time", three, std::vector<size_t>(three.size(), 1), {}, threeHooks},
+        {"the length field alone, then the rest", Frame(11, {}), {4, 4}, {}, {"air:0"}},
+        {"a close drops the partial packet", Concat({Bytes{12, 0, 0, 0, 11}, Frame(11, {9})}), {5, 0, 9}, {}, {"air:1:9"}},
+        {"a packet filling the whole buffer", Frame(11, Bytes(8184, 1)), {100, 8092}, {}, {"air:8184:1"}},
+        {"a length that never fits", tooLong, {}, {}, {}, false},
+        {"a length that names no type", Bytes{3, 0, 0, 0, 11, 0, 0, 0}, {}, {}, {}, false},
     };
     for (const Case& c : cases) {
-        Probe probe;
-        EXPECT_TRUE(probe.Feed(c.in)) << c.name;
-        EXPECT_EQ(probe.sent, c.sent) << c.name;
-        EXPECT_EQ(probe.hooks, c.hooks) << c.name;
-    }
-}
-
-TEST(ClientProtocolTest, CutsTheStreamAcrossReads)
-{
-    const Bytes a = Packet(11, {1});
-    const Bytes b = Packet(11, {2, 2});
-    const Bytes c = Packet(11, {3, 3, 3});
-    const Bytes stream = Join({a, b, c});
-    struct Case {
-        const char* name;
-        std::vector<size_t> cuts;  // read sizes
-    };
-    const Case cases[] = {
-        {"one read", {stream.size()}},
-        {"two whole and 3 bytes, then the rest", {a.size() + b.size() + 3, 1000}},
-        {"one byte at a time", std::vector<size_t>(stream.size(), 1)},
-        {"length field alone", {4, 4, 1, 1000}},
-    };
-    for (const Case& k : cases) {
         Probe probe;
         size_t at = 0;
-        std::vector<size_t> buffered;
-        for (size_t cut : k.cuts) {
-            size_t n = std::min(cut, stream.size() - at);
-            ASSERT_TRUE(probe.OnReceive(stream.data() + at, n)) << k.name;
+        bool ok = true;
+        for (size_t n : c.reads.empty() ? std::vector<size_t>{c.stream.size()} : c.reads) {
+            n = std::min(n, c.stream.size() - at);
+            ok = probe.OnReceive(n ? c.stream.data() + at : nullptr, n) && ok;
             at += n;
         }
-        EXPECT_EQ(probe.hooks, (std::vector<std::string>{"air:1:1", "air:2:2", "air:3:3"}))
-            << k.name;
+        EXPECT_EQ(probe.sent, c.sent) << c.name;
+        EXPECT_EQ(probe.hooks, c.hooks) << c.name;
+        EXPECT_EQ(ok, c.ok) << c.name;
     }
-    // An empty-bodied packet of exactly 8 bytes, and the 4 length bytes alone.
-    Probe probe;
-    Bytes empty = Packet(37, {});
-    probe.OnReceive(empty.data(), 4);
-    EXPECT_TRUE(probe.hooks.empty());
-    probe.OnReceive(empty.data() + 4, 4);
-    EXPECT_EQ(probe.hooks, std::vector<std::string>{"37:0"});
-}
-
-TEST(ClientProtocolTest, OrderlyCloseDropsThePartialPacket)
-{
-    Probe probe;
-    Bytes p = Packet(11, {1, 2, 3});
-    probe.OnReceive(p.data(), 5);
-    probe.OnReceive(nullptr, 0);
-    // The next connection's data is not glued to the old tail.
-    probe.Feed(Packet(11, {9}));
-    EXPECT_EQ(probe.hooks, std::vector<std::string>{"air:1:9"});
-}
-
-TEST(ClientProtocolTest, UnservableLengthsEndTheStream)
-{
-    struct Case {
-        const char* name;
-        uint32_t length;
-        bool ok;
-    };
-    const Case cases[] = {
-        {"largest that fits", 8188, true}, {"one more", 8189, false}, {"huge", 0x7FFFFFFF, false},
-        {"no type", 3, false},             {"zero", 0, false},        {"empty body", 4, true},
-    };
-    for (const Case& c : cases) {
-        Probe probe;
-        Bytes body(c.length >= 4 && c.length <= 8188 ? c.length - 4 : 0, 0);
-        Bytes p = Packet(11, body, c.length);
-        EXPECT_EQ(probe.Feed(p), c.ok) << c.name;
-        EXPECT_EQ(probe.hooks.size(), c.ok ? 1u : 0u) << c.name;
-    }
-    // A packet that fills the whole reassembly buffer, fed in two reads.
-    Probe probe;
-    Bytes big = Packet(11, Bytes(8184, 1));
-    ASSERT_EQ(big.size(), 8192u);
-    EXPECT_TRUE(probe.OnReceive(big.data(), 100));
-    EXPECT_TRUE(probe.OnReceive(big.data() + 100, big.size() - 100));
-    EXPECT_EQ(probe.hooks, std::vector<std::string>{"air:8184:1"});
-}
-
-TEST(ClientProtocolTest, EchoLongerThanTheSendBufferIsNotSent)
-{
-    Probe probe;
-    EXPECT_TRUE(probe.Feed(Packet(43, Bytes(packet::kMaxBody, 1))));
-    EXPECT_TRUE(probe.Feed(Packet(43, Bytes(packet::kMaxBody + 1, 1))));
-    ASSERT_EQ(probe.sent.size(), 1u);
-    EXPECT_EQ(probe.sent[0].size(), packet::kMaxBody + 8);
-}
-
-TEST(ClientProtocolTest, LogonAndChatBodies)
-{
+    // The log-on carries at most 15 characters of the name and a zero byte 15.
     Probe probe;
     probe.SendLogon("abcdefghijklmnopqrst", 20080220);
-    Bytes body(20, 0);
-    std::memcpy(body.data(), "abcdefghijklmno", 15);
-    WriteLe32(body.data() + 16, 20080220);
-    probe.SendLogon("Glim=+9-3", 0);
-    Bytes body2(20, 0);
-    std::memcpy(body2.data(), "Glim=+9-3", 9);
-    probe.SendChat("hi", "op");
-    probe.SendChat("plain");
-    const std::vector<Bytes> expected = {
-        Packet(1, body), Packet(1, body2),
-        Packet(32, {0, 0, 0, 0, 0, 0, 0, 0, '(', 'o', 'p', ')', 'h', 'i', 0}),
-        Packet(32, {0, 0, 0, 0, 0, 0, 0, 0, 'p', 'l', 'a', 'i', 'n', 0}),
-    };
-    EXPECT_EQ(probe.sent, expected);
+    EXPECT_EQ(probe.sent, std::vector<Bytes>{Frame(1, {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
+                                                       'n', 'o', 0, 0x5C, 0x66, 0x32, 0x01})});
 }
 
 }  // namespace

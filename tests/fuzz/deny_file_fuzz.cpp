@@ -4,11 +4,12 @@
 #include "access/deny_file.h"
 #include "access/deny_ruleset.h"
 #include "access/parse_address.h"
+#include "fuzz/fuzz_target.h"
 
 #include <cstdlib>
 #include <sstream>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+FUZZ_TARGET(FuzzDenyFile)
 {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     DenyList list;

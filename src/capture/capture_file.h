@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+struct pcap;
+
+// The IPv4 datagrams of a capture file (pcap or pcapng, read by libpcap) of the link types a
+// capture of the server's traffic has: Ethernet (with VLAN tags), Linux cooked v1 and v2, raw
+// IPv4. Frames that carry no IPv4 datagram are passed over.
+class CaptureFile {
+public:
+    struct Datagram {
+        int64_t seconds;  // the frame's time stamp
+        uint32_t tickMs;  // the same in milliseconds, wrapping like a tick counter
+        const uint8_t* data;
+        size_t size;      // as captured, which may fall short of the datagram's length
+    };
+
+    // Opens the file; an error text when it is no capture of a link type read here.
+    std::string Open(const std::string& path);
+    // The same for an open file, which the reader then owns.
+    std::string Open(FILE* file);
+
+    // The next datagram, valid until the next call; false at the end or on a read error.
+    bool Next(Datagram& out);
+    // The read error that ended Next, or empty at a clean end.
+    const std::string& Error() const { return error; }
+
+private:
+    std::string Opened(pcap* handle, const char* message);
+
+    std::unique_ptr<pcap, void (*)(pcap*)> handle{nullptr, nullptr};
+    int linkType = 0;
+    std::string error;
+};
