@@ -561,16 +561,23 @@ TEST(NetnsInside, DISABLED_RestartsLeakNothing)
     ASSERT_TRUE(capture.IsRunning());
 
     // The last start captures, each datagram once.
-    const int sender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // The filter passes TCP only: resets with a payload, which nobody answers.
+    const int sender = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_TCP);
     ASSERT_GE(sender, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(kPort);
     ::inet_pton(AF_INET, VethTestbed::kBotsAddress, &to.sin_addr);
     const std::string payloads[] = {"first", "second", "third"};
-    for (const std::string& p : payloads)
-        ASSERT_EQ(::sendto(sender, p.data(), p.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
-                  static_cast<ssize_t>(p.size()));
+    for (const std::string& p : payloads) {
+        std::string segment = std::string(20, '\0') + p;  // from port 1 to kPort, header of 20 bytes, RST
+        segment[1] = 1;
+        segment[2] = static_cast<char>(kPort >> 8);
+        segment[3] = static_cast<char>(kPort & 0xFF);
+        segment[12] = 0x50;
+        segment[13] = 0x04;
+        ASSERT_EQ(::sendto(sender, segment.data(), segment.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(segment.size()));
+    }
     ::close(sender);
     const auto until = std::chrono::steady_clock::now() + 3s;
     while (seen.size() < 3 && std::chrono::steady_clock::now() < until)
@@ -581,11 +588,11 @@ TEST(NetnsInside, DISABLED_RestartsLeakNothing)
     ASSERT_EQ(seen.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         const std::vector<uint8_t>& d = seen[i];
-        ASSERT_EQ(d.size(), 28 + payloads[i].size());
+        ASSERT_EQ(d.size(), 40 + payloads[i].size());
         EXPECT_EQ(d[0], 0x45);
-        EXPECT_EQ(d[9], IPPROTO_UDP);
+        EXPECT_EQ(d[9], IPPROTO_TCP);
         EXPECT_EQ((d[22] << 8) | d[23], kPort);
-        EXPECT_EQ(std::string(d.begin() + 28, d.end()), payloads[i]);
+        EXPECT_EQ(std::string(d.begin() + 40, d.end()), payloads[i]);
     }
     EXPECT_EQ(capture.Statistics().delivered, 3u);
 
