@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/command_runner.h"
 
+#include "platform/spawn_args.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -40,10 +42,7 @@ std::optional<std::string> RunCapture(const std::vector<std::string>& argv, size
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         return std::nullopt;
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
+    std::vector<char*> args = SpawnArgs(argv);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

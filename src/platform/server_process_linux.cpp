@@ -2,6 +2,7 @@
 #include "platform/server_process.h"
 
 #include "platform/command_runner.h"
+#include "platform/spawn_args.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -118,10 +119,7 @@ private:
 
     uint32_t Spawn(const std::vector<std::string>& argv, const std::string& workdir)
     {
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
+        std::vector<char*> args = SpawnArgs(argv);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
