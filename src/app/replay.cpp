@@ -13,16 +13,6 @@
 
 namespace {
 
-// The time of the frame being decoded stands for "now"; times print in the system's zone.
-class FrameClock final : public Clock {
-public:
-    int64_t Now() const override { return seconds; }
-    uint32_t TickMs() const override { return tick; }
-    std::tm LocalTime(int64_t t) const override { return SystemLocalTime(t); }
-    int64_t seconds = 0;
-    uint32_t tick = 0;
-};
-
 // Everything the decoder reports becomes one line: the event time, a TAB and the text.
 class ReplayPrinter final : public DecoderEvents, public LineWriter {
 public:
@@ -110,7 +100,9 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
         return 2;
     }
 
-    FrameClock clock;
+    // The time of the frame being decoded stands for "now"; times print in the system's zone.
+    ManualClock clock;
+    clock.zone = SystemLocalTime;
     PlayerTable table(clock);  // no reverse lookups: a replay resolves nothing
     table.SetResolveNames(false);
     PackIndex packs;

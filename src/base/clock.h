@@ -22,12 +22,13 @@ std::tm UtcTime(int64_t t);
 // strftime of a broken-down time; at most 63 characters.
 std::string FormatTime(const std::tm& t, const char* format);
 
-// A clock that only moves when told to; its local time is UTC.
+// A clock that only moves when told to; its local time is UTC unless given another zone.
 class ManualClock final : public Clock {
 public:
     int64_t Now() const override { return seconds; }
     uint32_t TickMs() const override { return tick; }
-    std::tm LocalTime(int64_t t) const override { return UtcTime(t); }
+    std::tm LocalTime(int64_t t) const override { return zone(t); }
     int64_t seconds = 0;
     uint32_t tick = 0;
+    std::tm (*zone)(int64_t) = UtcTime;
 };
