@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "capture/decoder.h"
+#include "capture/decoder_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -33,15 +33,8 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         {"to an address after the first empty entry", 7, false, false, ChecksumStatus::Unknown, 0, false},
     };
     for (const Case& c : cases) {
-        ManualClock clock;
-        PlayerTable table(clock);
-        table.SetResolveNames(false);
-        PackIndex packs;
-        Decoder decoder(table, packs, clock);
-        LocalAddressTable local;
-        local.entries = {0x016433C6, 0x096433C6, 0, 0x076433C6};  // .1, .9, none, .7
-        decoder.SetLocalAddresses(local);
-        decoder.SetChecksum(c.testing);
+        DecoderRig rig({0x016433C6, 0x096433C6, 0, 0x076433C6});  // .1, .9, none, .7
+        rig.decoder.SetChecksum(c.testing);
         // A buffer of exactly the datagram's size, so that ASan sees a read past it.
         const size_t size = kLogon.size() / 2;
         auto d = std::make_unique<uint8_t[]>(size);
@@ -49,9 +42,9 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
             d[i] = static_cast<uint8_t>(std::stoi(kLogon.substr(2 * i, 2), nullptr, 16));
         d[19] = c.destination;
         d[60] ^= c.corrupt ? 0x40 : 0;
-        EXPECT_EQ(decoder.HandleDatagram(d.get(), size, c.status), c.result) << c.name;
-        EXPECT_EQ(table.inboundBytes, c.counted ? size + 14 : 0u) << c.name;
-        EXPECT_EQ(table.Slot(0).userName.View(), c.counted && c.result == 0 ? "real" : "unknown") << c.name;
+        EXPECT_EQ(rig.decoder.HandleDatagram(d.get(), size, c.status), c.result) << c.name;
+        EXPECT_EQ(rig.table.inboundBytes, c.counted ? size + 14 : 0u) << c.name;
+        EXPECT_EQ(rig.table.Slot(0).userName.View(), c.counted && c.result == 0 ? "real" : "unknown") << c.name;
     }
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "capture/capture_file.h"
-#include "capture/decoder.h"
+#include "capture/decoder_rig.h"
 #include "fuzz/fuzz_target.h"
 
 // A capture file as --replay reads it (pcap or pcapng: block lengths, time resolutions, snap
@@ -10,18 +10,11 @@ FUZZ_TARGET(FuzzCaptureFile)
     CaptureFile capture;
     if (!capture.Open(fmemopen(const_cast<uint8_t*>(data), size, "rb")).empty())
         return 0;
-    ManualClock clock;
-    PlayerTable table(clock);
-    table.SetResolveNames(false);
-    PackIndex packs;
-    Decoder decoder(table, packs, clock);
-    LocalAddressTable local;
-    local.entries[0] = 0x016433C6;  // 198.51.100.1
-    decoder.SetLocalAddresses(local);
+    DecoderRig rig({0x016433C6});  // 198.51.100.1
     CaptureFile::Datagram d;
     while (capture.Next(d)) {
-        clock.seconds = d.seconds;
-        decoder.HandleDatagram(d.data, d.size);
+        rig.clock.seconds = d.seconds;
+        rig.decoder.HandleDatagram(d.data, d.size);
     }
     return 0;
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "capture/decoder.h"
+#include "capture/decoder_rig.h"
 #include "capture/event_log.h"
 #include "fuzz/fuzz_target.h"
 
@@ -28,16 +28,9 @@ struct Sink final : DecoderEvents, LineWriter {
 FUZZ_TARGET(FuzzDecoder)
 {
     static const uint8_t server[4] = {198, 51, 100, 1};
-    ManualClock clock;
-    PlayerTable table(clock);
-    table.SetResolveNames(false);
-    PackIndex packs;
-    Decoder decoder(table, packs, clock);
-    LocalAddressTable local;
-    std::memcpy(&local.entries[0], server, 4);
-    decoder.SetLocalAddresses(local);
+    DecoderRig rig({0x016433C6});
     Sink sink;
-    decoder.SetEvents(&sink);
+    rig.decoder.SetEvents(&sink);
     for (size_t at = 0; at + 3 <= size;) {
         const uint8_t control = data[at];
         const size_t length = std::min<size_t>(data[at + 1] | data[at + 2] << 8, size - at - 3);
@@ -51,9 +44,9 @@ FUZZ_TARGET(FuzzDecoder)
                 d[h + 3 - 2 * side] = 7915 & 0xFF;
             }
         }
-        decoder.SetChecksum(control & 1);
-        clock.seconds += control >> 5;
-        decoder.HandleDatagram(d.data(), d.size(), static_cast<ChecksumStatus>((control >> 1 & 3) % 3));
+        rig.decoder.SetChecksum(control & 1);
+        rig.clock.seconds += control >> 5;
+        rig.decoder.HandleDatagram(d.data(), d.size(), static_cast<ChecksumStatus>((control >> 1 & 3) % 3));
     }
     return 0;
 }
