@@ -4,13 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
-
-template <typename A, typename B>
-using Table = std::vector<std::pair<A, B>>;
 
 // Records every step with what the program holds at that moment.
 struct FakeTarget final : SheetTarget {
@@ -29,12 +24,12 @@ struct FakeTarget final : SheetTarget {
         Log("window", f.displayLogin, f.displayJoin, f.createLogfile, ms);
     }
     void LoadPackIndex() override { Log("packs", s.packFile); }
-    void StopCapture() override { steps.push_back("stop"); }
+    void StopCapture() override { Log("stop"); }
     void RemoveIpFilters() override { Log("remove if", s.interfaceNumber); }
     void ReplaceDenyList(const DenyList& l) override { Log("deny", l.size()); }
     void StartCapture() override { Log("start if", s.interfaceNumber, s.port); }
     void InstallIpFilters() override { Log("install if", s.interfaceNumber); }
-    void WriteDenyFile() override { steps.push_back("ipfilter.txt"); }
+    void WriteDenyFile() override { Log("ipfilter.txt"); }
     void SaveSettings() override { Log("ini", FormatTimeList(s.schedule), s.rebootIntervalSec); }
     void ApplyGlimit(const GlimitValues& g, bool on) override
     {
@@ -80,11 +75,12 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 
 TEST(SheetExchangeTest, PageTextsComeBackInTheSettingsUnits)
 {
-    for (auto [s, ms] : Table<double, int32_t>{{0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
+    for (auto [s, ms] : std::vector<std::pair<double, int32_t>>{
+             {0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
         EXPECT_EQ(CloseIntervalMs(s), ms) << s;
     TimeOfDayList list;
     ParseTimeList("1:00|", list);
-    for (auto [lines, times] : Table<const char*, const char*>{
+    for (auto [lines, times] : std::vector<std::pair<const char*, const char*>>{
              {"7:90", "8:30|"}, {"7:5\r\n25:70\r\n8", "7:05|2:10|8:00|"}, {"3:05\n21:30\n", "3:05|21:30|"}, {"", ""}}) {
         ParseTimeListLines(lines, list);
         EXPECT_EQ(FormatTimeList(list), times);
