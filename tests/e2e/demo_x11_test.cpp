@@ -10,13 +10,7 @@
 #include "support/temp_folder.h"
 #include "ui/list_ctrl_ex.h"
 
-#include <QApplication>
-#include <QContextMenuEvent>
-#include <QFileInfo>
-#include <QHeaderView>
-#include <QScreen>
-#include <QTabWidget>
-#include <QTimer>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 

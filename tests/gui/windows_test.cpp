@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The windows on the offscreen platform: the list control, the pages, the main window.
 #include "app/monitor_controller.h"
-#include "app/zpmoni_app.h"
 #include "app/zpmoni_dlg.h"
 #include "capture/connect_dlg.h"
 #include "capture/datagram_builder.h"
@@ -12,19 +11,7 @@
 #include "ui/list_ctrl_ex.h"
 #include "ui/list_state.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QContextMenuEvent>
-#include <QFile>
-#include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QSystemTrayIcon>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTimer>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
