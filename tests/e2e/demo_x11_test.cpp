@@ -7,28 +7,18 @@
 #include "capture/monitor_dlg.h"
 #include "platform/system_clock.h"
 #include "support/netns.h"
+#include "support/sheet_driver.h"
 #include "support/temp_folder.h"
 #include "ui/list_ctrl_ex.h"
 
-#include <QtWidgets>
-
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sched.h>
-
-namespace {
 
 TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
 {
     if (access("/usr/bin/Xvfb", X_OK) != 0)
         GTEST_SKIP() << "Xvfb is not installed";
     auto file = [](const char* name) { return QStringLiteral(ZPMONI_SCREENS_DIR "/%1.png").arg(name); };
-    auto pump = [](int ms) {
-        QEventLoop loop;
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        loop.exec();
-    };
     TempFolder dir;
     ZPT_TESTBED(net);
 
@@ -78,17 +68,16 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
         ASSERT_TRUE(app.capturing) << dir.Read("MoniErrLog.txt");
 
         CListCtrlEx* list = window.ConnectPage()->List();
-        EXPECT_TRUE(WaitFor([&] {
-            pump(200);
+        EXPECT_TRUE(PumpUntil([&] {
             return !list->model()->match(list->model()->index(0, 5), Qt::DisplayRole, "FLYING").isEmpty();
-        }, std::chrono::seconds(40))) << "no player listed as flying";
-        pump(8000);  // chat and more events arrive
+        }, 40000)) << "no player listed as flying";
+        PumpUntil([] { return false; }, 8000);  // chat and more events arrive
         EXPECT_GT(window.MonitorPage()->List()->RowCount(), 0);
 
         std::filesystem::create_directories(ZPMONI_SCREENS_DIR);
         for (int tab : {1, 2, 0}) {
             window.Tabs()->setCurrentIndex(tab);
-            pump(1200);
+            PumpUntil([] { return false; }, 1200);
             EXPECT_TRUE(window.screen()->grabWindow(window.winId()).save(file(names[tab]))) << names[tab];
         }
         // The header menu over the window: column 0 and the user name greyed.
@@ -113,5 +102,3 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     kill(-bots.Pid(), SIGTERM);
     bots.Stop(SIGTERM);
 }
-
-}  // namespace

@@ -9,8 +9,6 @@
 
 #include <filesystem>
 
-namespace {
-
 TEST(SettingsX11Test, OkWithoutChangesRewritesTheSettingsAndLogsOnAgain)
 {
     if (access("/usr/bin/Xvfb", X_OK) != 0)
@@ -68,5 +66,3 @@ TEST(SettingsX11Test, OkWithoutChangesRewritesTheSettingsAndLogsOnAgain)
     EXPECT_EQ(sim.dir.Read("ipfilter.txt"), denyBefore);
     EXPECT_TRUE(PumpUntil([&] { return logons() == 3; }, 20000)) << "the client did not log on again";
 }
-
-}  // namespace

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 
-namespace {
-
 using std::filesystem::exists;
 
 struct SupervisorRun {
@@ -120,5 +118,3 @@ TEST(SupervisorConsole, StartsAWindowsProgramThroughWineFromPath)
     run.monitor->Stop(SIGTERM);
     kill(std::stoi(args), SIGKILL);
 }
-
-}  // namespace

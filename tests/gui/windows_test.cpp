@@ -16,8 +16,6 @@
 #include <gtest/gtest.h>
 
 
-using namespace std::string_literals;
-
 namespace {
 
 QStringList ColumnTexts(CListCtrlEx* list, int column)
@@ -123,7 +121,6 @@ TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
     list->AppendRow(QStringList(8, QString()));  // no text where the pixels are read
     EXPECT_EQ(paint(base, 3, 2), tint);
     EXPECT_EQ(paint(base, 3, 0), base);
-    EXPECT_EQ(paint(base, -6, 5), tint);
     EXPECT_EQ(paint(Qt::white, -6, 5), QColor(247, 247, 247));  // a new background, a new tint
     list->EnableSortTint(false);
     EXPECT_EQ(paint(Qt::white, -6, 5), QColor(Qt::white));
@@ -308,14 +305,10 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     window.resize(520, 310);
     const QRect outer = window.frameGeometry();
     window.close();
-    const std::string ini = dir.Read("Zpmoni.ini");
-    const auto size = QString("Left=0\nTop=0\nWidth=%1\nHeight=%2").arg(outer.width()).arg(outer.height()).toStdString();
-    size_t from = 0;
-    for (const std::string& line : {"[Position]"s, size, "[ZpmoniDlg]"s, "Glimit=0"s, "[MonitorDlg]\nListCtrl="s,
-                                    "ListLine=200"s, "[ConnectDlg]\nListCtrl="s, "[Zpconnect]"s}) {
-        from = ini.find(line, from);
-        EXPECT_NE(from, std::string::npos) << line << " in order in\n" << ini;
-    }
+    const QString ini = QString::fromStdString(dir.Read("Zpmoni.ini"));
+    const QString order = R"((?s)\[Position\]\nLeft=0\nTop=0\nWidth=%1\nHeight=%2\n.*\[ZpmoniDlg\].*Glimit=0.*)"
+                          R"(\[MonitorDlg\]\nListCtrl=.*ListLine=200.*\[ConnectDlg\]\nListCtrl=.*\[Zpconnect\])";
+    EXPECT_TRUE(ini.contains(QRegularExpression(order.arg(outer.width()).arg(outer.height())))) << ini.toStdString();
 }
 
 }  // namespace
