@@ -61,30 +61,19 @@ TEST_F(SchedulePassTest, EveryDueKeyIsSentInOrder)
     s.airsupportInterval = 120;
     s.resetAtInterval = 1;
     s.resetIntervalSec = 600;
+    ParseTimeList("0:15|", s.resetSchedule);  // a fixed revival too, a minute apart at least
     Started(0);
     const std::tuple<int64_t, const char*, bool> passes[] = {
-        {1, "EIP", false}, {2, "", false}, {121, "", false}, {122, "P", false},
-        {302, "EIP", false}, {601, "RP", true}, {603, "EI", false}};
+        {1, "EIP", false}, {2, "", false}, {121, "", false}, {122, "P", false}, {302, "EIP", false},
+        {601, "RP", true}, {603, "EI", false}, {At(0, 15, 5), "REIP", true}, {At(0, 15, 50), "", false}};
     for (const auto& [t, keys, revived] : passes) {
         const ScheduleDecision d = Pass(t);
         EXPECT_EQ(d.keys, keys) << t;
         EXPECT_EQ(d.revived, revived) << t;
     }
-    EXPECT_EQ(state.lastReset, kDay + 601);
+    EXPECT_EQ(state.lastReset, kDay + At(0, 15, 5));
     state.serverRunning = 0;
     EXPECT_EQ(Pass(5000).keys, "");
-}
-
-TEST_F(SchedulePassTest, RevivalAndMissionInOnePass)
-{
-    ParseTimeList("1:00|", s.resetSchedule);
-    s.intercept = 1;
-    Started(At(0, 58, 0));
-    const ScheduleDecision d = Pass(At(1, 0, 5));
-    EXPECT_TRUE(d.revived);
-    EXPECT_EQ(d.keys, "RI");
-    EXPECT_EQ(state.lastReset, kDay + At(1, 0, 5));
-    EXPECT_EQ(Pass(At(1, 0, 50)).keys, "");
 }
 
 TEST(TimeOfDayListTest, ReadWaitsOutAWriterAndGetsTheWholeNewList)
