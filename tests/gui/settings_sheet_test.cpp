@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "access/ipfilter_page.h"
 #include "app/monitor_controller.h"
-#include "app/zpmoni_app.h"
 #include "app/zpmoni_dlg.h"
 #include "capture/known_aircraft.h"
 #include "client/glimit_page.h"
@@ -12,8 +11,6 @@
 #include "support/temp_folder.h"
 #include "ui/bootconf_page.h"
 #include "ui/packlist_page.h"
-
-#include <QtEndian>
 
 #include <sys/stat.h>
 
