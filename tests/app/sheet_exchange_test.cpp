@@ -44,11 +44,11 @@ struct FakeTarget final : SheetTarget {
 TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 {
     // The limits as entered on the G limiter page; the steps after the settings file's.
-    struct Case { bool serverRunning; int32_t resolveName, chatLog, enable; double negative, positive;
+    struct Case { bool serverRunning; int32_t resolveAndChatLog, enable; double negative, positive;
                   std::vector<std::string> tail; };
     const Case cases[] = {
-        {false, 1, 1, 1, -2, 5, {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
-        {true, 0, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
+        {false, 1, 1, -2, 5, {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
+        {true, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
     };
     for (const Case& c : cases) {
         FakeTarget t;
@@ -60,8 +60,7 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
         EXPECT_EQ(v.schedule.restartTimes, "3:05\n21:30\n");
         v.bootconf.interfaceNumber = 2;
         v.bootconf.port = 7000 + 65536;
-        v.bootconf.resolveName = c.resolveName;
-        v.bootconf.chatLog = c.chatLog;
+        v.bootconf.resolveName = v.bootconf.chatLog = c.resolveAndChatLog;
         v.packFile = "p.txt";
         v.denyList = {{"10.0.0.1", "255.255.255.255", ""}};
         ApplySheet(v, t);

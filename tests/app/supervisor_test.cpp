@@ -81,6 +81,7 @@ struct SupervisorTest : ::testing::Test {
     {
         sup.TerminateServer();
         fake.steps.clear(), fake.alive.clear(), fake.next = 100, fake.ms = 0;
+        fake.gone.clear(), fake.iconic.clear();
         fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
         sup.StartServer();
         sup.WindowSearch();
@@ -112,11 +113,7 @@ TEST_F(SupervisorTest, TerminateSendsEscapesThenCloseAndSignalsAProcessThatStays
 {
     struct Case { int exeType; int64_t exitsAt; Lines signals; };
     const Case cases[] = {
-        {1, 300, {}},
-        {1, 3000, {"2700 SIGTERM 100"}},
-        {1, 99999, {"2700 SIGTERM 100", "4700 SIGKILL 100"}},
-        {3, 300, {}},
-    };
+        {1, 300, {}}, {1, 3000, {"2700 SIGTERM 100"}}, {1, 99999, {"2700 SIGTERM 100", "4700 SIGKILL 100"}}, {3, 300, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exitsAt);
         settings.exeType = c.exeType;
@@ -148,7 +145,6 @@ TEST_F(SupervisorTest, ServerDownByWindowOrExitIsRestartedOnlyWithCheckRunning)
                 // The start waits for the process whose window has gone.
                 fake.gone.insert(7);
                 sup.DownCheck();
-                fake.gone.clear();
                 EXPECT_EQ(sup.StartPending(), checkRunning == 1);
                 EXPECT_EQ(state.serverRunning, 0);
             }
@@ -184,7 +180,6 @@ TEST_F(SupervisorTest, MinimizeTimerPostsUntilIconicAndStopsThen)
         sup.MinimizeWindow();
         EXPECT_EQ(Taken(), (minimize ? Lines{"0 minimize 7", "0 minimize 7"} : Lines{}));
         EXPECT_EQ(fake.period[SupervisorTimers::Minimize], minimize ? 0 : 1000);
-        fake.iconic.clear();
     }
 }
 
