@@ -8,15 +8,12 @@
 
 using std::filesystem::exists;
 
-struct SupervisorRun {
-    TempFolder dir;
-    std::unique_ptr<ChildProcess> monitor;
-
-    std::string RecordFile() const { return dir.File("zpsim.jsonl"); }
+// The monitor runs the simulator from the folder given; the simulator records its events in server.jsonl.
+struct SupervisorRun : ZpsimHarness {
     // The simulator's events `ev` recorded so far (only those for the key `key`, if given).
     std::vector<QJsonObject> Events(const char* ev, const char* key = nullptr) const
     {
-        return Record(RecordFile(), [&](const QJsonObject& o) { return IsEvent(o, ev) && (!key || o["key"] == key); });
+        return Record(ServerRecord(), [&](const QJsonObject& o) { return IsEvent(o, ev) && (!key || o["key"] == key); });
     }
     bool Await(const char* ev, size_t n = 1, const char* key = nullptr) const
     {
@@ -25,17 +22,13 @@ struct SupervisorRun {
     pid_t ServerPid(size_t i) const { return Events("listen").at(i)["pid"].toInt(); }
     size_t LogLines(const std::string& text) const
     {
-        const std::vector<std::string> out = Lines(dir.Read("monitor.out"));
-        return std::count_if(out.begin(), out.end(), [&](const std::string& l) { return l.find(text) != l.npos; });
+        return std::ranges::count_if(Output(), [&](const std::string& l) { return l.find(text) != l.npos; });
     }
     void Start(const std::string& settings, const std::string& folder = ZPSIM_BIN)
     {
-        setenv("ZPSIM_RECORD", RecordFile().c_str(), 1);
+        setenv("ZPSIM_RECORD", ServerRecord().c_str(), 1);
         setenv("ZPMONI_TMUX_SOCKET", ("zpt" + std::to_string(getpid())).c_str(), 1);
-        dir.Write("Zpmoni.ini", "[ProgramData]\nPort=0\nStartUp=1\nFolderPath=" + folder + "\n" + settings);
-        monitor = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()},
-            dir.File("monitor.out"));
+        StartMonitor("[ProgramData]\nStartUp=1\nFolderPath=" + folder + "\n" + settings);
     }
 };
 
