@@ -272,16 +272,15 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     auto shown = [&] { return QString::number(Mark(*list)) + " " + ColumnTexts(list, 1).join(" "); };
     EXPECT_EQ(shown(), QString::fromUtf8("1 Bob ゼロ unknown"));  // longest connection first, and marked so
     list->SelectRows({2, 1});
-    struct Step { int column; const char* markAndUsers; };
-    const Step steps[] = {
+    const std::pair<int, const char*> steps[] = {
         {0, "-1 unknown ゼロ Bob"},
         {1, "2 Bob ゼロ unknown"},   // user names, unknown last
         {1, "-2 unknown ゼロ Bob"},  // descending, unknown first
         {2, "3 Bob unknown ゼロ"},   // 10.0.0.2, 198.51.100.2, 198.51.100.10
     };
-    for (const Step& s : steps) {
-        ClickHeader(*list, s.column);
-        EXPECT_EQ(shown(), QString::fromUtf8(s.markAndUsers));
+    for (const auto& [column, markAndUsers] : steps) {
+        ClickHeader(*list, column);
+        EXPECT_EQ(shown(), QString::fromUtf8(markAndUsers));
     }
     // The selected players stay selected; the last of them keeps the focus.
     EXPECT_EQ(list->SelectedRows(), QList<int>({1, 2}));
