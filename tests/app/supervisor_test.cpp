@@ -112,8 +112,8 @@ TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogsOnlyWhenTheProcessStart
 TEST_F(SupervisorTest, TerminateSendsEscapesThenCloseAndSignalsAProcessThatStays)
 {
     struct Case { int exeType; int64_t exitsAt; Lines signals; };
-    const Case cases[] = {
-        {1, 300, {}}, {1, 3000, {"2700 SIGTERM 100"}}, {1, 99999, {"2700 SIGTERM 100", "4700 SIGKILL 100"}}, {3, 300, {}}};
+    const Case cases[] = {{1, 300, {}}, {1, 3000, {"2700 SIGTERM 100"}},
+                          {1, 99999, {"2700 SIGTERM 100", "4700 SIGKILL 100"}}, {3, 300, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exitsAt);
         settings.exeType = c.exeType;

@@ -27,8 +27,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0 ||
            access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
         ++display;
-    ChildProcess xvfb({"/usr/bin/Xvfb", ":" + std::to_string(display), "-screen", "0", "1024x768x24",
-                       "-nolisten", "tcp"},
+    ChildProcess xvfb({"/usr/bin/Xvfb", ":" + std::to_string(display), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
                       dir.File("xvfb.out"));
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
     ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, std::chrono::seconds(10)));
@@ -37,8 +36,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     for (const char* name : {"Zpmoni.ini", "Packlist.txt"})
         std::filesystem::copy_file(source + "/res/demo/" + name, dir.File(name));
     ChildProcess server(net.server.Inside({"python3", source + "/tools/zpsim/zpsim.py", "server", "-server", "DEMO",
-                                           "-netport", "7915", "--bind", "0.0.0.0", "--no-console",
-                                           "--skip-air-states"}),
+                                           "-netport", "7915", "--bind", "0.0.0.0", "--no-console", "--skip-air-states"}),
                         dir.File("server.out"));
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     ChildProcess bots(net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress}),
