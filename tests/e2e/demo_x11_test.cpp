@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The demo under a virtual X server: players fly in a network namespace, the main window lists
 // them, and a screenshot of each tab and of the list's header menu is saved for people to look at.
-#include "app/zpmoni_app.h"
-#include "app/zpmoni_dlg.h"
 #include "capture/connect_dlg.h"
 #include "capture/monitor_dlg.h"
-#include "platform/system_clock.h"
 #include "support/netns.h"
 #include "support/sheet_driver.h"
 #include "support/temp_folder.h"
@@ -56,11 +53,8 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
         setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         QApplication qapp(argc, argv);
-        SystemClock clock;
-        CZpmoniApp app(dir.path.string(), clock);
-        app.StartUp([](std::string_view) {});
-        CZpmoniDlg window(app);
-        window.Initialize();
+        Program program(dir.path.string());
+        auto& [clock, app, window] = program;
         window.resize(900, 420);
         window.show();
         ASSERT_TRUE(app.capturing) << dir.Read("MoniErrLog.txt");

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "access/ipfilter_page.h"
 #include "app/monitor_controller.h"
-#include "app/zpmoni_dlg.h"
 #include "capture/known_aircraft.h"
 #include "client/glimit_page.h"
 #include "client/schedule_page.h"
 #include "platform/directory_listing.h"
-#include "platform/system_clock.h"
 #include "support/sheet_driver.h"
 #include "support/temp_folder.h"
 #include "ui/bootconf_page.h"
@@ -177,11 +175,8 @@ TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
         TempFolder dir;
         const std::string ini = "[ProgramData]\nHandleName=pilot\n";
         dir.Write("Zpmoni.ini", ini);
-        SystemClock clock;
-        CZpmoniApp app(dir.path.string(), clock);
-        app.StartUp([](std::string_view) {});
-        CZpmoniDlg window(app);
-        window.Initialize();
+        Program program(dir.path.string());
+        auto& [clock, app, window] = program;
         WithSheetFromMenu(window, [&](CSettingsSheet& sheet) {
             auto page = [&](int i) -> QWidget& { return sheet.SetActivePage(i), *sheet.Page(i); };
             Find(page(0), "handleName")->setText("renamed");

@@ -1,19 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The windows on the offscreen platform: the list control, the pages, the main window.
 #include "app/monitor_controller.h"
-#include "app/zpmoni_dlg.h"
 #include "capture/connect_dlg.h"
 #include "capture/datagram_builder.h"
 #include "capture/monitor_dlg.h"
 #include "client/chat_dlg.h"
-#include "platform/system_clock.h"
+#include "support/sheet_driver.h"
 #include "support/temp_folder.h"
 #include "ui/list_ctrl_ex.h"
 #include "ui/list_state.h"
-
-#include <QtWidgets>
-
-#include <gtest/gtest.h>
 
 
 namespace {
@@ -222,12 +217,9 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
 {
     TempFolder dir;
     dir.Write("Zpmoni.ini", "[Position]\nLeft=-5000\nTop=40\n");
-    SystemClock clock;
-    CZpmoniApp app(dir.path.string(), clock);
-    app.StartUp([](std::string_view) {});
-    app.players.SetResolveNames(false);
-    CZpmoniDlg window(app);
-    window.Initialize();
+    Program program(dir.path.string());
+    auto& [clock, app, window] = program;
+    app.players.SetResolveNames(false);  // no lookups of the addresses below
     window.show();
     // As stored, without a check against the screen; the size is the outer one.
     EXPECT_EQ(window.frameGeometry(), QRect(-5000, 40, 488, 329));
