@@ -4,13 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
-
-template <typename A, typename B>
-using Table = std::vector<std::pair<A, B>>;
 
 // Records every step with what the program holds at that moment.
 struct FakeTarget final : SheetTarget {
@@ -29,12 +24,12 @@ struct FakeTarget final : SheetTarget {
         Log("window", f.displayLogin, f.displayJoin, f.createLogfile, ms);
     }
     void LoadPackIndex() override { Log("packs", s.packFile); }
-    void StopCapture() override { steps.push_back("stop"); }
+    void StopCapture() override { Log("stop"); }
     void RemoveIpFilters() override { Log("remove if", s.interfaceNumber); }
     void ReplaceDenyList(const DenyList& l) override { Log("deny", l.size()); }
     void StartCapture() override { Log("start if", s.interfaceNumber, s.port); }
     void InstallIpFilters() override { Log("install if", s.interfaceNumber); }
-    void WriteDenyFile() override { steps.push_back("ipfilter.txt"); }
+    void WriteDenyFile() override { Log("ipfilter.txt"); }
     void SaveSettings() override { Log("ini", FormatTimeList(s.schedule), s.rebootIntervalSec); }
     void ApplyGlimit(const GlimitValues& g, bool on) override
     {
@@ -49,11 +44,11 @@ struct FakeTarget final : SheetTarget {
 TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 {
     // The limits as entered on the G limiter page; the steps after the settings file's.
-    struct Case { bool serverRunning; int32_t resolveName, chatLog, enable; double negative, positive;
+    struct Case { bool serverRunning; int32_t resolveAndChatLog, enable; double negative, positive;
                   std::vector<std::string> tail; };
     const Case cases[] = {
-        {false, 1, 1, 1, -2, 5, {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
-        {true, 0, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
+        {false, 1, 1, -2, 5, {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
+        {true, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
     };
     for (const Case& c : cases) {
         FakeTarget t;
@@ -65,8 +60,7 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
         EXPECT_EQ(v.schedule.restartTimes, "3:05\n21:30\n");
         v.bootconf.interfaceNumber = 2;
         v.bootconf.port = 7000 + 65536;
-        v.bootconf.resolveName = c.resolveName;
-        v.bootconf.chatLog = c.chatLog;
+        v.bootconf.resolveName = v.bootconf.chatLog = c.resolveAndChatLog;
         v.packFile = "p.txt";
         v.denyList = {{"10.0.0.1", "255.255.255.255", ""}};
         ApplySheet(v, t);
@@ -80,11 +74,12 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 
 TEST(SheetExchangeTest, PageTextsComeBackInTheSettingsUnits)
 {
-    for (auto [s, ms] : Table<double, int32_t>{{0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
+    for (auto [s, ms] : std::vector<std::pair<double, int32_t>>{
+             {0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
         EXPECT_EQ(CloseIntervalMs(s), ms) << s;
     TimeOfDayList list;
     ParseTimeList("1:00|", list);
-    for (auto [lines, times] : Table<const char*, const char*>{
+    for (auto [lines, times] : std::vector<std::pair<const char*, const char*>>{
              {"7:90", "8:30|"}, {"7:5\r\n25:70\r\n8", "7:05|2:10|8:00|"}, {"3:05\n21:30\n", "3:05|21:30|"}, {"", ""}}) {
         ParseTimeListLines(lines, list);
         EXPECT_EQ(FormatTimeList(list), times);

@@ -4,16 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
 #include <set>
 
 namespace {
 
+using Lines = std::vector<std::string>;
+using Periods = std::array<int, SupervisorTimers::kCount>;
+
 // The whole platform, recording what the supervisor does to it as "ms what" lines in order.
 struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, LineWriter {
     int64_t ms = 0;
-    std::vector<std::string> lines;
+    Lines lines;
     void Add(const std::string& what) { lines.push_back(std::to_string(ms) + " " + what); }
 
     std::vector<WindowInfo> top;
@@ -42,25 +44,17 @@ struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, Lin
     void Watch(uint32_t pid) override { alive.insert(pid); }
     bool Alive(uint32_t pid) override { return alive.count(pid) > 0; }
     void Signal(uint32_t pid, bool kill) override { Add((kill ? "SIGKILL " : "SIGTERM ") + std::to_string(pid)); }
-    void Exit(uint32_t pid)
-    {
-        alive.erase(pid);
-        onExit(pid);
-    }
+    void Exit(uint32_t pid) { alive.erase(pid), onExit(pid); }
 
-    std::array<int, kCount> period{};
+    Periods period{};
     std::multimap<int64_t, std::function<void()>> steps;
     void Arm(Id id, int p) override { period[id] = p; }
     void Stop(Id id) override { period[id] = 0; }
     void After(int p, std::function<void()> step) override { steps.emplace(ms + p, std::move(step)); }
     void RunUntil(int64_t until)
     {
-        while (!steps.empty() && steps.begin()->first <= until) {
-            auto step = std::move(steps.begin()->second);
-            ms = steps.begin()->first;
-            steps.erase(steps.begin());
-            step();
-        }
+        for (; !steps.empty() && steps.begin()->first <= until; steps.erase(steps.begin()))
+            ms = steps.begin()->first, steps.begin()->second();
         ms = until;
     }
 
@@ -71,130 +65,96 @@ struct SupervisorTest : ::testing::Test {
     MonitorSettings settings;
     ServerState state;
     FakePlatform fake;
-    FakePlatform &windows = fake, &processes = fake, &timers = fake, &j = fake;
     ManualClock clock;
     Supervisor sup{settings, state, fake, fake, fake, fake, clock};
     bool startEnabled = true;
 
-    void SetUp() override
+    SupervisorTest()
     {
         settings.folderPath = "/zp";
         clock.seconds = 5000;
         sup.onStartEnabled = [this](bool on) { startEnabled = on; };
-        processes.onExit = [this](uint32_t pid) { sup.OnProcessExited(pid); };
+        fake.onExit = [this](uint32_t pid) { sup.OnProcessExited(pid); };
     }
-    // Started, and its window (7) found by timer 4.
+    // A server stopped, if any, and a fresh one (pid 100) started at 0 ms, its window (7) found by timer 4.
     void Running()
     {
-        windows.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
+        sup.TerminateServer();
+        fake.steps.clear(), fake.alive.clear(), fake.next = 100, fake.ms = 0;
+        fake.gone.clear(), fake.iconic.clear();
+        fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
         sup.StartServer();
         sup.WindowSearch();
         clock.tick += 1000;  // a server that ran a while is brought back at once
-        j.lines.clear();
+        fake.lines.clear();
     }
-    std::vector<std::string> Lines() { return std::exchange(j.lines, {}); }
+    Lines Taken() { return std::exchange(fake.lines, {}); }
 };
 
-TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogs)
+TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogsOnlyWhenTheProcessStarts)
 {
-    sup.StartServer();
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"0 start /zp/zemain.exe", "0 event Start server"}));
-    EXPECT_EQ(timers.period, (std::array<int, 4>{800, 1000, 1000, 1000}));
-    EXPECT_FALSE(startEnabled);
-    EXPECT_EQ(state.serverProcessId, 100u);
-    EXPECT_EQ(state.lastRestart, 5000);
-}
-
-TEST_F(SupervisorTest, FailedStartLeavesEverythingStoppedButMarksTheTime)
-{
-    processes.fail = true;
-    sup.StartServer();
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"0 start /zp/zemain.exe"}));
-    EXPECT_EQ(timers.period, (std::array<int, 4>{}));
-    EXPECT_TRUE(startEnabled);
-    EXPECT_EQ(state.serverRunning, 0);
-    EXPECT_EQ(state.lastReset, 5000);
+    for (bool fails : {true, false}) {
+        SCOPED_TRACE(fails);
+        fake.fail = fails;
+        clock.seconds += 1000;
+        sup.StartServer();
+        EXPECT_EQ(Taken(), (fails ? Lines{"0 start /zp/zemain.exe"}
+                                  : Lines{"0 start /zp/zemain.exe", "0 event Start server"}));
+        EXPECT_EQ(fake.period, (fails ? Periods{} : Periods{800, 1000, 1000, 1000}));
+        EXPECT_EQ(startEnabled, fails);
+        EXPECT_EQ(state.serverRunning, !fails);
+        EXPECT_EQ(state.serverProcessId, fails ? 0u : 100u);
+        EXPECT_EQ(state.lastReset, clock.seconds);  // a failed start marks the time too
+        EXPECT_EQ(state.lastRestart, clock.seconds);
+    }
 }
 
 TEST_F(SupervisorTest, TerminateSendsEscapesThenCloseAndSignalsAProcessThatStays)
 {
-    struct Case { int exeType; int64_t exitsAt; std::vector<std::string> expected; };
-    const std::vector<std::string> sequence{"0 event Terminate server", "0 key 27 7", "100 key 27 7",
-                                            "200 key 27 7", "700 close 7"};
-    auto with = [&](std::vector<std::string> tail) {
-        std::vector<std::string> all = sequence;
-        all.insert(all.end(), tail.begin(), tail.end());
-        return all;
-    };
-    const Case cases[] = {
-        {1, 300, sequence},
-        {1, 3000, with({"2700 SIGTERM 100"})},
-        {1, 99999, with({"2700 SIGTERM 100", "4700 SIGKILL 100"})},
-        {3, 300, {"0 event Terminate server", "0 char 27 7", "100 char 27 7", "200 char 27 7",
-                  "700 close 7"}},
-    };
+    struct Case { int exeType; int64_t exitsAt; Lines signals; };
+    const Case cases[] = {{1, 300, {}}, {1, 3000, {"2700 SIGTERM 100"}},
+                          {1, 99999, {"2700 SIGTERM 100", "4700 SIGKILL 100"}}, {3, 300, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exitsAt);
-        processes.alive.clear();
         settings.exeType = c.exeType;
         Running();
         sup.TerminateServer();
         EXPECT_EQ(state.serverRunning, 0);
         EXPECT_EQ(state.lastRestart, kNoMark);
         EXPECT_TRUE(startEnabled);
-        timers.RunUntil(c.exitsAt);
-        processes.alive.clear();
-        timers.RunUntil(10000);
-        EXPECT_EQ(Lines(), c.expected);
+        fake.RunUntil(c.exitsAt);
+        fake.alive.clear();
+        fake.RunUntil(10000);
+        const std::string escape = c.exeType == 3 ? "char 27 7" : "key 27 7";
+        Lines expected{"0 event Terminate server", "0 " + escape, "100 " + escape, "200 " + escape, "700 close 7"};
+        expected.insert(expected.end(), c.signals.begin(), c.signals.end());
+        EXPECT_EQ(Taken(), expected);
         // Timer 4 stopped itself on finding the window; timer 5 is left to itself.
-        EXPECT_EQ(timers.period, (std::array<int, 4>{0, 0, 0, 1000}));
-        j.ms = 0;
-        processes.next = 100;
+        EXPECT_EQ(fake.period, (Periods{0, 0, 0, 1000}));
     }
 }
 
 TEST_F(SupervisorTest, ServerDownByWindowOrExitIsRestartedOnlyWithCheckRunning)
 {
-    for (int checkRunning : {0, 1}) {
+    for (int checkRunning : {0, 1})
         for (bool byExit : {false, true}) {
             SCOPED_TRACE(testing::Message() << checkRunning << byExit);
             settings.checkRunning = checkRunning;
-            sup.TerminateServer();
-            timers.steps.clear();
-            processes.alive.clear();
-            processes.next = 100;
             Running();
-            if (byExit) {
-                processes.Exit(100);
-            } else {
+            if (!byExit) {
                 // The start waits for the process whose window has gone.
-                windows.gone.insert(7);
+                fake.gone.insert(7);
                 sup.DownCheck();
-                windows.gone.clear();
                 EXPECT_EQ(sup.StartPending(), checkRunning == 1);
-                processes.Exit(100);
+                EXPECT_EQ(state.serverRunning, 0);
             }
-            std::vector<std::string> expected{"0 event Terminate server", "0 key 27 7"};
+            fake.Exit(100);
+            Lines expected{"0 event Terminate server", "0 key 27 7"};
             if (checkRunning)
                 expected.insert(expected.end(), {"0 start /zp/zemain.exe", "0 event Start server"});
-            EXPECT_EQ(Lines(), expected);
+            EXPECT_EQ(Taken(), expected);
             EXPECT_EQ(state.serverRunning, checkRunning);
-            timers.steps.clear();
         }
-    }
-}
-
-TEST_F(SupervisorTest, StartWaitsForTheStoppedProcessToEnd)
-{
-    Running();
-    sup.TerminateServer();
-    sup.StartServer();
-    EXPECT_TRUE(sup.StartPending());
-    EXPECT_EQ(state.serverRunning, 0);
-    Lines();
-    processes.Exit(100);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"0 start /zp/zemain.exe", "0 event Start server"}));
-    EXPECT_EQ(state.serverProcessId, 101u);
 }
 
 TEST_F(SupervisorTest, AServerThatDiesAtOnceIsStartedAgainASecondAfterItsStart)
@@ -202,10 +162,10 @@ TEST_F(SupervisorTest, AServerThatDiesAtOnceIsStartedAgainASecondAfterItsStart)
     settings.checkRunning = 1;
     sup.StartServer();
     clock.tick += 300;
-    processes.Exit(100);
-    timers.RunUntil(699);
+    fake.Exit(100);
+    fake.RunUntil(699);
     EXPECT_EQ(state.serverRunning, 0);
-    timers.RunUntil(700);
+    fake.RunUntil(700);
     EXPECT_EQ(state.serverProcessId, 101u);
 }
 
@@ -216,12 +176,10 @@ TEST_F(SupervisorTest, MinimizeTimerPostsUntilIconicAndStopsThen)
         Running();
         sup.MinimizeWindow();
         sup.MinimizeWindow();
-        windows.iconic.insert(7);
+        fake.iconic.insert(7);
         sup.MinimizeWindow();
-        const std::vector<std::string> posts{"0 minimize 7", "0 minimize 7"};
-        EXPECT_EQ(Lines(), minimize ? posts : std::vector<std::string>());
-        EXPECT_EQ(timers.period[SupervisorTimers::Minimize], minimize ? 0 : 1000);
-        windows.iconic.clear();
+        EXPECT_EQ(Taken(), (minimize ? Lines{"0 minimize 7", "0 minimize 7"} : Lines{}));
+        EXPECT_EQ(fake.period[SupervisorTimers::Minimize], minimize ? 0 : 1000);
     }
 }
 
@@ -230,38 +188,38 @@ TEST_F(SupervisorTest, ErrorDialogsAreClosedAndMenusLeftOpen)
     Running();
     const std::pair<std::string, int> cases[] = {{"#32770", 1}, {"#32768", 0}, {"Error", 1}};
     for (const auto& [cls, closed] : cases) {
-        windows.popup = WindowInfo{9, cls, "", 100, true};
+        fake.popup = WindowInfo{9, cls, "", 100, true};
         sup.CloseErrorDialogs();
-        EXPECT_EQ(Lines().size(), static_cast<size_t>(closed)) << cls;
+        EXPECT_EQ(Taken().size(), static_cast<size_t>(closed)) << cls;
     }
     settings.closeErrorDialog = 0;
     sup.CloseErrorDialogs();
-    EXPECT_TRUE(Lines().empty());
+    EXPECT_TRUE(Taken().empty());
 }
 
 TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
 {
-    windows.top = {{3, "xterm", "zemainsvr.exe", 1, false}, {4, "ConsoleWindowClass", "bash", 2, false}};
+    fake.top = {{3, "xterm", "zemainsvr.exe", 1, false}, {4, "ConsoleWindowClass", "bash", 2, false}};
     EXPECT_FALSE(sup.SearchServerWindow());
     const std::tuple<std::string, std::string, int> cases[] = {
         {"ZEPHRINEWINDOW", "ZEPHRINE OpenGL CPU", 1}, {"ZEPHRINEWINDOW", "OpenGL", 0},
         {"Zemaindx.exe", "Direct3D", 2}, {"ConsoleWindowClass", "s zemainsvr.exe -server", 3},
         {"ZEPHRINEWINDOW", "untitled", 3}};
     for (const auto& [cls, title, type] : cases) {
-        windows.top.push_back({5, cls, title, 77, false});
+        fake.top.push_back({5, cls, title, 77, false});
         const std::optional<WindowInfo> found = sup.SearchServerWindow();
         ASSERT_TRUE(found) << cls;
         sup.TakeControl(*found);
         EXPECT_EQ(settings.exeType, type) << title;
         EXPECT_FALSE(sup.CanTakeControl());
         EXPECT_EQ(state.serverWindow, 5u);
-        EXPECT_EQ(timers.period, (std::array<int, 4>{800, 0, 0, 0}));
+        EXPECT_EQ(fake.period, (Periods{800, 0, 0, 0}));
         // Under control it is never restarted; a stop still makes sure its process ends.
-        processes.Exit(77);
+        fake.Exit(77);
         sup.TerminateServer();
-        timers.RunUntil(j.ms + 10000);
-        windows.top.pop_back();
-        timers.period = {};
+        fake.RunUntil(fake.ms + 10000);
+        fake.top.pop_back();
+        fake.period = {};
     }
     EXPECT_EQ(state.serverProcessId, 0u);
 }
@@ -274,7 +232,7 @@ TEST_F(SupervisorTest, CommandLineAndWindowOfTheProcess)
     EXPECT_TRUE(ServerLaunch(settings)->console);
     settings.exeType = 4;
     EXPECT_FALSE(ServerLaunch(settings));
-    windows.top = {{1, "a", "", 42, true}, {2, "b", "", 41, false}, {3, "c", "", 42, false}};
+    fake.top = {{1, "a", "", 42, true}, {2, "b", "", 41, false}, {3, "c", "", 42, false}};
     EXPECT_EQ(sup.FindProcessWindow(42), 3u);
     EXPECT_EQ(sup.FindProcessWindow(43), 0u);
 }

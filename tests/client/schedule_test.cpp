@@ -18,17 +18,9 @@ struct SchedulePassTest : ::testing::Test {
     ServerState state;
     ScheduleMarks marks;
 
-    ScheduleDecision Pass(int64_t t)
-    {
-        const int64_t now = kDay + t;
-        return SchedulePass(s, state, marks, now, UtcTime(now));
-    }
+    ScheduleDecision Pass(int64_t t) { return SchedulePass(s, state, marks, kDay + t, UtcTime(kDay + t)); }
     // The server started at t, as the supervisor marks it.
-    void Started(int64_t t)
-    {
-        state.serverRunning = 1;
-        state.lastRestart = state.lastReset = kDay + t;
-    }
+    void Started(int64_t t) { state.serverRunning = 1, state.lastRestart = state.lastReset = kDay + t; }
 };
 
 int64_t At(int h, int m, int sec) { return h * 3600 + m * 60 + sec; }
@@ -37,9 +29,7 @@ TEST_F(SchedulePassTest, FixedTimeRestartWaitsOutTheMinuteAfterAStart)
 {
     ParseTimeList("4:00|", s.schedule);
     Started(At(3, 59, 30));
-    const std::pair<int64_t, bool> passes[] = {
-        {At(4, 0, 0), false}, {At(4, 0, 30), false}, {At(4, 0, 31), true}};
-    for (const auto& [t, restart] : passes)
+    for (auto [t, restart] : {std::pair{At(4, 0, 0), false}, {At(4, 0, 30), false}, {At(4, 0, 31), true}})
         EXPECT_EQ(Pass(t).restart, restart) << t;
     // The supervisor starts the server again 3 s later; nothing more fires in that minute.
     Started(At(4, 0, 34));
@@ -71,30 +61,19 @@ TEST_F(SchedulePassTest, EveryDueKeyIsSentInOrder)
     s.airsupportInterval = 120;
     s.resetAtInterval = 1;
     s.resetIntervalSec = 600;
+    ParseTimeList("0:15|", s.resetSchedule);  // a fixed revival too, a minute apart at least
     Started(0);
     const std::tuple<int64_t, const char*, bool> passes[] = {
-        {1, "EIP", false}, {2, "", false}, {121, "", false}, {122, "P", false},
-        {302, "EIP", false}, {601, "RP", true}, {603, "EI", false}};
+        {1, "EIP", false}, {2, "", false}, {121, "", false}, {122, "P", false}, {302, "EIP", false},
+        {601, "RP", true}, {603, "EI", false}, {At(0, 15, 5), "REIP", true}, {At(0, 15, 50), "", false}};
     for (const auto& [t, keys, revived] : passes) {
         const ScheduleDecision d = Pass(t);
         EXPECT_EQ(d.keys, keys) << t;
         EXPECT_EQ(d.revived, revived) << t;
     }
-    EXPECT_EQ(state.lastReset, kDay + 601);
+    EXPECT_EQ(state.lastReset, kDay + At(0, 15, 5));
     state.serverRunning = 0;
     EXPECT_EQ(Pass(5000).keys, "");
-}
-
-TEST_F(SchedulePassTest, RevivalAndMissionInOnePass)
-{
-    ParseTimeList("1:00|", s.resetSchedule);
-    s.intercept = 1;
-    Started(At(0, 58, 0));
-    const ScheduleDecision d = Pass(At(1, 0, 5));
-    EXPECT_TRUE(d.revived);
-    EXPECT_EQ(d.keys, "RI");
-    EXPECT_EQ(state.lastReset, kDay + At(1, 0, 5));
-    EXPECT_EQ(Pass(At(1, 0, 50)).keys, "");
 }
 
 TEST(TimeOfDayListTest, ReadWaitsOutAWriterAndGetsTheWholeNewList)
@@ -105,10 +84,7 @@ TEST(TimeOfDayListTest, ReadWaitsOutAWriterAndGetsTheWholeNewList)
     list.entries[0].hour = 2;
     std::atomic<bool> returned{false};
     TimeOfDayList::Snapshot snap;
-    std::thread reader([&] {
-        snap = list.Read();
-        returned = true;
-    });
+    std::thread reader([&] { snap = list.Read(), returned = true; });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(returned);
     list.entries[1].hour = 2;

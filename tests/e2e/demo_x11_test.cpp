@@ -1,40 +1,21 @@
 // SPDX-License-Identifier: MIT
 // The demo under a virtual X server: players fly in a network namespace, the main window lists
 // them, and a screenshot of each tab and of the list's header menu is saved for people to look at.
-#include "app/zpmoni_app.h"
-#include "app/zpmoni_dlg.h"
 #include "capture/connect_dlg.h"
 #include "capture/monitor_dlg.h"
-#include "platform/system_clock.h"
 #include "support/netns.h"
+#include "support/sheet_driver.h"
 #include "support/temp_folder.h"
 #include "ui/list_ctrl_ex.h"
 
-#include <QApplication>
-#include <QContextMenuEvent>
-#include <QFileInfo>
-#include <QHeaderView>
-#include <QScreen>
-#include <QTabWidget>
-#include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sched.h>
-
-namespace {
 
 TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
 {
     if (access("/usr/bin/Xvfb", X_OK) != 0)
         GTEST_SKIP() << "Xvfb is not installed";
     auto file = [](const char* name) { return QStringLiteral(ZPMONI_SCREENS_DIR "/%1.png").arg(name); };
-    auto pump = [](int ms) {
-        QEventLoop loop;
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        loop.exec();
-    };
     TempFolder dir;
     ZPT_TESTBED(net);
 
@@ -43,8 +24,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0 ||
            access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
         ++display;
-    ChildProcess xvfb({"/usr/bin/Xvfb", ":" + std::to_string(display), "-screen", "0", "1024x768x24",
-                       "-nolisten", "tcp"},
+    ChildProcess xvfb({"/usr/bin/Xvfb", ":" + std::to_string(display), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
                       dir.File("xvfb.out"));
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
     ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, std::chrono::seconds(10)));
@@ -53,8 +33,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     for (const char* name : {"Zpmoni.ini", "Packlist.txt"})
         std::filesystem::copy_file(source + "/res/demo/" + name, dir.File(name));
     ChildProcess server(net.server.Inside({"python3", source + "/tools/zpsim/zpsim.py", "server", "-server", "DEMO",
-                                           "-netport", "7915", "--bind", "0.0.0.0", "--no-console",
-                                           "--skip-air-states"}),
+                                           "-netport", "7915", "--bind", "0.0.0.0", "--no-console", "--skip-air-states"}),
                         dir.File("server.out"));
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     ChildProcess bots(net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress}),
@@ -74,27 +53,23 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
         setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         QApplication qapp(argc, argv);
-        SystemClock clock;
-        CZpmoniApp app(dir.path.string(), clock);
-        app.StartUp([](std::string_view) {});
-        CZpmoniDlg window(app);
-        window.Initialize();
+        Program program(dir.path.string());
+        auto& [clock, app, window] = program;
         window.resize(900, 420);
         window.show();
         ASSERT_TRUE(app.capturing) << dir.Read("MoniErrLog.txt");
 
         CListCtrlEx* list = window.ConnectPage()->List();
-        EXPECT_TRUE(WaitFor([&] {
-            pump(200);
+        EXPECT_TRUE(PumpUntil([&] {
             return !list->model()->match(list->model()->index(0, 5), Qt::DisplayRole, "FLYING").isEmpty();
-        }, std::chrono::seconds(40))) << "no player listed as flying";
-        pump(8000);  // chat and more events arrive
+        }, 40000)) << "no player listed as flying";
+        PumpUntil([] { return false; }, 8000);  // chat and more events arrive
         EXPECT_GT(window.MonitorPage()->List()->RowCount(), 0);
 
         std::filesystem::create_directories(ZPMONI_SCREENS_DIR);
         for (int tab : {1, 2, 0}) {
             window.Tabs()->setCurrentIndex(tab);
-            pump(1200);
+            PumpUntil([] { return false; }, 1200);
             EXPECT_TRUE(window.screen()->grabWindow(window.winId()).save(file(names[tab]))) << names[tab];
         }
         // The header menu over the window: column 0 and the user name greyed.
@@ -119,5 +94,3 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabIsPhotographed)
     kill(-bots.Pid(), SIGTERM);
     bots.Stop(SIGTERM);
 }
-
-}  // namespace

@@ -1,15 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The settings sheet opened from the menu under a virtual X server: each page photographed, then
 // OK without changes rewrites the settings file and the deny list as they were and the client logs on again.
-#include "app/zpmoni_app.h"
-#include "app/zpmoni_dlg.h"
 #include "e2e/zpsim_harness.h"
-#include "platform/system_clock.h"
 #include "support/sheet_driver.h"
 
 #include <filesystem>
-
-namespace {
 
 TEST(SettingsX11Test, OkWithoutChangesRewritesTheSettingsAndLogsOnAgain)
 {
@@ -33,12 +28,9 @@ TEST(SettingsX11Test, OkWithoutChangesRewritesTheSettingsAndLogsOnAgain)
     int argc = 1;
     char* argv[] = {const_cast<char*>("zpmoni"), nullptr};
     QApplication qapp(argc, argv);
-    SystemClock clock;
-    CZpmoniApp app(sim.dir.path.string(), clock);
-    app.StartUp([](std::string_view) {});
-    app.denyList = {{"198.51.100.9", "255.255.255.255", "bot"}, {"bogus", "255.0.0.0", "typo"}};  // for the photo
-    CZpmoniDlg window(app);
-    window.Initialize();
+    Program program(sim.dir.path.string());
+    program.app.denyList = {{"198.51.100.9", "255.255.255.255", "bot"}, {"bogus", "255.0.0.0", "typo"}};  // for the photo
+    CZpmoniDlg& window = program.window;
     window.show();
     auto logons = [&] { return CountRecord(sim.ServerRecord(), [](auto& o) { return IsPacket(o, "in", 1); }); };
     ASSERT_TRUE(PumpUntil([&] { return logons() == 1; }, 15000)) << "the client did not log on";
@@ -68,5 +60,3 @@ TEST(SettingsX11Test, OkWithoutChangesRewritesTheSettingsAndLogsOnAgain)
     EXPECT_EQ(sim.dir.Read("ipfilter.txt"), denyBefore);
     EXPECT_TRUE(PumpUntil([&] { return logons() == 3; }, 20000)) << "the client did not log on again";
 }
-
-}  // namespace

@@ -3,76 +3,48 @@
 // window manager, and the console server in tmux without a display.
 #include "e2e/zpsim_harness.h"
 
-#include <sys/stat.h>
+#include <algorithm>
+#include <filesystem>
 
-namespace {
+using std::filesystem::exists;
 
-struct SupervisorRun {
-    TempFolder dir;
-    std::unique_ptr<ChildProcess> monitor;
-
-    std::string Record() const { return dir.File("zpsim.jsonl"); }
-    size_t Count(const char* ev) const
+// The monitor runs the simulator from the folder given; the simulator records its events in server.jsonl.
+struct SupervisorRun : ZpsimHarness {
+    // The simulator's events `ev` recorded so far (only those for the key `key`, if given).
+    std::vector<QJsonObject> Events(const char* ev, const char* key = nullptr) const
     {
-        return CountRecord(Record(), [&](const QJsonObject& o) { return IsEvent(o, ev); });
+        return Record(ServerRecord(), [&](const QJsonObject& o) { return IsEvent(o, ev) && (!key || o["key"] == key); });
     }
-    bool Await(const char* ev, size_t n = 1) const
+    bool Await(const char* ev, size_t n = 1, const char* key = nullptr) const
     {
-        return WaitFor([&] { return Count(ev) >= n; }, std::chrono::seconds(20));
+        return WaitFor([&] { return Events(ev, key).size() >= n; }, std::chrono::seconds(20));
     }
-    std::vector<pid_t> ServerPids() const
-    {
-        std::vector<pid_t> pids;
-        for (const QJsonObject& o : ReadRecord(Record()))
-            if (IsEvent(o, "listen"))
-                pids.push_back(o["pid"].toInt());
-        return pids;
-    }
+    pid_t ServerPid(size_t i) const { return Events("listen").at(i)["pid"].toInt(); }
     size_t LogLines(const std::string& text) const
     {
-        const std::string out = dir.Read("monitor.out");
-        size_t n = 0;
-        for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1))
-            ++n;
-        return n;
+        return std::ranges::count_if(Output(), [&](const std::string& l) { return l.find(text) != l.npos; });
     }
     void Start(const std::string& settings, const std::string& folder = ZPSIM_BIN)
     {
-        setenv("ZPSIM_RECORD", Record().c_str(), 1);
+        setenv("ZPSIM_RECORD", ServerRecord().c_str(), 1);
         setenv("ZPMONI_TMUX_SOCKET", ("zpt" + std::to_string(getpid())).c_str(), 1);
-        dir.Write("Zpmoni.ini", "[ProgramData]\nPort=0\nStartUp=1\nFolderPath=" + folder + "\n" + settings);
-        monitor = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()},
-            dir.File("monitor.out"));
+        StartMonitor("[ProgramData]\nStartUp=1\nFolderPath=" + folder + "\n" + settings);
     }
 };
 
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
 TEST(SupervisorX11, FindsMinimisesClosesDialogsSendsKeysAndBringsTheServerBack)
 {
-    if (!Exists("/usr/bin/Xvfb") || !Exists("/usr/bin/openbox"))
+    if (!exists("/usr/bin/Xvfb") || !exists("/usr/bin/openbox"))
         GTEST_SKIP() << "needs Xvfb and openbox";
     SupervisorRun run;
     // A display nobody else uses: other test runs share the machine.
-    std::unique_ptr<ChildProcess> xvfb;
-    int display = -1;
-    for (int d = 60; d < 200 && display < 0; ++d) {
-        const std::string n = std::to_string(d), socket = "/tmp/.X11-unix/X" + n;
-        if (Exists(socket) || Exists("/tmp/.X" + n + "-lock"))
-            continue;
-        xvfb = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/Xvfb", ":" + n,
-            "-screen", "0", "800x600x24", "-nolisten", "tcp"}, run.dir.File("xvfb.out"));
-        if (WaitFor([&] { return Exists(socket) || !xvfb->Running(); }, std::chrono::seconds(10)) &&
-            xvfb->Running())
-            display = d;
-    }
-    ASSERT_GE(display, 0);
-    setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+    int n = 60;
+    while (exists("/tmp/.X11-unix/X" + std::to_string(n)) || exists("/tmp/.X" + std::to_string(n) + "-lock"))
+        ++n;
+    const std::string display = ":" + std::to_string(n);
+    ChildProcess xvfb({"/usr/bin/Xvfb", display, "-screen", "0", "800x600x24", "-nolisten", "tcp"}, run.dir.File("x"));
+    ASSERT_TRUE(WaitFor([&] { return exists("/tmp/.X11-unix/X" + std::to_string(n)); }, std::chrono::seconds(10)));
+    setenv("DISPLAY", display.c_str(), 1);
     ChildProcess wm({"/usr/bin/openbox", "--sm-disable"}, run.dir.File("openbox.out"));
     setenv("ZPSIM_ARGS", "--menu-after 1 --error-dialog-after 2", 1);
     run.Start("ExeType=1\nCheckRunning=1\nMinimizeZP=1\nIntercept=1\nInterceptInterval=2\n");
@@ -80,12 +52,11 @@ TEST(SupervisorX11, FindsMinimisesClosesDialogsSendsKeysAndBringsTheServerBack)
     ASSERT_TRUE(run.Await("window"));
     EXPECT_TRUE(run.Await("iconified"));
     ASSERT_TRUE(run.Await("dialog-closed"));
-    EXPECT_EQ(run.Count("menu-open"), 1u);
-    EXPECT_EQ(run.Count("menu-closed"), 0u);
-    EXPECT_TRUE(WaitFor([&] { return CountRecord(run.Record(), [](const QJsonObject& o) {
-        return IsEvent(o, "key") && o["key"] == "I"; }) > 0; }, std::chrono::seconds(10)));
+    EXPECT_EQ(run.Events("menu-open").size(), 1u);
+    EXPECT_EQ(run.Events("menu-closed").size(), 0u);
+    EXPECT_TRUE(run.Await("key", 1, "I"));
 
-    const pid_t first = run.ServerPids().at(0);
+    const pid_t first = run.ServerPid(0);
     kill(first, SIGKILL);
     ASSERT_TRUE(run.Await("listen", 2)) << run.dir.Read("monitor.out");
     EXPECT_EQ(run.LogLines("Terminate server"), 1u);
@@ -93,7 +64,7 @@ TEST(SupervisorX11, FindsMinimisesClosesDialogsSendsKeysAndBringsTheServerBack)
 
     // The monitor's end leaves its server running.
     run.monitor->Stop(SIGTERM);
-    const pid_t second = run.ServerPids().at(1);
+    const pid_t second = run.ServerPid(1);
     EXPECT_NE(second, first);
     EXPECT_EQ(kill(second, 0), 0);
     kill(second, SIGTERM);
@@ -102,24 +73,22 @@ TEST(SupervisorX11, FindsMinimisesClosesDialogsSendsKeysAndBringsTheServerBack)
 
 TEST(SupervisorConsole, RunsTheConsoleServerInTmuxAndLeavesItDownWithoutCheckRunning)
 {
-    if (!Exists("/usr/bin/tmux"))
+    if (!exists("/usr/bin/tmux"))
         GTEST_SKIP() << "needs tmux";
     unsetenv("DISPLAY");
     SupervisorRun run;
     run.Start("ExeType=3\nCheckRunning=0\nResetAtInterval=1\nResetIntervalSec=1\n");
-    // The scheduled revival arrives as a typed character.
-    EXPECT_TRUE(WaitFor([&] { return CountRecord(run.Record(), [](const QJsonObject& o) {
-        return IsEvent(o, "key") && o["key"] == "R"; }) > 0; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(run.Await("key", 1, "R"));  // the scheduled revival, typed as a character
     const std::string socket = getenv("ZPMONI_TMUX_SOCKET");
     ChildProcess panes({"/usr/bin/tmux", "-L", socket, "list-panes", "-a", "-F", "#{pane_pid}"},
                        run.dir.File("panes.out"));
     ASSERT_TRUE(panes.Wait(std::chrono::seconds(5)));
-    EXPECT_EQ(std::stoi(run.dir.Read("panes.out")), run.ServerPids().at(0));
+    EXPECT_EQ(std::stoi(run.dir.Read("panes.out")), run.ServerPid(0));
 
-    kill(run.ServerPids().at(0), SIGKILL);
+    kill(run.ServerPid(0), SIGKILL);
     EXPECT_TRUE(WaitFor([&] { return run.LogLines("Terminate server") == 1; }, std::chrono::seconds(5)));
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_EQ(run.Count("listen"), 1u);
+    EXPECT_EQ(run.Events("listen").size(), 1u);
     EXPECT_EQ(run.LogLines("Start server"), 1u);
     run.monitor->Stop(SIGTERM);
     ChildProcess({"/usr/bin/tmux", "-L", socket, "kill-server"}, run.dir.File("end.out")).Wait(std::chrono::seconds(5));
@@ -129,7 +98,8 @@ TEST(SupervisorConsole, StartsAWindowsProgramThroughWineFromPath)
 {
     SupervisorRun run;
     run.dir.Write("zemain.exe", std::string("MZ\x90\0", 4));
-    chmod(run.dir.Write("wine", "#!/bin/sh\necho $$ \"$@\" >wine.args\nexec sleep 60\n").c_str(), 0755);
+    std::filesystem::permissions(run.dir.Write("wine", "#!/bin/sh\necho $$ \"$@\" >wine.args\nexec sleep 60\n"),
+                                 std::filesystem::perms::owner_all);
     const std::string path = getenv("PATH");
     setenv("PATH", (run.dir.path.string() + ":" + path).c_str(), 1);
     run.Start("ExeType=1\n", run.dir.path.string());
@@ -141,5 +111,3 @@ TEST(SupervisorConsole, StartsAWindowsProgramThroughWineFromPath)
     run.monitor->Stop(SIGTERM);
     kill(std::stoi(args), SIGKILL);
 }
-
-}  // namespace

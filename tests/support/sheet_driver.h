@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Drives the settings sheet the way a user does: from the main window's menu, on the event loop.
+// Starts the program with its main window and drives the settings sheet the way a user does:
+// from the main window's menu, on the event loop.
 
+#include "app/zpmoni_app.h"
+#include "app/zpmoni_dlg.h"
+#include "platform/system_clock.h"
 #include "ui/settings_sheet.h"
 
 #include <QtWidgets>
@@ -10,6 +14,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+
+// The program as main() starts it on `folder`, with its main window initialised but not shown.
+struct Program {
+    explicit Program(const std::string& folder) : app(folder, clock) { window.Initialize(); }
+    SystemClock clock;
+    CZpmoniApp app;
+    CZpmoniDlg window{(app.StartUp([](std::string_view) {}), app)};  // made once the program has started
+};
 
 // Runs the event loop until `done` or `ms` milliseconds have passed; what `done` says then.
 inline bool PumpUntil(const std::function<bool()>& done, int ms = 10000)
