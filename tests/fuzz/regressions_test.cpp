@@ -14,6 +14,7 @@ int FuzzPackIndex(const uint8_t*, size_t);
 int FuzzListState(const uint8_t*, size_t);
 int FuzzCaptureFile(const uint8_t*, size_t);
 int FuzzDenyFile(const uint8_t*, size_t);
+int FuzzPackList(const uint8_t*, size_t);
 
 // Every input that once found a fault, and the seeds, through the target it belongs to: a fault
 // back in the code crashes, aborts or (in the sanitizer build) is reported here.
@@ -22,7 +23,7 @@ TEST(FuzzRegressions, KeptInputsRunClean)
     const std::pair<const char*, int (*)(const uint8_t*, size_t)> targets[] = {
         {"decoder", FuzzDecoder},      {"stream", FuzzStream},         {"settings", FuzzSettings},
         {"pack_index", FuzzPackIndex}, {"list_state", FuzzListState}, {"capture_file", FuzzCaptureFile},
-        {"deny_file", FuzzDenyFile}};
+        {"deny_file", FuzzDenyFile},   {"pack_list", FuzzPackList}};
     int inputs = 0;
     for (auto [name, target] : targets) {
         for (const char* kind : {"regressions", "corpus"}) {

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+#include "capture/known_aircraft.h"
+#include "fuzz/fuzz_target.h"
+#include "platform/directory_listing.h"
+#include "ui/pack_list_builder.h"
+
+#include <filesystem>
+
+namespace {
+
+struct Folders final : DirectoryListing {
+    std::optional<std::vector<std::string>> Names(const std::string& folder) const override
+    {
+        std::error_code error;
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            names.push_back(entry.path().filename());
+        return error ? std::nullopt : std::optional(names);
+    }
+};
+
+}  // namespace
+
+// The same bytes as an aircraft list file, as an aircraft definition file it may name
+// ("aircraft/a.dat") and as the pack list file that is appended to.
+FUZZ_TARGET(FuzzPackList)
+{
+    namespace fs = std::filesystem;
+    const fs::path input = InputFile("packs", data, size), sim = input.string() + ".sim";
+    fs::remove_all(sim);
+    fs::create_directories(sim / "aircraft");
+    fs::copy_file(input, sim / "aircraft/air_x.lst");
+    fs::copy_file(input, sim / "aircraft/a.dat");
+    fs::rename(input, sim / "packs.txt");
+    Folders folders;
+    KnownAircraft known;
+    PackListBuilder builder(folders, known);
+    struct : PackListSink { void Line(std::string_view) override {} } sink;
+    const std::atomic<int32_t> busy{1};
+    builder.Build({sim, builder.FindAircraftLists(sim), sim / "packs.txt"}, busy, sink);
+    fs::remove_all(sim);
+    return 0;
+}
