@@ -65,49 +65,46 @@ struct Limiter {
     GLimiter lim{[this](uint32_t id, uint16_t amount) { hits.emplace_back(id, amount); }};
 };
 
-struct Scenario {
-    const char* name;
-    double negative, positive;
-    uint32_t interval, start;
-    std::vector<std::tuple<uint32_t, double, std::vector<uint16_t>>> steps;  // ms after start, G, damage
-};
-
-class GLimiterScenario : public testing::TestWithParam<Scenario> {};
-
-TEST_P(GLimiterScenario, ChargesExactly)
+// Each scenario: limits and interval, the tick of the first state, then the states past the grace
+// (ms after that start, G) and the damage each brings.
+TEST(GLimiter, ChargesExactly)
 {
-    const Scenario& s = GetParam();
-    Limiter l(s.negative, s.positive, s.interval);
-    l.AddPastGrace(kId);
-    for (const auto& [at, g, damage] : s.steps) {
-        l.State(kId, g, s.start + at);
-        Hits expected;
-        for (uint16_t d : damage)
-            expected.emplace_back(kId, d);
-        EXPECT_EQ(l.Take(), expected) << "at +" << at << " ms, G " << g;
+    struct Scenario {
+        const char* name;
+        double negative, positive;
+        uint32_t interval, start;
+        std::vector<std::tuple<uint32_t, double, std::vector<uint16_t>>> steps;
+    };
+    const Scenario scenarios[] = {
+        {"whole intervals, the remainder carries", -3, 7, 1000, 5000,
+         {{0, 9, {1}}, {999, 9, {}}, {1000, 9, {1}}, {3500, 9, {2}}, {3999, 9, {}}, {4000, 9, {1}},
+          {4900, 6.5, {}}, {6000, 6.5, {}}, {6100, 9, {1}}}},
+        {"G at the limit stays but never enters", -3, 7, 1000, 5000,
+         {{0, 9, {1}}, {500, 7, {}}, {1000, 7, {1}}, {1500, 6.99, {}}, {3000, 7, {}}, {5000, 7, {}}}},
+        {"negative side, one side at a time", -3, 7, 1000, 5000,
+         {{0, -4, {1}}, {1000, -3, {1}}, {2000, -3, {1}}, {2500, -2.99, {}}, {3000, -3, {}}, {4000, 9, {1}},
+          {4500, -5, {}}, {4600, -5, {1}}}},
+        {"interval 0 repeats whatever G", -3, 7, 0, 5000, {{0, 7, {}}, {1, 9, {kMax}}, {2, 0, {kMax}}, {3, -9, {kMax}}}},
+        {"no limits never punish", 0, 0, 0, 5000, {{0, 300, {}}, {1, -300, {}}, {2, 9, {}}}},
+        {"clock wraps while above", -3, 7, 1000, 0xFFFFFFFFu - 299, {{0, 9, {1}}, {999, 9, {}}, {1000, 9, {1}}, {2000, 9, {1}}}},
+        {"detection at tick 0 is kept", -3, 7, 1000, 0, {{0, 9, {1}}, {0, 9, {}}, {1000, 9, {}}, {1001, 9, {1}}}},
+        {"interval ending at tick 0 is kept", -3, 7, 1000, 0xFFFFFFFFu - 999,
+         {{0, 9, {1}}, {1000, 9, {1}}, {1500, 9, {}}, {2001, 9, {1}}}},
+        {"long silence charged once as maximum", -3, 7, 1, 5000,
+         {{0, 9, {1}}, {70000, 9, {kMax}}, {70001, 3, {1}}, {80000, 3, {}}}}};
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.name);
+        Limiter l(s.negative, s.positive, s.interval);
+        l.AddPastGrace(kId);
+        for (const auto& [at, g, damage] : s.steps) {
+            l.State(kId, g, s.start + at);
+            Hits expected;
+            for (uint16_t d : damage)
+                expected.emplace_back(kId, d);
+            EXPECT_EQ(l.Take(), expected) << "at +" << at << " ms, G " << g;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, GLimiterScenario,
-    testing::Values(
-        Scenario{"WholeIntervalsRemainderCarries", -3, 7, 1000, 5000,
-                 {{0, 9, {1}}, {999, 9, {}}, {1000, 9, {1}}, {3500, 9, {2}}, {3999, 9, {}}, {4000, 9, {1}},
-                  {4900, 6.5, {}}, {6000, 6.5, {}}, {6100, 9, {1}}}},
-        Scenario{"GAtLimitStaysButNeverEnters", -3, 7, 1000, 5000,
-                 {{0, 9, {1}}, {500, 7, {}}, {1000, 7, {1}}, {1500, 6.99, {}}, {3000, 7, {}}, {5000, 7, {}}}},
-        Scenario{"NegativeSideAndOneSideAtATime", -3, 7, 1000, 5000,
-                 {{0, -4, {1}}, {1000, -3, {1}}, {2000, -3, {1}}, {2500, -2.99, {}}, {3000, -3, {}}, {4000, 9, {1}},
-                  {4500, -5, {}}, {4600, -5, {1}}}},
-        Scenario{"IntervalZeroRepeatsWhateverG", -3, 7, 0, 5000, {{0, 7, {}}, {1, 9, {kMax}}, {2, 0, {kMax}}, {3, -9, {kMax}}}},
-        Scenario{"NoLimitsNeverPunish", 0, 0, 0, 5000, {{0, 300, {}}, {1, -300, {}}, {2, 9, {}}}},
-        Scenario{"ClockWrapsWhileAbove", -3, 7, 1000, 0xFFFFFFFFu - 299, {{0, 9, {1}}, {999, 9, {}}, {1000, 9, {1}}, {2000, 9, {1}}}},
-        Scenario{"DetectionAtTickZeroIsKept", -3, 7, 1000, 0, {{0, 9, {1}}, {0, 9, {}}, {1000, 9, {}}, {1001, 9, {1}}}},
-        Scenario{"IntervalEndingAtTickZeroIsKept", -3, 7, 1000, 0xFFFFFFFFu - 999,
-                 {{0, 9, {1}}, {1000, 9, {1}}, {1500, 9, {}}, {2001, 9, {1}}}},
-        Scenario{"LongSilenceChargedOnceAsMaximum", -3, 7, 1, 5000,
-                 {{0, 9, {1}}, {70000, 9, {kMax}}, {70001, 3, {1}}, {80000, 3, {}}}}),
-    [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 TEST(GLimiter, GLoadByFormat)
 {
