@@ -19,14 +19,6 @@ std::string Dotted(uint32_t hostOrder)
            std::to_string(hostOrder >> 8 & 255) + "." + std::to_string(hostOrder & 255);
 }
 
-size_t Count(const std::string& text, const std::string& part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 TEST(ParseAddress, ReadsPartsLikeAtoi)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -112,17 +104,17 @@ TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
     DenyList withoutAll = list;
     withoutAll.erase(withoutAll.end() - 2);
     const std::string json = DenyRuleset(ParseAddress("198.51.100.1"), withoutAll).InstallCommands();
-    EXPECT_EQ(Count(json, R"({"prefix":{"addr":"10.0.0.0","len":8}})"), 1u) << json;
-    EXPECT_EQ(Count(json, R"({"prefix":{"addr":"198.51.100.64","len":26}})"), 1u);
-    EXPECT_EQ(Count(json, R"("198.51.100.7")"), 1u);
-    EXPECT_EQ(Count(json, "10.1.0.0"), 0u);
-    EXPECT_EQ(Count(json, R"("255.0.255.0"]},"right":"10.0.3.0")"), 2u);
-    EXPECT_EQ(Count(json, R"("field":"daddr"}},"right":"198.51.100.1")"), 3u);
+    EXPECT_EQ(CountOf(json, R"({"prefix":{"addr":"10.0.0.0","len":8}})"), 1u) << json;
+    EXPECT_EQ(CountOf(json, R"({"prefix":{"addr":"198.51.100.64","len":26}})"), 1u);
+    EXPECT_EQ(CountOf(json, R"("198.51.100.7")"), 1u);
+    EXPECT_EQ(CountOf(json, "10.1.0.0"), 0u);
+    EXPECT_EQ(CountOf(json, R"("255.0.255.0"]},"right":"10.0.3.0")"), 2u);
+    EXPECT_EQ(CountOf(json, R"("field":"daddr"}},"right":"198.51.100.1")"), 3u);
     EXPECT_LT(json.find(R"({"delete":{"table")"), json.find(R"({"add":{"chain")"));
     for (const char* c : {";", "\n", "'", "flush", "inside", "{}"})
         EXPECT_EQ(json.find(c), std::string::npos) << c;
-    EXPECT_EQ(Count(json, "{"), Count(json, "}"));
-    EXPECT_EQ(Count(json, "["), Count(json, "]"));
+    EXPECT_EQ(CountOf(json, "{"), CountOf(json, "}"));
+    EXPECT_EQ(CountOf(json, "["), CountOf(json, "]"));
 }
 
 TEST(DenyRuleset, AddsOnlyWhatTheSetDoesNotCover)
@@ -131,13 +123,13 @@ TEST(DenyRuleset, AddsOnlyWhatTheSetDoesNotCover)
     EXPECT_EQ(rules.AddCommands({"198.51.100.7", "255.255.255.255", "twice"}), "");
     const std::string block = rules.AddCommands({"198.51.100.9", "255.255.255.0", ""});
     EXPECT_LT(block.find(R"({"delete":{"element")"), block.find(R"({"add":{"element")"));
-    EXPECT_EQ(Count(block, R"({"prefix":{"addr":"198.51.100.0","len":24}})"), 1u);
+    EXPECT_EQ(CountOf(block, R"({"prefix":{"addr":"198.51.100.0","len":24}})"), 1u);
     rules.Add({"198.51.100.9", "255.255.255.0", ""});
     rules.Add({"198.51.100.200", "255.255.255.255", ""});
     rules.Add({"1.2.3.4", "255.255.0.255", ""});
     ASSERT_EQ(rules.Blocks().size(), 1u);
     EXPECT_EQ(Dotted(rules.Blocks()[0].first) + "-" + Dotted(rules.Blocks()[0].last), "198.51.100.0-198.51.100.255");
-    EXPECT_EQ(Count(rules.AddCommands({"1.2.3.4", "255.255.0.255", ""}), R"("right":"1.2.0.4")"), 1u);
+    EXPECT_EQ(CountOf(rules.AddCommands({"1.2.3.4", "255.255.0.255", ""}), R"("right":"1.2.0.4")"), 1u);
     ASSERT_EQ(rules.Rules().size(), 1u);
 }
 

@@ -1,20 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "app/replay.h"
 
+#include "../support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Parses the arguments and replays; status -1 for arguments refused. Output and errors as text.
 int Replay(const std::vector<std::string>& args, std::string& out, std::string& err)
@@ -38,7 +33,7 @@ int Replay(const std::vector<std::string>& args, std::string& out, std::string& 
 TEST(ReplayTest, RecordedCapturesGiveTheirExpectedLines)
 {
     const std::string dir = ZPMONI_FIXTURES;
-    std::istringstream cases(ReadFile(dir + "/cases.txt"));
+    std::istringstream cases(ReadText(dir + "/cases.txt"));
     int checked = 0;
     for (std::string pcap, extra, expected; std::getline(cases, pcap, '\t') && std::getline(cases, extra, '\t') &&
                                             std::getline(cases, expected);) {
@@ -48,7 +43,7 @@ TEST(ReplayTest, RecordedCapturesGiveTheirExpectedLines)
             args.push_back(word);
         std::string out, err;
         EXPECT_EQ(Replay(args, out, err), 0) << pcap << ": " << err;
-        EXPECT_EQ(out, ReadFile(dir + "/" + expected)) << pcap << " " << extra;
+        EXPECT_EQ(out, ReadText(dir + "/" + expected)) << pcap << " " << extra;
         ++checked;
     }
     EXPECT_GT(checked, 20);

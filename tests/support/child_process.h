@@ -26,6 +26,9 @@ bool WaitFor(Condition&& condition, std::chrono::milliseconds limit)
     return true;
 }
 
+// Whether a wait status is an ordinary exit with this code.
+inline bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
 class ChildProcess {
 public:
     // stdout and stderr are appended to outputFile; stdin reads nothing.
@@ -80,5 +83,5 @@ inline bool RunCommand(const std::vector<std::string>& argv, const std::string& 
 {
     ChildProcess child(argv, output);
     const int status = child.Wait(std::chrono::seconds(30)) ? child.ExitStatus() : child.Stop(SIGKILL);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return ExitedWith(status, 0);
 }

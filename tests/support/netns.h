@@ -7,6 +7,8 @@
 
 #include "support/child_process.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <string>
@@ -15,10 +17,9 @@
 // A system program by name (in the folders an ordinary PATH may leave out too), or empty.
 inline std::string FindProgram(const std::string& name)
 {
-    for (std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+    for (std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"})
         if (::access((folder + name).c_str(), X_OK) == 0)
             return folder + name;
-    }
     return {};
 }
 
@@ -44,7 +45,6 @@ public:
     NetNamespace& operator=(const NetNamespace&) = delete;
 
     bool Ok() const { return ok; }
-    std::string Error() const { return ok ? "" : "cannot make the namespace " + name; }
     const std::string& Name() const { return name; }
     // The command line that runs argv inside this namespace.
     std::vector<std::string> Inside(std::vector<std::string> argv) const
@@ -69,6 +69,19 @@ public:
 private:
     const std::string name;
     bool created = false, ok = false;
+};
+
+// The calling thread in the named namespace while this lives; sockets made meanwhile stay there.
+struct InNamespace {
+    explicit InNamespace(const std::string& name)
+    {
+        const int ns = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        entered = ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0;
+        ::close(ns);
+    }
+    ~InNamespace() { ::setns(home, CLONE_NEWNET), ::close(home); }
+    const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    bool entered = false;
 };
 
 // The server's namespace and the players' namespace, joined by a veth pair (gone with them):
