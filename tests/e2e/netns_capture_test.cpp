@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <map>
 #include <regex>
 
 namespace {
@@ -16,6 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kBots = VethTestbed::kBotsAddress;
+using Strings = std::vector<std::string>;
 
 // Checksums on, captured chat shown, no reverse lookups (the namespaces have no resolver).
 std::string Ini(int interfaceNumber = 0)
@@ -44,22 +44,16 @@ struct NetnsRun : ZpsimHarness {
     // The same for the last status line printed.
     bool LastStatus(const std::string& pattern) const { return Status(pattern + "[^\n]*\n(?![\\s\\S]*STATUS)"); }
 
-    // The daily-log lines the monitor printed, oldest first, as "USER|WORD|..." (those of the players).
-    std::vector<std::string> Daily() const
+    // The daily-log lines of the players' address that the monitor printed, oldest first, that
+    // begin with these fields (a user, or a user and a word; any by default).
+    Strings Daily(const std::string& user = "[^\t]*") const
     {
-        std::vector<std::string> lines;
+        Strings lines;
         std::smatch m;
         for (const std::string& line : Output())
-            if (std::regex_match(line, m, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\t" + kBots + "\t(.*)")))
-                lines.push_back(std::regex_replace(m[1].str(), std::regex("\t"), "|"));
+            if (std::regex_match(line, m, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\t" + kBots + "\t(" + user + "(\t.*)?)")))
+                lines.push_back(m[1]);
         return lines;
-    }
-    // Daily-log lines with this word, of this user (of any by default).
-    size_t CountDaily(const std::string& word, const std::string& user = "[^|]*") const
-    {
-        const std::vector<std::string> all = Daily();
-        const std::regex line(user + "\\|" + word + "(\\|.*)?");
-        return std::count_if(all.begin(), all.end(), [&](const std::string& l) { return std::regex_match(l, line); });
     }
 
     // Raw segments with a PKT_LOGON from the players' side, outside any connection.
@@ -89,18 +83,14 @@ TEST(NetnsCaptureTest, FollowsPlayersWithAndWithoutChecksumOffload)
                       "alpha here", "--duration", "4"},
                      {"--name", "bravo", "--iff", "0", "--aircraft", "MIG-29", "--start", "SOUTH_APRON", "--chat",
                       "bravo here", "--duration", "4", "--leave", "rst"}});
-        ASSERT_TRUE(WaitFor([&] { return run.CountDaily("LOGOUT") == 2 && run.LastStatus("0 ONLINE 0 "); }, 5s));
+        ASSERT_TRUE(WaitFor([&] { return run.Daily().size() == 6 && run.LastStatus("0 ONLINE 0 "); }, 5s));
         // Every event once, with the fields of the joins, in each player's order.
-        std::map<std::string, std::vector<std::string>> events;
-        for (const std::string& line : run.Daily())
-            events[line.substr(0, line.find('|'))].push_back(line);
-        EXPECT_EQ(events, (std::map<std::string, std::vector<std::string>>{
-                              {"alpha", {"alpha|LOGIN", "alpha|JOIN|2|F-15C_EAGLE|NORTH_RUNWAY|Jets", "alpha|LOGOUT"}},
-                              {"bravo", {"bravo|LOGIN", "bravo|JOIN|1|MIG-29|SOUTH_APRON|", "bravo|LOGOUT"}}}));
+        EXPECT_EQ(run.Daily("alpha"), (Strings{"alpha\tLOGIN", "alpha\tJOIN\t2\tF-15C_EAGLE\tNORTH_RUNWAY\tJets", "alpha\tLOGOUT"}));
+        EXPECT_EQ(run.Daily("bravo"), (Strings{"bravo\tLOGIN", "bravo\tJOIN\t1\tMIG-29\tSOUTH_APRON\t", "bravo\tLOGOUT"}));
         EXPECT_TRUE(run.Status("2 ONLINE 2 ")) << "both flying";
         // Each chat line captured once, however many clients the server relayed it to.
-        const std::vector<std::string> out = run.Output();
-        EXPECT_EQ(std::count(out.begin(), out.end(), "CHAT\talpha here") + std::count(out.begin(), out.end(), "CHAT\tbravo here"), 2);
+        for (const char* chat : {"CHAT\talpha here\n", "CHAT\tbravo here\n"})
+            EXPECT_EQ(CountOf(run.Read("monitor.out"), chat), 1u) << chat;
 
         if (offload == "off") {
             const size_t before = run.Read("monitor.out").size();
@@ -109,8 +99,8 @@ TEST(NetnsCaptureTest, FollowsPlayersWithAndWithoutChecksumOffload)
             // Once the same segment with its right checksum, sent after them, is decoded, the bad
             // ones have been through the decoder too.
             ASSERT_TRUE(run.SendRawLogons({"--name", "goodraw", "--sport", "40001"}));
-            EXPECT_TRUE(WaitFor([&] { return run.CountDaily("LOGIN", "goodraw") == 1; }, 3s));
-            EXPECT_EQ(run.CountDaily("LOGIN", "badraw"), 0u) << "a segment with a wrong checksum made a record";
+            EXPECT_TRUE(WaitFor([&] { return run.Daily("goodraw\tLOGIN").size() == 1; }, 3s));
+            EXPECT_EQ(run.Daily("badraw"), Strings{}) << "a segment with a wrong checksum made a record";
         }
         EXPECT_TRUE(ExitedWith(run.monitor->Stop(SIGTERM), 0));
         EXPECT_EQ(run.Read("MoniErrLog.txt"), "");
@@ -135,16 +125,16 @@ TEST(NetnsCaptureTest, StartFailuresGoToTheErrorLog)
         // Unprivileged: as nobody, who owns the working folder and the settings.
         const std::string ini = run.dir.Write("Zpmoni.ini", "");
         ASSERT_TRUE(!unprivileged || (::chown(run.dir.path.c_str(), 65534, 65534) | ::chown(ini.c_str(), 65534, 65534)) == 0);
-        run.StartMonitor(Ini(interfaceNumber), unprivileged ? std::vector<std::string>{setpriv, "--reuid=65534",
-                                                                                       "--regid=65534", "--clear-groups", "--"}
-                                                            : std::vector<std::string>{});
+        run.StartMonitor(Ini(interfaceNumber),
+                         unprivileged ? Strings{setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"} : Strings{});
         // Runs on without capture, printing its status, until told to stop.
         EXPECT_TRUE(WaitFor([&] { return run.Read("monitor.out").find("STATUS") != std::string::npos; }, 10s));
         EXPECT_TRUE(run.monitor->Running());
         EXPECT_TRUE(ExitedWith(run.monitor->Stop(SIGTERM), 0));
         const std::string log = run.Read("MoniErrLog.txt");
         EXPECT_EQ(CountOf(log, "capture"), 1u) << log;
-        EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)[0-9]{2}/[01][0-9]/[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] " + message + "\n"))) << log;
+        const std::regex stamped("(^|\n)[0-9]{2}/[01][0-9]/[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] " + message + "\n");
+        EXPECT_TRUE(std::regex_search(log, stamped)) << log;
     }
 }
 
@@ -153,10 +143,8 @@ std::vector<size_t> Resources(const CPacketcap& capture)
 {
     // Notifiers of earlier starts are deleted on the event loop; let it run them first.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const std::vector<std::string> maps = Lines(ReadText("/proc/self/maps"));
     return {size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})),
-            size_t(std::count_if(maps.begin(), maps.end(), [](auto& l) { return l.find("socket:[") != std::string::npos; })),
-            size_t(capture.findChildren<QSocketNotifier*>().size())};
+            CountOf(ReadText("/proc/self/maps"), "socket:["), size_t(capture.findChildren<QSocketNotifier*>().size())};
 }
 
 // Restarting the capture again and again closes what the previous start opened (that a started
@@ -168,8 +156,7 @@ TEST(NetnsCaptureTest, RestartsLeakNothing)
     InNamespace inside(bed.server.Name());
     ASSERT_TRUE(inside.entered);
     int argc = 1;
-    char name[] = "netns";
-    char* argv[] = {name, nullptr};
+    char name[] = "netns", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     CPacketcap capture;
     auto keep = [](const uint8_t*, size_t, ChecksumStatus) {};
