@@ -37,18 +37,13 @@ inline std::vector<QJsonObject> Record(const std::string& path, const std::funct
     return objects;
 }
 
-inline std::vector<QJsonObject> ReadRecord(const std::string& path)
-{
-    return Record(path, [](const QJsonObject&) { return true; });
-}
-
+inline std::vector<QJsonObject> ReadRecord(const std::string& path) { return Record(path, [](auto&) { return true; }); }
 inline size_t CountRecord(const std::string& path, const std::function<bool(const QJsonObject&)>& match)
 {
     return Record(path, match).size();
 }
 
 inline bool IsEvent(const QJsonObject& o, const char* ev) { return o["ev"].toString() == ev; }
-
 inline bool IsPacket(const QJsonObject& o, const char* dir, int type)
 {
     return IsEvent(o, "pkt") && o["dir"].toString() == dir && o["type"].toInt() == type;
