@@ -63,8 +63,7 @@ TEST(ReplayTest, BadInputGivesAClearResult)
     for (const auto& [args, status] : cases) {
         std::string out, err;
         EXPECT_EQ(Replay(args, out, err), status) << args[0];
-        EXPECT_FALSE(err.empty()) << args[0];
-        EXPECT_TRUE(out.empty()) << args[0];
+        EXPECT_TRUE(!err.empty() && out.empty()) << args[0];
     }
 }
 

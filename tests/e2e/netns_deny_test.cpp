@@ -56,8 +56,6 @@ protected:
     }
     void TearDown() override
     {
-        if (monitor)
-            monitor->Stop();
         close(listener);
         fs::remove_all(hosts);
     }
@@ -81,9 +79,8 @@ protected:
         const int fd = Connect(host, limit);
         return close(fd), fd >= 0;
     }
-    void StartMonitor(const std::vector<std::string>& before = {})
+    void StartMonitor(std::vector<std::string> argv = {})
     {
-        std::vector<std::string> argv = before;
         argv.insert(argv.end(), {ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()});
         monitor = std::make_unique<ChildProcess>(bed.server.Inside(argv), dir.File("out.txt"));
         ASSERT_TRUE(monitor->Running());
@@ -99,7 +96,7 @@ protected:
     VethTestbed bed;
     const std::string hosts = "/etc/netns/" + bed.server.Name();
     TempFolder dir;
-    std::unique_ptr<ChildProcess> monitor;
+    std::unique_ptr<ChildProcess> monitor;  // stopped before the namespaces go
     int listener = -1;
 };
 

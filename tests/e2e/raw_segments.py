@@ -19,12 +19,10 @@ for option, default in (("--sport", 40000), ("--dport", 7915), ("--count", 1)):
     p.add_argument(option, type=int, default=default)
 p.add_argument("--bad-checksum", action="store_true")
 o = p.parse_args()
-for a in (o.src, o.dst):
-    if ipaddress.ip_address(a) not in ipaddress.ip_network("198.51.100.0/24"):
-        p.error("%s is outside 198.51.100.0/24" % a)
-payload = logon(o.name)
+if not all(ipaddress.ip_address(a) in ipaddress.ip_network("198.51.100.0/24") for a in (o.src, o.dst)):
+    p.error("--src and --dst must lie in 198.51.100.0/24")
 with socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW) as s:
     for i in range(o.count):
-        segment = tcp(o.sport, payload, seq=1000 + i * len(payload), src=o.src, dst=o.dst, dport=o.dport,
+        segment = tcp(o.sport, logon(o.name), seq=1000 + i * len(logon(o.name)), src=o.src, dst=o.dst, dport=o.dport,
                       spoil=0x5A5A if o.bad_checksum else 0)
         s.sendto(ip(segment, src=o.src, dst=o.dst), (o.dst, 0))

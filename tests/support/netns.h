@@ -36,11 +36,7 @@ public:
         created = RunCommand({ip, "netns", "add", name});
         ok = created && Ip({"link", "set", "lo", "up"});
     }
-    ~NetNamespace()
-    {
-        if (created)
-            RunCommand({ip, "netns", "del", name});
-    }
+    ~NetNamespace() { created && RunCommand({ip, "netns", "del", name}); }
     NetNamespace(const NetNamespace&) = delete;
     NetNamespace& operator=(const NetNamespace&) = delete;
 
@@ -91,7 +87,6 @@ struct VethTestbed {
     static constexpr const char* kBotsAddress = "198.51.100.2";
 
     bool Ok() const { return ok; }
-    std::string Error() const { return ok ? "" : "cannot make or address the veth pair " + serverLink; }
 
     NetNamespace server{"s"};
     NetNamespace bots{"b"};
@@ -108,10 +103,8 @@ struct VethTestbed {
 // Skips the current test with the reason unless the VethTestbed `bed` stands: it needs root and
 // iproute2 (network namespaces, packet sockets).
 #define ZPT_SKIP_UNLESS_TESTBED(bed)                                                               \
-    if (::geteuid() != 0 || FindProgram("ip").empty())                                           \
-        GTEST_SKIP() << "needs root and iproute2's ip";                                            \
-    if (!(bed).Ok())                                                                               \
-    GTEST_SKIP() << "no network namespaces here: " << (bed).Error()
+    if (::geteuid() != 0 || FindProgram("ip").empty() || !(bed).Ok())                              \
+    GTEST_SKIP() << "needs root, iproute2's ip and network namespaces (no veth pair " << (bed).serverLink << ")"
 
 // Declares the VethTestbed `bed`, or skips the current test with the reason.
 #define ZPT_TESTBED(bed)                                                                           \
