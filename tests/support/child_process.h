@@ -18,11 +18,10 @@ extern char** environ;
 template <typename Condition>
 bool WaitFor(Condition&& condition, std::chrono::milliseconds limit)
 {
-    for (const auto until = std::chrono::steady_clock::now() + limit; !condition();) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(20)))
         if (std::chrono::steady_clock::now() >= until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return true;
 }
 
