@@ -36,10 +36,7 @@ TEST(ParseAddress, ReadsPartsLikeAtoi)
 TEST(DenyFile, ReadsLines)
 {
     const std::string longComment(300, 'x');
-    const struct {
-        std::string content;
-        DenyList entries;
-    } cases[] = {
+    const std::pair<std::string, DenyList> cases[] = {
         {"10.0.0.1\n", {{"10.0.0.1", "255.255.255.255", ""}}},
         {"10.0.0.0 255.0.0.0\r\n", {{"10.0.0.0", "255.0.0.0", ""}}},
         {"10.0.0.0 255.0.0.0 office network\r\n", {{"10.0.0.0", "255.0.0.0", "office network"}}},
@@ -49,12 +46,12 @@ TEST(DenyFile, ReadsLines)
         {"1.1.1.1 255.255.255.255 " + longComment + " tail\n2.2.2.2",
          {{"1.1.1.1", "255.255.255.255", std::string(255 - 24, 'x')}, {"2.2.2.2", "255.255.255.255", ""}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.content);
+    for (const auto& [content, entries] : cases) {
+        SCOPED_TRACE(content);
         TempFolder dir;
         DenyList list = {{"stale", "entry", ""}};
-        ASSERT_TRUE(deny_file::Load(dir.Write("ipfilter.txt", c.content), list));
-        EXPECT_EQ(list, c.entries);
+        ASSERT_TRUE(deny_file::Load(dir.Write("ipfilter.txt", content), list));
+        EXPECT_EQ(list, entries);
     }
 }
 

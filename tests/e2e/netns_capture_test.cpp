@@ -17,13 +17,6 @@ using namespace std::chrono_literals;
 const std::string kBots = VethTestbed::kBotsAddress;
 using Strings = std::vector<std::string>;
 
-// Checksums on, captured chat shown, no reverse lookups (the namespaces have no resolver).
-std::string Ini(int interfaceNumber = 0)
-{
-    return "[ProgramData]\nInterfaceNumber=" + std::to_string(interfaceNumber) +
-           "\nChecksum=1\nPackFile=Packlist.txt\nResolveName=0\n[ZpmoniDlg]\nGlimit=0\n";
-}
-
 // The monitor with the stand-in server (port 7915) in the server's namespace, players in the other.
 struct NetnsRun : ZpsimHarness {
     explicit NetnsRun(const VethTestbed& bed)
@@ -31,7 +24,8 @@ struct NetnsRun : ZpsimHarness {
     {
         dir.Write("Packlist.txt", "Pack=Jets\nF-15C_EAGLE\nPack=Props\nP-51D\n");
         StartServer({}, 7915);
-        StartMonitor(Ini());
+        // Checksums on, captured chat shown, no reverse lookups (the namespaces have no resolver).
+        StartMonitor("[ProgramData]\nInterfaceNumber=0\nChecksum=1\nPackFile=Packlist.txt\nResolveName=0\n[ZpmoniDlg]\nGlimit=0\n");
         // The first status line comes a second after the capture started.
         EXPECT_TRUE(WaitFor([&] { return Read("monitor.out").find("STATUS\t") != std::string::npos; }, 10s)) << Read("monitor.out");
     }
@@ -104,7 +98,7 @@ TEST(NetnsCaptureTest, AStartFailureGoesToTheErrorLog)
     ZPT_TESTBED(bed);
     ZpsimHarness run(bed.server.Inside({}));
     // The address table is [198.51.100.1, 127.0.0.1].
-    run.StartMonitor(Ini(2));
+    run.StartMonitor("[ProgramData]\nInterfaceNumber=2\n");
     // Runs on without capture, printing its status, until told to stop.
     EXPECT_TRUE(WaitFor([&] { return run.Read("monitor.out").find("STATUS") != std::string::npos; }, 10s));
     EXPECT_TRUE(run.monitor->Running());
