@@ -11,7 +11,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 namespace {
@@ -25,13 +24,6 @@ constexpr uint16_t kPort = 7000;
 sockaddr_in Address(const std::string& text, uint16_t port = 0)
 {
     return {.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {inet_addr(text.c_str())}, .sin_zero = {}};
-}
-
-bool Readable(int fd, std::chrono::milliseconds limit)
-{
-    pollfd p{fd, POLLIN, 0};
-    char c;
-    return poll(&p, 1, static_cast<int>(limit.count())) == 1 && recv(fd, &c, 1, 0) == 1;
 }
 
 class NetnsDenyTest : public ::testing::Test {
@@ -149,6 +141,8 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
     const int client = Connect(2, 5s);
     ASSERT_GE(client, 0);
     const int peer = accept(listener, nullptr, nullptr);
+    char byte;
+    auto arrives = [&](auto limit) { return WaitFor([&] { return recv(peer, &byte, 1, MSG_DONTWAIT) == 1; }, limit); };
     {
         InNamespace inside(bed.server.Name());
         SystemClock clock;
@@ -159,13 +153,13 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
         ASSERT_TRUE(app.packetFilter.Installed()) << app.packetFilter.LastError();
         app.DenyAccess("198.51.100.2", "Viper pilot");
         ASSERT_EQ(send(client, "b", 1, 0), 1);
-        EXPECT_FALSE(Readable(peer, 1500ms));
+        EXPECT_FALSE(arrives(1500ms));
         EXPECT_EQ(dir.Read("ipfilter.txt"),
                   "198.51.100.3\t255.255.255.255\tbanned earlier\n198.51.100.2\t255.255.255.255\tViper pilot\n");
         app.RemoveIpFilters();
     }
     // Held back, not lost: the retransmission gets through once the rule is gone.
-    EXPECT_TRUE(Readable(peer, 10s));
+    EXPECT_TRUE(arrives(10s));
     close(peer);
     close(client);
 }
