@@ -85,25 +85,21 @@ TEST(HeadlessLoopbackTest, ChatLogFollowsTheSetting)
     }
 }
 
+// What a hostile server's big echo requests do to the protocol, its own test shows.
 TEST(HeadlessLoopbackTest, HostileServerNeitherCrashesNorStallsTheClient)
 {
-    // What must be seen afterwards: log-on packets, a passed handshake, the echo after a big one.
-    const std::tuple<std::vector<std::string>, size_t, bool, QByteArray> cases[] = {
+    // What must be seen afterwards: log-on packets, and a passed handshake.
+    const std::tuple<std::vector<std::string>, size_t, bool> cases[] = {
         // An unservable length drops the connection; the retry timer comes back.
-        {{"--hostile", "huge-length"}, 2, false, ""},
-        // An echo that fits the stream but not the send buffer is skipped; later ones answered.
-        {{"--hostile", "big-echo", "--big-echo-size", "8100"}, 1, false, "after-big-echo"},
-        {{"--hostile", "dribble", "--dribble-pause", "0.001"}, 1, true, ""},
+        {{"--hostile", "huge-length"}, 2, false},
+        {{"--hostile", "dribble", "--dribble-pause", "0.001"}, 1, true},
     };
-    for (const auto& [server, logOns, handshake, echo] : cases) {
+    for (const auto& [server, logOns, handshake] : cases) {
         SCOPED_TRACE(server[1]);
         LimitRun h(server);
         EXPECT_TRUE(WaitFor([&] {
-            return h.Seen("in", 1, [](auto&) { return true; }).size() >= logOns && (!handshake || h.Handshakes() > 0) &&
-                   (echo.isEmpty() ||
-                    !h.Seen("in", 43, [&](auto& o) { return QByteArray::fromHex(o["hex"].toString().toLatin1()) == echo; }).empty());
+            return h.Seen("in", 1, [](auto&) { return true; }).size() >= logOns && (!handshake || h.Handshakes() > 0);
         }, 15s));
-        EXPECT_TRUE(h.Seen("in", 43, [](auto& o) { return o["len"].toInt() > 8000; }).empty()) << "an oversized echo";
         EXPECT_EQ(h.monitor->Stop(SIGTERM), 0);
     }
 }

@@ -81,6 +81,5 @@ private:
 inline bool RunCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null")
 {
     ChildProcess child(argv, output);
-    const int status = child.Wait(std::chrono::seconds(30)) ? child.ExitStatus() : child.Stop(SIGKILL);
-    return ExitedWith(status, 0);
+    return ExitedWith(child.Wait(std::chrono::seconds(30)) ? child.ExitStatus() : child.Stop(SIGKILL), 0);
 }
