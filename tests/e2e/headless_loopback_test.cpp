@@ -26,7 +26,7 @@ struct LimitRun : ZpsimHarness {
     // Waits for this many of the monitor's handshakes, checked and found right by the server.
     bool LoggedOn(size_t times = 1)
     {
-        auto right = [](auto& o) { return o["client"].toString() == kName && o["what"].toString() == "handshake" && o["ok"].toBool(); };
+        auto right = [](auto& o) { return o["client"] == kName && o["what"] == "handshake" && o["ok"].toBool(); };
         return WaitFor([&] { return Seen("check", 0, right).size() >= times; }, 20s);
     }
 };

@@ -27,7 +27,8 @@ struct NetnsRun : ZpsimHarness {
         // Checksums on, captured chat shown, no reverse lookups (the namespaces have no resolver).
         StartMonitor("[ProgramData]\nInterfaceNumber=0\nChecksum=1\nPackFile=Packlist.txt\nResolveName=0\n[ZpmoniDlg]\nGlimit=0\n");
         // The first status line comes a second after the capture started.
-        EXPECT_TRUE(WaitFor([&] { return Read("monitor.out").find("STATUS\t") != std::string::npos; }, 10s)) << Read("monitor.out");
+        EXPECT_TRUE(WaitFor([&] { return Read("monitor.out").find("STATUS\t") != std::string::npos; }, 10s))
+            << Read("monitor.out");
     }
 
     // The daily-log lines of the players' address that the monitor printed, oldest first, that

@@ -71,6 +71,7 @@ protected:
         const int fd = Connect(host, limit);
         return close(fd), fd >= 0;
     }
+    // Starts the monitor in the server's namespace, behind `argv` (setpriv and its options) if any.
     void StartMonitor(std::vector<std::string> argv = {})
     {
         argv.insert(argv.end(), {ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()});

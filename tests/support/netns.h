@@ -36,7 +36,7 @@ public:
         created = RunCommand({ip, "netns", "add", name});
         ok = created && Ip({"link", "set", "lo", "up"});
     }
-    ~NetNamespace() { created && RunCommand({ip, "netns", "del", name}); }
+    ~NetNamespace() { if (created) RunCommand({ip, "netns", "del", name}); }
     NetNamespace(const NetNamespace&) = delete;
     NetNamespace& operator=(const NetNamespace&) = delete;
 
