@@ -3,12 +3,9 @@
 #include "access/deny_ruleset.h"
 #include "access/parse_address.h"
 
-#include <gtest/gtest.h>
-
-#include <array>
-#include <bit>
-
 #include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -28,9 +25,6 @@ TEST(ParseAddress, ReadsPartsLikeAtoi)
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(Dotted(HostOrder(ParseAddress(text))), expected) << '"' << text << '"';
-    // Network byte order: the first part in the first byte.
-    using Bytes = std::array<uint8_t, 4>;
-    EXPECT_EQ(std::bit_cast<Bytes>(ParseAddress("9.8.7.6")), (Bytes{9, 8, 7, 6}));
 }
 
 TEST(DenyFile, ReadsLines)
