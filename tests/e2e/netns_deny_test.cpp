@@ -79,11 +79,6 @@ protected:
         ASSERT_TRUE(monitor->Running());
     }
     bool TableExists() const { return bed.server.Run({nft, "list", "table", "inet", "zpmoni_filter"}); }
-    void ExpectCleanExit()
-    {
-        EXPECT_TRUE(ExitedWith(monitor->Stop(), 0)) << dir.Read("out.txt");
-        EXPECT_FALSE(TableExists());
-    }
 
     const std::string nft = FindProgram("nft");
     VethTestbed bed;
@@ -117,7 +112,8 @@ TEST_F(NetnsDenyTest, FileEntriesHoldWhileTheMonitorRuns)
     EXPECT_TRUE(WaitFor([&] { return Connects(3, 1s); }, 10s));
     EXPECT_TRUE(Connects(4, 5s));
     EXPECT_FALSE(Connects(2, 1500ms));
-    ExpectCleanExit();
+    EXPECT_TRUE(ExitedWith(monitor->Stop(), 0)) << dir.Read("out.txt");
+    EXPECT_FALSE(TableExists());
     EXPECT_TRUE(Connects(2, 5s));
     EXPECT_EQ(dir.Read("MoniErrLog.txt").find("Cannnot add filter"), std::string::npos);
 }
@@ -133,7 +129,7 @@ TEST_F(NetnsDenyTest, WithoutPrivilegesEveryFailureIsReportedAndTheMonitorRunsOn
     const std::string log = dir.Read("MoniErrLog.txt");
     EXPECT_EQ(CountOf(log, "Cannnot add filter\n"), 3u) << log;
     EXPECT_EQ(CountOf(log, "Error at start capture. Fail socket.\n"), 1u) << log;
-    ExpectCleanExit();
+    EXPECT_TRUE(ExitedWith(monitor->Stop(), 0)) << dir.Read("out.txt");
 }
 
 TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
