@@ -1,20 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "app/replay.h"
 
+#include "../support/temp_folder.h"
+
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+const std::string kFixtures = ZPMONI_FIXTURES;
 
 // Parses the arguments and replays; status -1 for arguments refused. Output and errors as text.
 int Replay(const std::vector<std::string>& args, std::string& out, std::string& err)
@@ -37,18 +34,17 @@ int Replay(const std::vector<std::string>& args, std::string& out, std::string& 
 // Every recorded capture against the lines the independent model gives for it.
 TEST(ReplayTest, RecordedCapturesGiveTheirExpectedLines)
 {
-    const std::string dir = ZPMONI_FIXTURES;
-    std::istringstream cases(ReadFile(dir + "/cases.txt"));
+    std::istringstream cases(ReadText(kFixtures + "/cases.txt"));
     int checked = 0;
     for (std::string pcap, extra, expected; std::getline(cases, pcap, '\t') && std::getline(cases, extra, '\t') &&
                                             std::getline(cases, expected);) {
-        std::vector<std::string> args = {dir + "/" + pcap, "--local", "198.51.100.1", "--packs", dir + "/Packlist.txt"};
+        std::vector<std::string> args = {kFixtures + "/" + pcap, "--local", "198.51.100.1", "--packs", kFixtures + "/Packlist.txt"};
         std::istringstream words(extra);
         for (std::string word; words >> word;)
             args.push_back(word);
         std::string out, err;
         EXPECT_EQ(Replay(args, out, err), 0) << pcap << ": " << err;
-        EXPECT_EQ(out, ReadFile(dir + "/" + expected)) << pcap << " " << extra;
+        EXPECT_EQ(out, ReadText(kFixtures + "/" + expected)) << pcap << " " << extra;
         ++checked;
     }
     EXPECT_GT(checked, 20);
@@ -56,20 +52,18 @@ TEST(ReplayTest, RecordedCapturesGiveTheirExpectedLines)
 
 TEST(ReplayTest, BadInputGivesAClearResult)
 {
-    const std::string dir = ZPMONI_FIXTURES;
     const std::pair<std::vector<std::string>, int> cases[] = {
-        {{dir + "/absent.pcap", "--local", "198.51.100.1"}, 2},
-        {{dir + "/Packlist.txt", "--local", "198.51.100.1"}, 2},  // not a capture
-        {{dir + "/x.pcap"}, -1},
-        {{dir + "/x.pcap", "--local", "nowhere", "--port", "70000"}, -1},
+        {{kFixtures + "/absent.pcap", "--local", "198.51.100.1"}, 2},
+        {{kFixtures + "/Packlist.txt", "--local", "198.51.100.1"}, 2},  // not a capture
+        {{kFixtures + "/x.pcap"}, -1},
+        {{kFixtures + "/x.pcap", "--local", "nowhere", "--port", "70000"}, -1},
         {{"x.pcap", "--local", "198.51.100.1", "--local", "198.51.100.2", "--local", "198.51.100.3", "--local",
           "198.51.100.4", "--local", "198.51.100.5"}, -1},
     };
     for (const auto& [args, status] : cases) {
         std::string out, err;
         EXPECT_EQ(Replay(args, out, err), status) << args[0];
-        EXPECT_FALSE(err.empty()) << args[0];
-        EXPECT_TRUE(out.empty()) << args[0];
+        EXPECT_TRUE(!err.empty() && out.empty()) << args[0];
     }
 }
 

@@ -37,18 +37,13 @@ inline std::vector<QJsonObject> Record(const std::string& path, const std::funct
     return objects;
 }
 
-inline std::vector<QJsonObject> ReadRecord(const std::string& path)
-{
-    return Record(path, [](const QJsonObject&) { return true; });
-}
-
+inline std::vector<QJsonObject> ReadRecord(const std::string& path) { return Record(path, [](auto&) { return true; }); }
 inline size_t CountRecord(const std::string& path, const std::function<bool(const QJsonObject&)>& match)
 {
     return Record(path, match).size();
 }
 
 inline bool IsEvent(const QJsonObject& o, const char* ev) { return o["ev"].toString() == ev; }
-
 inline bool IsPacket(const QJsonObject& o, const char* dir, int type)
 {
     return IsEvent(o, "pkt") && o["dir"].toString() == dir && o["type"].toInt() == type;
@@ -85,27 +80,21 @@ struct ZpsimHarness {
         monitor = Start(side, {ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}, {}, "monitor.out");
     }
 
-    // A bot (or with command "bots", several) on the players' side; bots.jsonl records.
-    std::unique_ptr<ChildProcess> Bot(const std::vector<std::string>& args, const char* command = "bot")
-    {
-        return Start(playerSide, {"/usr/bin/python3", ZPSIM, command, "--host", host, "--port", std::to_string(port),
-                                  "--record", dir.File("bots.jsonl")},
-                     args, "bots.out");
-    }
-    // Runs bots side by side to their ends.
+    // Runs bots on the players' side, side by side, to their ends; bots.jsonl records.
     void RunBots(const std::vector<std::vector<std::string>>& bots)
     {
         std::vector<std::unique_ptr<ChildProcess>> running;
         for (const auto& args : bots)
-            running.push_back(Bot(args));
+            running.push_back(Start(playerSide, {"/usr/bin/python3", ZPSIM, "bot", "--host", host, "--port", std::to_string(port),
+                                                 "--record", dir.File("bots.jsonl")}, args, "bots.out"));
         for (auto& b : running)
-            EXPECT_TRUE(b->Wait(std::chrono::seconds(60)) && b->ExitStatus() == 0) << Read("bots.out");
+            EXPECT_TRUE(b->Wait(std::chrono::seconds(60)) && ExitedWith(b->ExitStatus(), 0)) << Read("bots.out");
     }
 
     std::string ServerRecord() const { return dir.File("server.jsonl"); }
     std::string Read(const std::string& name) const { return dir.Read(name); }
-    // The monitor's output from byte `from` on, as lines.
-    std::vector<std::string> Output(size_t from = 0) const { return Lines(Read("monitor.out").substr(from)); }
+    // The monitor's output as lines.
+    std::vector<std::string> Output() const { return Lines(Read("monitor.out")); }
 
     const std::vector<std::string> serverSide, playerSide;
     const std::string host;

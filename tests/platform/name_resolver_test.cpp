@@ -19,8 +19,7 @@ struct GatedLookup {
     Name operator()(uint32_t address)
     {
         ++calls;
-        for (int now = ++running, most = maxRunning; now > most && !maxRunning.compare_exchange_weak(most, now);) {
-        }
+        for (int now = ++running, most = maxRunning; now > most && !maxRunning.compare_exchange_weak(most, now);) {}
         gate.wait();
         --running;
         return address == 1 ? Name("one.example") : std::nullopt;

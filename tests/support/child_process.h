@@ -18,13 +18,15 @@ extern char** environ;
 template <typename Condition>
 bool WaitFor(Condition&& condition, std::chrono::milliseconds limit)
 {
-    for (const auto until = std::chrono::steady_clock::now() + limit; !condition();) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(20)))
         if (std::chrono::steady_clock::now() >= until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return true;
 }
+
+// Whether a wait status is an ordinary exit with this code.
+inline bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 class ChildProcess {
 public:
@@ -79,6 +81,5 @@ private:
 inline bool RunCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null")
 {
     ChildProcess child(argv, output);
-    const int status = child.Wait(std::chrono::seconds(30)) ? child.ExitStatus() : child.Stop(SIGKILL);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return ExitedWith(child.Wait(std::chrono::seconds(30)) ? child.ExitStatus() : child.Stop(SIGKILL), 0);
 }

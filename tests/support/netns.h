@@ -7,6 +7,8 @@
 
 #include "support/child_process.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <string>
@@ -15,10 +17,9 @@
 // A system program by name (in the folders an ordinary PATH may leave out too), or empty.
 inline std::string FindProgram(const std::string& name)
 {
-    for (std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+    for (std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"})
         if (::access((folder + name).c_str(), X_OK) == 0)
             return folder + name;
-    }
     return {};
 }
 
@@ -35,16 +36,11 @@ public:
         created = RunCommand({ip, "netns", "add", name});
         ok = created && Ip({"link", "set", "lo", "up"});
     }
-    ~NetNamespace()
-    {
-        if (created)
-            RunCommand({ip, "netns", "del", name});
-    }
+    ~NetNamespace() { if (created) RunCommand({ip, "netns", "del", name}); }
     NetNamespace(const NetNamespace&) = delete;
     NetNamespace& operator=(const NetNamespace&) = delete;
 
     bool Ok() const { return ok; }
-    std::string Error() const { return ok ? "" : "cannot make the namespace " + name; }
     const std::string& Name() const { return name; }
     // The command line that runs argv inside this namespace.
     std::vector<std::string> Inside(std::vector<std::string> argv) const
@@ -71,6 +67,19 @@ private:
     bool created = false, ok = false;
 };
 
+// The calling thread in the named namespace while this lives; sockets made meanwhile stay there.
+struct InNamespace {
+    explicit InNamespace(const std::string& name)
+    {
+        const int ns = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        entered = ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0;
+        ::close(ns);
+    }
+    ~InNamespace() { ::setns(home, CLONE_NEWNET), ::close(home); }
+    const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    bool entered = false;
+};
+
 // The server's namespace and the players' namespace, joined by a veth pair (gone with them):
 // server 198.51.100.1/24 on serverLink, players 198.51.100.2/24 on botsLink.
 struct VethTestbed {
@@ -78,7 +87,6 @@ struct VethTestbed {
     static constexpr const char* kBotsAddress = "198.51.100.2";
 
     bool Ok() const { return ok; }
-    std::string Error() const { return ok ? "" : "cannot make or address the veth pair " + serverLink; }
 
     NetNamespace server{"s"};
     NetNamespace bots{"b"};
@@ -95,10 +103,8 @@ struct VethTestbed {
 // Skips the current test with the reason unless the VethTestbed `bed` stands: it needs root and
 // iproute2 (network namespaces, packet sockets).
 #define ZPT_SKIP_UNLESS_TESTBED(bed)                                                               \
-    if (::geteuid() != 0 || FindProgram("ip").empty())                                           \
-        GTEST_SKIP() << "needs root and iproute2's ip";                                            \
-    if (!(bed).Ok())                                                                               \
-    GTEST_SKIP() << "no network namespaces here: " << (bed).Error()
+    if (::geteuid() != 0 || FindProgram("ip").empty() || !(bed).Ok())                              \
+    GTEST_SKIP() << "needs root, iproute2's ip and network namespaces (no veth pair " << (bed).serverLink << ")"
 
 // Declares the VethTestbed `bed`, or skips the current test with the reason.
 #define ZPT_TESTBED(bed)                                                                           \

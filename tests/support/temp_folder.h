@@ -20,6 +20,15 @@ inline std::string ReadText(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// How often `part` stands in `text`, overlaps included.
+inline size_t CountOf(std::string_view text, std::string_view part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 // A fresh folder per use, removed with everything in it.
 struct TempFolder {
     TempFolder() { std::filesystem::remove_all(path), std::filesystem::create_directories(path); }
