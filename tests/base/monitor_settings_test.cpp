@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 // Defaults for a missing file; then each key of a hand-edited file (other letter cases, CR LF, a
 // port beyond 16 bits, an empty text, time lists) to its member and back: distinct values show a
 // swap. Both saves in the save order, each in one replacement of the file.
@@ -45,5 +43,3 @@ TEST(MonitorSettings, LoadAndSave)
               "AirsupportInterval=12\nInterfaceNumber=13\nCloseErrorDialog=14\nStartUp=15\nResolveName=16\nChatLog=17\n"
               "Checksum=18\nCheatCheck=19\nCheckRunning=20\nMinimizeZP=21\nPackFile=packs.txt\n");
 }
-
-}  // namespace

@@ -7,8 +7,6 @@
 
 #include <climits>
 
-namespace {
-
 TEST(ProfileStore, FindsValuesWhateverTheCaseAndLineEnd)
 {
     // section, key, GetString with default "dflt", GetInt with default 77
@@ -112,5 +110,3 @@ TEST(ProfileStore, ReadOnlyFileStaysUnchanged)
     ProfileStore(readOnly).WriteInt("A", "k", 2);
     EXPECT_EQ(ReadText(readOnly), "[A]\nk=1\n");
 }
-
-}  // namespace

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 TEST(TimeList, ParseReplacesTheListThenFormat)
 {
     std::string thirty;
@@ -32,5 +30,3 @@ TEST(TimeList, ParseReplacesTheListThenFormat)
         EXPECT_EQ(FormatTimeList(list), formatted);
     }
 }
-
-}  // namespace

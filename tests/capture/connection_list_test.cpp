@@ -7,8 +7,6 @@
 
 using namespace connection_list;
 
-namespace {
-
 TEST(ConnectionListTest, RowsShowOnlineNamedPlayers)
 {
     ManualClock clock;
@@ -65,5 +63,3 @@ TEST(ConnectionListTest, SortOrdersAndTheSavedSort)
         EXPECT_EQ(std::pair(sort.column, sort.direction), std::pair(column, direction)) << saved;
     }
 }
-
-}  // namespace

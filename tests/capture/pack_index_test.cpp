@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 // Case, blanks, packs before the first pack line and long pack names are pinned by the recorded
 // captures; here what a list written elsewhere may hold.
 TEST(PackIndexTest, LinesWithCarriageReturnsAndOverlongLines)
@@ -23,5 +21,3 @@ TEST(PackIndexTest, LinesWithCarriageReturnsAndOverlongLines)
         EXPECT_EQ(index.Lookup("F-15C"), "") << unreadable;
     }
 }
-
-}  // namespace
