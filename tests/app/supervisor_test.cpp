@@ -198,6 +198,7 @@ TEST_F(SupervisorTest, ErrorDialogsAreClosedAndMenusLeftOpen)
 
 TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
 {
+    settings.checkRunning = 1;
     fake.top = {{3, "xterm", "zemainsvr.exe", 1, false}, {4, "ConsoleWindowClass", "bash", 2, false}};
     EXPECT_FALSE(sup.SearchServerWindow());
     const std::tuple<std::string, std::string, int> cases[] = {
