@@ -21,14 +21,13 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
     ZPT_TESTBED(net);
 
     // Other X servers may run beside this one: the first display without a socket or a lock.
-    int display = 50;
-    while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0 ||
-           access(("/tmp/.X" + std::to_string(display) + "-lock").c_str(), F_OK) == 0)
-        ++display;
-    ChildProcess xvfb({"/usr/bin/Xvfb", ":" + std::to_string(display), "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                      dir.File("xvfb.out"));
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-    ASSERT_TRUE(WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }, std::chrono::seconds(10)));
+    int n = 50;
+    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
+           std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+        ++n;
+    const std::string display = ":" + std::to_string(n), socket = "/tmp/.X11-unix/X" + std::to_string(n);
+    ChildProcess xvfb({"/usr/bin/Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, dir.File("x"));
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(socket); }, std::chrono::seconds(10)));
 
     const std::string source = ZPMONI_SOURCE_DIR;
     for (const char* name : {"Zpmoni.ini", "Packlist.txt"})
@@ -51,7 +50,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
     {
         int argc = 1;
         char* argv[] = {const_cast<char*>("zpmoni"), nullptr};
-        setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+        setenv("DISPLAY", display.c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         QApplication qapp(argc, argv);
         Program program(dir.path.string());

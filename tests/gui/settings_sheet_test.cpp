@@ -201,7 +201,7 @@ TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
         // writes the same files again.
         EXPECT_TRUE(PumpUntil([&] { return peer.hasPendingConnections(); }));
         const std::string files = dir.Read("Zpmoni.ini") + dir.Read("ipfilter.txt");
-        WithSheetFromMenu(window, [](CSettingsSheet& sheet) { sheet.Buttons()->button(QDialogButtonBox::Ok)->click(); });
+        WithSheetFromMenu(window, [](CSettingsSheet& s) { s.Buttons()->button(QDialogButtonBox::Ok)->click(); });
         EXPECT_EQ(dir.Read("Zpmoni.ini") + dir.Read("ipfilter.txt"), files);
     }
 }
