@@ -218,7 +218,6 @@ TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
         sup.TerminateServer();
         fake.RunUntil(fake.ms + 10000);
         fake.top.pop_back();
-        fake.period = {};
     }
     EXPECT_EQ(state.serverProcessId, 0u);
 }
