@@ -43,12 +43,14 @@ struct FakeTarget final : SheetTarget {
 
 TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 {
-    // The limits as entered on the G limiter page; the steps after the settings file's.
-    struct Case { bool serverRunning; int32_t resolveAndChatLog, enable; double negative, positive;
-                  std::vector<std::string> tail; };
+    // The restart times as edited and as saved; the limits as entered on the G limiter page; the
+    // steps after the settings file's.
+    struct Case { const char *times, *saved; bool serverRunning; int32_t resolveAndChatLog, enable;
+                  double negative, positive; std::vector<std::string> tail; };
     const Case cases[] = {
-        {false, 1, 1, -2, 5, {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
-        {true, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
+        {"7:5\r\n25:70\r\n8", "7:05|2:10|8:00|", false, 1, 1, -2, 5,
+         {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
+        {"", "", true, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
     };
     for (const Case& c : cases) {
         FakeTarget t;
@@ -58,6 +60,7 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
         ParseTimeList("3:05|21:30|", t.s.schedule);
         SheetValues v = SheetValuesFrom(t.s, {1, 0, 1}, 570, {}, {c.enable, c.negative, c.positive, 40, 77});
         EXPECT_EQ(v.schedule.restartTimes, "3:05\n21:30\n");
+        v.schedule.restartTimes = c.times;
         v.bootconf.interfaceNumber = 2;
         v.bootconf.port = 7000 + 65536;
         v.bootconf.resolveName = v.bootconf.chatLog = c.resolveAndChatLog;
@@ -66,24 +69,18 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
         ApplySheet(v, t);
         // 90 s are shown as 1 minute and come back as 60 s; 570 ms as 0.57 s and come back whole.
         std::vector<std::string> expected = {"window 1 0 1 570", "packs p.txt", "stop", "remove if 1", "deny 1",
-                                             "start if 2 7000", "install if 2", "ipfilter.txt", "ini 3:05|21:30| 60"};
+                                             "start if 2 7000", "install if 2", "ipfilter.txt",
+                                             "ini " + std::string(c.saved) + " 60"};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         EXPECT_EQ(t.steps, expected);
     }
 }
 
-TEST(SheetExchangeTest, PageTextsComeBackInTheSettingsUnits)
+TEST(SheetExchangeTest, CloseSecondsAsTypedComeBackInWholeMilliseconds)
 {
     for (auto [s, ms] : std::vector<std::pair<double, int32_t>>{
              {0.0005, 1}, {0.001, 1}, {1.005, 1005}, {0.8, 800}, {2e6, 2000000000}})
         EXPECT_EQ(CloseIntervalMs(s), ms) << s;
-    TimeOfDayList list;
-    ParseTimeList("1:00|", list);
-    for (auto [lines, times] : std::vector<std::pair<const char*, const char*>>{
-             {"7:90", "8:30|"}, {"7:5\r\n25:70\r\n8", "7:05|2:10|8:00|"}, {"3:05\n21:30\n", "3:05|21:30|"}, {"", ""}}) {
-        ParseTimeListLines(lines, list);
-        EXPECT_EQ(FormatTimeList(list), times);
-    }
 }
 
 }  // namespace

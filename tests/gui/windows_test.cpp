@@ -64,8 +64,7 @@ QStringList RightClick(QWidget* target, const QPoint& at, const QString& choose 
 }
 
 // The event list's list: every column hideable but column 0 (never) and the user name.
-class ListCtrlEx : public ::testing::Test {
-protected:
+struct ListCtrlEx : ::testing::Test {
     ListCtrlEx() { page.setGeometry(0, 0, 900, 300), page.show(); }
     QPoint Cell(int row, int column) const { return list->visualRect(list->model()->index(row, column)).center(); }
     QString Title(int column) const { return list->model()->headerData(column, Qt::Horizontal).toString(); }
