@@ -5,6 +5,7 @@
 #include "capture/datagram_builder.h"
 #include "capture/monitor_dlg.h"
 #include "client/chat_dlg.h"
+#include "support/netns.h"
 #include "support/sheet_driver.h"
 #include "support/temp_folder.h"
 #include "ui/list_ctrl_ex.h"
@@ -300,6 +301,12 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
 
 int main(int argc, char** argv)
 {
+    // Run as root, the program installs its packet filter and opens packet sockets: in a network
+    // namespace of the test's own, so that neither touches the machine's (nor a monitor running on it).
+    std::optional<NetNamespace> own;
+    std::optional<InNamespace> inside;
+    if (geteuid() == 0 && own.emplace("g").Ok() && !inside.emplace(own->Name()).entered)
+        return 1;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
