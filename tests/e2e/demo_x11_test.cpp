@@ -9,9 +9,6 @@
 #include "support/temp_folder.h"
 #include "ui/list_ctrl_ex.h"
 
-#include <fcntl.h>
-#include <sched.h>
-
 TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
 {
     if (access("/usr/bin/Xvfb", X_OK) != 0)
@@ -41,11 +38,8 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
 
     // The monitor runs in this process, moved into the server's namespace; the X server is
     // reached through its file-system socket, which every namespace sees.
-    int ns = open(("/var/run/netns/" + net.server.Name()).c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(ns, 0);
-    int original = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(setns(ns, CLONE_NEWNET), 0);
-    close(ns);
+    InNamespace inside(net.server.Name());
+    ASSERT_TRUE(inside.entered);
     const char* names[] = {"connections", "log", "chat", "header_menu"};
     {
         int argc = 1;
@@ -96,8 +90,6 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
         QApplication::sendEvent(list->header()->viewport(), &event);
         window.close();
     }
-    setns(original, CLONE_NEWNET);
-    close(original);
     for (const char* n : names)
         EXPECT_GT(QFileInfo(file(n)).size(), 1000) << n;
     // The bot loop leads its own process group: end the loop and the bots it started.
