@@ -1,28 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "access/parse_address.h"
 
+#include "base/ascii.h"
+
 #include <array>
 #include <bit>
 
 namespace {
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // The number at the start of `text`; saturates, so a long run of digits stays out of range
 // instead of wrapping into it.
 long long LeadingNumber(std::string_view text)
 {
-    size_t i = 0;
-    while (i < text.size() && IsSpace(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
+    const bool negative = TakeSpaceAndSign(text);
     long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    for (size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         if (value < 1000)
             value = value * 10 + (text[i] - '0');
     }

@@ -29,3 +29,18 @@ constexpr bool AsciiEqualNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && AsciiCompareNoCase(a, b) == 0;
 }
+
+// C's isspace in the "C" locale.
+constexpr bool AsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Takes from the front of `text` what C's number readers skip before the digits: white space,
+// then one optional sign. True when the sign was a minus.
+constexpr bool TakeSpaceAndSign(std::string_view& text)
+{
+    while (!text.empty() && AsciiSpace(text.front()))
+        text.remove_prefix(1);
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (negative || text.front() == '+'))
+        text.remove_prefix(1);
+    return negative;
+}

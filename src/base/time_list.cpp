@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "base/time_list.h"
 
+#include "base/ascii.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -9,21 +11,14 @@
 
 namespace {
 
-bool IsScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // "%d" at pos: skips white space, then an optional sign and at least one digit. Values beyond
 // 32 bits saturate instead of overflowing.
 std::optional<int32_t> ScanInt(std::string_view text, size_t& pos)
 {
-    size_t p = pos;
-    while (p < text.size() && IsScanSpace(text[p]))
-        ++p;
-    bool negative = false;
-    if (p < text.size() && (text[p] == '-' || text[p] == '+')) {
-        negative = text[p] == '-';
-        ++p;
-    }
-    size_t digitsStart = p;
+    std::string_view rest = text.substr(pos);
+    const bool negative = TakeSpaceAndSign(rest);
+    const size_t digitsStart = text.size() - rest.size();
+    size_t p = digitsStart;
     int64_t value = 0;
     constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
     while (p < text.size() && text[p] >= '0' && text[p] <= '9') {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "client/g_limiter.h"
 
+#include "base/ascii.h"
 #include "base/protocol.h"
 
 #include <algorithm>
@@ -31,8 +32,6 @@ uint32_t Charge(uint32_t& since, uint32_t now, uint32_t interval, int16_t step)
     // it is sent once as the maximum instead of wrapping to a small or zero amount.
     return static_cast<uint32_t>(std::clamp<int64_t>(int64_t{step} * n, 0, GLimiter::kMaxDamage));
 }
-
-bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // For a number from_chars found out of range: true when it is too large, false when too small.
 // The exponent's sign decides, or without one whether the integer part has a non-zero digit; a
@@ -227,13 +226,8 @@ std::string FormatG(double value, bool showSign)
 
 double ParseNumber(std::string_view text)
 {
-    size_t i = 0;
-    while (i < text.size() && IsCSpace(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    std::string_view number = text.substr(i);
+    std::string_view number = text;
+    const bool negative = TakeSpaceAndSign(number);
     // from_chars accepts a minus sign of its own; after ours a second sign is no number.
     if (number.empty() || number.front() == '+' || number.front() == '-')
         return 0.0;
