@@ -46,8 +46,6 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
     app.StartUp([](std::string_view message) {
         std::fprintf(stderr, "zpmoni: %.*s\n", static_cast<int>(message.size()), message.data());
     });
-    app.IpFilterFile(true);
-    app.InstallIpFilters();
 
     TerminalChat chat;
     {

@@ -58,6 +58,10 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
         message("Logフォルダを作成できません");
 
     LoadPackIndex();
+    if (std::optional<int> error = timeWatch->Start())
+        WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
+    IpFilterFile(true);
+    InstallIpFilters();
 }
 
 void CZpmoniApp::LoadPackIndex()
@@ -65,9 +69,6 @@ void CZpmoniApp::LoadPackIndex()
     packIndex.Load(settings.packFile.empty() || settings.packFile.front() == '/'
                        ? settings.packFile
                        : workdir + "/" + settings.packFile);
-
-    if (std::optional<int> error = timeWatch->Start())
-        WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
 }
 
 void CZpmoniApp::StartCapture(CPacketcap::Handler handler)

@@ -31,7 +31,8 @@ public:
     CZpmoniApp(const CZpmoniApp&) = delete;
     CZpmoniApp& operator=(const CZpmoniApp&) = delete;
 
-    // Start-up before the main window: settings, local addresses, Log folder, pack index.
+    // Start-up before the main window: settings, local addresses, Log folder, pack index, the
+    // time watch, and the deny list read from ipfilter.txt and put in force.
     // `message` shows what the user must see (a message box in the window program).
     void StartUp(const std::function<void(std::string_view)>& message);
     // Starts the capture on the InterfaceNumber's address; a failure goes to the error log.

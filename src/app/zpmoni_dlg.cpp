@@ -287,8 +287,6 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         QMessageBox::warning(window, QString::fromUtf8(CZpmoniDlg::kTitle),
                              QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
     });
-    app.IpFilterFile(true);
-    app.InstallIpFilters();
     {
         CZpmoniDlg dialog(app);
         window = &dialog;
