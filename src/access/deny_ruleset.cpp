@@ -2,6 +2,7 @@
 #include "access/deny_ruleset.h"
 
 #include "access/parse_address.h"
+#include "base/ipv4_text.h"
 
 #include <algorithm>
 #include <bit>
@@ -12,28 +13,16 @@ namespace {
 constexpr std::string_view kTable = R"("family":"inet","table":"zpmoni_filter")";
 constexpr std::string_view kSetName = "deny";
 
-bool IsPrefix(uint32_t mask)
-{
-    const uint32_t host = ~mask;
-    return (host & (host + 1)) == 0;
-}
-
 std::optional<DenyRuleset::Block> BlockOf(uint32_t address, uint32_t mask)
 {
-    if (!IsPrefix(mask))
+    if (!IsPrefixMask(mask))
         return std::nullopt;
     return DenyRuleset::Block{address & mask, (address & mask) | ~mask};
 }
 
 void AppendDotted(std::string& out, uint32_t a)
 {
-    out += '"';
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out += std::to_string(a >> shift & 0xFF);
-        if (shift)
-            out += '.';
-    }
-    out += '"';
+    out += '"' + FormatDottedQuad(a) + '"';
 }
 
 void AppendElement(std::string& out, const DenyRuleset::Block& b)

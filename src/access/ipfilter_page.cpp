@@ -19,15 +19,6 @@ namespace {
 
 constexpr int kFieldRole = Qt::UserRole;  // the entry's own bytes, column by column
 
-QString Dotted(uint32_t hostOrder)
-{
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(hostOrder >> 24)
-        .arg((hostOrder >> 16) & 0xFF)
-        .arg((hostOrder >> 8) & 0xFF)
-        .arg(hostOrder & 0xFF);
-}
-
 // What an address field holds; fields left blank count as 0.
 uint32_t FieldValue(const QLineEdit* edit)
 {
@@ -51,7 +42,8 @@ QLineEdit* AddressField(const char* objectName, QWidget* parent)
 QString FieldText(const std::string& text)
 {
     const std::optional<uint32_t> value = ParseDottedQuad(text);
-    return Dotted(value.value_or(0xFFFFFFFF));  // what an address that does not read gives
+    // What an address that does not read gives.
+    return QString::fromStdString(FormatDottedQuad(value.value_or(0xFFFFFFFF)));
 }
 
 }  // namespace
@@ -65,12 +57,6 @@ bool CIpfilterPage::InForce(const DenyEntry& entry)
 {
     const std::optional<uint32_t> value = ParseDottedQuad(entry.address);
     return value && *value != 0 && *value != 0xFFFFFFFF;
-}
-
-bool CIpfilterPage::IsPrefixMask(uint32_t mask)
-{
-    const uint32_t hosts = ~mask;
-    return (hosts & (hosts + 1)) == 0;
 }
 
 void CIpfilterPage::OnInitDialog()
@@ -164,8 +150,7 @@ void CIpfilterPage::OnAdd()
         Message(QString::fromUtf8("サブネットマスクが不正です"));
         return;
     }
-    AddRow({Dotted(FieldValue(address)).toStdString(), Dotted(maskValue).toStdString(),
-            comment->text().toStdString()});
+    AddRow({FormatDottedQuad(FieldValue(address)), FormatDottedQuad(maskValue), comment->text().toStdString()});
     rows->scrollToItem(rows->topLevelItem(rows->topLevelItemCount() - 1));
     ResetControls();
 }

@@ -19,8 +19,6 @@ public:
     DenyList List() const;
     // False for an entry the packet filter cannot apply to any host.
     static bool InForce(const DenyEntry& entry);
-    // A mask is a run of ones from the top followed by zeros (all 33 of them).
-    static bool IsPrefixMask(uint32_t mask);
 
 protected:
     void OnInitDialog() override;

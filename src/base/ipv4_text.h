@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // Strict dotted-quad form "a.b.c.d" (each 0-255, decimal, no sign, no leading zero), as
@@ -31,4 +32,23 @@ constexpr std::optional<uint32_t> ParseDottedQuad(std::string_view text)
     if (!text.empty())
         return std::nullopt;
     return address;
+}
+
+// "a.b.c.d" of an address in host byte order.
+inline std::string FormatDottedQuad(uint32_t hostOrder)
+{
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        text += std::to_string(hostOrder >> shift & 0xFF);
+        if (shift)
+            text += '.';
+    }
+    return text;
+}
+
+// A mask of leading one bits only (255.255.254.0, not 255.0.255.0), as a prefix length can say.
+constexpr bool IsPrefixMask(uint32_t hostOrderMask)
+{
+    const uint32_t hosts = ~hostOrderMask;
+    return (hosts & (hosts + 1)) == 0;
 }
