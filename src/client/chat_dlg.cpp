@@ -2,6 +2,7 @@
 #include "client/chat_dlg.h"
 
 #include "ui/network_text.h"
+#include "ui/read_only_view.h"
 
 #include <QDesktopServices>
 #include <QMenu>
@@ -18,14 +19,7 @@ void OpenFolder(const QString& path)
 CChatDlg::CChatDlg(QString logFolder, QWidget* parent, int limit)
     : QWidget(parent), logFolder(std::move(logFolder)), limit(limit)
 {
-    view = new QPlainTextEdit(this);
-    view->setReadOnly(true);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    // White, not the grey of a read-only field.
-    QPalette palette = view->palette();
-    palette.setColor(QPalette::Base, Qt::white);
-    palette.setColor(QPalette::Text, Qt::black);
-    view->setPalette(palette);
+    view = NewReadOnlyView(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view);

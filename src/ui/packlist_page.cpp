@@ -2,6 +2,7 @@
 #include "ui/packlist_page.h"
 
 #include "ui/bootconf_page.h"
+#include "ui/read_only_view.h"
 #include "ui/settings_sheet.h"
 
 #include <QDir>
@@ -47,14 +48,8 @@ void CPacklistPage::OnInitDialog()
     choose->setFixedWidth(32);
     build = new QPushButton(QString::fromUtf8("リスト作成"), this);
     build->setObjectName(QStringLiteral("build"));
-    output = new QPlainTextEdit(this);
+    output = NewReadOnlyView(this);
     output->setObjectName(QStringLiteral("output"));
-    output->setReadOnly(true);
-    output->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QPalette white = output->palette();
-    white.setColor(QPalette::Base, Qt::white);
-    white.setColor(QPalette::Text, Qt::black);
-    output->setPalette(white);
     progress = new QProgressBar(this);
     progress->setObjectName(QStringLiteral("progress"));
     progress->setRange(0, 1);
