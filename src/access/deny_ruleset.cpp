@@ -13,11 +13,19 @@ namespace {
 constexpr std::string_view kTable = R"("family":"inet","table":"zpmoni_filter")";
 constexpr std::string_view kSetName = "deny";
 
-std::optional<DenyRuleset::Block> BlockOf(uint32_t address, uint32_t mask)
+// The entry's source match in host order, the address cut to its mask.
+DenyRuleset::MaskedRule SourceOf(const DenyEntry& e)
 {
-    if (!IsPrefixMask(mask))
+    const uint32_t mask = HostOrder(ParseAddress(e.mask));
+    return {HostOrder(ParseAddress(e.address)) & mask, mask};
+}
+
+// The range of addresses a prefix mask covers; nothing for another mask.
+std::optional<DenyRuleset::Block> BlockOf(const DenyRuleset::MaskedRule& source)
+{
+    if (!IsPrefixMask(source.mask))
         return std::nullopt;
-    return DenyRuleset::Block{address & mask, (address & mask) | ~mask};
+    return DenyRuleset::Block{source.address, source.address | ~source.mask};
 }
 
 void AppendDotted(std::string& out, uint32_t a)
@@ -107,12 +115,11 @@ DenyRuleset::DenyRuleset(uint32_t filterAddress, const DenyList& list) : filter(
 {
     std::vector<Block> all;
     for (const DenyEntry& e : list) {
-        const uint32_t mask = HostOrder(ParseAddress(e.mask));
-        const uint32_t address = HostOrder(ParseAddress(e.address)) & mask;
-        if (std::optional<Block> b = BlockOf(address, mask))
+        const MaskedRule source = SourceOf(e);
+        if (std::optional<Block> b = BlockOf(source))
             all.push_back(*b);
         else
-            rules.push_back({address, mask});
+            rules.push_back(source);
     }
     // Widest first among blocks that start together, so the sweep keeps the outer one.
     std::sort(all.begin(), all.end(), [](const Block& a, const Block& b) {
@@ -158,9 +165,8 @@ std::string DenyRuleset::RemoveCommands()
 
 DenyRuleset::Placement DenyRuleset::Place(const DenyEntry& entry) const
 {
-    const uint32_t mask = HostOrder(ParseAddress(entry.mask));
-    const uint32_t address = HostOrder(ParseAddress(entry.address)) & mask;
-    Placement p{BlockOf(address, mask), {address, mask}};
+    const MaskedRule source = SourceOf(entry);
+    Placement p{BlockOf(source), source};
     if (!p.block)
         return p;
     // The first block that does not end before the new one: either it covers the new one, or
