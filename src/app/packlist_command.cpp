@@ -7,7 +7,7 @@
 #include "capture/known_aircraft.h"
 #include "ui/pack_list_builder.h"
 
-#include <memory>
+#include <csignal>
 #include <optional>
 
 namespace {
@@ -66,14 +66,10 @@ int RunBuildPacklist(const std::vector<std::string>& args, const DirectoryListin
         std::fputs("aircraftフォルダが見つかりません\n", err);
         return 1;
     }
-    // The build itself skips an output it cannot open; here that would be a silent failure.
-    if (std::unique_ptr<FILE, int (*)(FILE*)> probe(std::fopen(job.output.c_str(), "ab"), &std::fclose);
-        !probe) {
-        std::fprintf(err, "zpmoni: cannot write %s\n", Escaped(job.output).c_str());
-        return 1;
-    }
+    // A file size limit ends the write with an error, which the build reports, rather than
+    // the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::atomic<int32_t> busy{1};
     PrintingSink sink(out);
-    builder.Build(job, busy, sink);
-    return 0;
+    return builder.Build(job, busy, sink) ? 0 : 1;
 }

@@ -11,6 +11,6 @@ class DirectoryListing;
 // sheet's pack list build without windows. The simulator folder and the output default to
 // FolderPath and PackFile of the working folder's Zpmoni.ini; relative paths are taken from the
 // working folder. Prints the build's lines to `out`; exit status 0, 1 when there is nothing to
-// build from or the output cannot be written, 2 for a usage error.
+// build from or the output cannot be used or written, 2 for a usage error.
 int RunBuildPacklist(const std::vector<std::string>& args, const DirectoryListing& listing, FILE* out,
                      FILE* err);

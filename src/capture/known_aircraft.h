@@ -8,7 +8,7 @@
 // decoder's index, in an instance of its own.
 class KnownAircraft final : public AircraftIndex {
 public:
-    void Load(const std::string& path) override { index.Load(path); }
+    void Load(std::string_view text) override { index.Parse(text); }
     std::optional<std::string> PackOf(std::string_view identifier) override
     {
         if (std::optional<std::string_view> pack = index.Find(identifier))

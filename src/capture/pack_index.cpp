@@ -21,31 +21,30 @@ bool SameName(std::string_view a, std::string_view b)
 
 int PackIndex::Load(const std::string& path)
 {
+    std::string text;
+    if (!path.empty()) {
+        if (std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose); file) {
+            for (int c; (c = std::fgetc(file.get())) != EOF;)
+                text.push_back(static_cast<char>(c));
+        }
+    }
+    return Parse(text);
+}
+
+int PackIndex::Parse(std::string_view text)
+{
     packs.clear();
     aircraft.clear();
-    if (path.empty())
-        return 0;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        return 0;
-
-    // A line holds up to 63 characters; the rest of a longer line is read and dropped so the
-    // load goes on with the next line.
-    std::string line;
-    bool more = true;
-    while (more) {
-        line.clear();
-        int c;
-        while ((c = std::fgetc(file.get())) != EOF && c != '\n') {
-            if (line.size() < kLineLimit)
-                line.push_back(static_cast<char>(c));
-        }
-        more = (c != EOF);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
+    while (!text.empty()) {
+        // A line holds up to 63 characters; the rest of a longer line is dropped so the load
+        // goes on with the next line.
+        const size_t end = std::min(text.find('\n'), text.size());
+        std::string_view view = text.substr(0, std::min(end, kLineLimit));
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (view.ends_with('\r'))
+            view.remove_suffix(1);
+        if (view.empty())
             continue;
-        std::string_view view(line);
         if (view.starts_with("Pack=")) {
             packs.emplace_back(view.substr(5));
             continue;

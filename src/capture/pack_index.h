@@ -14,6 +14,8 @@ public:
     // Replaces the index with the file's contents; gives the number of aircraft entries.
     // An empty path or an unreadable file leaves the index empty.
     int Load(const std::string& path);
+    // The same from the text of such a file.
+    int Parse(std::string_view text);
 
     // The pack of the aircraft, compared in its first 31 characters without regard to case;
     // empty when unknown. A hit moves to the front, so the aircraft in use are found first.

@@ -2,37 +2,182 @@
 #include "ui/pack_list_builder.h"
 
 #include "base/ascii.h"
+#include "base/text_escape.h"
 #include "platform/directory_listing.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <memory>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace {
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+enum class Refusal { kNone, kMissing, kOutside, kLink, kSpecial, kTooBig, kUnreadable, kIdentifier, kStopped };
 
-File Open(const std::string& path, const char* mode)
+// What the output says about a refused name; nothing for a missing file or a stopped build.
+const char* Why(Refusal refusal)
 {
-    return File(std::fopen(path.c_str(), mode), &std::fclose);
+    switch (refusal) {
+    case Refusal::kOutside: return "Refused, outside the simulator folder";
+    case Refusal::kLink: return "Refused, a link";
+    case Refusal::kSpecial: return "Refused, not a regular file";
+    case Refusal::kTooBig: return "Refused, larger than 16 MiB";
+    case Refusal::kUnreadable: return "Cannot read";
+    case Refusal::kIdentifier: return "Refused, unusable identifier";
+    default: return nullptr;
+    }
 }
 
-// One line without its CR LF or LF. A longer line keeps its first `limit` characters and the
-// rest is dropped, so reading goes on with the next line. False at the end of the file.
-bool ReadLine(std::FILE* file, std::string& line, size_t limit)
+std::string Problem(std::string_view what, std::string_view name, int error = 0)
 {
-    line.clear();
-    bool any = false;
-    int c;
-    while ((c = std::getc(file)) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        if (line.size() < limit)
-            line.push_back(static_cast<char>(c));
+    std::string line = std::string(what) + ": " + Escaped(name);
+    return error == 0 ? line : line + " (" + std::strerror(error) + ")";
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd(fd) {}
+    Fd(Fd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    Fd& operator=(Fd&& other) noexcept { return std::swap(fd, other.fd), *this; }
+    ~Fd() { if (fd >= 0) ::close(fd); }
+    int get() const { return fd; }
+    explicit operator bool() const { return fd >= 0; }
+
+private:
+    int fd;
+};
+
+// The components of a name relative to the simulator folder, "\" or "/" between them; nothing
+// when it is absolute (a Windows drive too) or climbs above the folder.
+std::optional<std::vector<std::string>> Below(std::string_view name)
+{
+    if (name.empty() || name.front() == '/' || name.front() == '\\' || (name.size() > 1 && name[1] == ':'))
+        return std::nullopt;
+    std::vector<std::string> parts;
+    for (size_t pos = 0; pos <= name.size();) {
+        const size_t end = std::min(name.find_first_of("/\\", pos), name.size());
+        const std::string_view part = name.substr(pos, end - pos);
+        pos = end + 1;
+        if (part == "..") {
+            if (parts.empty())
+                return std::nullopt;
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.emplace_back(part);
+        }
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return any;
+    return parts;
+}
+
+// Opens a file below the folder `root` one component at a time, following no link: a link
+// may lead anywhere, and a check of the whole path before the open could be raced.
+Refusal OpenBelow(int root, const std::vector<std::string>& parts, Fd& file)
+{
+    if (parts.empty())
+        return Refusal::kMissing;
+    Fd dir;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const int at = dir ? dir.get() : root;
+        const int mode = i + 1 == parts.size() ? O_NONBLOCK : O_DIRECTORY;
+        Fd next(::openat(at, parts[i].c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | mode));
+        if (!next) {
+            const int error = errno;
+            struct stat st;
+            // Opened as a folder, a link is "not a directory".
+            if (error == ELOOP || (error == ENOTDIR && ::fstatat(at, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                   S_ISLNK(st.st_mode)))
+                return Refusal::kLink;
+            return error == ENOENT || error == ENOTDIR ? Refusal::kMissing : Refusal::kUnreadable;
+        }
+        dir = std::move(next);
+    }
+    file = std::move(dir);
+    return Refusal::kNone;
+}
+
+// The whole of a regular file of at most the limit. A FIFO or device is never read: it could
+// block for ever or never end.
+Refusal ReadAll(int fd, std::string& text, const std::atomic<int32_t>& busy)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return Refusal::kUnreadable;
+    if (!S_ISREG(st.st_mode))
+        return Refusal::kSpecial;
+    if (static_cast<uint64_t>(st.st_size) > PackListBuilder::kFileLimit)
+        return Refusal::kTooBig;
+    constexpr size_t kChunk = 1 << 16;
+    text.clear();
+    for (;;) {
+        if (busy.load() == 0)
+            return Refusal::kStopped;
+        const size_t have = text.size();
+        // One byte beyond the limit tells a file that grew since it was measured.
+        if (have > PackListBuilder::kFileLimit)
+            return Refusal::kTooBig;
+        text.resize(have + std::min(kChunk, PackListBuilder::kFileLimit + 1 - have));
+        const ssize_t n = ::pread(fd, text.data() + have, text.size() - have, static_cast<off_t>(have));
+        text.resize(have + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0 ? Refusal::kNone : Refusal::kUnreadable;
+    }
+}
+
+// Appends all of `text`; on failure the file is cut back to where it ended, so that no half
+// line is left for the next build to read as an aircraft.
+bool Append(int fd, std::string_view text)
+{
+    const off_t start = ::lseek(fd, 0, SEEK_END);
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            if (start >= 0 && ::ftruncate(fd, start) != 0) {
+            }
+            errno = error;
+            return false;
+        }
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// One line without its CR LF or LF, cut at `limit` characters; the rest of a longer line is
+// dropped, so reading goes on with the next line.
+std::string_view NextLine(std::string_view& text, size_t limit)
+{
+    const size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, std::min(end, limit));
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    return line;
+}
+
+bool IsControl(char c)
+{
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// An identifier that the pack list file would read back as something else: a pack line, or a
+// name that a NUL, CR or TAB inside makes unfindable, so that it came back on every build.
+bool Usable(std::string_view identifier)
+{
+    return !identifier.starts_with("Pack=") && std::none_of(identifier.begin(), identifier.end(), IsControl);
+}
+
+std::string WithoutControls(std::string text)
+{
+    std::replace_if(text.begin(), text.end(), IsControl, '_');
+    return text;
 }
 
 bool IsAircraftList(std::string_view name)
@@ -41,25 +186,20 @@ bool IsAircraftList(std::string_view name)
            AsciiEqualNoCase(name.substr(name.size() - 4), ".lst");
 }
 
-void WriteLine(std::FILE* out, std::string_view text)
+std::string Join(const std::string& folder, std::string_view name)
 {
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fputc('\n', out);
-    std::fflush(out);
+    return folder.ends_with('/') ? folder + std::string(name) : folder + "/" + std::string(name);
 }
 
 }  // namespace
 
-std::optional<std::string> ReadIdentify(const std::string& path)
+std::optional<std::string> IdentifierIn(std::string_view definition)
 {
-    File file = Open(path, "rb");
-    if (!file)
-        return std::nullopt;
-    std::string line;
-    while (ReadLine(file.get(), line, PackListBuilder::kDefinitionLineLimit)) {
+    while (!definition.empty()) {
+        const std::string_view line = NextLine(definition, PackListBuilder::kDefinitionLineLimit);
         if (!line.starts_with("IDENTIFY"))
             continue;
-        std::string_view rest = std::string_view(line).substr(8);
+        std::string_view rest = line.substr(8);
         constexpr std::string_view kSpace = " \t\r\n\v\f";
         const size_t first = rest.find_first_not_of(kSpace);
         rest = first == std::string_view::npos ? std::string_view()
@@ -82,7 +222,7 @@ std::string PackNameOf(std::string_view listPath)
 {
     const size_t slash = listPath.find_last_of("/\\");
     std::string_view name = slash == std::string_view::npos ? listPath : listPath.substr(slash + 1);
-    return std::string(name.substr(0, name.rfind('.')));
+    return WithoutControls(std::string(name.substr(0, name.rfind('.'))));
 }
 
 PackListBuilder::PackListBuilder(const DirectoryListing& listing, AircraftIndex& known)
@@ -107,99 +247,130 @@ const std::vector<std::string>* PackListBuilder::Listing(const std::string& fold
     return it->second ? &*it->second : nullptr;
 }
 
-std::optional<std::string> PackListBuilder::Resolve(const std::string& folder, std::string_view relative)
+// The listings only choose the letter case of each name; what is opened is decided by the
+// walk below the folder's descriptor.
+std::optional<std::vector<std::string>> PackListBuilder::Resolve(const std::string& folder,
+                                                                 const std::vector<std::string>& parts)
 {
     std::string path = folder;
-    size_t pos = 0;
-    while (pos <= relative.size()) {
-        size_t end = relative.find_first_of("/\\", pos);
-        if (end == std::string_view::npos)
-            end = relative.size();
-        const std::string_view part = relative.substr(pos, end - pos);
-        pos = end + 1;
-        if (part.empty() || part == ".")
-            continue;
-        std::string_view name = part;
-        if (part != "..") {
-            const std::vector<std::string>* names = Listing(path);
-            if (!names)
-                return std::nullopt;
-            auto hit = std::find(names->begin(), names->end(), part);
-            if (hit == names->end()) {
-                hit = std::find_if(names->begin(), names->end(),
-                                   [part](const std::string& n) { return AsciiEqualNoCase(n, part); });
-            }
-            if (hit == names->end())
-                return std::nullopt;
-            name = *hit;
+    std::vector<std::string> exact;
+    for (const std::string& part : parts) {
+        const std::vector<std::string>* names = Listing(path);
+        if (!names)
+            return std::nullopt;
+        auto hit = std::find(names->begin(), names->end(), part);
+        if (hit == names->end()) {
+            hit = std::find_if(names->begin(), names->end(),
+                               [&part](const std::string& n) { return AsciiEqualNoCase(n, part); });
         }
-        if (!path.ends_with('/'))
-            path.push_back('/');
-        path += name;
+        if (hit == names->end())
+            return std::nullopt;
+        exact.push_back(*hit);
+        path = Join(path, *hit);
     }
-    return path;
+    return exact;
 }
 
 std::vector<std::string> PackListBuilder::FindAircraftLists(const std::string& simFolder)
 {
     listings.clear();
     std::vector<std::string> lists;
-    const std::optional<std::string> folder = Resolve(simFolder, "aircraft");
-    const std::vector<std::string>* names = folder ? Listing(*folder) : nullptr;
+    const std::optional<std::vector<std::string>> folder = Resolve(simFolder, {"aircraft"});
+    const std::vector<std::string>* names = folder ? Listing(Join(simFolder, folder->front())) : nullptr;
     if (!names)
         return lists;
     for (const std::string& name : *names) {
         if (IsAircraftList(name))
-            lists.push_back(*folder + "/" + name);
+            lists.push_back(folder->front() + "/" + name);
     }
     return lists;
 }
 
-void PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& busy, PackListSink& sink)
+bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& busy, PackListSink& sink)
 {
     listings.clear();
-    known.Load(job.output);
     sink.Line("Scaning aircraft/air*.lst ...");
-    sink.Range(static_cast<int>(job.lists.size()));
-    for (size_t i = 0; i < job.lists.size(); ++i) {
-        if (busy.load() == 0)
-            break;
-        const std::string& list = job.lists[i];
-        File in = Open(list, "rb");
-        File out = Open(job.output, "ab");
-        sink.Line(list);
-        if (!in)
-            continue;
+    // Opened once for the whole build: what is read first and appended to is the same file,
+    // and a link put in its place is refused rather than written through.
+    Fd out(::open(job.output.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666));
+    if (!out) {
+        const int error = errno;
+        sink.Line(error == ELOOP ? Problem(Why(Refusal::kLink), job.output) : Problem("Cannot open", job.output, error));
+        return false;
+    }
+    std::string text;
+    static const std::atomic<int32_t> kWhole{1};
+    if (const Refusal refusal = ReadAll(out.get(), text, kWhole); refusal != Refusal::kNone) {
+        sink.Line(Problem(Why(refusal), job.output));
+        return false;
+    }
+    known.Load(text);
 
-        std::string pack = PackNameOf(list);
+    const Fd root(::open(job.simFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    auto read = [&](std::string_view name, std::string& into) {
+        const std::optional<std::vector<std::string>> parts = Below(name);
+        if (!parts)
+            return Refusal::kOutside;
+        const std::optional<std::vector<std::string>> exact = Resolve(job.simFolder, *parts);
+        Fd file;
+        const Refusal refusal = root && exact ? OpenBelow(root.get(), *exact, file) : Refusal::kMissing;
+        return refusal != Refusal::kNone ? refusal : ReadAll(file.get(), into, busy);
+    };
+    auto failed = [&] {
+        sink.Line(Problem("Cannot write", job.output, errno));
+        return false;
+    };
+
+    sink.Range(static_cast<int>(job.lists.size()));
+    std::string list, definition;
+    for (size_t i = 0; i < job.lists.size() && busy.load() != 0; ++i) {
+        sink.Line(Escaped(Join(job.simFolder, job.lists[i])));
+        int refused = 0;
+        auto report = [&](Refusal refusal, std::string_view name) {
+            if (const char* why = Why(refusal); why && ++refused <= kReportLimit)
+                sink.Line(Problem(why, name));
+        };
+        if (const Refusal refusal = read(job.lists[i], list); refusal != Refusal::kNone) {
+            report(refusal, job.lists[i]);
+            continue;
+        }
+
+        std::string pack = PackNameOf(job.lists[i]);
         bool headerWritten = false;
-        std::string line;
-        while (ReadLine(in.get(), line, kListLineLimit)) {
+        for (std::string_view rest = list; !rest.empty() && busy.load() != 0;) {
             // The first word names the definition file; a word ends at a blank or a TAB.
+            const std::string_view line = NextLine(rest, kListLineLimit);
             const size_t end = line.find_first_of(" \t");
-            if (end == std::string::npos)
+            if (end == std::string_view::npos)
                 continue;
-            const std::optional<std::string> definition =
-                Resolve(job.simFolder, std::string_view(line).substr(0, end));
-            const std::optional<std::string> identifier =
-                definition ? ReadIdentify(*definition) : std::nullopt;
+            const std::string_view name = line.substr(0, end);
+            if (const Refusal refusal = read(name, definition); refusal != Refusal::kNone) {
+                report(refusal, name);
+                continue;
+            }
+            const std::optional<std::string> identifier = IdentifierIn(definition);
             if (!identifier)
                 continue;
+            if (!Usable(*identifier)) {
+                report(Refusal::kIdentifier, name);
+                continue;
+            }
             if (std::optional<std::string> listed = known.PackOf(*identifier)) {
                 // Already listed: the new aircraft that follow join the operator's pack.
-                pack = std::move(*listed);
+                pack = WithoutControls(std::move(*listed));
                 continue;
             }
-            if (!out)
-                continue;
-            if (!headerWritten) {
-                WriteLine(out.get(), "");
-                WriteLine(out.get(), "Pack=" + pack);
-                headerWritten = true;
-            }
-            WriteLine(out.get(), *identifier);
+            if (!headerWritten && !Append(out.get(), "\nPack=" + pack + "\n"))
+                return failed();
+            headerWritten = true;
+            if (!Append(out.get(), *identifier + "\n"))
+                return failed();
         }
-        sink.Progress(static_cast<int>(i + 1));
+        if (refused > kReportLimit)
+            sink.Line(std::to_string(refused - kReportLimit) + " more refused");
+        if (busy.load() != 0)
+            sink.Progress(static_cast<int>(i + 1));
     }
     sink.Line("Done");
+    return true;
 }

@@ -15,8 +15,8 @@ class DirectoryListing;
 class AircraftIndex {
 public:
     virtual ~AircraftIndex() = default;
-    // Replaces the index with the file's aircraft; a missing file gives an empty index.
-    virtual void Load(const std::string& path) = 0;
+    // Replaces the index with the aircraft that the text of a pack list file names.
+    virtual void Load(std::string_view text) = 0;
     // The pack of a listed aircraft (empty for one listed before any pack); nothing when unlisted.
     virtual std::optional<std::string> PackOf(std::string_view identifier) = 0;
 };
@@ -32,7 +32,7 @@ public:
 
 struct PackListJob {
     std::string simFolder;
-    std::vector<std::string> lists;  // full paths, as FindAircraftLists gives them
+    std::vector<std::string> lists;  // below the simulator folder, as FindAircraftLists gives them
     std::string output;              // the pack list file appended to
 };
 
@@ -42,26 +42,34 @@ struct PackListJob {
 //
 // The simulator folder usually comes from Windows: paths in list files use "\" and any letter
 // case, so every path component below the simulator folder is looked up without regard to case.
+// Its files are not trusted (the game server may write there): nothing is read from outside
+// it, no link below it is followed, only regular files of at most 16 MiB are read, and no
+// identifier or pack name can add lines of its own to the output.
 class PackListBuilder {
 public:
     static constexpr size_t kListLineLimit = 1023;
     static constexpr size_t kDefinitionLineLimit = 255;
+    static constexpr size_t kFileLimit = 16 << 20;
+    // Refusals shown per list file; a hostile one could otherwise flood the output.
+    static constexpr int kReportLimit = 20;
 
     PackListBuilder(const DirectoryListing& listing, AircraftIndex& known);
 
-    // The files matching "aircraft/air*.lst" of the folder, letter case ignored, in name order;
-    // empty when there are none or the folder cannot be read.
+    // The files matching "aircraft/air*.lst" of the folder, letter case ignored, in name order,
+    // as "aircraft/name" with the letter case they have; empty when there are none or the
+    // folder cannot be read.
     std::vector<std::string> FindAircraftLists(const std::string& simFolder);
 
-    // Appends to job.output. `busy` is read before each list file: when it is 0 the build ends
-    // there, with its "Done" line like a complete one.
-    void Build(const PackListJob& job, const std::atomic<int32_t>& busy, PackListSink& sink);
-
-    // folder + "/" + relative ("\" or "/" between components), each component found without
-    // regard to case (an exact match first); nothing when a component is missing.
-    std::optional<std::string> Resolve(const std::string& folder, std::string_view relative);
+    // Appends to job.output. `busy` is read before each list file and each line: when it is 0
+    // the build ends there, with its "Done" line like a complete one. False, after a line that
+    // says why, when the output cannot be used or written: nothing is then said to be done.
+    bool Build(const PackListJob& job, const std::atomic<int32_t>& busy, PackListSink& sink);
 
 private:
+    // The components below `folder` in the letter case they have there; nothing when one is
+    // missing.
+    std::optional<std::vector<std::string>> Resolve(const std::string& folder,
+                                                    const std::vector<std::string>& parts);
     const std::vector<std::string>* Listing(const std::string& folder);
 
     const DirectoryListing& listing;
@@ -71,10 +79,11 @@ private:
     std::map<std::string, std::optional<std::vector<std::string>>> listings;
 };
 
-// The identifier in an aircraft definition file: the rest of its first line that starts with
-// "IDENTIFY", white space trimmed, double quotes removed, blanks turned into "_". Nothing when
-// the file cannot be read or has no such line, or the identifier is empty.
-std::optional<std::string> ReadIdentify(const std::string& path);
+// The identifier in the text of an aircraft definition file: the rest of its first line that
+// starts with "IDENTIFY", white space trimmed, double quotes removed, blanks turned into "_".
+// Nothing when there is no such line or the identifier is empty.
+std::optional<std::string> IdentifierIn(std::string_view definition);
 
-// The pack a list file's aircraft go to: its file name without folder and extension.
+// The pack a list file's aircraft go to: its file name without folder and extension, with
+// control bytes (a file name may hold a line break) turned into "_".
 std::string PackNameOf(std::string_view listPath);

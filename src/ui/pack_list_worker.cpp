@@ -4,7 +4,19 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <utility>
+
+// What the thread shares with the worker; the thread holds it, so a stopped worker may go.
+struct PackListWorker::Build {
+    std::atomic<int32_t> busy{1};
+    std::mutex mutex;
+    std::condition_variable ended;
+    QObject* context;  // under the mutex; null once the worker has let go of the build
+    bool done = false;  // under the mutex
+};
 
 namespace {
 
@@ -12,21 +24,19 @@ using Poster = std::function<void(std::function<void()>)>;
 
 class QueuedSink final : public PackListSink {
 public:
-    QueuedSink(Poster post, const PackListWorker::Callbacks& callbacks)
-        : post(std::move(post)), callbacks(callbacks)
-    {
-    }
+    QueuedSink(Poster post, const PackListWorker::Callbacks* callbacks) : post(std::move(post)), cb(callbacks) {}
+    // The callbacks are only reached inside the posted calls, on the context's thread.
     void Line(std::string_view text) override
     {
         QString line = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-        post([cb = callbacks.line, line] { cb(line); });
+        post([cb = cb, line] { cb->line(line); });
     }
-    void Range(int count) override { post([cb = callbacks.range, count] { cb(count); }); }
-    void Progress(int done) override { post([cb = callbacks.progress, done] { cb(done); }); }
+    void Range(int count) override { post([cb = cb, count] { cb->range(count); }); }
+    void Progress(int done) override { post([cb = cb, done] { cb->progress(done); }); }
 
 private:
     Poster post;
-    const PackListWorker::Callbacks& callbacks;
+    const PackListWorker::Callbacks* cb;
 };
 
 }  // namespace
@@ -41,42 +51,54 @@ PackListWorker::~PackListWorker()
     Stop();
 }
 
-bool PackListWorker::Start(PackListJob job, const DirectoryListing& listing, AircraftIndex& known)
+bool PackListWorker::Start(PackListJob job, const DirectoryListing& listing, std::shared_ptr<AircraftIndex> known)
 {
-    if (running)
+    if (build)
         return false;
-    running = true;
-    busy.store(1);
-    // Calls still queued from a build that Stop abandoned are dropped by their generation.
-    const uint32_t build = ++generation;
-    Poster post = [this, build](std::function<void()> call) {
-        QMetaObject::invokeMethod(
-            context,
-            [this, build, call = std::move(call)] {
-                if (build == generation)
-                    call();
-            },
-            Qt::QueuedConnection);
+    auto shared = std::make_shared<Build>();
+    shared->context = context;
+    build = shared;
+    // A call runs only while its build is still this worker's: the worker is alive then, since
+    // the context (which holds it) takes its queued calls with it when it goes.
+    Poster post = [this, shared](std::function<void()> call) {
+        const std::lock_guard lock(shared->mutex);
+        if (shared->context) {
+            QMetaObject::invokeMethod(
+                shared->context,
+                [this, shared, call = std::move(call)] {
+                    if (build == shared)
+                        call();
+                },
+                Qt::QueuedConnection);
+        }
     };
-    thread = std::thread([this, post, job = std::move(job), &listing, &known] {
-        QueuedSink sink(post, callbacks);
-        PackListBuilder builder(listing, known);
-        builder.Build(job, busy, sink);
-        post([this] {
-            thread.join();
-            running = false;
-            busy.store(0);
-            callbacks.finished();
+    std::thread([this, shared, post, cbs = &callbacks, job = std::move(job), &listing, known = std::move(known)] {
+        QueuedSink sink(post, cbs);
+        const bool ok = PackListBuilder(listing, *known).Build(job, shared->busy, sink);
+        post([this, ok] {
+            build.reset();
+            callbacks.finished(ok);
         });
-    });
+        const std::lock_guard lock(shared->mutex);
+        shared->done = true;
+        shared->ended.notify_all();
+    }).detach();
     return true;
+}
+
+void PackListWorker::RequestStop()
+{
+    if (build)
+        build->busy.store(0);
 }
 
 void PackListWorker::Stop()
 {
-    RequestStop();
-    if (thread.joinable())
-        thread.join();
-    running = false;
-    ++generation;
+    const std::shared_ptr<Build> stopped = std::exchange(build, nullptr);
+    if (!stopped)
+        return;
+    stopped->busy.store(0);
+    std::unique_lock lock(stopped->mutex);
+    stopped->context = nullptr;
+    stopped->ended.wait_for(lock, kStopWait, [&] { return stopped->done; });
 }

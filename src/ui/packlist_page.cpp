@@ -24,7 +24,7 @@ CPacklistPage::CPacklistPage(const std::string& packFile, const CBootconfPage& b
       known(std::move(known)), listing(listing),
       worker(this, {[this](const QString& line) { AppendOutputLine(line); },
                     [this](int count) { progress->setRange(0, count); },
-                    [this](int done) { progress->setValue(done); }, [this] { OnFinished(); }})
+                    [this](int done) { progress->setValue(done); }, [this](bool ok) { OnFinished(ok); }})
 {
     askOutput = [](QWidget* parent) {
         return QFileDialog::getSaveFileName(
@@ -106,7 +106,7 @@ void CPacklistPage::OnBuildList()
         Sheet()->SetOkCancelEnabled(false);
     idleText = build->text();
     build->setText(QString::fromUtf8("中止"));
-    worker.Start(std::move(job), listing, *known);
+    worker.Start(std::move(job), listing, known);
 }
 
 void CPacklistPage::AppendOutputLine(const QString& text)
@@ -117,9 +117,10 @@ void CPacklistPage::AppendOutputLine(const QString& text)
     output->verticalScrollBar()->setValue(output->verticalScrollBar()->maximum());
 }
 
-void CPacklistPage::OnFinished()
+void CPacklistPage::OnFinished(bool ok)
 {
-    if (file->text() != outputFile) {
+    // A file the build could not use or write is not offered as the one to read.
+    if (ok && file->text() != outputFile) {
         const auto answer = QMessageBox::question(this, QGuiApplication::applicationDisplayName(),
                                                   QString::fromUtf8("規定のパック名リストに設定しますか?"),
                                                   QMessageBox::Ok | QMessageBox::Cancel);

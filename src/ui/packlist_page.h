@@ -18,7 +18,7 @@ class QPushButton;
 // The aircraft pack list: which file the monitor reads, and a build that appends to a chosen
 // file what the simulator's aircraft lists name and the file does not yet. The build runs on a
 // thread of its own; meanwhile the sheet can be neither confirmed nor cancelled, and closing it
-// otherwise stops the build and waits for it.
+// otherwise stops the build and waits for it a short while.
 class CPacklistPage final : public CPropertyPage {
     Q_OBJECT
 public:
@@ -42,12 +42,12 @@ protected:
 
 private:
     void AppendOutputLine(const QString& text);
-    void OnFinished();
+    void OnFinished(bool ok);
     void OnChooseFile();
 
     std::string packFile;
     const CBootconfPage& bootconf;
-    std::unique_ptr<AircraftIndex> known;
+    std::shared_ptr<AircraftIndex> known;  // shared with a build's thread, which may outlive the page
     const DirectoryListing& listing;
     QLineEdit* file = nullptr;
     QPushButton* build = nullptr;

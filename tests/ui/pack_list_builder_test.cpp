@@ -8,20 +8,42 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <map>
 
 namespace {
 
 using Files = std::map<std::string, std::string>;
 
+// File texts "->target" make links (to nowhere without a target), "|" a FIFO, "#big" a file
+// beyond the size limit.
 void MakeSimulator(const TempFolder& dir, const Files& files)
 {
     for (const auto& [path, text] : files) {
-        std::filesystem::create_directories((dir.path / "sim" / path).parent_path());
-        // "->" stands for a list file that cannot be opened.
-        text == "->" ? std::filesystem::create_symlink(dir.File("nowhere"), dir.path / "sim" / path)
-                     : void(dir.Write("sim/" + path, text));
+        const std::filesystem::path at = dir.path / "sim" / path;
+        std::filesystem::create_directories(at.parent_path());
+        if (text.starts_with("->"))
+            std::filesystem::create_symlink(text.size() > 2 ? text.substr(2) : dir.File("nowhere"), at);
+        else
+            text == "|" ? void(mkfifo(at.c_str(), 0600)) : void(dir.Write("sim/" + path, text));
+        if (text == "#big")
+            std::filesystem::resize_file(at, PackListBuilder::kFileLimit + 1);
     }
+}
+
+// Every file outside the simulator folder with its text.
+Files Outside(const TempFolder& dir)
+{
+    Files files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path)) {
+        const std::string name = entry.path().lexically_relative(dir.path).string();
+        if (!name.starts_with("sim") && name != "out.txt" && entry.is_regular_file())
+            files[name] = ReadText(entry.path());
+    }
+    return files;
 }
 
 std::string WithoutFolder(std::string text, const std::string& folder)
@@ -34,19 +56,33 @@ std::string WithoutFolder(std::string text, const std::string& folder)
 struct Built { int status; std::string output, printed; };
 
 // The command-line build in a working folder whose settings name the simulator folder made of
-// `files` and the pack list "out.txt", which first holds `before`.
-Built Build(const Files& files, const std::string& before, std::vector<std::string> args = {})
+// `files` and the pack list "out.txt", which first holds `before`; with at most `fsize` bytes
+// per file. It must end (the alarm fails it otherwise) and leave what lies beside it alone.
+Built Build(const Files& files, const std::string& before, std::vector<std::string> args, rlim_t fsize)
 {
     TempFolder dir;
     MakeSimulator(dir, files);
     dir.Write("Zpmoni.ini", "[ProgramData]\nFolderPath=sim\nPackFile=out.txt\n");
     if (!before.empty())
         dir.Write("out.txt", before);
+    const Files outside = Outside(dir);
     args.insert(args.begin(), {"--workdir", dir.path.string()});
-    std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(dir.File("printed").c_str(), "w"), &std::fclose);
-    const int status = RunBuildPacklist(args, SystemDirectoryListing(), out.get(), out.get());
-    out.reset();
-    return {status, dir.Read("out.txt"), WithoutFolder(dir.Read("printed"), dir.File("sim"))};
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    rlimit limit, small;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    small = {fsize, limit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    alarm(20);
+    const int status = RunBuildPacklist(args, SystemDirectoryListing(), out, out);
+    alarm(0);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::fclose(out);
+    const std::string printed(text, size);
+    std::free(text);
+    EXPECT_EQ(Outside(dir), outside);
+    return {status, dir.Read("out.txt"), WithoutFolder(printed, dir.File("sim"))};
 }
 
 const Files kJets = {{"aircraft/air_a.lst", "aircraft/a1.dat x\naircraft/a2.dat x\n"},
@@ -57,7 +93,7 @@ TEST(PackListBuilderTest, AppendsWhatTheFileDoesNotNameYet)
 {
     // What the file holds before and after; how the command ends and what it prints first.
     struct Case { const char* name; Files files; std::string before, after; std::vector<std::string> args = {};
-                  int status = 0; std::string printed = "Scaning aircraft/air*.lst ...\n"; };
+                  int status = 0; std::string printed = "Scaning aircraft/air*.lst ...\n"; rlim_t fsize = RLIM_INFINITY; };
     const std::string built = "\nPack=air_a\nA1\nA2\n\nPack=air_b\nB1\n";
     Files a3After = {{"aircraft/air_a.lst", "aircraft/a1.dat x\naircraft/a3.dat x\n"},
                      {"aircraft/a1.dat", "IDENTIFY A1\n"}, {"aircraft/a3.dat", "IDENTIFY A3\n"}};
@@ -70,6 +106,33 @@ TEST(PackListBuilderTest, AppendsWhatTheFileDoesNotNameYet)
                                     "aircraft/empty.dat x\naircraft/long.dat x\n"},
              {"aircraft/empty.dat", "IDENTIFY \"\" \n"},
              {"aircraft/long.dat", std::string(255, 'q') + "IDENTIFY CUT\nIDENTIFY LONG\n"}};
+    // A folder that the game server could have written: links out of it and to devices, "..",
+    // absolute names, special files, identifiers that would be lines of their own.
+    Files hostile = {{"aircraft/air_h.lst", "..\\outside\\evil.dat x\n/dev/zero x\nC:\\evil.dat x\naircraft/out.dat x\n"
+                                            "aircraft/zero.dat x\naircraft/fifo.dat x\naircraft/pack.dat x\n"
+                                            "aircraft/tab.dat x\naircraft/nul.dat x\naircraft/cr.dat x\n"
+                                            "linked/ok.dat x\naircraft/ok.dat x\n"},
+                     {"aircraft/air_\nPack=Evil.lst", "aircraft/ok.dat x\n"}, {"aircraft/air_fifo.lst", "|"},
+                     {"aircraft/air_big.lst", "#big"}, {"aircraft/air_zero.lst", "->/dev/zero"},
+                     {"aircraft/out.dat", "->../../outside/evil.dat"}, {"aircraft/zero.dat", "->/dev/zero"},
+                     {"aircraft/fifo.dat", "|"}, {"aircraft/pack.dat", "IDENTIFY Pack=Evil\n"},
+                     {"aircraft/tab.dat", "IDENTIFY A\tB\n"}, {"aircraft/nul.dat", std::string("IDENTIFY N\0L\n", 13)},
+                     {"aircraft/cr.dat", "IDENTIFY \"C\rR\"\r\n"}, {"aircraft/ok.dat", "IDENTIFY OK\n"},
+                     {"linked", "->aircraft"}, {"../outside/evil.dat", "IDENTIFY EVIL\n"}},
+          link = kJets;
+    link["../out.txt"] = "->outside/evil.dat";
+    link["../outside/evil.dat"] = "keep\n";
+    const std::string hostileSays =
+        "SIM/aircraft/air_\\x0aPack=Evil.lst\nSIM/aircraft/air_big.lst\n"
+        "Refused, larger than 16 MiB: aircraft/air_big.lst\nSIM/aircraft/air_fifo.lst\n"
+        "Refused, not a regular file: aircraft/air_fifo.lst\nSIM/aircraft/air_h.lst\n"
+        "Refused, outside the simulator folder: ..\\outside\\evil.dat\n"
+        "Refused, outside the simulator folder: /dev/zero\nRefused, outside the simulator folder: C:\\evil.dat\n"
+        "Refused, a link: aircraft/out.dat\nRefused, a link: aircraft/zero.dat\n"
+        "Refused, not a regular file: aircraft/fifo.dat\n"
+        "Refused, unusable identifier: aircraft/pack.dat\nRefused, unusable identifier: aircraft/tab.dat\n"
+        "Refused, unusable identifier: aircraft/nul.dat\nRefused, unusable identifier: aircraft/cr.dat\n"
+        "Refused, a link: linked/ok.dat\nSIM/aircraft/air_zero.lst\nRefused, a link: aircraft/air_zero.lst\nDone\n";
     const Case cases[] = {
         {"new file", kJets, "", built},
         {"built before", kJets, built, built},
@@ -80,36 +143,41 @@ TEST(PackListBuilderTest, AppendsWhatTheFileDoesNotNameYet)
         {"lists named", kJets, "", built, {}, 0, "Scaning aircraft/air*.lst ...\nSIM/aircraft/air_a.lst\n"
                                                  "SIM/aircraft/air_b.lst\nDone\n"},
         {"no lists", {{"planes/air_a.lst", "x y\n"}}, "", "", {}, 1, "aircraftフォルダが見つかりません\n"},
-        {"unwritable", kJets, "", "", {"--output", "no/such/out.txt"}, 1, "zpmoni: cannot write "},
+        {"unwritable", kJets, "", "", {"--output", "no/such/out.txt"}, 1, "Cannot open: "},
+        {"hostile", hostile, "", "\nPack=air__Pack=Evil\nOK\n\nPack=air_h\nOK\n", {}, 0, hostileSays},
+        {"output a link", link, "", "keep\n", {}, 1, "Scaning aircraft/air*.lst ...\nRefused, a link: "},
+        {"disk full", kJets, "", "", {}, 1, "\nCannot write: ", 5},
         {"usage", kJets, "", "", {"--folder"}, 2, "zpmoni: unexpected argument: --folder\n"},
     };
     for (const Case& c : cases) {
-        const Built built = Build(c.files, c.before, c.args);
+        const Built built = Build(c.files, c.before, c.args, c.fsize);
         EXPECT_EQ(built.output, c.after) << c.name;
-        EXPECT_TRUE(built.status == c.status && built.printed.starts_with(c.printed)) << c.name << built.printed;
+        EXPECT_TRUE(built.status == c.status && built.printed.find(c.printed) != std::string::npos) << c.name << built.printed;
+        EXPECT_EQ(built.printed.ends_with("Done\n"), c.status == 0) << c.name;
     }
 }
 
-TEST(PackListBuilderTest, StopsBeforeTheNextListFile)
+TEST(PackListBuilderTest, StopsWithinAListFile)
 {
-    struct StopAtFirstStep final : PackListSink {  // as the stop button pressed during the first step
+    struct StopAtRefusal final : PackListSink {  // as the stop button pressed there
         std::string lines;
         int done = 0;
         std::atomic<int32_t> busy{1};
-        void Line(std::string_view line) override { (lines += line) += '\n'; }
-        void Progress(int n) override { busy = 0, done = n; }
+        void Line(std::string_view line) override { (lines += line) += '\n', busy = !line.starts_with("Refused"); }
+        void Progress(int n) override { done = n; }
     } sink;
     TempFolder dir;
     Files files = kJets;
-    files["aircraft/air_0.lst"] = "->";  // moves no step
+    files["aircraft/air_0.lst"] = "aircraft/a1.dat x\n/abs x\naircraft/a2.dat x\n";
     MakeSimulator(dir, files);
     KnownAircraft known;
     PackListBuilder builder(SystemDirectoryListing(), known);
-    builder.Build({dir.File("sim"), builder.FindAircraftLists(dir.File("sim")), dir.File("out.txt")}, sink.busy, sink);
-    EXPECT_EQ(WithoutFolder(sink.lines, dir.File("sim")),
-              "Scaning aircraft/air*.lst ...\nSIM/aircraft/air_0.lst\nSIM/aircraft/air_a.lst\nDone\n");
-    EXPECT_EQ(sink.done, 2);
-    EXPECT_EQ(dir.Read("out.txt"), "\nPack=air_a\nA1\nA2\n");
+    EXPECT_TRUE(builder.Build({dir.File("sim"), builder.FindAircraftLists(dir.File("sim")), dir.File("out.txt")},
+                              sink.busy, sink));
+    EXPECT_EQ(WithoutFolder(sink.lines, dir.File("sim")), "Scaning aircraft/air*.lst ...\nSIM/aircraft/air_0.lst\n"
+                                                          "Refused, outside the simulator folder: /abs\nDone\n");
+    EXPECT_EQ(sink.done, 0);
+    EXPECT_EQ(dir.Read("out.txt"), "\nPack=air_0\nA1\n");
 }
 
 }  // namespace
