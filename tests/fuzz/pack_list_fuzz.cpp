@@ -2,8 +2,10 @@
 #include "capture/known_aircraft.h"
 #include "fuzz/fuzz_target.h"
 #include "platform/directory_listing.h"
+#include "support/temp_folder.h"
 #include "ui/pack_list_builder.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -22,13 +24,18 @@ struct Folders final : DirectoryListing {
 }  // namespace
 
 // The same bytes as an aircraft list file, as an aircraft definition file it may name
-// ("aircraft/a.dat") and as the pack list file that is appended to.
+// ("aircraft/a.dat") and as the pack list file that is appended to. Beside the simulator folder
+// lies a definition file that a link, "..", or an absolute name could reach: its identifier
+// among the lines appended (where only the input's own may stand) means the build escaped.
 FUZZ_TARGET(FuzzPackList)
 {
     namespace fs = std::filesystem;
-    const fs::path input = InputFile("packs", data, size), sim = input.string() + ".sim";
-    fs::remove_all(sim);
+    const fs::path input = InputFile("packs", data, size), base = input.string() + ".d", sim = base / "sim";
+    fs::remove_all(base);
     fs::create_directories(sim / "aircraft");
+    WriteText(base / "evil.dat", "IDENTIFY ESCAPED\n");
+    fs::create_symlink("../../evil.dat", sim / "aircraft/link.dat");
+    fs::create_symlink("..", sim / "aircraft/up");
     fs::copy_file(input, sim / "aircraft/air_x.lst");
     fs::copy_file(input, sim / "aircraft/a.dat");
     fs::rename(input, sim / "packs.txt");
@@ -38,6 +45,9 @@ FUZZ_TARGET(FuzzPackList)
     struct : PackListSink { void Line(std::string_view) override {} } sink;
     const std::atomic<int32_t> busy{1};
     builder.Build({sim, builder.FindAircraftLists(sim), sim / "packs.txt"}, busy, sink);
-    fs::remove_all(sim);
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (ReadText(sim / "packs.txt").find("\nESCAPED\n", size) != std::string::npos && IdentifierIn(text) != "ESCAPED")
+        std::abort();
+    fs::remove_all(base);
     return 0;
 }
