@@ -11,6 +11,7 @@
 #include "ui/packlist_page.h"
 
 #include <QTcpServer>
+#include <QThread>
 
 namespace {
 
@@ -26,6 +27,20 @@ struct Messages {
         });
         timer.start(5);
     }
+};
+
+// The builder's index, whose loading hangs while `hang` is 1, as a read of a hung file system
+// would; after 30 s it gives up and sets 2.
+struct HangingIndex final : AircraftIndex {
+    std::shared_ptr<std::atomic<int>> hang = std::make_shared<std::atomic<int>>(0);
+    KnownAircraft known;
+    void Load(std::string_view text) override
+    {
+        for (int i = 0; *hang == 1; ++i)
+            i < 3000 ? QThread::msleep(10) : void(*hang = 2);
+        known.Load(text);
+    }
+    std::optional<std::string> PackOf(std::string_view identifier) override { return known.PackOf(identifier); }
 };
 
 const QString kIntRange = QStringLiteral("Please enter an integer between %1 and %2.");
@@ -145,7 +160,9 @@ TEST(SettingsPagesTest, PackListBuildRunsBesideTheSheet)
         dir.Write("sim/Aircraft/air" + std::to_string(100 + i) + ".lst", "aircraft\\A1.DAT x\n");
     CSettingsSheet sheet(nullptr);
     auto* start = new CBootconfPage({.folderPath = dir.File("sim")}, {});
-    auto* page = new CPacklistPage("Packlist.txt", *start, std::make_unique<KnownAircraft>(), SystemDirectoryListing());
+    auto index = std::make_unique<HangingIndex>();
+    const std::shared_ptr<std::atomic<int>> hang = index->hang;
+    auto* page = new CPacklistPage("Packlist.txt", *start, std::move(index), SystemDirectoryListing());
     page->askOutput = [&](QWidget*) { return QString::fromStdString(dir.File("lists.txt")); };
     sheet.AddPage(start);
     sheet.AddPage(page);
@@ -164,9 +181,11 @@ TEST(SettingsPagesTest, PackListBuildRunsBesideTheSheet)
     EXPECT_EQ(page->PackFile(), dir.File("lists.txt"));
     // Written once, found the second time.
     EXPECT_EQ(dir.Read("lists.txt").size(), 305 * std::string("\nPack=air100\nA1\n").size());
-    page->OnBuildList();  // once more, and the sheet closed meanwhile
+    *hang = 1;
+    page->OnBuildList();  // once more, and the sheet closed while the build hangs: the sheet goes on
     sheet.reject();
     EXPECT_FALSE(page->Building());
+    EXPECT_EQ(hang->exchange(0), 1);
 }
 
 TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
