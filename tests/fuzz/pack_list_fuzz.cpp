@@ -8,21 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-namespace {
-
-struct Folders final : DirectoryListing {
-    std::optional<std::vector<std::string>> Names(const std::string& folder) const override
-    {
-        std::error_code error;
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-            names.push_back(entry.path().filename());
-        return error ? std::nullopt : std::optional(names);
-    }
-};
-
-}  // namespace
-
 // The same bytes as an aircraft list file, as an aircraft definition file it may name
 // ("aircraft/a.dat") and as the pack list file that is appended to. Beside the simulator folder
 // lies a definition file that a link, "..", or an absolute name could reach: its identifier
@@ -39,9 +24,8 @@ FUZZ_TARGET(FuzzPackList)
     fs::copy_file(input, sim / "aircraft/air_x.lst");
     fs::copy_file(input, sim / "aircraft/a.dat");
     fs::rename(input, sim / "packs.txt");
-    Folders folders;
     KnownAircraft known;
-    PackListBuilder builder(folders, known);
+    PackListBuilder builder(SystemDirectoryListing(), known);
     struct : PackListSink { void Line(std::string_view) override {} } sink;
     const std::atomic<int32_t> busy{1};
     builder.Build({sim, builder.FindAircraftLists(sim), sim / "packs.txt"}, busy, sink);

@@ -11,7 +11,6 @@
 #include "ui/packlist_page.h"
 
 #include <QTcpServer>
-#include <QThread>
 
 namespace {
 
@@ -37,7 +36,7 @@ struct HangingIndex final : AircraftIndex {
     void Load(std::string_view text) override
     {
         for (int i = 0; *hang == 1; ++i)
-            i < 3000 ? QThread::msleep(10) : void(*hang = 2);
+            i < 3000 ? void(usleep(10000)) : void(*hang = 2);
         known.Load(text);
     }
     std::optional<std::string> PackOf(std::string_view identifier) override { return known.PackOf(identifier); }

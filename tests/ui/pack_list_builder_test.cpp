@@ -11,26 +11,22 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <map>
 
 namespace {
 
 using Files = std::map<std::string, std::string>;
 
-// File texts "->target" make links (to nowhere without a target), "|" a FIFO, "#big" a file
-// beyond the size limit.
+// File texts "->target" make links, "|" a FIFO, "#big" a file beyond the size limit.
 void MakeSimulator(const TempFolder& dir, const Files& files)
 {
     for (const auto& [path, text] : files) {
         const std::filesystem::path at = dir.path / "sim" / path;
         std::filesystem::create_directories(at.parent_path());
-        if (text.starts_with("->"))
-            std::filesystem::create_symlink(text.size() > 2 ? text.substr(2) : dir.File("nowhere"), at);
-        else
-            text == "|" ? void(mkfifo(at.c_str(), 0600)) : void(dir.Write("sim/" + path, text));
-        if (text == "#big")
-            std::filesystem::resize_file(at, PackListBuilder::kFileLimit + 1);
+        text.starts_with("->") ? std::filesystem::create_symlink(text.substr(2), at)
+        : text == "|"          ? void(mkfifo(at.c_str(), 0600))
+                               : std::filesystem::resize_file(dir.Write("sim/" + path, text),
+                                                              text == "#big" ? PackListBuilder::kFileLimit + 1 : text.size());
     }
 }
 
@@ -46,8 +42,7 @@ Files Outside(const TempFolder& dir)
 
 std::string WithoutFolder(std::string text, const std::string& folder)
 {
-    for (size_t at; (at = text.find(folder)) != std::string::npos;)
-        text.replace(at, folder.size(), "SIM");
+    for (size_t at; (at = text.find(folder)) != std::string::npos; text.replace(at, folder.size(), "SIM")) {}
     return text;
 }
 
@@ -65,15 +60,12 @@ Built Build(const Files& files, const std::string& before, std::vector<std::stri
         dir.Write("out.txt", before);
     const Files outside = Outside(dir);
     args.insert(args.begin(), {"--workdir", dir.path.string()});
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
+    char printed[8192] = {};
+    FILE* out = fmemopen(printed, sizeof printed - 1, "w");
     rlimit limit, small;
     getrlimit(RLIMIT_FSIZE, &limit), small = {fsize, limit.rlim_max}, setrlimit(RLIMIT_FSIZE, &small), alarm(20);
     const int status = RunBuildPacklist(args, SystemDirectoryListing(), out, out);
     alarm(0), setrlimit(RLIMIT_FSIZE, &limit), std::fclose(out);
-    const std::string printed(text, size);
-    std::free(text);
     EXPECT_EQ(Outside(dir), outside);
     return {status, dir.Read("out.txt"), WithoutFolder(printed, dir.File("sim"))};
 }
@@ -152,9 +144,7 @@ TEST(PackListBuilderTest, StopsWithinAListFile)
         void Progress(int) override { lines += "step\n"; }
     } sink;
     TempFolder dir;
-    Files files = kJets;
-    files["aircraft/air_0.lst"] = "aircraft/a1.dat x\n/abs x\naircraft/a2.dat x\n";
-    MakeSimulator(dir, files);
+    MakeSimulator(dir, {{"aircraft/air_0.lst", "aircraft/a1.dat x\n/abs x\naircraft/a2.dat x\n"}, {"aircraft/a1.dat", "IDENTIFY A1\n"}});
     KnownAircraft known;
     PackListBuilder builder(SystemDirectoryListing(), known);
     EXPECT_TRUE(builder.Build({dir.File("sim"), builder.FindAircraftLists(dir.File("sim")), dir.File("out.txt")}, sink.busy, sink));
