@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -307,14 +308,34 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
     known.Load(text);
 
     const Fd root(::open(job.simFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    auto read = [&](std::string_view name, std::string& into) {
+    // A file is named by its path below the folder, found without regard to case.
+    using Found = std::pair<Refusal, std::optional<std::vector<std::string>>>;
+    auto find = [&](std::string_view name) -> Found {
         const std::optional<std::vector<std::string>> parts = Below(name);
         if (!parts)
-            return Refusal::kOutside;
-        const std::optional<std::vector<std::string>> exact = Resolve(job.simFolder, *parts);
+            return {Refusal::kOutside, std::nullopt};
+        std::optional<std::vector<std::string>> exact = Resolve(job.simFolder, *parts);
+        return {exact && root ? Refusal::kNone : Refusal::kMissing, std::move(exact)};
+    };
+    auto read = [&](const std::vector<std::string>& exact, std::string& into) {
         Fd file;
-        const Refusal refusal = root && exact ? OpenBelow(root.get(), *exact, file) : Refusal::kMissing;
+        const Refusal refusal = OpenBelow(root.get(), exact, file);
         return refusal != Refusal::kNone ? refusal : ReadAll(file.get(), into, busy);
+    };
+    // Lists name the same definition files again and again (a hostile one, a file of 16 MiB a
+    // million times): each is read once per build.
+    std::map<std::vector<std::string>, std::pair<Refusal, std::optional<std::string>>> definitions;
+    auto identify = [&](std::string_view name) -> std::pair<Refusal, std::optional<std::string>> {
+        const Found found = find(name);
+        if (found.first != Refusal::kNone)
+            return {found.first, std::nullopt};
+        auto [it, fresh] = definitions.try_emplace(*found.second);
+        if (fresh) {
+            std::string text;
+            const Refusal refusal = read(*found.second, text);
+            it->second = {refusal, refusal == Refusal::kNone ? IdentifierIn(text) : std::nullopt};
+        }
+        return it->second;
     };
     auto failed = [&] {
         sink.Line(Problem("Cannot write", job.output, errno));
@@ -322,7 +343,7 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
     };
 
     sink.Range(static_cast<int>(job.lists.size()));
-    std::string list, definition;
+    std::string list;
     for (size_t i = 0; i < job.lists.size() && busy.load() != 0; ++i) {
         sink.Line(Escaped(Join(job.simFolder, job.lists[i])));
         int refused = 0;
@@ -330,8 +351,9 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
             if (const char* why = Why(refusal); why && ++refused <= kReportLimit)
                 sink.Line(Problem(why, name));
         };
-        if (const Refusal refusal = read(job.lists[i], list); refusal != Refusal::kNone) {
-            report(refusal, job.lists[i]);
+        if (Found found = find(job.lists[i]);
+            found.first != Refusal::kNone || (found.first = read(*found.second, list)) != Refusal::kNone) {
+            report(found.first, job.lists[i]);
             continue;
         }
 
@@ -344,13 +366,11 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
             if (end == std::string_view::npos)
                 continue;
             const std::string_view name = line.substr(0, end);
-            if (const Refusal refusal = read(name, definition); refusal != Refusal::kNone) {
+            const auto [refusal, identifier] = identify(name);
+            if (refusal != Refusal::kNone || !identifier) {
                 report(refusal, name);
                 continue;
             }
-            const std::optional<std::string> identifier = IdentifierIn(definition);
-            if (!identifier)
-                continue;
             if (!Usable(*identifier)) {
                 report(Refusal::kIdentifier, name);
                 continue;
