@@ -22,7 +22,7 @@ public:
         std::function<void(const QString&)> line;
         std::function<void(int)> range;
         std::function<void(int)> progress;
-        std::function<void(bool)> finished;  // after the last line: true when the build was not failed
+        std::function<void(bool)> finished;  // after the last line: false when the build failed
     };
     // How long Stop waits for the thread.
     static constexpr std::chrono::seconds kStopWait{2};
