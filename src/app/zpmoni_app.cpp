@@ -4,6 +4,10 @@
 #include "access/deny_file.h"
 #include "platform/address_table.h"
 #include "platform/file_sync.h"
+#include "platform/instance_lock.h"
+#include "platform/regular_file.h"
+
+#include "base/text_escape.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,7 +28,9 @@ std::string ConsoleSocketName()
 }  // namespace
 
 CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
-    : workdir(std::move(dir)), clock(clock), profile(workdir + "/Zpmoni.ini"),
+    : workdir(std::move(dir)),
+      workdirIdentity(InstanceLock::LockedFolder() ? InstanceLock::LockedFolder() : IdentityOf(workdir)),
+      clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &resolver),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
       timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
@@ -33,6 +39,26 @@ CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
     profile.SetFailureReport(toErrorLog);
     dailyLog.SetFailureReport(toErrorLog);
+    auto ours = [this] { return WorkFolderUnchanged(); };
+    profile.SetWriteCheck(ours);
+    dailyLog.SetFolderCheck(ours);
+    // Only the line that tells of the change may still go there.
+    errorLog.SetFolderCheck([this] { return folderState.load() != FolderLost; });
+}
+
+bool CZpmoniApp::WorkFolderUnchanged()
+{
+    if (folderState.load() != FolderOurs)
+        return false;
+    if (!workdirIdentity || IdentityOf(workdir) == workdirIdentity)
+        return true;
+    int expected = FolderOurs;
+    if (folderState.compare_exchange_strong(expected, FolderTelling)) {
+        WriteErrorLog("Working folder " + Escaped(workdir) +
+                      " is no longer the one this monitor locked; nothing more is written there");
+        folderState = FolderLost;
+    }
+    return false;
 }
 
 CZpmoniApp::~CZpmoniApp()
@@ -66,9 +92,12 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
 
 void CZpmoniApp::LoadPackIndex()
 {
-    packIndex.Load(settings.packFile.empty() || settings.packFile.front() == '/'
-                       ? settings.packFile
-                       : workdir + "/" + settings.packFile);
+    const std::string path = settings.packFile.empty() || settings.packFile.front() == '/'
+                                 ? settings.packFile
+                                 : workdir + "/" + settings.packFile;
+    const FileResult read = packIndex.Load(path);
+    if (read.status != FileStatus::Missing && read.status != FileStatus::Ok)
+        WriteErrorLog(FileProblem("read", path, read));
 }
 
 void CZpmoniApp::StartCapture(CPacketcap::Handler handler)
@@ -98,7 +127,18 @@ uint32_t CZpmoniApp::FilterAddress() const
 bool CZpmoniApp::IpFilterFile(bool load)
 {
     const std::string path = workdir + "/ipfilter.txt";
-    return load ? deny_file::Load(path, denyList) : deny_file::Save(path, denyList, &SyncToDisk);
+    if (load) {
+        const FileResult read = deny_file::Load(path, denyList);
+        if (read.status != FileStatus::Missing && read.status != FileStatus::Ok)
+            WriteErrorLog(FileProblem("read", path, read));
+        return read.status == FileStatus::Ok;
+    }
+    if (!WorkFolderUnchanged())
+        return false;
+    const FileResult saved = deny_file::Save(path, denyList, &SyncToDisk);
+    if (saved.status != FileStatus::Ok)
+        WriteErrorLog(FileProblem("write", path, saved));
+    return saved.status == FileStatus::Ok;
 }
 
 void CZpmoniApp::InstallIpFilters()

@@ -4,8 +4,6 @@
 #include "base/ascii.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -19,33 +17,25 @@ bool SameName(std::string_view a, std::string_view b)
 
 }  // namespace
 
-int PackIndex::Load(const std::string& path)
+FileResult PackIndex::Load(const std::string& path)
 {
     packs.clear();
     aircraft.clear();
     if (path.empty())
-        return 0;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        return 0;
-
-    // A line holds up to 63 characters; the rest of a longer line is read and dropped so the
-    // load goes on with the next line.
-    std::string line;
-    bool more = true;
-    while (more) {
-        line.clear();
-        int c;
-        while ((c = std::fgetc(file.get())) != EOF && c != '\n') {
-            if (line.size() < kLineLimit)
-                line.push_back(static_cast<char>(c));
-        }
-        more = (c != EOF);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
+        return {FileStatus::Missing, 0};
+    const FileContent file = ReadRegularFile(path, kPackListLimit);
+    std::string_view rest = file.data;
+    while (!rest.empty()) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        // A line holds up to 63 characters; the rest of a longer line is dropped and the load
+        // goes on with the next line.
+        std::string_view view = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (view.size() <= kLineLimit && !view.empty() && view.back() == '\r')
+            view.remove_suffix(1);
+        view = view.substr(0, kLineLimit);
+        if (view.empty())
             continue;
-        std::string_view view(line);
         if (view.starts_with("Pack=")) {
             packs.emplace_back(view.substr(5));
             continue;
@@ -54,7 +44,7 @@ int PackIndex::Load(const std::string& path)
         std::replace(name.begin(), name.end(), ' ', '_');
         aircraft.push_back({FixedText<32>(name), static_cast<int>(packs.size()) - 1});
     }
-    return static_cast<int>(aircraft.size());
+    return {file.status, file.error};
 }
 
 std::string_view PackIndex::Lookup(std::string_view name)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "capture/fixed_text.h"
+#include "platform/regular_file.h"
 
 #include <optional>
 #include <string>
@@ -11,9 +12,10 @@
 // Which aircraft pack holds an aircraft, read from the pack list file.
 class PackIndex {
 public:
-    // Replaces the index with the file's contents; gives the number of aircraft entries.
-    // An empty path or an unreadable file leaves the index empty.
-    int Load(const std::string& path);
+    // Replaces the index with the file's contents: a regular file of at most kPackListLimit
+    // bytes, else none of it (an empty path counts as Missing).
+    FileResult Load(const std::string& path);
+    size_t Size() const { return aircraft.size(); }
 
     // The pack of the aircraft, compared in its first 31 characters without regard to case;
     // empty when unknown. A hit moves to the front, so the aircraft in use are found first.
