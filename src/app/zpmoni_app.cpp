@@ -29,7 +29,7 @@ std::string ConsoleSocketName()
 
 CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     : workdir(std::move(dir)),
-      workdirIdentity(InstanceLock::LockedFolder() ? InstanceLock::LockedFolder() : IdentityOf(workdir)),
+      workdirIdentity(InstanceLock::LockedFolder(workdir) ? InstanceLock::LockedFolder(workdir) : IdentityOf(workdir)),
       clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &resolver),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),

@@ -30,9 +30,9 @@ public:
     pid_t Holder() const { return holder; }
     const std::string& Problem() const { return problem; }
 
-    // The working folder that the latest lock of this process was taken in, as it was then: a
-    // folder removed and made anew under the same name is no longer it.
-    static std::optional<FileIdentity> LockedFolder();
+    // The folder as it was when this process's latest lock was taken in it (nothing when that
+    // lock was taken elsewhere): a folder removed and made anew under its name is no longer it.
+    static std::optional<FileIdentity> LockedFolder(const std::string& folder);
 
 private:
     int fd = -1;

@@ -19,6 +19,7 @@ namespace {
 constexpr const char* kName = "Zpmoni.lock";
 
 std::mutex lockedFolderGuard;
+std::string lockedPath;
 std::optional<FileIdentity> lockedFolder;
 
 // A lock file left by an earlier run of the same user: one link, a few bytes of digits. Anything
@@ -40,10 +41,10 @@ InstanceLock::~InstanceLock()
         ::close(fd);
 }
 
-std::optional<FileIdentity> InstanceLock::LockedFolder()
+std::optional<FileIdentity> InstanceLock::LockedFolder(const std::string& folder)
 {
     std::lock_guard guard(lockedFolderGuard);
-    return lockedFolder;
+    return folder == lockedPath ? lockedFolder : std::nullopt;
 }
 
 InstanceLock::Result InstanceLock::Acquire(const std::string& folder)
@@ -106,6 +107,7 @@ InstanceLock::Result InstanceLock::Acquire(const std::string& folder)
         fd = f;
         std::lock_guard guard(lockedFolderGuard);
         lockedFolder.reset();
+        lockedPath = folder;
         if (folderKnown)
             lockedFolder = FileIdentity{static_cast<uint64_t>(folderStat.st_dev), static_cast<uint64_t>(folderStat.st_ino)};
         return Result::Acquired;
