@@ -15,7 +15,6 @@ public:
     // Replaces the index with the file's contents: a regular file of at most kPackListLimit
     // bytes, else none of it (an empty path counts as Missing).
     FileResult Load(const std::string& path);
-    size_t Size() const { return aircraft.size(); }
 
     // The pack of the aircraft, compared in its first 31 characters without regard to case;
     // empty when unknown. A hit moves to the front, so the aircraft in use are found first.

@@ -13,7 +13,6 @@ TEST(PackIndexTest, LinesWithCarriageReturnsAndOverlongLines)
     PackIndex index;
     const std::string longLine(100, 'x');
     ASSERT_EQ(index.Load(dir.Write("p.txt", "Pack=A\r\nF-15C\r\n" + longLine + "\nZero")).status, FileStatus::Ok);
-    ASSERT_EQ(index.Size(), 3u);
     EXPECT_EQ(index.Lookup("F-15C"), "A");
     EXPECT_EQ(index.Lookup(longLine.substr(0, 31)), "A");  // cut, not skipped
     EXPECT_EQ(index.Lookup("Zero"), "A");                  // the line after it still counts

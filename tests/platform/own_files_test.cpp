@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_file.h"
 #include "app/zpmoni_app.h"
-#include "base/profile_store.h"
-#include "capture/log_files.h"
-#include "capture/pack_index.h"
 #include "platform/instance_lock.h"
-#include "platform/regular_file.h"
 
 #include "support/temp_folder.h"
 
@@ -20,81 +16,41 @@ namespace {
 namespace fs = std::filesystem;
 
 // What the monitor took from the file ("" for nothing) and the problem it told ("" for none).
-struct Use {
-    std::string taken;
-    std::string problem;
-};
+struct Use { std::string taken, problem; };
 
-struct OwnFile {
-    std::string name;  // below the working folder
-    std::string content;
-    std::string value;  // what is taken from `content`
-    size_t limit;       // 0: no bound applies
-    std::function<Use(const std::string& folder)> use;  // reads and, where it does, writes
-};
-
-std::string Problem(std::string_view action, const std::string& path, FileResult r)
-{
-    return FileProblem(action, path, r);
-}
-
-// "hello" when a log line went into the file; never opens a FIFO.
-std::string Written(const std::string& path)
-{
-    return ReadRegularFile(path, 1 << 20).data.find("hello") != std::string::npos ? "hello" : "";
-}
-
-const OwnFile kFiles[] = {
-    {"Zpmoni.lock", "4242\n", "locked:4242\n", 0,
-     [](const std::string& folder) {
+// Each of the monitor's own files: its name, what it may hold, what is taken from that, its
+// size bound (0: none), and its use (reading, and writing where the monitor writes it).
+const std::tuple<std::string, std::string, std::string, size_t, std::function<Use(const std::string&)>> kFiles[] = {
+    {"Zpmoni.lock", "4242\n", "locked:4242\n", 0, [](const std::string& f) {
          InstanceLock lock;
-         const bool locked = lock.Acquire(folder) == InstanceLock::Result::Acquired;
-         return Use{locked ? "locked:" + ReadText(folder + "/Zpmoni.lock") : "", lock.Problem()};
+         const bool locked = lock.Acquire(f) == InstanceLock::Result::Acquired;
+         return Use{locked ? "locked:" + ReadText(f + "/Zpmoni.lock") : "", lock.Problem()};
      }},
-    {"Zpmoni.ini", "[ProgramData]\nPort=1234\n", "1234", kSettingsFileLimit,
-     [](const std::string& folder) {
+    {"Zpmoni.ini", "[ProgramData]\nPort=1234\n", "1234", kSettingsFileLimit, [](const std::string& f) {
          Use u;
-         ProfileStore store(folder + "/Zpmoni.ini");
+         ProfileStore store(f + "/Zpmoni.ini");
          store.SetFailureReport([&](std::string_view m) { u.problem.append(m); });
          u.taken = store.GetString("ProgramData", "Port", "");
          store.WriteInt("ProgramData", "Glimit", 1);
          return u;
      }},
-    {"ipfilter.txt", "1.2.3.4\n", "1.2.3.4", kSettingsFileLimit,
-     [](const std::string& folder) {
-         const std::string path = folder + "/ipfilter.txt";
+    {"ipfilter.txt", "1.2.3.4\n", "1.2.3.4", kSettingsFileLimit, [](const std::string& f) {
          DenyList list;
-         Use u{"", Problem("read", path, deny_file::Load(path, list))};
-         u.taken = list.empty() ? "" : list[0].address;
-         list.push_back({"5.6.7.8", "255.255.255.255", ""});
-         u.problem += Problem("write", path, deny_file::Save(path, list));
-         return u;
+         const std::string problem = FileProblem("read", f, deny_file::Load(f + "/ipfilter.txt", list));
+         return Use{list.empty() ? "" : list[0].address,
+                    problem + FileProblem("write", f, deny_file::Save(f + "/ipfilter.txt", {{"5.6.7.8", "", ""}}))};
      }},
-    {"Packlist.txt", "Pack=P\nF-15\n", "P", kPackListLimit,
-     [](const std::string& folder) {
+    {"Packlist.txt", "Pack=P\nF-15\n", "P", kPackListLimit, [](const std::string& f) {
          PackIndex index;
-         const std::string path = folder + "/Packlist.txt";
-         Use u{"", Problem("read", path, index.Load(path))};
-         u.taken = index.Lookup("F-15");
-         return u;
+         const std::string problem = FileProblem("read", f, index.Load(f + "/Packlist.txt"));
+         return Use{std::string(index.Lookup("F-15")), problem};
      }},
-    {"Log/zplog19700101.txt", "", "hello", 0,
-     [](const std::string& folder) {
+    // The error log opens its file the same way. Read back without opening a FIFO.
+    {"Log/zplog19700101.txt", "", "hello", 0, [](const std::string& f) {
          ManualClock clock;
-         Use u;
-         DailyLog log(folder, clock);
-         log.SetFailureReport([&](std::string_view m) { u.problem.append(m); });
-         log.WriteLine("hello");
-         u.taken = Written(folder + "/Log/zplog19700101.txt");
-         return u;
-     }},
-    {"MoniErrLog.txt", "", "hello", 0,
-     [](const std::string& folder) {
-         ManualClock clock;
-         ErrorLog log(folder, clock);
-         log.Write("hello");
-         const std::string in = Written(folder + "/MoniErrLog.txt");
-         return Use{in, in.empty() ? "not written" : ""};
+         DailyLog(f, clock).WriteLine("hello");
+         const bool in = ReadRegularFile(f + "/Log/zplog19700101.txt", 99).data.find("hello") != std::string::npos;
+         return Use{in ? "hello" : "", in ? "" : "not written"};
      }},
 };
 
@@ -105,64 +61,44 @@ enum class Case { Link, Fifo, Folder, Oversize, OtherOwner, LinkedFolder };
 // its owner and mode through a save.
 TEST(OwnFiles, OnlyRegularFilesOfBoundedSizeAreUsed)
 {
-    bool withoutRoot = false;
-    for (const OwnFile& file : kFiles) {
+    const bool root = ::geteuid() == 0;
+    for (const auto& [name, content, value, limit, use] : kFiles) {
         for (Case c : {Case::Link, Case::Fifo, Case::Folder, Case::Oversize, Case::OtherOwner, Case::LinkedFolder}) {
-            SCOPED_TRACE(file.name + " case " + std::to_string(static_cast<int>(c)));
-            const bool nested = file.name.find('/') != std::string::npos;
-            if ((c == Case::Oversize && file.limit == 0) || (c == Case::LinkedFolder && !nested))
+            SCOPED_TRACE(name + " case " + std::to_string(static_cast<int>(c)));
+            if ((c == Case::Oversize && limit == 0) || (c == Case::LinkedFolder && name.find('/') == name.npos) ||
+                (c == Case::OtherOwner && !root))
                 continue;
-            if (c == Case::OtherOwner && ::geteuid() != 0) {
-                withoutRoot = true;
-                continue;
-            }
             TempFolder dir, outside;
             fs::create_directory(dir.path / "Log");
-            const std::string path = dir.File(file.name);
-            const std::string target = outside.Write(fs::path(file.name).filename().string(), file.content);
-            switch (c) {
-            case Case::Link:
+            const std::string path = dir.File(name);
+            const std::string target = outside.Write(fs::path(name).filename().string(), content);
+            if (c == Case::Link)
                 fs::create_symlink(target, path);
-                break;
-            case Case::LinkedFolder:
-                fs::remove(dir.path / "Log");
-                fs::create_directory_symlink(outside.path, dir.path / "Log");
-                break;
-            case Case::Fifo:
-                ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-                break;
-            case Case::Folder:
+            else if (c == Case::LinkedFolder)
+                fs::remove(dir.path / "Log"), fs::create_directory_symlink(outside.path, dir.path / "Log");
+            else if (c == Case::Fifo)
+                ::mkfifo(path.c_str(), 0644);
+            else if (c == Case::Folder)
                 fs::create_directory(path);
-                break;
-            case Case::Oversize:
-                WriteText(path, file.content + std::string(file.limit, ';'));
-                break;
-            case Case::OtherOwner:
-                WriteText(path, file.content);
-                ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
-                ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-                break;
-            }
-            const Use use = file.use(dir.path.string());
+            else
+                WriteText(path, content + std::string(c == Case::Oversize ? limit : 0, ';'));
+            ASSERT_EQ(c == Case::OtherOwner ? ::chown(path.c_str(), 65534, 65534) | ::chmod(path.c_str(), 0640) : 0, 0);
+            const Use used = use(dir.path.string());
             struct stat st {};
-            const bool there = ::lstat(path.c_str(), &st) == 0;
-            ASSERT_TRUE(there || c == Case::LinkedFolder);
-            EXPECT_EQ(ReadText(target), file.content) << "followed to a file outside";
-            if (c == Case::OtherOwner) {
-                EXPECT_EQ(use.taken, file.value);
-                EXPECT_EQ(use.problem, "");
-                EXPECT_EQ(std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid), "65534:65534");
-                EXPECT_EQ(st.st_mode & 07777, 0640u);
-                continue;
-            }
-            EXPECT_EQ(use.taken, "");
-            EXPECT_NE(use.problem, "");
-            EXPECT_EQ(use.problem.find("too large") != std::string::npos, c == Case::Oversize) << use.problem;
-            const mode_t kept[] = {S_IFLNK, S_IFIFO, S_IFDIR, S_IFREG, 0, st.st_mode & S_IFMT};
+            ASSERT_TRUE(::lstat(path.c_str(), &st) == 0 || c == Case::LinkedFolder);
+            EXPECT_EQ(ReadText(target), content) << "followed to a file outside";
+            // Only a regular file of another owner is used; it keeps owner and mode (0640) through a save.
+            const bool owner = c == Case::OtherOwner;
+            EXPECT_EQ(used.taken, owner ? value : "");
+            EXPECT_EQ(used.problem.empty(), owner) << used.problem;
+            EXPECT_EQ(used.problem.find("too large") != std::string::npos, c == Case::Oversize) << used.problem;
+            const mode_t kept[] = {S_IFLNK, S_IFIFO, S_IFDIR, S_IFREG, S_IFREG, st.st_mode & S_IFMT};
             EXPECT_EQ(st.st_mode & S_IFMT, kept[static_cast<int>(c)]);
+            const std::string ids = std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " + std::to_string(st.st_mode & 07777);
+            EXPECT_EQ(owner ? ids : "", owner ? "65534:65534 416" : "");
         }
     }
-    if (withoutRoot)
+    if (!root)
         GTEST_SKIP() << "files of another owner need root to be made; the other cases ran";
 }
 
@@ -171,14 +107,12 @@ TEST(OwnFiles, OnlyRegularFilesOfBoundedSizeAreUsed)
 TEST(OwnFiles, ReplacedWorkingFolderIsLeftAlone)
 {
     TempFolder dir, moved;
-    fs::remove(moved.path);
     ManualClock clock;
     CZpmoniApp app(dir.path.string(), clock);
     app.profile.WriteInt("A", "k", 1);
-    fs::rename(dir.path, moved.path);
+    fs::rename(dir.path, moved.path);  // over the empty folder
     fs::create_directory(dir.path);
     app.profile.WriteInt("A", "k", 2);
-    app.denyList = {{"1.2.3.4", "255.255.255.255", ""}};
     EXPECT_FALSE(app.IpFilterFile(false));
     app.dailyLog.WriteLine("hello");
     app.WriteErrorLog("later");
