@@ -2,8 +2,8 @@
 #include "app/headless.h"
 #include "app/packlist_command.h"
 #include "app/replay.h"
-#include "platform/directory_listing.h"
 #include "base/text_escape.h"
+#include "platform/directory_listing.h"
 #include "platform/instance_lock.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/zpmoni_dlg.h"

@@ -2,12 +2,11 @@
 #include "app/zpmoni_app.h"
 
 #include "access/deny_file.h"
+#include "base/text_escape.h"
 #include "platform/address_table.h"
 #include "platform/file_sync.h"
 #include "platform/instance_lock.h"
 #include "platform/regular_file.h"
-
-#include "base/text_escape.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,11 +24,18 @@ std::string ConsoleSocketName()
     return plain ? std::string(s) : "zpmoni";
 }
 
+// The folder as the lock found it; a folder used without a lock (tests), as it is now.
+std::optional<FileIdentity> LockedOrCurrent(const std::string& folder)
+{
+    std::optional<FileIdentity> locked = InstanceLock::LockedFolder(folder);
+    return locked ? locked : IdentityOf(folder);
+}
+
 }  // namespace
 
 CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     : workdir(std::move(dir)),
-      workdirIdentity(InstanceLock::LockedFolder(workdir) ? InstanceLock::LockedFolder(workdir) : IdentityOf(workdir)),
+      workdirIdentity(LockedOrCurrent(workdir)),
       clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &resolver),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
