@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_file.h"
 
-#include "base/file_replace.h"
-
-#include <fstream>
-#include <istream>
+#include <algorithm>
 
 namespace deny_file {
 
@@ -45,20 +42,15 @@ std::optional<DenyEntry> ParseLine(std::string_view line)
                      std::string(rest.substr(0, rest.find_last_not_of(kSpace) + 1))};
 }
 
-void Read(std::istream& in, DenyList& list)
+void Read(std::string_view content, DenyList& list)
 {
-    std::streambuf* buffer = in.rdbuf();
-    if (!buffer)
-        return;
-    std::string line;
-    for (int c = 0; c != std::char_traits<char>::eof();) {
-        line.clear();
-        while ((c = buffer->sbumpc()) != std::char_traits<char>::eof() && c != '\n') {
-            if (line.size() < kMaxLine)
-                line.push_back(static_cast<char>(c));
-        }
-        if (std::optional<DenyEntry> entry = ParseLine(line))
+    if (content.starts_with("\xEF\xBB\xBF"))
+        content.remove_prefix(3);
+    while (!content.empty()) {
+        const size_t end = std::min(content.find('\n'), content.size());
+        if (std::optional<DenyEntry> entry = ParseLine(content.substr(0, std::min(end, kMaxLine))))
             list.push_back(std::move(*entry));
+        content.remove_prefix(std::min(end + 1, content.size()));
     }
 }
 
@@ -74,19 +66,18 @@ std::string Format(const DenyList& list)
     return out;
 }
 
-bool Load(const std::string& path, DenyList& list)
+FileResult Load(const std::string& path, DenyList& list)
 {
     list.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    Read(in, list);
-    return true;
+    const FileContent file = ReadRegularFile(path, kSettingsFileLimit);
+    if (file.status == FileStatus::Ok)
+        Read(file.data, list);
+    return {file.status, file.error};
 }
 
-bool Save(const std::string& path, const DenyList& list, const FileSync& sync)
+FileResult Save(const std::string& path, const DenyList& list, const FileSync& sync)
 {
-    return ReplaceFileContents(path, Format(list), sync);
+    return ReplaceRegularFile(path, Format(list), sync);
 }
 
 }  // namespace deny_file

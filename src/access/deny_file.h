@@ -2,9 +2,8 @@
 #pragma once
 
 #include "access/deny_entry.h"
-#include "base/file_replace.h"
+#include "platform/regular_file.h"
 
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,21 +12,23 @@
 // comment. A line is read as white-space separated words (blanks, TABs, CR): the address, the
 // mask ("255.255.255.255" when missing) and, as the comment, the rest of the line with the
 // white space around it removed, so a comment of several words comes back whole. An empty or
-// blank line is skipped; texts are otherwise taken as they stand, valid dotted text or not.
+// blank line is skipped; texts are otherwise taken as they stand, valid dotted text or not. A
+// UTF-8 byte-order mark before the first line, as Windows editors write one, is not part of it.
 namespace deny_file {
 
 // Longer lines are cut here and reading goes on with the next line.
 constexpr size_t kMaxLine = 255;
 
 std::optional<DenyEntry> ParseLine(std::string_view line);
-// Appends the entries of every line of `in`.
-void Read(std::istream& in, DenyList& list);
+// Appends the entries of every line of the file's content.
+void Read(std::string_view content, DenyList& list);
 std::string Format(const DenyList& list);
 
-// Empties the list, then reads the file; false when it cannot be opened.
-bool Load(const std::string& path, DenyList& list);
+// Empties the list, then reads the file: a regular file of at most kSettingsFileLimit bytes,
+// else none of it.
+FileResult Load(const std::string& path, DenyList& list);
 // Writes a temporary file beside `path` and renames it over, so the file is always either the
-// old one or the new one whole; false when it cannot be written (the old file stays).
-bool Save(const std::string& path, const DenyList& list, const FileSync& sync = {});
+// old one or the new one whole; anything but Ok leaves the old file as it was.
+FileResult Save(const std::string& path, const DenyList& list, const FileSync& sync = {});
 
 }  // namespace deny_file

@@ -2,6 +2,7 @@
 #include "app/headless.h"
 #include "app/packlist_command.h"
 #include "app/replay.h"
+#include "base/text_escape.h"
 #include "platform/directory_listing.h"
 #include "platform/instance_lock.h"
 #ifdef ZPMONI_HAVE_GUI
@@ -78,13 +79,16 @@ int main(int argc, char** argv)
     InstanceLock lock;
     const InstanceLock::Result locked = lock.Acquire(cwd);
     if (locked == InstanceLock::Result::Held) {
-        std::fprintf(stderr, "zpmoni: %s is in use by another zpmoni (pid %d)\n", cwd.c_str(),
+        std::fprintf(stderr, "zpmoni: %s is in use by another zpmoni (pid %d)\n", Escaped(cwd).c_str(),
                      static_cast<int>(lock.Holder()));
         return 1;
     }
-    if (locked == InstanceLock::Result::Unavailable)
-        std::fprintf(stderr, "zpmoni: cannot lock %s; a second monitor would not be stopped\n",
-                     cwd.c_str());
+    // Running without the lock would let a second monitor in, and a lock file that cannot be
+    // taken may be a trap laid in a shared folder: either way the folder is not used.
+    if (locked == InstanceLock::Result::Unavailable) {
+        std::fprintf(stderr, "zpmoni: cannot lock %s: %s\n", Escaped(cwd).c_str(), lock.Problem().c_str());
+        return 1;
+    }
     if (headless)
         return RunHeadless(argc, argv, cwd);
 #ifdef ZPMONI_HAVE_GUI

@@ -2,8 +2,11 @@
 #include "app/zpmoni_app.h"
 
 #include "access/deny_file.h"
+#include "base/text_escape.h"
 #include "platform/address_table.h"
 #include "platform/file_sync.h"
+#include "platform/instance_lock.h"
+#include "platform/regular_file.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,10 +24,19 @@ std::string ConsoleSocketName()
     return plain ? std::string(s) : "zpmoni";
 }
 
+// The folder as the lock found it; a folder used without a lock (tests), as it is now.
+std::optional<FileIdentity> LockedOrCurrent(const std::string& folder)
+{
+    std::optional<FileIdentity> locked = InstanceLock::LockedFolder(folder);
+    return locked ? locked : IdentityOf(folder);
+}
+
 }  // namespace
 
 CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
-    : workdir(std::move(dir)), clock(clock), profile(workdir + "/Zpmoni.ini"),
+    : workdir(std::move(dir)),
+      workdirIdentity(LockedOrCurrent(workdir)),
+      clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &resolver),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
       timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
@@ -33,6 +45,26 @@ CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
     profile.SetFailureReport(toErrorLog);
     dailyLog.SetFailureReport(toErrorLog);
+    auto ours = [this] { return WorkFolderUnchanged(); };
+    profile.SetWriteCheck(ours);
+    dailyLog.SetFolderCheck(ours);
+    // Only the line that tells of the change may still go there.
+    errorLog.SetFolderCheck([this] { return folderState.load() != FolderLost; });
+}
+
+bool CZpmoniApp::WorkFolderUnchanged()
+{
+    if (folderState.load() != FolderOurs)
+        return false;
+    if (!workdirIdentity || IdentityOf(workdir) == workdirIdentity)
+        return true;
+    int expected = FolderOurs;
+    if (folderState.compare_exchange_strong(expected, FolderTelling)) {
+        WriteErrorLog("Working folder " + Escaped(workdir) +
+                      " is no longer the one this monitor locked; nothing more is written there");
+        folderState = FolderLost;
+    }
+    return false;
 }
 
 CZpmoniApp::~CZpmoniApp()
@@ -66,9 +98,12 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
 
 void CZpmoniApp::LoadPackIndex()
 {
-    packIndex.Load(settings.packFile.empty() || settings.packFile.front() == '/'
-                       ? settings.packFile
-                       : workdir + "/" + settings.packFile);
+    const std::string path = settings.packFile.empty() || settings.packFile.front() == '/'
+                                 ? settings.packFile
+                                 : workdir + "/" + settings.packFile;
+    const FileResult read = packIndex.Load(path);
+    if (read.status != FileStatus::Missing && read.status != FileStatus::Ok)
+        WriteErrorLog(FileProblem("read", path, read));
 }
 
 void CZpmoniApp::StartCapture(CPacketcap::Handler handler)
@@ -98,7 +133,18 @@ uint32_t CZpmoniApp::FilterAddress() const
 bool CZpmoniApp::IpFilterFile(bool load)
 {
     const std::string path = workdir + "/ipfilter.txt";
-    return load ? deny_file::Load(path, denyList) : deny_file::Save(path, denyList, &SyncToDisk);
+    if (load) {
+        const FileResult read = deny_file::Load(path, denyList);
+        if (read.status != FileStatus::Missing && read.status != FileStatus::Ok)
+            WriteErrorLog(FileProblem("read", path, read));
+        return read.status == FileStatus::Ok;
+    }
+    if (!WorkFolderUnchanged())
+        return false;
+    const FileResult saved = deny_file::Save(path, denyList, &SyncToDisk);
+    if (saved.status != FileStatus::Ok)
+        WriteErrorLog(FileProblem("write", path, saved));
+    return saved.status == FileStatus::Ok;
 }
 
 void CZpmoniApp::InstallIpFilters()

@@ -16,6 +16,7 @@
 #include "platform/window_system.h"
 #include "platform/name_resolver.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,10 +63,18 @@ public:
     void RebuildIpFilters(DenyList list);
     // LocalAddressTable[InterfaceNumber], network byte order; 0 (matches nothing) when empty.
     uint32_t FilterAddress() const;
+    // False once the working folder's name leads to another folder than the one locked at
+    // start (removed and made anew, say): from then on nothing more is written there, after one
+    // error-log line that says so. Callable from any thread.
+    bool WorkFolderUnchanged();
 
     // First, so that it goes last: the rules stay until everything else is gone.
     CPacketFilter packetFilter;
     const std::string workdir;
+    // The working folder as locked (or, without a lock, as found when the object was made).
+    const std::optional<FileIdentity> workdirIdentity;
+    enum FolderState { FolderOurs, FolderTelling, FolderLost };
+    std::atomic<int> folderState{FolderOurs};
     const Clock& clock;
     ProfileStore profile;
     MonitorSettings settings;

@@ -2,18 +2,10 @@
 #include "base/profile_store.h"
 
 #include "base/ascii.h"
-#include "base/file_replace.h"
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <utility>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -124,18 +116,6 @@ Entry Find(const std::vector<Line>& lines, std::string_view section, std::string
     return found;
 }
 
-std::optional<std::string> ReadWholeFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return std::move(buffer).str();
-}
-
 std::optional<std::string> LookupIn(const std::string& content, std::string_view section, std::string_view key)
 {
     std::vector<Line> lines = SplitLines(content);
@@ -143,18 +123,6 @@ std::optional<std::string> LookupIn(const std::string& content, std::string_view
     if (entry.keyLine == std::string_view::npos)
         return std::nullopt;
     return std::string(entry.value);
-}
-
-// The file's content, empty for a file that does not exist; nothing when it cannot be read.
-std::optional<std::string> ReadContent(const std::string& path)
-{
-    std::error_code ec;
-    bool exists = fs::exists(path, ec);
-    if (ec)
-        return std::nullopt;
-    if (!exists)
-        return std::string();
-    return ReadWholeFile(path);
 }
 
 // The content with the entry set; every other line stays byte for byte.
@@ -195,14 +163,38 @@ std::string WithEntry(const std::string& content, std::string_view section, std:
 
 ProfileStore::ProfileStore(std::string path) : path_(std::move(path)) {}
 
+// The file's content, a file that does not exist as an empty one. A file that cannot be used is
+// told once, not at each of the many keys read one after another.
+FileContent ProfileStore::ReadContent() const
+{
+    FileContent file = ReadRegularFile(path_, kSettingsFileLimit);
+    const std::string problem = FileProblem("read", path_, {file.status, file.error});
+    if (problem != lastReadProblem_ && !problem.empty())
+        ReportFailure(problem);
+    lastReadProblem_ = problem;
+    if (file.status == FileStatus::Missing)
+        file.status = FileStatus::Ok;
+    return file;
+}
+
+bool ProfileStore::Replace(const std::string& content)
+{
+    if (writeCheck_ && !writeCheck_())
+        return false;
+    const FileResult result = ReplaceRegularFile(path_, content, sync_);
+    if (result.status != FileStatus::Ok)
+        ReportFailure(FileProblem("write", path_, result));
+    return result.status == FileStatus::Ok;
+}
+
 std::optional<std::string> ProfileStore::Lookup(std::string_view section, std::string_view key) const
 {
     if (batchDepth_ > 0)
-        return batchContent_ ? LookupIn(*batchContent_, section, key) : std::nullopt;
+        return batchContent_.status == FileStatus::Ok ? LookupIn(batchContent_.data, section, key) : std::nullopt;
     if (path_.empty())
         return std::nullopt;
-    std::optional<std::string> content = ReadWholeFile(path_);
-    return content ? LookupIn(*content, section, key) : std::nullopt;
+    const FileContent file = ReadContent();
+    return file.status == FileStatus::Ok ? LookupIn(file.data, section, key) : std::nullopt;
 }
 
 void ProfileStore::WriteEntry(std::string_view section, std::string_view key, std::string_view value)
@@ -211,27 +203,31 @@ void ProfileStore::WriteEntry(std::string_view section, std::string_view key, st
         return;
     if (batchDepth_ > 0) {
         // A file that could not be read is never replaced; Commit reports the lost writes.
-        if (batchContent_)
-            batchContent_ = WithEntry(*batchContent_, section, key, value);
+        if (batchContent_.status == FileStatus::Ok)
+            batchContent_.data = WithEntry(batchContent_.data, section, key, value);
         batchDirty_ = true;
         return;
     }
-    std::optional<std::string> content = ReadContent(path_);
-    if (!content || !ReplaceFileContents(path_, WithEntry(*content, section, key, value), sync_))
-        ReportFailure();
+    const FileContent file = ReadContent();
+    if (file.status == FileStatus::Ok)
+        Replace(WithEntry(file.data, section, key, value));
+    else
+        ReportFailure(FileProblem("write", path_, {file.status, file.error}));
 }
 
-void ProfileStore::ReportFailure() const
+void ProfileStore::ReportFailure(std::string_view message) const
 {
     if (failureReport_)
-        failureReport_("Cannot write " + path_);
+        failureReport_(message);
 }
 
 void ProfileStore::Begin()
 {
     if (batchDepth_++ > 0)
         return;
-    batchContent_ = path_.empty() ? std::nullopt : ReadContent(path_);
+    batchContent_ = FileContent{};
+    if (!path_.empty())
+        batchContent_ = ReadContent();
     batchDirty_ = false;
 }
 
@@ -240,12 +236,12 @@ bool ProfileStore::Commit()
     if (batchDepth_ == 0 || --batchDepth_ > 0)
         return true;
     const bool dirty = std::exchange(batchDirty_, false);
-    std::optional<std::string> content = std::exchange(batchContent_, std::nullopt);
+    const FileContent content = std::exchange(batchContent_, FileContent{});
     if (!dirty)
         return true;
-    if (content && ReplaceFileContents(path_, *content, sync_))
-        return true;
-    ReportFailure();
+    if (content.status == FileStatus::Ok)
+        return Replace(content.data);
+    ReportFailure(FileProblem("write", path_, {content.status, content.error}));
     return false;
 }
 

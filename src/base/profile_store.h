@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "base/file_replace.h"
+#include "platform/regular_file.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,6 +26,8 @@
 //   or replaced line the line end the file uses (a new file uses LF) and writes the whole file
 //   to a temporary file in the same folder that then replaces the old one, so a failed write
 //   leaves the old file as it was. A failed write is lost and told to the failure report.
+// - A file that is a link, not a regular file or larger than kSettingsFileLimit is neither read
+//   (every key reads as its default) nor written; the failure report hears of it.
 // - Nothing is cached: every call opens, reads or updates and closes the file, except inside a
 //   Batch, whose writes replace the file once at its end.
 class ProfileStore {
@@ -57,7 +59,11 @@ public:
     const std::string& Path() const;
     // Called on the temporary file before it replaces the old one and on the folder after.
     void SetSync(Sync sync) { sync_ = std::move(sync); }
-    // Hears of every write that was lost (one message per replacement that failed).
+    // Asked before each replacement of the file: false keeps the file as it is (the caller tells
+    // why), as when the working folder is no longer the one the program started in.
+    void SetWriteCheck(std::function<bool()> check) { writeCheck_ = std::move(check); }
+    // Hears of every write that was lost (one message per replacement that failed), and of a
+    // file that cannot be read (once, until the reason changes).
     void SetFailureReport(std::function<void(std::string_view message)> report)
     {
         failureReport_ = std::move(report);
@@ -89,12 +95,16 @@ public:
 private:
     std::optional<std::string> Lookup(std::string_view section, std::string_view key) const;
     void WriteEntry(std::string_view section, std::string_view key, std::string_view value);
-    void ReportFailure() const;
+    FileContent ReadContent() const;
+    bool Replace(const std::string& content);
+    void ReportFailure(std::string_view message) const;
 
     std::string path_;
     Sync sync_;
+    std::function<bool()> writeCheck_;
     std::function<void(std::string_view)> failureReport_;
+    mutable std::string lastReadProblem_;
     int batchDepth_ = 0;
-    std::optional<std::string> batchContent_;  // nothing when the file could not be read
+    FileContent batchContent_;  // not Ok when the file could not be read
     bool batchDirty_ = false;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "capture/log_files.h"
 
+#include "platform/regular_file.h"
+
 #include <cerrno>
 #include <filesystem>
 
@@ -45,8 +47,9 @@ void DailyLog::WriteLine(std::string_view text)
         }
         // While no file is open every line tries again, so writing resumes once the cause is
         // gone instead of at the next day.
-        if (!file)
-            file = std::fopen(path.c_str(), "ab");
+        errno = 0;
+        if (!file && (!folderCheck || folderCheck()))
+            file = OpenForAppend(workdir, name);
         day = date;
         ok = file && std::fwrite(line.data(), 1, line.size(), file) == line.size() &&
              std::fflush(file) == 0;
@@ -84,7 +87,9 @@ void ErrorLog::Write(std::string_view message)
     std::function<void(std::string_view)> seen;
     {
         std::lock_guard guard(lock);
-        if (FILE* f = std::fopen((workdir + "/MoniErrLog.txt").c_str(), "ab")) {
+        errno = 0;
+        FILE* f = !folderCheck || folderCheck() ? OpenForAppend(workdir, "MoniErrLog.txt") : nullptr;
+        if (f) {
             ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
             ok = std::fclose(f) == 0 && ok;
         }

@@ -34,11 +34,15 @@ public:
     void SetObserver(std::function<void(std::string_view)> observer);
     // Where a failing file is told besides stderr (the error log). Set before the first line.
     void SetFailureReport(std::function<void(std::string_view)> report) { notice.SetReport(report); }
+    // Asked before a file is opened: false when the working folder may no longer be written to.
+    // Set before the first line; it is called under the log's lock.
+    void SetFolderCheck(std::function<bool()> check) { folderCheck = std::move(check); }
 
 private:
     std::string workdir;
     const Clock& clock;
     std::mutex lock;
+    std::function<bool()> folderCheck;
     FILE* file = nullptr;
     int day = 0;  // date of the latest line, 0 before the first
     std::function<void(std::string_view)> observer;
@@ -52,11 +56,14 @@ public:
     ErrorLog(std::string workdir, const Clock& clock);
     void Write(std::string_view message);
     void SetObserver(std::function<void(std::string_view)> observer);
+    // As DailyLog's; a line not written still reaches the observer.
+    void SetFolderCheck(std::function<bool()> check) { folderCheck = std::move(check); }
 
 private:
     std::string workdir;
     const Clock& clock;
     std::mutex lock;
+    std::function<bool()> folderCheck;
     std::function<void(std::string_view)> observer;
     WriteFailureNotice notice;
 };

@@ -4,8 +4,6 @@
 #include "base/ascii.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -19,30 +17,30 @@ bool SameName(std::string_view a, std::string_view b)
 
 }  // namespace
 
-int PackIndex::Load(const std::string& path)
+FileResult PackIndex::Load(const std::string& path)
 {
-    std::string text;
-    if (!path.empty()) {
-        if (std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose); file) {
-            for (int c; (c = std::fgetc(file.get())) != EOF;)
-                text.push_back(static_cast<char>(c));
-        }
+    if (path.empty()) {
+        Parse({});
+        return {FileStatus::Missing, 0};
     }
-    return Parse(text);
+    const FileContent file = ReadRegularFile(path, kPackListLimit);
+    Parse(file.status == FileStatus::Ok ? std::string_view(file.data) : std::string_view());
+    return {file.status, file.error};
 }
 
-int PackIndex::Parse(std::string_view text)
+int PackIndex::Parse(std::string_view rest)
 {
     packs.clear();
     aircraft.clear();
-    while (!text.empty()) {
-        // A line holds up to 63 characters; the rest of a longer line is dropped so the load
+    while (!rest.empty()) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        // A line holds up to 63 characters; the rest of a longer line is dropped and the load
         // goes on with the next line.
-        const size_t end = std::min(text.find('\n'), text.size());
-        std::string_view view = text.substr(0, std::min(end, kLineLimit));
-        text.remove_prefix(std::min(end + 1, text.size()));
-        if (view.ends_with('\r'))
+        std::string_view view = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (view.size() <= kLineLimit && !view.empty() && view.back() == '\r')
             view.remove_suffix(1);
+        view = view.substr(0, kLineLimit);
         if (view.empty())
             continue;
         if (view.starts_with("Pack=")) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "capture/fixed_text.h"
+#include "platform/regular_file.h"
 
 #include <optional>
 #include <string>
@@ -11,10 +12,10 @@
 // Which aircraft pack holds an aircraft, read from the pack list file.
 class PackIndex {
 public:
-    // Replaces the index with the file's contents; gives the number of aircraft entries.
-    // An empty path or an unreadable file leaves the index empty.
-    int Load(const std::string& path);
-    // The same from the text of such a file.
+    // Replaces the index with the file's contents: a regular file of at most kPackListLimit
+    // bytes, else none of it (an empty path counts as Missing).
+    FileResult Load(const std::string& path);
+    // The same from the text of such a file; gives the number of aircraft entries.
     int Parse(std::string_view text);
 
     // The pack of the aircraft, compared in its first 31 characters without regard to case;

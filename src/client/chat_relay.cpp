@@ -2,6 +2,7 @@
 #include "client/chat_relay.h"
 
 #include "base/text_escape.h"
+#include "platform/regular_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +18,7 @@ bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_vi
     AppendEscaped(line, text);
     line.push_back('\n');
     // Opened and closed for each line, so the next line tries again.
-    FILE* f = std::fopen((workdir + "/" + name).c_str(), "ab");
+    FILE* f = OpenForAppend(workdir, name);
     if (!f)
         return false;
     const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();

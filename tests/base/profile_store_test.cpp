@@ -96,7 +96,7 @@ TEST(ProfileStore, BatchReplacesTheFileOnce)
         store.WriteInt("A", "j", 1);
     }
     store.WriteInt("A", "k", 1);
-    EXPECT_EQ(told, std::vector<std::string>(2, "Cannot write " + dir.File("missing/Zpmoni.ini")));
+    EXPECT_EQ(told, std::vector<std::string>(2, "Cannot write " + dir.File("missing/Zpmoni.ini") + ": No such file or directory"));
 }
 
 // Replacing the file by rename would slip past its write protection (root writes it anyway).

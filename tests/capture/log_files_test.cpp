@@ -42,7 +42,7 @@ TEST(DailyLogTest, FailureIsToldOnceAndWritingResumes)
 {
     const std::tuple<const char*, int64_t, std::function<void(const TempFolder&)>> causes[] = {
         {"folder removed", 0, [](const TempFolder& d) { fs::remove_all(d.path / "Log"); }},
-        {"disk full", 86400, [](const TempFolder& d) { fs::create_symlink("/dev/full", d.path / "Log/zplog20261205.txt"); }},
+        {"a link in its place", 86400, [](const TempFolder& d) { fs::create_symlink("/dev/full", d.path / "Log/zplog20261205.txt"); }},
     };
     for (const auto& [what, earlier, breakIt] : causes) {
         SCOPED_TRACE(what);
