@@ -48,20 +48,29 @@ public:
     // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
     // ipfilter.txt; false when the file cannot be opened or written.
     bool IpFilterFile(bool load);
-    // Replaces whatever the packet filter holds with the list's rules; each entry that
-    // cannot be enforced writes "Cannnot add filter" to the error log.
+    // Replaces whatever the packet filter holds with the list's rules. The error log names each
+    // entry that is not enforced (no dotted quad) and each wide block; when the rules cannot be
+    // put in force, "Cannnot add filter" per entry and which rules are in force instead.
     void InstallIpFilters();
+    // The minute's check: a table that is gone is put back; told once until it is back.
+    void CheckIpFilters();
     // Takes every rule off and empties the list (the file stays as last saved).
     void RemoveIpFilters();
-    // Bans one address at once; the entry joins the list only if its rule is in force.
+    // Bans one address at once; the entry joins the list only if its rule is in force. The
+    // players it covers leave the table at once (their datagrams no longer reach the server).
     void DenyAddress(const std::string& address, const std::string& comment);
     // The lists' deny-access command: DenyAddress, then the file saved.
     void DenyAccess(const std::string& address, const std::string& comment);
     // After the settings sheet's OK, once InterfaceNumber holds its new value: the new list's
     // rules on the new filter address, replacing the old ones in one step, then the file saved.
     void RebuildIpFilters(DenyList list);
-    // LocalAddressTable[InterfaceNumber], network byte order; 0 (matches nothing) when empty.
+    // The address the settings page shows and the capture binds: the interface list's entry
+    // InterfaceNumber, network byte order; 0 (every local address) when there is none or it is
+    // loopback.
     uint32_t FilterAddress() const;
+    // Whether the rules in force drop a datagram between these addresses (network byte order;
+    // destination 0 for the filter address); never one from the machine itself.
+    bool DeniedSource(uint32_t source, uint32_t destination) const;
 
     // First, so that it goes last: the rules stay until everything else is gone.
     CPacketFilter packetFilter;
@@ -71,6 +80,7 @@ public:
     MonitorSettings settings;
     DailyLog dailyLog;
     ErrorLog errorLog;
+    ActionLog actionLog;
     ResolverPool resolver;
     PlayerTable players;
     LocalAddressTable localAddresses;
@@ -78,6 +88,7 @@ public:
     DenyList denyList;
     CPacketcap capture;
     bool capturing = false;
+    bool filterMissing = false;  // the table was found gone and is not back yet
     // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
     // "zpmoni" for the console server), and the schedule thread that reads both.
     const std::string consoleSocket;

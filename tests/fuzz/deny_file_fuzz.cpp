@@ -17,14 +17,14 @@ FUZZ_TARGET(FuzzDenyFile)
     for (const DenyEntry& e : list) {
         if (e.address.size() > deny_file::kMaxLine || e.address.empty())
             std::abort();
-        ParseAddress(e.address);
-        ParseAddress(e.mask);
+        MatchOf(e).Text();
     }
     std::istringstream written(deny_file::Format(list));
     DenyList again;
     deny_file::Read(written, again);
     if (again.size() != list.size())
         std::abort();
-    DenyRuleset(ParseAddress(std::string_view(reinterpret_cast<const char*>(data), size)), list).InstallCommands();
+    const auto filter = ParseDenyQuad(std::string_view(reinterpret_cast<const char*>(data), size));
+    DenyRuleset("zpmoni_fuzz", HostOrder(filter.value_or(0)), list).InstallCommands();
     return 0;
 }
