@@ -218,9 +218,7 @@ std::string DenyRuleset::RemoveCommands() const
 
 std::string DenyRuleset::ListCommands() const
 {
-    std::string out;
-    AppendTable(out, table, "list");
-    return Batch(std::move(out));
+    return Batch(R"({"list":{"chain":{)" + TableRef(table) + R"(,"name":"input"}}})");
 }
 
 DenyRuleset::Placement DenyRuleset::Place(const DenyEntry& entry) const

@@ -58,7 +58,7 @@ public:
     std::string InstallCommands() const;
     // One transaction that deletes the table, whether it exists or not.
     std::string RemoveCommands() const;
-    // A command that fails when the table is gone.
+    // A command that fails when the table or its chain is gone.
     std::string ListCommands() const;
     // The commands that add one entry to the installed table; empty when the set already
     // covers it or the entry is not enforced. Add() then records it.

@@ -140,7 +140,7 @@ void CZpmoniApp::InstallIpFilters()
     const uint32_t filter = FilterAddress();
     if (filter == 0)
         WriteErrorLog("Interface number " + std::to_string(settings.interfaceNumber) +
-                      " has no IPv4 address: deny rules guard every local address");
+                      " gives no IPv4 address but loopback: deny rules guard every local address");
     for (const DenyEntry& e : denyList) {
         const DenyMatch m = MatchOf(e);
         if (m.kind == DenyMatch::BadAddress)
