@@ -151,15 +151,19 @@ TEST_F(NetnsDenyTest, EachFolderKeepsItsOwnBansOnTheAddressThePageShows)
 }
 
 // As nobody, neither the deny list nor the capture can start: each entry and the capture are
-// reported once, and the monitor runs on.
+// reported once, with what is in force, the wide block and the mask that is none; the monitor
+// runs on.
 TEST_F(NetnsDenyTest, WithoutPrivilegesEveryFailureIsReportedAndTheMonitorRunsOn)
 {
-    dir.Write("ipfilter.txt", "198.51.100.3\n198.51.100.4\n10.0.0.0 255.0.255.0\n");
+    dir.Write("ipfilter.txt", "198.51.100.3\n198.51.100.4\n10.0.0.0 255.0.255.0\n0.0.0.0 0.0.0.0\n1.2.3.4 -1\n");
     ASSERT_EQ(chown(dir.path.c_str(), 65534, 65534), 0);
     monitor = StartMonitor(dir, {FindProgram("setpriv"), "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     EXPECT_TRUE(WaitFor([&] { return dir.Read("out.txt").find("STATUS") != std::string::npos; }, 10s));
     const std::string log = dir.Read("MoniErrLog.txt");
-    EXPECT_EQ(CountOf(log, "Cannnot add filter\n"), 3u) << log;
+    EXPECT_EQ(CountOf(log, "Cannnot add filter\n"), 5u) << log;
+    EXPECT_EQ(CountOf(log, "Deny rules in force: none\n"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "Deny entry drops the wide block 0.0.0.0/0: 0.0.0.0 0.0.0.0\n"), 1u) << log;
+    EXPECT_EQ(CountOf(log, "Deny entry not enforced, mask is not a dotted quad: 1.2.3.4 -1\n"), 1u) << log;
     EXPECT_EQ(CountOf(log, "Error at start capture. Fail socket.\n"), 1u) << log;
     EXPECT_TRUE(ExitedWith(monitor->Stop(), 0)) << dir.Read("out.txt");
 }
