@@ -68,6 +68,7 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
     if (std::optional<int> error = timeWatch->Start())
         WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
     IpFilterFile(true);
+    ReportDenyFile();
     InstallIpFilters();
 }
 
@@ -135,12 +136,8 @@ std::string InForceLine(const CPacketFilter& filter)
 
 }  // namespace
 
-void CZpmoniApp::InstallIpFilters()
+void CZpmoniApp::ReportDenyFile()
 {
-    const uint32_t filter = FilterAddress();
-    if (filter == 0)
-        WriteErrorLog("Interface number " + std::to_string(settings.interfaceNumber) +
-                      " gives no IPv4 address but loopback: deny rules guard every local address");
     for (const DenyEntry& e : denyList) {
         const DenyMatch m = MatchOf(e);
         if (m.kind == DenyMatch::BadAddress)
@@ -150,6 +147,14 @@ void CZpmoniApp::InstallIpFilters()
         else if (m.Wide())
             WriteErrorLog("Deny entry drops the wide block " + m.Text() + ": " + EntryText(e));
     }
+}
+
+void CZpmoniApp::InstallIpFilters()
+{
+    const uint32_t filter = FilterAddress();
+    if (filter == 0)
+        WriteErrorLog("Interface number " + std::to_string(settings.interfaceNumber) +
+                      " gives no IPv4 address but loopback: deny rules guard every local address");
     // One transaction for the whole list: when it fails, the rules held before stay.
     if (!packetFilter.Install(filter, denyList)) {
         for (size_t i = 0; i < denyList.size(); ++i)

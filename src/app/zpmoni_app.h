@@ -48,9 +48,11 @@ public:
     // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
     // ipfilter.txt; false when the file cannot be opened or written.
     bool IpFilterFile(bool load);
-    // Replaces whatever the packet filter holds with the list's rules. The error log names each
-    // entry that is not enforced (no dotted quad) and each wide block; when the rules cannot be
-    // put in force, "Cannnot add filter" per entry and which rules are in force instead.
+    // Names in the error log each entry of the file that is not enforced (no dotted quad) and
+    // each wide block (the page asks before it adds one).
+    void ReportDenyFile();
+    // Replaces whatever the packet filter holds with the list's rules; when they cannot be put
+    // in force, the error log gets "Cannnot add filter" per entry and which rules are in force.
     void InstallIpFilters();
     // The minute's check: a table that is gone is put back; told once until it is back.
     void CheckIpFilters();

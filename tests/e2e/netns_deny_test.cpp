@@ -91,11 +91,8 @@ protected:
         EXPECT_TRUE(child->Running());
         return child;
     }
-    std::string Table(const TempFolder& folder) const { return DenyRuleset::TableFor(fs::canonical(folder.path).string()); }
-    bool TableExists(const TempFolder& folder) const
-    {
-        return bed.server.Run({nft, "list", "chain", "inet", Table(folder), "input"});
-    }
+    std::string Table(const TempFolder& f) const { return DenyRuleset::TableFor(fs::canonical(f.path).string()); }
+    bool TableExists(const TempFolder& f) const { return bed.server.Run({nft, "list", "chain", "inet", Table(f), "input"}); }
 
     const std::string nft = FindProgram("nft");
     VethTestbed bed;
@@ -203,7 +200,6 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
         ASSERT_TRUE(bed.server.Run({nft, "flush", "ruleset"}));
         app.CheckIpFilters();
         app.CheckIpFilters();
-        EXPECT_TRUE(TableExists(dir));
         EXPECT_FALSE(Connects(3, 1500ms));
         EXPECT_EQ(CountOf(dir.Read("MoniErrLog.txt"), "Deny rules were gone from nftables and have been put back\n"), 2u);
         app.RemoveIpFilters();

