@@ -85,10 +85,20 @@ bool CPacketFilter::Put(DenyRuleset next)
     Run("add table inet " + table + " { comment " + QuotedFolder(folder) + "; }", false);
     if (!Run(next.InstallCommands())) {
         installed = false;
+        // Nothing of this run was in force yet: a killed monitor's rules stay (they ban what
+        // the folder's list banned then); the empty table just made goes.
+        if (!everInstalled) {
+            const std::string error = lastError;
+            leftover = Run(next.ListCommands());
+            if (!leftover)
+                Run(next.RemoveCommands());
+            lastError = error;
+        }
         return false;
     }
     active = wanted = std::move(next);
     installed = everInstalled = true;
+    leftover = false;
     return true;
 }
 
@@ -129,5 +139,5 @@ void CPacketFilter::Remove()
 {
     Run(DenyRuleset(table, 0, {}).RemoveCommands());
     wanted = active = DenyRuleset();
-    installed = everInstalled = false;
+    installed = everInstalled = leftover = false;
 }

@@ -41,6 +41,8 @@ public:
     bool Installed() const { return installed; }
     // What the kernel holds as far as this program knows.
     const DenyRuleset& InForce() const { return active; }
+    // Nothing of this run is in force, but the table a killed monitor of the folder left is.
+    bool Leftover() const { return leftover; }
     const std::string& Table() const { return table; }
     // nftables' message for the last failure.
     const std::string& LastError() const { return lastError; }
@@ -55,5 +57,6 @@ private:
     DenyRuleset active;      // what is in force
     bool installed = false;  // active is wanted
     bool everInstalled = false;
+    bool leftover = false;
     std::string lastError;
 };

@@ -128,6 +128,8 @@ std::string EntryText(const DenyEntry& e)
 std::string InForceLine(const CPacketFilter& filter)
 {
     const DenyRuleset& held = filter.InForce();
+    if (filter.Leftover())
+        return "Deny rules in force: those an earlier monitor of this folder left";
     if (held.Table().empty())
         return "Deny rules in force: none";
     return "Deny rules in force: the previous list (" + std::to_string(held.Blocks().size()) + " blocks, " +
