@@ -17,7 +17,6 @@ MonitorController::MonitorController(CZpmoniApp& app, ChatView& chatView, QObjec
     chatRelay.logFailure.SetReport([&app](std::string_view message) { app.WriteErrorLog(message); });
     statusTimer.setInterval(1000);
     connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
-    filterCheckTimer.setParent(this);
     filterCheckTimer.setInterval(60 * 1000);
     connect(&filterCheckTimer, &QTimer::timeout, this, [&app] { app.CheckIpFilters(); });
 }

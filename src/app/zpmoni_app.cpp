@@ -154,7 +154,7 @@ void CZpmoniApp::ReportDenyFile()
 void CZpmoniApp::InstallIpFilters()
 {
     const uint32_t filter = FilterAddress();
-    if (filter == 0)
+    if (filter == 0 && !denyList.empty())
         WriteErrorLog("Interface number " + std::to_string(settings.interfaceNumber) +
                       " gives no IPv4 address but loopback: deny rules guard every local address");
     // One transaction for the whole list: when it fails, the rules held before stay.
