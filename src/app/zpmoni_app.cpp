@@ -191,14 +191,14 @@ void CZpmoniApp::RemoveIpFilters()
     denyList.clear();
 }
 
-void CZpmoniApp::DenyAddress(const std::string& address, const std::string& comment)
+bool CZpmoniApp::DenyAddress(const std::string& address, const std::string& comment)
 {
     DenyEntry entry{address, "255.255.255.255", comment};
     const DenyMatch m = MatchOf(entry);
     CheckIpFilters();
     if (m.kind != DenyMatch::Enforced || !packetFilter.Add(entry)) {
         WriteErrorLog("Cannnot add filter");
-        return;
+        return false;
     }
     denyList.push_back(std::move(entry));
     // As the connection list's delete command: no log-off line, the record just goes.
@@ -207,13 +207,14 @@ void CZpmoniApp::DenyAddress(const std::string& address, const std::string& comm
         if (r.address != 0 && DeniedSource(r.address, 0))
             players.Clear(r);
     }
+    return true;
 }
 
 void CZpmoniApp::DenyAccess(const std::string& address, const std::string& comment)
 {
-    DenyAddress(address, comment);
+    const bool banned = DenyAddress(address, comment);
     IpFilterFile(false);
-    actionLog.Write("window", "deny", address, comment);
+    actionLog.Write("window", banned ? "deny" : "deny failed", address, comment);
 }
 
 void CZpmoniApp::RebuildIpFilters(DenyList list)

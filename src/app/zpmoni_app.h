@@ -60,7 +60,8 @@ public:
     void RemoveIpFilters();
     // Bans one address at once; the entry joins the list only if its rule is in force. The
     // players it covers leave the table at once (their datagrams no longer reach the server).
-    void DenyAddress(const std::string& address, const std::string& comment);
+    // False when the rule could not be put in force.
+    bool DenyAddress(const std::string& address, const std::string& comment);
     // The lists' deny-access command: DenyAddress, then the file saved.
     void DenyAccess(const std::string& address, const std::string& comment);
     // After the settings sheet's OK, once InterfaceNumber holds its new value: the new list's
