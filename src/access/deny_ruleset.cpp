@@ -10,22 +10,14 @@
 
 namespace {
 
-constexpr std::string_view kTable = R"("family":"inet","table":"zpmoni_filter")";
 constexpr std::string_view kSetName = "deny";
 
-// The entry's source match in host order, the address cut to its mask.
-DenyRuleset::MaskedRule SourceOf(const DenyEntry& e)
-{
-    const uint32_t mask = HostOrder(ParseAddress(e.mask));
-    return {HostOrder(ParseAddress(e.address)) & mask, mask};
-}
-
 // The range of addresses a prefix mask covers; nothing for another mask.
-std::optional<DenyRuleset::Block> BlockOf(const DenyRuleset::MaskedRule& source)
+std::optional<DenyRuleset::Block> BlockOf(const DenyMatch& m)
 {
-    if (!IsPrefixMask(source.mask))
+    if (m.kind != DenyMatch::Enforced || !IsPrefixMask(m.mask))
         return std::nullopt;
-    return DenyRuleset::Block{source.address, source.address | ~source.mask};
+    return DenyRuleset::Block{m.address, m.address | ~m.mask};
 }
 
 void AppendDotted(std::string& out, uint32_t a)
@@ -33,25 +25,34 @@ void AppendDotted(std::string& out, uint32_t a)
     out += '"' + FormatDottedQuad(a) + '"';
 }
 
+void AppendPrefix(std::string& out, uint32_t first, int length)
+{
+    out += R"({"prefix":{"addr":)";
+    AppendDotted(out, first);
+    out += R"(,"len":)" + std::to_string(length) + "}}";
+}
+
 void AppendElement(std::string& out, const DenyRuleset::Block& b)
 {
-    if (b.first == b.last) {
+    if (b.first == b.last)
         AppendDotted(out, b.first);
-        return;
-    }
-    out += R"({"prefix":{"addr":)";
-    AppendDotted(out, b.first);
-    out += R"(,"len":)" + std::to_string(32 - std::popcount(b.last - b.first)) + "}}";
+    else
+        AppendPrefix(out, b.first, 32 - std::popcount(b.last - b.first));
+}
+
+// `"family":"inet","table":"<name>"`: the name is "zpmoni_" and hex digits only.
+std::string TableRef(const std::string& table)
+{
+    return R"("family":"inet","table":")" + table + '"';
 }
 
 // One command on the set's elements: "add" or "delete".
-void AppendElements(std::string& out, std::string_view verb, const std::vector<DenyRuleset::Block>& elements)
+void AppendElements(std::string& out, const std::string& table, std::string_view verb,
+                    const std::vector<DenyRuleset::Block>& elements)
 {
     out += "{\"";
     out += verb;
-    out += R"(":{"element":{)";
-    out += kTable;
-    out += R"(,"name":")";
+    out += R"(":{"element":{)" + TableRef(table) + R"(,"name":")";
     out += kSetName;
     out += R"(","elem":[)";
     for (size_t i = 0; i < elements.size(); ++i) {
@@ -62,43 +63,47 @@ void AppendElements(std::string& out, std::string_view verb, const std::vector<D
     out += "]}}},";
 }
 
-void AppendPayloadMatch(std::string& out, std::string_view field, std::string_view right)
+std::string PayloadMatch(std::string_view field, std::string_view right)
 {
-    out += R"({"match":{"op":"==","left":{"payload":{"protocol":"ip","field":")";
+    std::string out = R"({"match":{"op":"==","left":{"payload":{"protocol":"ip","field":")";
     out += field;
     out += R"("}},"right":)";
     out += right;
     out += "}},";
+    return out;
 }
 
-// A rule of the input chain: to the filter address, `match` on the source, dropped.
-void AppendRule(std::string& out, uint32_t filter, const std::string& match)
+// A rule of the input chain: `match`, then `verdict`, to the filter address when there is one.
+void AppendRule(std::string& out, const std::string& table, uint32_t filter, const std::string& match,
+                std::string_view verdict = "drop")
 {
-    std::string to;
-    AppendDotted(to, filter);
-    out += R"({"add":{"rule":{)";
-    out += kTable;
-    out += R"(,"chain":"input","expr":[)";
-    AppendPayloadMatch(out, "daddr", to);
+    out += R"({"add":{"rule":{)" + TableRef(table) + R"(,"chain":"input","expr":[)";
+    if (filter != 0) {
+        std::string to;
+        AppendDotted(to, filter);
+        out += PayloadMatch("daddr", to);
+    }
     out += match;
-    out += R"({"drop":null}]}}},)";
+    out += "{\"";
+    out += verdict;
+    out += R"(":null}]}}},)";
 }
 
-void AppendMaskedRule(std::string& out, uint32_t filter, const DenyRuleset::MaskedRule& r)
+void AppendMaskedRule(std::string& out, const std::string& table, uint32_t filter, const DenyRuleset::MaskedRule& r)
 {
     std::string match = R"({"match":{"op":"==","left":{"&":[{"payload":{"protocol":"ip","field":"saddr"}},)";
     AppendDotted(match, r.mask);
     match += R"(]},"right":)";
     AppendDotted(match, r.address);
     match += "}},";
-    AppendRule(out, filter, match);
+    AppendRule(out, table, filter, match);
 }
 
-void AppendTable(std::string& out, std::string_view verb)
+void AppendTable(std::string& out, const std::string& table, std::string_view verb)
 {
     out += "{\"";
     out += verb;
-    out += R"(":{"table":{"family":"inet","name":"zpmoni_filter"}}},)";
+    out += R"(":{"table":{"family":"inet","name":")" + table + R"("}}},)";
 }
 
 // The commands between the braces of a batch; the last one's comma goes.
@@ -111,15 +116,57 @@ std::string Batch(std::string commands)
 
 }  // namespace
 
-DenyRuleset::DenyRuleset(uint32_t filterAddress, const DenyList& list) : filter(HostOrder(filterAddress))
+bool DenyMatch::Wide() const
+{
+    return kind == Enforced && std::popcount(mask) < 8;
+}
+
+std::string DenyMatch::Text() const
+{
+    if (kind != Enforced)
+        return {};
+    return FormatDottedQuad(address) + "/" +
+           (IsPrefixMask(mask) ? std::to_string(std::popcount(mask)) : FormatDottedQuad(mask));
+}
+
+DenyMatch MatchOf(const DenyEntry& e)
+{
+    const std::optional<uint32_t> address = ParseDenyQuad(e.address);
+    if (!address)
+        return {};
+    const std::optional<uint32_t> mask = ParseDenyQuad(e.mask);
+    if (!mask)
+        return {DenyMatch::BadMask, *address, 0};
+    return {DenyMatch::Enforced, *address & *mask, *mask};
+}
+
+std::string DenyRuleset::TableFor(std::string_view folder)
+{
+    // FNV-1a, 48 bits shown: a name that stays the same for a folder from run to run.
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : folder) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string name = "zpmoni_";
+    for (int shift = 44; shift >= 0; shift -= 4)
+        name += kHex[hash >> shift & 0xF];
+    return name;
+}
+
+DenyRuleset::DenyRuleset(std::string tableName, uint32_t filterAddress, const DenyList& list)
+    : table(std::move(tableName)), filter(HostOrder(filterAddress))
 {
     std::vector<Block> all;
     for (const DenyEntry& e : list) {
-        const MaskedRule source = SourceOf(e);
-        if (std::optional<Block> b = BlockOf(source))
+        const DenyMatch m = MatchOf(e);
+        if (m.kind != DenyMatch::Enforced)
+            continue;
+        if (std::optional<Block> b = BlockOf(m))
             all.push_back(*b);
         else
-            rules.push_back(source);
+            rules.push_back({m.address, m.mask});
     }
     // Widest first among blocks that start together, so the sweep keeps the outer one.
     std::sort(all.begin(), all.end(), [](const Block& a, const Block& b) {
@@ -134,39 +181,50 @@ DenyRuleset::DenyRuleset(uint32_t filterAddress, const DenyList& list) : filter(
 std::string DenyRuleset::InstallCommands() const
 {
     std::string out;
-    AppendTable(out, "add");
-    AppendTable(out, "delete");
-    AppendTable(out, "add");
-    out += R"({"add":{"chain":{)";
-    out += kTable;
+    AppendTable(out, table, "add");
+    // Emptied, not deleted: the table keeps the comment that names its folder.
+    AppendTable(out, table, "flush");
+    out += R"({"add":{"chain":{)" + TableRef(table);
     out += R"(,"name":"input","type":"filter","hook":"input","prio":0,"policy":"accept"}}},)";
-    out += R"({"add":{"set":{)";
-    out += kTable;
-    out += R"(,"name":")";
+    out += R"({"add":{"set":{)" + TableRef(table) + R"(,"name":")";
     out += kSetName;
     out += R"(","type":"ipv4_addr","flags":["interval"]}}},)";
+    out += R"({"flush":{"set":{)" + TableRef(table) + R"(,"name":")";
+    out += kSetName;
+    out += R"("}}},)";
     if (!blocks.empty())
-        AppendElements(out, "add", blocks);
-    std::string inSet;
-    AppendPayloadMatch(inSet, "saddr", "\"@" + std::string(kSetName) + "\"");
-    AppendRule(out, filter, inSet);
+        AppendElements(out, table, "add", blocks);
+    // The machine's own traffic first: a ban of its own subnet must not cut its SSH session or
+    // the monitor's own client.
+    out += R"({"add":{"rule":{)" + TableRef(table) +
+           R"(,"chain":"input","expr":[{"match":{"op":"==","left":{"fib":{"result":"type","flags":["saddr"]}},)"
+           R"("right":"local"}},{"accept":null}]}}},)";
+    std::string loopback;
+    AppendPrefix(loopback, 0x7F000000, 8);
+    AppendRule(out, table, 0, PayloadMatch("saddr", loopback), "accept");
+    AppendRule(out, table, filter, PayloadMatch("saddr", "\"@" + std::string(kSetName) + "\""));
     for (const MaskedRule& r : rules)
-        AppendMaskedRule(out, filter, r);
+        AppendMaskedRule(out, table, filter, r);
     return Batch(std::move(out));
 }
 
-std::string DenyRuleset::RemoveCommands()
+std::string DenyRuleset::RemoveCommands() const
 {
     std::string out;
-    AppendTable(out, "add");
-    AppendTable(out, "delete");
+    AppendTable(out, table, "add");
+    AppendTable(out, table, "delete");
     return Batch(std::move(out));
+}
+
+std::string DenyRuleset::ListCommands() const
+{
+    return Batch(R"({"list":{"chain":{)" + TableRef(table) + R"(,"name":"input"}}})");
 }
 
 DenyRuleset::Placement DenyRuleset::Place(const DenyEntry& entry) const
 {
-    const MaskedRule source = SourceOf(entry);
-    Placement p{BlockOf(source), source};
+    const DenyMatch m = MatchOf(entry);
+    Placement p{m.kind == DenyMatch::Enforced, BlockOf(m), {m.address, m.mask}};
     if (!p.block)
         return p;
     // The first block that does not end before the new one: either it covers the new one, or
@@ -184,23 +242,47 @@ std::string DenyRuleset::AddCommands(const DenyEntry& entry) const
 {
     const Placement p = Place(entry);
     std::string out;
+    if (!p.enforced || p.covered)
+        return {};
     if (!p.block) {
-        AppendMaskedRule(out, filter, p.rule);
+        AppendMaskedRule(out, table, filter, p.rule);
         return Batch(std::move(out));
     }
-    if (p.covered)
-        return {};
     if (p.to > p.from)
-        AppendElements(out, "delete", {blocks.begin() + p.from, blocks.begin() + p.to});
-    AppendElements(out, "add", {*p.block});
+        AppendElements(out, table, "delete", {blocks.begin() + p.from, blocks.begin() + p.to});
+    AppendElements(out, table, "add", {*p.block});
     return Batch(std::move(out));
 }
 
 void DenyRuleset::Add(const DenyEntry& entry)
 {
     const Placement p = Place(entry);
+    if (!p.enforced || p.covered)
+        return;
     if (!p.block)
         rules.push_back(p.rule);
-    else if (!p.covered)
+    else
         blocks.insert(blocks.erase(blocks.begin() + p.from, blocks.begin() + p.to), *p.block);
+}
+
+bool DenyRuleset::Covers(const DenyMatch& m) const
+{
+    if (m.kind != DenyMatch::Enforced)
+        return false;
+    if (const std::optional<Block> b = BlockOf(m)) {
+        const auto at = std::upper_bound(blocks.begin(), blocks.end(), b->first,
+                                         [](uint32_t first, const Block& x) { return first < x.first; });
+        return at != blocks.begin() && std::prev(at)->last >= b->last;
+    }
+    return std::any_of(rules.begin(), rules.end(),
+                       [&](const MaskedRule& r) { return r.address == m.address && r.mask == m.mask; });
+}
+
+bool DenyRuleset::Drops(uint32_t source, uint32_t destination) const
+{
+    const uint32_t from = HostOrder(source);
+    if ((filter != 0 && destination != 0 && HostOrder(destination) != filter) || from >> 24 == 127)
+        return false;
+    return Covers({DenyMatch::Enforced, from, 0xFFFFFFFF}) ||
+           std::any_of(rules.begin(), rules.end(), [&](const MaskedRule& r) { return (from & r.mask) == r.address; });
 }

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "access/ipfilter_page.h"
 
+#include "access/parse_address.h"
 #include "base/ipv4_text.h"
 
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTreeWidget>
@@ -41,22 +44,34 @@ QLineEdit* AddressField(const char* objectName, QWidget* parent)
 
 QString FieldText(const std::string& text)
 {
-    const std::optional<uint32_t> value = ParseDottedQuad(text);
+    const std::optional<uint32_t> value = ParseDenyQuad(text);
     // What an address that does not read gives.
     return QString::fromStdString(FormatDottedQuad(value.value_or(0xFFFFFFFF)));
 }
 
 }  // namespace
 
-CIpfilterPage::CIpfilterPage(const DenyList& list, QWidget* parent)
-    : CPropertyPage(QString::fromUtf8("拒否リスト"), parent), list(list)
+CIpfilterPage::CIpfilterPage(const DenyList& list, const DenyRuleset* inForce, QWidget* parent)
+    : CPropertyPage(QString::fromUtf8("拒否リスト"), parent), list(list), inForce(inForce)
 {
 }
 
-bool CIpfilterPage::InForce(const DenyEntry& entry)
+QString CIpfilterPage::InForceText(const DenyEntry& entry, const DenyRuleset* rules, bool* held)
 {
-    const std::optional<uint32_t> value = ParseDottedQuad(entry.address);
-    return value && *value != 0 && *value != 0xFFFFFFFF;
+    const DenyMatch m = MatchOf(entry);
+    const bool in = m.kind == DenyMatch::Enforced && (!rules || rules->Covers(m));
+    if (held)
+        *held = in;
+    switch (m.kind) {
+    case DenyMatch::BadAddress:
+        return QString::fromUtf8("適用されません (IPアドレスが不正)");
+    case DenyMatch::BadMask:
+        return QString::fromUtf8("適用されません (サブネットマスクが不正)");
+    case DenyMatch::Enforced:
+        break;
+    }
+    const QString block = QString::fromStdString(m.Text());
+    return in ? block : block + QString::fromUtf8(" 適用されていません");
 }
 
 void CIpfilterPage::OnInitDialog()
@@ -75,11 +90,12 @@ void CIpfilterPage::OnInitDialog()
     rows->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rows->setSelectionBehavior(QAbstractItemView::SelectRows);
     rows->setHeaderLabels({QString::fromUtf8("IPアドレス"), QString::fromUtf8("サブネットマスク"),
-                           QString::fromUtf8("コメント")});
+                           QString::fromUtf8("コメント"), QString::fromUtf8("適用範囲")});
     // 100 pixels each, or what a full dotted address needs in the font in use.
     const int width = std::max(100, rows->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
     rows->header()->resizeSection(0, width);
     rows->header()->resizeSection(1, width);
+    rows->header()->resizeSection(2, width);
     rows->header()->setStretchLastSection(true);
     rows->installEventFilter(this);
 
@@ -94,6 +110,8 @@ void CIpfilterPage::OnInitDialog()
     grid->addWidget(remove, 2, 3);
     grid->addWidget(rows, 3, 0, 1, 4);
     grid->setRowStretch(3, 1);
+    // The server listens on IPv4 only, and so the rules drop IPv4 only.
+    grid->addWidget(new QLabel(QString::fromUtf8("IPv4 のみ: IPv6 の通信はこのリストでは拒否されません"), this), 4, 0, 1, 4);
 
     for (const DenyEntry& entry : list)
         AddRow(entry);
@@ -103,7 +121,7 @@ void CIpfilterPage::OnInitDialog()
     connect(rows, &QTreeWidget::itemSelectionChanged, this, &CIpfilterPage::OnSelectionChanged);
 }
 
-void CIpfilterPage::AddRow(const DenyEntry& entry)
+void CIpfilterPage::AddRow(const DenyEntry& entry, bool added)
 {
     auto* item = new QTreeWidgetItem(rows);
     const std::array<const std::string*, 3> fields{&entry.address, &entry.mask, &entry.comment};
@@ -111,13 +129,17 @@ void CIpfilterPage::AddRow(const DenyEntry& entry)
         item->setText(c, Shown(*fields[static_cast<size_t>(c)]));
         item->setData(c, kFieldRole, QByteArray::fromStdString(*fields[static_cast<size_t>(c)]));
     }
-    if (!InForce(entry)) {
+    // A row added here goes in force with the sheet's OK, as its block says.
+    bool held = false;
+    const QString mark = InForceText(entry, added ? nullptr : inForce, &held);
+    item->setText(3, mark);
+    if (!held) {
         QFont italic = item->font(0);
         italic.setItalic(true);
-        for (int c = 0; c < 3; ++c) {
+        for (int c = 0; c < 4; ++c) {
             item->setForeground(c, QBrush(Qt::gray));
             item->setFont(c, italic);
-            item->setToolTip(c, QString::fromUtf8("有効なアドレスではないため、この項目は適用されません"));
+            item->setToolTip(c, mark);
         }
     }
 }
@@ -150,7 +172,17 @@ void CIpfilterPage::OnAdd()
         Message(QString::fromUtf8("サブネットマスクが不正です"));
         return;
     }
-    AddRow({FormatDottedQuad(FieldValue(address)), FormatDottedQuad(maskValue), comment->text().toStdString()});
+    const DenyEntry entry{FormatDottedQuad(FieldValue(address)), FormatDottedQuad(maskValue),
+                          comment->text().toStdString()};
+    if (const DenyMatch m = MatchOf(entry); m.Wide()) {
+        const auto answer = QMessageBox::question(
+            this, QGuiApplication::applicationDisplayName(),
+            QString::fromUtf8("%1 のすべてのアドレスを拒否します。よろしいですか?").arg(QString::fromStdString(m.Text())),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+        if (answer != QMessageBox::Ok)
+            return;
+    }
+    AddRow(entry, true);
     rows->scrollToItem(rows->topLevelItem(rows->topLevelItemCount() - 1));
     ResetControls();
 }

@@ -21,15 +21,40 @@ bool NetfilterReachable()
     return true;
 }
 
+// The folder as a quoted nftables string (which knows no escapes): printable ASCII stays, every
+// other byte and the quote become \xNN; a long path keeps its end, within the kernel's 128 bytes.
+std::string QuotedFolder(std::string_view folder)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (char c : folder) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b >= 0x7F || c == '"' || c == '\\')
+            text += {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
+        else
+            text += c;
+    }
+    constexpr size_t kMax = 120;
+    if (text.size() > kMax)
+        text = "..." + text.substr(text.size() - (kMax - 3));
+    return '"' + text + '"';
+}
+
 }  // namespace
 
 CPacketFilter::~CPacketFilter()
 {
-    if (installed)
+    if (everInstalled)
         Remove();
 }
 
-bool CPacketFilter::Run(const std::string& commands)
+void CPacketFilter::SetFolder(const std::string& f)
+{
+    folder = f;
+    table = DenyRuleset::TableFor(folder);
+}
+
+bool CPacketFilter::Run(const std::string& commands, bool json)
 {
     if (!NetfilterReachable()) {
         lastError = "no netfilter netlink socket";
@@ -43,7 +68,8 @@ bool CPacketFilter::Run(const std::string& commands)
         return false;
     }
     // JSON output makes the library read its input as JSON.
-    nft_ctx_output_set_flags(ctx.get(), NFT_CTX_OUTPUT_JSON);
+    if (json)
+        nft_ctx_output_set_flags(ctx.get(), NFT_CTX_OUTPUT_JSON);
     nft_ctx_buffer_output(ctx.get());
     nft_ctx_buffer_error(ctx.get());
     const bool ok = nft_run_cmd_from_buffer(ctx.get(), commands.c_str()) == 0;
@@ -52,11 +78,34 @@ bool CPacketFilter::Run(const std::string& commands)
     return ok;
 }
 
+bool CPacketFilter::Put(DenyRuleset next)
+{
+    // The comment only names the folder for whoever lists the rule set; it is set when the
+    // table is made (JSON cannot carry it) and an existing table keeps its own.
+    Run("add table inet " + table + " { comment " + QuotedFolder(folder) + "; }", false);
+    if (!Run(next.InstallCommands())) {
+        installed = false;
+        // Nothing of this run was in force yet: a killed monitor's rules stay (they ban what
+        // the folder's list banned then); the empty table just made goes.
+        if (!everInstalled) {
+            const std::string error = lastError;
+            leftover = Run(next.ListCommands());
+            if (!leftover)
+                Run(next.RemoveCommands());
+            lastError = error;
+        }
+        return false;
+    }
+    active = wanted = std::move(next);
+    installed = everInstalled = true;
+    leftover = false;
+    return true;
+}
+
 bool CPacketFilter::Install(uint32_t filterAddress, const DenyList& list)
 {
-    wanted = DenyRuleset(filterAddress, list);
-    installed = Run(wanted.InstallCommands());
-    return installed;
+    wanted = DenyRuleset(table, filterAddress, list);
+    return Put(wanted);
 }
 
 bool CPacketFilter::Add(const DenyEntry& entry)
@@ -66,20 +115,29 @@ bool CPacketFilter::Add(const DenyEntry& entry)
     if (installed) {
         const std::string commands = wanted.AddCommands(entry);
         if (commands.empty() || Run(commands)) {
-            wanted = std::move(next);
+            active = wanted = std::move(next);
             return true;
         }
     }
-    if (!Run(next.InstallCommands()))
-        return false;
-    wanted = std::move(next);
-    installed = true;
-    return true;
+    const DenyRuleset asked = wanted;
+    if (Put(std::move(next)))
+        return true;
+    wanted = asked;
+    return false;
+}
+
+CPacketFilter::Check CPacketFilter::Verify()
+{
+    if (!everInstalled || Run(wanted.ListCommands()))
+        return Check::Present;
+    active = DenyRuleset();
+    installed = false;
+    return Put(wanted) ? Check::Restored : Check::Missing;
 }
 
 void CPacketFilter::Remove()
 {
-    Run(DenyRuleset::RemoveCommands());
-    wanted = DenyRuleset();
-    installed = false;
+    Run(DenyRuleset(table, 0, {}).RemoveCommands());
+    wanted = active = DenyRuleset();
+    installed = everInstalled = leftover = false;
 }

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-// The deny list enforced by the kernel: the program's own nftables table, changed through
-// libnftables with JSON commands only. Every change is one transaction, so the rules never
-// lapse while they are replaced. Needs CAP_NET_ADMIN; without it every change fails and the
-// kernel keeps what it had.
+// The deny list enforced by the kernel: the working folder's own nftables table, changed
+// through libnftables with JSON commands only. Every change is one transaction, so the rules
+// never lapse while they are replaced, and a refused change leaves what was in force. Needs
+// CAP_NET_ADMIN; without it every change fails and the kernel keeps what it had.
 class CPacketFilter {
 public:
     CPacketFilter() = default;
@@ -18,23 +18,45 @@ public:
     CPacketFilter(const CPacketFilter&) = delete;
     CPacketFilter& operator=(const CPacketFilter&) = delete;
 
-    // Replaces the table (also one a monitor that died left behind) with the rules of `list`
-    // on the filter address (network byte order). False when nftables refused.
+    // The folder whose table this is (named after it, the folder in the table's comment). Set
+    // before the first change.
+    void SetFolder(const std::string& folder);
+
+    // Puts the rules of `list` on the filter address (network byte order; 0 for every local
+    // address) in place of the table's (also those a killed monitor of the folder left behind).
+    // False when nftables refused: the rules of InForce() stay.
     bool Install(uint32_t filterAddress, const DenyList& list);
-    // One entry more, at once. When the table is missing (an install failed, someone flushed
-    // the rule set) the whole rule set is put back with it.
+    // One entry more, at once. When the kernel does not hold what was asked last (an install
+    // failed) the whole rule set is put in with it.
     bool Add(const DenyEntry& entry);
     // Deletes the table.
     void Remove();
 
+    enum class Check { Present, Restored, Missing };
+    // Whether the table is still there once rules were in force; a table that is gone (someone
+    // flushed the rule set, a firewall reloaded) is put back with what was asked last.
+    Check Verify();
+
+    // The kernel holds what was asked last.
     bool Installed() const { return installed; }
+    // What the kernel holds as far as this program knows.
+    const DenyRuleset& InForce() const { return active; }
+    // Nothing of this run is in force, but the table a killed monitor of the folder left is.
+    bool Leftover() const { return leftover; }
+    const std::string& Table() const { return table; }
     // nftables' message for the last failure.
     const std::string& LastError() const { return lastError; }
 
 private:
-    bool Run(const std::string& commands);
+    bool Run(const std::string& commands, bool json = true);
+    bool Put(DenyRuleset next);
 
+    std::string folder;
+    std::string table = DenyRuleset::TableFor({});
     DenyRuleset wanted;      // what should be in force
-    bool installed = false;  // the kernel holds `wanted`
+    DenyRuleset active;      // what is in force
+    bool installed = false;  // active is wanted
+    bool everInstalled = false;
+    bool leftover = false;
     std::string lastError;
 };

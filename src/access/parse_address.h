@@ -2,16 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
-// Lenient dotted text to a 32-bit address in network byte order (first part in the first
-// byte), as the deny list reads its address and mask texts:
-// - each of the four parts is read like atoi: leading white space, an optional sign, digits
-//   up to the first other character; no digits is 0;
-// - a part below 0 or above 255 makes the whole result 0.0.0.0;
-// - a text with fewer than four parts gives 255.255.255.255;
-// - whatever follows the fourth part is ignored.
-uint32_t ParseAddress(std::string_view text);
+// Dotted text as the deny list reads an address or a mask: exactly four decimal parts of one to
+// three digits, each 0-255, joined by dots, nothing before, between or after. Leading zeros are
+// read as decimal (010 is 10), as the file has always meant them. The address in host byte
+// order (first part in the most significant byte); nothing for any other text, so that a typo
+// never turns into a block nobody asked for.
+std::optional<uint32_t> ParseDenyQuad(std::string_view text);
 
 // The same address with the first part in the most significant byte.
 uint32_t HostOrder(uint32_t networkOrder);

@@ -11,11 +11,14 @@ MonitorController::MonitorController(CZpmoniApp& app, ChatView& chatView, QObjec
       eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
 {
     decoder.SetEvents(this);
+    decoder.SetSourceFilter([&app](uint32_t source, uint32_t destination) { return app.DeniedSource(source, destination); });
     statusTimer.setParent(this);
     statusTimer.setTimerType(Qt::PreciseTimer);  // once a second, not up to 5 % early
     chatRelay.logFailure.SetReport([&app](std::string_view message) { app.WriteErrorLog(message); });
     statusTimer.setInterval(1000);
     connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
+    filterCheckTimer.setInterval(60 * 1000);
+    connect(&filterCheckTimer, &QTimer::timeout, this, [&app] { app.CheckIpFilters(); });
 }
 
 MonitorController::~MonitorController()
@@ -54,6 +57,7 @@ void MonitorController::Initialize()
     ApplySettings();
 
     statusTimer.start();
+    filterCheckTimer.start();
 
     supervisor = std::make_unique<ServerSupervisor>(app);
     supervisor->Logic().closeInterval = closeInterval;
@@ -86,6 +90,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
         return;
     initialized = false;
     statusTimer.stop();
+    filterCheckTimer.stop();
     ProfileStore& ini = app.profile;
     // Everything written from here to the end of the client goes to the file at once.
     ProfileStore::Batch batch(ini);
@@ -121,6 +126,8 @@ void MonitorController::SaveEventLogSettings()
 
 void MonitorController::UpdateStatus()
 {
+    // Not only when a datagram arrives: on a quiet server an idle record would never leave.
+    app.players.IdleSweep(app.clock.Now());
     const QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));
     if (text != statusLine) {
         statusLine = text;

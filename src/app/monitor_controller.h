@@ -72,6 +72,7 @@ private:
     std::unique_ptr<CZpkiller> client;
     std::unique_ptr<ServerSupervisor> supervisor;
     QTimer statusTimer;
+    QTimer filterCheckTimer;  // the deny rules, once a minute
     QString statusLine;
     bool initialized = false;
 };

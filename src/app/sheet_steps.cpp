@@ -69,7 +69,11 @@ void SheetSteps::Reconnect(bool logOn, uint16_t port)
 // The rules stay in force until InstallIpFilters swaps the whole table for the new list on the
 // new filter address in one transaction: no moment without them.
 void SheetSteps::RemoveIpFilters() {}
-void SheetSteps::InstallIpFilters() { app.InstallIpFilters(); }
+void SheetSteps::InstallIpFilters()
+{
+    app.InstallIpFilters();
+    app.actionLog.Write("window", "deny list set", std::to_string(app.denyList.size()) + " entries", {});
+}
 void SheetSteps::WriteDenyFile() { app.IpFilterFile(false); }
 bool SheetSteps::ServerRunning() { return app.server.serverRunning != 0; }
 

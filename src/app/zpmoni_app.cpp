@@ -2,6 +2,7 @@
 #include "app/zpmoni_app.h"
 
 #include "access/deny_file.h"
+#include "access/deny_ruleset.h"
 #include "base/text_escape.h"
 #include "platform/address_table.h"
 #include "platform/file_sync.h"
@@ -37,7 +38,7 @@ CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     : workdir(std::move(dir)),
       workdirIdentity(LockedOrCurrent(workdir)),
       clock(clock), profile(workdir + "/Zpmoni.ini"),
-      dailyLog(workdir, clock), errorLog(workdir, clock), players(clock, &resolver),
+      dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock), players(clock, &resolver),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
       timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
 {
@@ -50,6 +51,12 @@ CZpmoniApp::CZpmoniApp(std::string dir, const Clock& clock)
     dailyLog.SetFolderCheck(ours);
     // Only the line that tells of the change may still go there.
     errorLog.SetFolderCheck([this] { return folderState.load() != FolderLost; });
+    actionLog.SetFailureReport(toErrorLog);
+    actionLog.SetFolderCheck(ours);
+    // The same folder gives the same table however the program was started.
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::weakly_canonical(workdir, error);
+    packetFilter.SetFolder(error ? workdir : folder.string());
 }
 
 bool CZpmoniApp::WorkFolderUnchanged()
@@ -93,6 +100,7 @@ void CZpmoniApp::StartUp(const std::function<void(std::string_view)>& message)
     if (std::optional<int> error = timeWatch->Start())
         WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
     IpFilterFile(true);
+    ReportDenyFile();
     InstallIpFilters();
 }
 
@@ -126,8 +134,16 @@ void CZpmoniApp::StopCapture()
 
 uint32_t CZpmoniApp::FilterAddress() const
 {
+    const std::vector<uint32_t> table = InterfaceAddresses();
     const int n = settings.interfaceNumber;
-    return n >= 0 && n < LocalAddressTable::kEntries ? localAddresses.entries[static_cast<size_t>(n)] : 0;
+    if (n < 0 || static_cast<size_t>(n) >= table.size() || IsLoopback(table[static_cast<size_t>(n)]))
+        return 0;
+    return table[static_cast<size_t>(n)];
+}
+
+bool CZpmoniApp::DeniedSource(uint32_t source, uint32_t destination) const
+{
+    return packetFilter.InForce().Drops(source, destination) && !localAddresses.Contains(source);
 }
 
 bool CZpmoniApp::IpFilterFile(bool load)
@@ -147,12 +163,71 @@ bool CZpmoniApp::IpFilterFile(bool load)
     return saved.status == FileStatus::Ok;
 }
 
+namespace {
+
+std::string EntryText(const DenyEntry& e)
+{
+    return Escaped(e.address + " " + e.mask + (e.comment.empty() ? "" : " " + e.comment));
+}
+
+// Which rules the kernel holds, for the error log after a change that failed.
+std::string InForceLine(const CPacketFilter& filter)
+{
+    const DenyRuleset& held = filter.InForce();
+    if (filter.Leftover())
+        return "Deny rules in force: those an earlier monitor of this folder left";
+    if (held.Table().empty())
+        return "Deny rules in force: none";
+    return "Deny rules in force: the previous list (" + std::to_string(held.Blocks().size()) + " blocks, " +
+           std::to_string(held.Rules().size()) + " masked rules)";
+}
+
+}  // namespace
+
+void CZpmoniApp::ReportDenyFile()
+{
+    for (const DenyEntry& e : denyList) {
+        const DenyMatch m = MatchOf(e);
+        if (m.kind == DenyMatch::BadAddress)
+            WriteErrorLog("Deny entry not enforced, address is not a dotted quad: " + EntryText(e));
+        else if (m.kind == DenyMatch::BadMask)
+            WriteErrorLog("Deny entry not enforced, mask is not a dotted quad: " + EntryText(e));
+        else if (m.Wide())
+            WriteErrorLog("Deny entry drops the wide block " + m.Text() + ": " + EntryText(e));
+    }
+}
+
 void CZpmoniApp::InstallIpFilters()
 {
-    // One transaction for the whole list: when it fails, no entry is in force.
-    if (!packetFilter.Install(FilterAddress(), denyList)) {
+    const uint32_t filter = FilterAddress();
+    if (filter == 0 && !denyList.empty())
+        WriteErrorLog("Interface number " + std::to_string(settings.interfaceNumber) +
+                      " gives no IPv4 address but loopback: deny rules guard every local address");
+    // One transaction for the whole list: when it fails, the rules held before stay.
+    if (!packetFilter.Install(filter, denyList)) {
         for (size_t i = 0; i < denyList.size(); ++i)
             WriteErrorLog("Cannnot add filter");
+        WriteErrorLog(InForceLine(packetFilter));
+    }
+    filterMissing = false;
+}
+
+void CZpmoniApp::CheckIpFilters()
+{
+    switch (packetFilter.Verify()) {
+    case CPacketFilter::Check::Present:
+        return;
+    case CPacketFilter::Check::Restored:
+        if (!filterMissing)
+            WriteErrorLog("Deny rules were gone from nftables and have been put back");
+        filterMissing = false;
+        return;
+    case CPacketFilter::Check::Missing:
+        if (!filterMissing)
+            WriteErrorLog("Deny rules are gone from nftables and cannot be put back: " +
+                          Escaped(packetFilter.LastError()));
+        filterMissing = true;
+        return;
     }
 }
 
@@ -162,19 +237,30 @@ void CZpmoniApp::RemoveIpFilters()
     denyList.clear();
 }
 
-void CZpmoniApp::DenyAddress(const std::string& address, const std::string& comment)
+bool CZpmoniApp::DenyAddress(const std::string& address, const std::string& comment)
 {
     DenyEntry entry{address, "255.255.255.255", comment};
-    if (packetFilter.Add(entry))
-        denyList.push_back(std::move(entry));
-    else
+    const DenyMatch m = MatchOf(entry);
+    CheckIpFilters();
+    if (m.kind != DenyMatch::Enforced || !packetFilter.Add(entry)) {
         WriteErrorLog("Cannnot add filter");
+        return false;
+    }
+    denyList.push_back(std::move(entry));
+    // As the connection list's delete command: no log-off line, the record just goes.
+    for (int i = 0; i < PlayerTable::kSlots; ++i) {
+        PlayerRecord& r = players.Slot(i);
+        if (r.address != 0 && DeniedSource(r.address, 0))
+            players.Clear(r);
+    }
+    return true;
 }
 
 void CZpmoniApp::DenyAccess(const std::string& address, const std::string& comment)
 {
-    DenyAddress(address, comment);
+    const bool banned = DenyAddress(address, comment);
     IpFilterFile(false);
+    actionLog.Write("window", banned ? "deny" : "deny failed", address, comment);
 }
 
 void CZpmoniApp::RebuildIpFilters(DenyList list)

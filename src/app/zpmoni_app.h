@@ -49,24 +49,36 @@ public:
     // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
     // ipfilter.txt; false when the file cannot be opened or written.
     bool IpFilterFile(bool load);
-    // Replaces whatever the packet filter holds with the list's rules; each entry that
-    // cannot be enforced writes "Cannnot add filter" to the error log.
+    // Names in the error log each entry of the file that is not enforced (no dotted quad) and
+    // each wide block (the page asks before it adds one).
+    void ReportDenyFile();
+    // Replaces whatever the packet filter holds with the list's rules; when they cannot be put
+    // in force, the error log gets "Cannnot add filter" per entry and which rules are in force.
     void InstallIpFilters();
+    // The minute's check: a table that is gone is put back; told once until it is back.
+    void CheckIpFilters();
     // Takes every rule off and empties the list (the file stays as last saved).
     void RemoveIpFilters();
-    // Bans one address at once; the entry joins the list only if its rule is in force.
-    void DenyAddress(const std::string& address, const std::string& comment);
+    // Bans one address at once; the entry joins the list only if its rule is in force. The
+    // players it covers leave the table at once (their datagrams no longer reach the server).
+    // False when the rule could not be put in force.
+    bool DenyAddress(const std::string& address, const std::string& comment);
     // The lists' deny-access command: DenyAddress, then the file saved.
     void DenyAccess(const std::string& address, const std::string& comment);
     // After the settings sheet's OK, once InterfaceNumber holds its new value: the new list's
     // rules on the new filter address, replacing the old ones in one step, then the file saved.
     void RebuildIpFilters(DenyList list);
-    // LocalAddressTable[InterfaceNumber], network byte order; 0 (matches nothing) when empty.
+    // The address the settings page shows and the capture binds: the interface list's entry
+    // InterfaceNumber, network byte order; 0 (every local address) when there is none or it is
+    // loopback.
     uint32_t FilterAddress() const;
     // False once the working folder's name leads to another folder than the one locked at
     // start (removed and made anew, say): from then on nothing more is written there, after one
     // error-log line that says so. Callable from any thread.
     bool WorkFolderUnchanged();
+    // Whether the rules in force drop a datagram between these addresses (network byte order;
+    // destination 0 for the filter address); never one from the machine itself.
+    bool DeniedSource(uint32_t source, uint32_t destination) const;
 
     // First, so that it goes last: the rules stay until everything else is gone.
     CPacketFilter packetFilter;
@@ -80,6 +92,7 @@ public:
     MonitorSettings settings;
     DailyLog dailyLog;
     ErrorLog errorLog;
+    ActionLog actionLog;
     ResolverPool resolver;
     PlayerTable players;
     LocalAddressTable localAddresses;
@@ -87,6 +100,7 @@ public:
     DenyList denyList;
     CPacketcap capture;
     bool capturing = false;
+    bool filterMissing = false;  // the table was found gone and is not back yet
     // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
     // "zpmoni" for the console server), and the schedule thread that reads both.
     const std::string consoleSocket;

@@ -25,7 +25,7 @@ void CZpmoniDlg::OnMonitorSettings()
     auto* schedule = new CSchedulePage(in.schedule);
     auto* packlist = new CPacklistPage(in.packFile, *bootconf, std::make_unique<KnownAircraft>(),
                                        SystemDirectoryListing());
-    auto* ipfilter = new CIpfilterPage(in.denyList);
+    auto* ipfilter = new CIpfilterPage(in.denyList, &app.packetFilter.InForce());
     auto* glimit = new CGlimitPage(in.glimit);
     for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{bootconf, schedule, packlist, ipfilter, glimit})
         sheet.AddPage(page);

@@ -141,6 +141,8 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         if (!local.Contains(destination))
             return 0;
         table.inboundBytes += static_cast<uint32_t>(received + kLinkHeader);
+        if (droppedSource && droppedSource(source, destination))
+            return 0;
         if (checksum && status == ChecksumStatus::Unknown && !PassesChecksums(data, h, n))
             return 1;
         const int64_t now = clock.Now();

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 // What the capture knows of a datagram's checksums.
@@ -39,6 +40,10 @@ public:
     void SetChecksum(bool on) { checksum = on; }
     void SetLocalAddresses(const LocalAddressTable& table) { local = table; }
     void SetEvents(DecoderEvents* sink) { events = sink; }
+    // Whether the packet filter drops what `source` sends to `destination` (network byte order):
+    // such datagrams never reach the server, so they are counted but not decoded.
+    using SourceFilter = std::function<bool(uint32_t source, uint32_t destination)>;
+    void SetSourceFilter(SourceFilter dropped) { droppedSource = std::move(dropped); }
 
     // One datagram, beginning with its IP header. Result 1 when it was rejected (truncated or
     // a failed checksum), else 0.
@@ -54,6 +59,7 @@ private:
     PackIndex& packs;
     const Clock& clock;
     DecoderEvents* events = nullptr;
+    SourceFilter droppedSource;
     LocalAddressTable local;
     uint16_t port = kDefaultPort;
     bool checksum = true;

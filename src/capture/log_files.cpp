@@ -2,6 +2,7 @@
 #include "capture/log_files.h"
 
 #include "platform/regular_file.h"
+#include "base/text_escape.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -102,4 +103,32 @@ void ErrorLog::Write(std::string_view message)
     line.pop_back();
     if (seen)
         seen(line);
+}
+
+ActionLog::ActionLog(std::string workdir, const Clock& clock) : workdir(std::move(workdir)), clock(clock) {}
+
+void ActionLog::Write(std::string_view who, std::string_view action, std::string_view target, std::string_view comment)
+{
+    const std::tm local = clock.LocalTime(clock.Now());
+    const std::string name = FormatTime(local, "Log/action%Y%m%d.txt");
+    std::string line = FormatTime(local, "%H:%M:%S");
+    // TAB is a control byte too: no field can split into two.
+    for (std::string_view field : {who, action, target, comment}) {
+        line += '\t';
+        AppendEscaped(line, field);
+    }
+    line += '\n';
+    bool ok = false;
+    int error = 0;
+    {
+        std::lock_guard guard(lock);
+        errno = 0;
+        if (FILE* f = !folderCheck || folderCheck() ? OpenForAppend(workdir, name) : nullptr) {
+            ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+            ok = std::fclose(f) == 0 && ok;
+        }
+        if (!ok)
+            error = errno;
+    }
+    notice.Attempted(ok, name, error);
 }

@@ -67,3 +67,22 @@ private:
     std::function<void(std::string_view)> observer;
     WriteFailureNotice notice;
 };
+
+// Log/actionYYYYMMDD.txt below the working folder: one line per operator action, opened for
+// each line: time, who ("window" for the window's menus), action, target and comment, separated
+// by TABs, control bytes escaped as in the daily log. A line it cannot take is told once.
+class ActionLog {
+public:
+    ActionLog(std::string workdir, const Clock& clock);
+    void Write(std::string_view who, std::string_view action, std::string_view target, std::string_view comment);
+    void SetFailureReport(std::function<void(std::string_view)> report) { notice.SetReport(report); }
+    // As DailyLog's.
+    void SetFolderCheck(std::function<bool()> check) { folderCheck = std::move(check); }
+
+private:
+    std::string workdir;
+    const Clock& clock;
+    std::mutex lock;
+    std::function<bool()> folderCheck;
+    WriteFailureNotice notice;
+};

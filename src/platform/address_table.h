@@ -14,8 +14,8 @@ std::vector<uint32_t> InterfaceAddresses();
 // The index of the interface that holds the address, if any does.
 std::optional<int> InterfaceIndexOf(uint32_t address);
 
-// The host's own addresses: the host name's addresses that are not loopback, then the interface
-// addresses not yet listed, at most four. Nothing when none is found.
+// The host's own addresses: the host name's addresses that are on an interface and not loopback,
+// then the interface addresses not yet listed, at most four. Nothing when none is found.
 std::optional<LocalAddressTable> LocalAddresses();
 
 bool IsLoopback(uint32_t address);

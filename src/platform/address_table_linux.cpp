@@ -53,9 +53,13 @@ std::optional<int> InterfaceIndexOf(uint32_t address)
 
 std::optional<LocalAddressTable> LocalAddresses()
 {
+    const std::vector<uint32_t> interfaces = InterfaceAddresses();
     std::vector<uint32_t> found;
+    // Only addresses of an interface: a stale hosts entry (common on rented servers) names an
+    // address no datagram of this machine carries.
     auto add = [&](uint32_t a) {
-        if (!IsLoopback(a) && a != 0 && std::find(found.begin(), found.end(), a) == found.end())
+        if (!IsLoopback(a) && std::find(interfaces.begin(), interfaces.end(), a) != interfaces.end() &&
+            std::find(found.begin(), found.end(), a) == found.end())
             found.push_back(a);
     };
     // Debian maps the host name to 127.0.1.1: the name alone would leave the decoder blind,
@@ -71,7 +75,7 @@ std::optional<LocalAddressTable> LocalAddresses()
             freeaddrinfo(result);
         }
     }
-    for (uint32_t a : InterfaceAddresses())
+    for (uint32_t a : interfaces)
         add(a);
     if (found.empty())
         return std::nullopt;

@@ -5,6 +5,8 @@
 
 #include "support/temp_folder.h"
 
+#include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,16 +17,15 @@ std::string Dotted(uint32_t hostOrder)
            std::to_string(hostOrder >> 8 & 255) + "." + std::to_string(hostOrder & 255);
 }
 
-TEST(ParseAddress, ReadsPartsLikeAtoi)
+TEST(ParseDenyQuad, TakesFourDecimalPartsAndNothingElse)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"1.2.3.4", "1.2.3.4"},   {"1.2.3", "255.255.255.255"}, {"1.2.300.4", "0.0.0.0"}, {"1.2.3.4.5", "1.2.3.4"},
-        {" 10. +20.\t30.40x", "10.20.30.40"}, {"1.-1.2.3", "0.0.0.0"}, {"1.2.3.256", "0.0.0.0"}, {"-0.0.0.7", "0.0.0.7"},
-        {"a.b.c.d", "0.0.0.0"},   {"", "255.255.255.255"},      {"1..2.3", "1.0.2.3"},     {"1.2.3.", "1.2.3.0"},
-        {"1.2.99999999999999999999.4", "0.0.0.0"}, {"255.255.255.255", "255.255.255.255"},
+        {"1.2.3.4", "1.2.3.4"}, {"010.0.0.8", "10.0.0.8"}, {"255.255.255.255", "255.255.255.255"},
+        {"1.2.3", ""}, {"1.2.300.4", ""}, {"1.2.3.4.5", ""}, {" 1.2.3.4", ""}, {"1.2.3.4 ", ""}, {"-1", ""},
+        {"255.255.255.256", ""}, {"1..2.3", ""}, {"1.2.3.", ""}, {"+1.2.3.4", ""}, {"0001.2.3.4", ""}, {"", ""},
     };
     for (const auto& [text, expected] : cases)
-        EXPECT_EQ(Dotted(HostOrder(ParseAddress(text))), expected) << '"' << text << '"';
+        EXPECT_EQ(ParseDenyQuad(text) ? Dotted(*ParseDenyQuad(text)) : "", expected) << '"' << text << '"';
 }
 
 TEST(DenyFile, ReadsLines)
@@ -75,7 +76,7 @@ TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
         {"10.0.3.9", "255.0.255.0", hostile}, {"1.2.3.4", "0.0.0.0", "everyone"},
         {"198.51.100.64", "255.255.255.192", ""},
     };
-    const DenyRuleset rules(ParseAddress("198.51.100.1"), list);
+    const DenyRuleset rules("zpmoni_t", inet_addr("198.51.100.1"), list);
     std::vector<std::string> blocks;
     for (const DenyRuleset::Block& b : rules.Blocks())
         blocks.push_back(Dotted(b.first) + "-" + Dotted(b.last));
@@ -83,20 +84,50 @@ TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
 
     DenyList withoutAll = list;
     withoutAll.erase(withoutAll.end() - 2);
-    const std::string json = DenyRuleset(ParseAddress("198.51.100.1"), withoutAll).InstallCommands();
+    const std::string json = DenyRuleset("zpmoni_t", inet_addr("198.51.100.1"), withoutAll).InstallCommands();
     EXPECT_EQ(CountOf(json, R"({"prefix":{"addr":"10.0.0.0","len":8}})"), 1u) << json;
     EXPECT_EQ(CountOf(json, R"({"prefix":{"addr":"198.51.100.64","len":26}})"), 1u);
     EXPECT_EQ(CountOf(json, R"("198.51.100.7")"), 1u);
     EXPECT_EQ(CountOf(json, "10.1.0.0"), 0u);
     EXPECT_EQ(CountOf(json, R"("255.0.255.0"]},"right":"10.0.3.0")"), 2u);
     EXPECT_EQ(CountOf(json, R"("field":"daddr"}},"right":"198.51.100.1")"), 3u);
-    for (const char* c : {";", "\n", "'", "flush", "inside", "{}"})
+    // The machine's own traffic is accepted before any drop.
+    EXPECT_LT(json.find(R"("right":"local"}},{"accept":null})"), json.find("drop"));
+    EXPECT_LT(json.find(R"({"prefix":{"addr":"127.0.0.0","len":8}}}},{"accept":null})"), json.find("drop"));
+    // Without a filter address the rules guard every local address.
+    EXPECT_EQ(CountOf(DenyRuleset("zpmoni_t", 0, withoutAll).InstallCommands(), "daddr"), 0u);
+    for (const char* c : {";", "\n", "'", "ruleset", "inside", "{}"})
         EXPECT_EQ(json.find(c), std::string::npos) << c;
+}
+
+// Built at once or entry by entry, in either order: a block inside another leaves the outer
+// one in force, also when both start at the same address; an entry that is no dotted quad adds
+// nothing.
+TEST(DenyRuleset, NestedBlocksKeepTheWidest)
+{
+    const std::pair<DenyList, std::vector<std::string>> cases[] = {
+        {{{"10.0.0.0", "255.255.0.0", ""}, {"10.0.0.0", "255.0.0.0", ""}}, {"10.0.0.0-10.255.255.255"}},
+        {{{"10.0.0.0", "255.0.0.0", ""}, {"10.0.0.0", "255.255.0.0", ""}}, {"10.0.0.0-10.255.255.255"}},
+        {{{"10.1.2.3", "255.255.255.255", ""}, {"10.0.0.0", "255.0.0.0", ""}, {"11.0.0.1", "255.255.255.256", ""},
+          {"bogus", "0.0.0.0", ""}, {"11.0.0.2", "-1", ""}}, {"10.0.0.0-10.255.255.255"}},
+    };
+    for (const auto& [list, expected] : cases) {
+        DenyRuleset added("zpmoni_t", 0, {});
+        for (const DenyEntry& e : list)
+            added.Add(e);
+        for (const DenyRuleset& rules : {added, DenyRuleset("zpmoni_t", 0, list)}) {
+            std::vector<std::string> blocks;
+            for (const DenyRuleset::Block& b : rules.Blocks())
+                blocks.push_back(Dotted(b.first) + "-" + Dotted(b.last));
+            EXPECT_EQ(blocks, expected) << list.size();
+            EXPECT_TRUE(rules.Rules().empty());
+        }
+    }
 }
 
 TEST(DenyRuleset, AddsOnlyWhatTheSetDoesNotCover)
 {
-    DenyRuleset rules(ParseAddress("198.51.100.1"), {{"198.51.100.7", "255.255.255.255", ""}});
+    DenyRuleset rules("zpmoni_t", inet_addr("198.51.100.1"), {{"198.51.100.7", "255.255.255.255", ""}});
     EXPECT_EQ(rules.AddCommands({"198.51.100.7", "255.255.255.255", "twice"}), "");
     const std::string block = rules.AddCommands({"198.51.100.9", "255.255.255.0", ""});
     EXPECT_LT(block.find(R"({"delete":{"element")"), block.find(R"({"add":{"element")"));

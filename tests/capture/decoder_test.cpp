@@ -22,7 +22,7 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         bool corrupt, testing;
         ChecksumStatus status;
         int result;
-        bool counted;
+        bool counted, dropped = false;  // dropped: from a source the packet filter drops
     };
     const Case cases[] = {
         {"sums right, tested here", 1, false, true, ChecksumStatus::Unknown, 0, true},
@@ -31,10 +31,14 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         {"partial sum of an offloading interface", 1, true, true, ChecksumStatus::Unverifiable, 0, true},
         {"to the second local address", 9, false, false, ChecksumStatus::Unknown, 0, true},
         {"to an address after the first empty entry", 7, false, false, ChecksumStatus::Unknown, 0, false},
+        {"from a banned source: counted, not decoded", 1, false, true, ChecksumStatus::Unknown, 0, true, true},
     };
     for (const Case& c : cases) {
         DecoderRig rig({0x016433C6, 0x096433C6, 0, 0x076433C6});  // .1, .9, none, .7
         rig.decoder.SetChecksum(c.testing);
+        rig.decoder.SetSourceFilter([&](uint32_t from, uint32_t to) {
+            return c.dropped && from == 0x026433C6 && to == 0x016433C6;  // .2 to .1
+        });
         // A buffer of exactly the datagram's size, so that ASan sees a read past it.
         const size_t size = kLogon.size() / 2;
         auto d = std::make_unique<uint8_t[]>(size);
@@ -44,7 +48,8 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         d[60] ^= c.corrupt ? 0x40 : 0;
         EXPECT_EQ(rig.decoder.HandleDatagram(d.get(), size, c.status), c.result) << c.name;
         EXPECT_EQ(rig.table.inboundBytes, c.counted ? size + 14 : 0u) << c.name;
-        EXPECT_EQ(rig.table.Slot(0).userName.View(), c.counted && c.result == 0 ? "real" : "unknown") << c.name;
+        const bool decoded = c.counted && c.result == 0 && !c.dropped;
+        EXPECT_EQ(rig.table.Slot(0).userName.View(), decoded ? "real" : "unknown") << c.name;
     }
 }
 

@@ -16,13 +16,13 @@ FUZZ_TARGET(FuzzDenyFile)
     for (const DenyEntry& e : list) {
         if (e.address.size() > deny_file::kMaxLine || e.address.empty())
             std::abort();
-        ParseAddress(e.address);
-        ParseAddress(e.mask);
+        MatchOf(e).Text();
     }
     DenyList again;
     deny_file::Read(deny_file::Format(list), again);
     if (again.size() != list.size())
         std::abort();
-    DenyRuleset(ParseAddress(in), list).InstallCommands();
+    const auto filter = ParseDenyQuad(in);
+    DenyRuleset("zpmoni_fuzz", HostOrder(filter.value_or(0)), list).InstallCommands();
     return 0;
 }

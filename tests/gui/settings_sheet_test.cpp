@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "access/ipfilter_page.h"
+#include "base/ipv4_text.h"
 #include "app/monitor_controller.h"
 #include "capture/known_aircraft.h"
 #include "client/glimit_page.h"
@@ -116,16 +117,43 @@ TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
     EXPECT_EQ(glimit.Values().negative, -10.25);
 }
 
-TEST(SettingsPagesTest, DenyListPageKeepsWhatItCannotApply)
+// The page marks each row by the parse the rules are built from: what a row shows in force is
+// what a rule set of that entry alone installs, and nothing else is shown in force.
+TEST(SettingsPagesTest, DenyListPageShowsWhatIsInForce)
 {
-    const DenyList given{{"0.0.0.0", "255.255.255.255", "zero"}, {"10.0.0.1", "255.255.255.255", "a"},
-                         {"bogus", "255.0.0.0", "b"}, {"255.255.255.255", "255.255.255.255", ""}};
-    CIpfilterPage page(given);
+    // `held`: in force as the kernel holds an older list, entries 1 and 3 only.
+    struct Case { DenyEntry entry; const char* shown; std::string installed; bool held; };
+    const Case cases[] = {
+        {{"0.0.0.0", "0.0.0.0", "all"}, "0.0.0.0/0", "0.0.0.0-255.255.255.255", false},
+        {{"10.0.0.1", "255.255.255.255", "a"}, "10.0.0.1/32", "10.0.0.1-10.0.0.1", true},
+        {{"010.0.0.8", "255.255.255.255", ""}, "10.0.0.8/32", "10.0.0.8-10.0.0.8", true},
+        {{"10.9.8.7", "255.0.0.0", ""}, "10.0.0.0/8", "10.0.0.0-10.255.255.255", true},
+        {{"10.0.3.9", "255.0.255.0", ""}, "10.0.3.0/255.0.255.0", "10.0.3.0&255.0.255.0", false},
+        {{"bogus", "0.0.0.0", "b"}, "適用されません (IPアドレスが不正)", "", false},
+        {{"10.0.0.1", "255.255.255.256", ""}, "適用されません (サブネットマスクが不正)", "", false},
+        {{"10.0.0.1", "-1", ""}, "適用されません (サブネットマスクが不正)", "", false},
+    };
+    DenyList given;
+    for (const Case& c : cases)
+        given.push_back(c.entry);
+    const DenyRuleset held("zpmoni_t", 0, {given[1], given[3]});
+    CIpfilterPage page(given, &held);
     page.Activate();
     auto* rows = Find<QTreeWidget>(page, "rows");
     EXPECT_EQ(page.List(), given);
-    for (int r = 0; r < 4; ++r)
-        EXPECT_EQ(rows->topLevelItem(r)->toolTip(0).isEmpty(), r == 1) << r;  // marked as not in force
+    for (int r = 0; r < static_cast<int>(std::size(cases)); ++r) {
+        const Case& c = cases[r];
+        const DenyRuleset alone("zpmoni_t", 0, {c.entry});
+        std::string installed;
+        for (const DenyRuleset::Block& b : alone.Blocks())
+            installed += FormatDottedQuad(b.first) + "-" + FormatDottedQuad(b.last);
+        for (const DenyRuleset::MaskedRule& m : alone.Rules())
+            installed += FormatDottedQuad(m.address) + "&" + FormatDottedQuad(m.mask);
+        EXPECT_EQ(installed, c.installed) << r;
+        EXPECT_EQ(rows->topLevelItem(r)->text(3),
+                  QString::fromUtf8(c.shown) + (installed.empty() || c.held ? "" : " 適用されていません")) << r;
+        EXPECT_EQ(rows->topLevelItem(r)->toolTip(0).isEmpty(), c.held) << r;  // marked as not in force
+    }
 
     Messages messages;
     for (auto [mask, accepted] : std::vector<std::pair<const char*, bool>>{
@@ -135,16 +163,18 @@ TEST(SettingsPagesTest, DenyListPageKeepsWhatItCannotApply)
         Find<QPushButton>(page, "add")->click();
         EXPECT_EQ(Find(page, "mask")->text(), accepted ? "255.255.255.255" : mask);
     }
-    EXPECT_EQ(messages.texts, QStringList(2, "サブネットマスクが不正です"));
-    ASSERT_EQ(rows->topLevelItemCount(), 6);
-    EXPECT_EQ(page.List()[5], (DenyEntry{"198.51.100.7", "0.0.0.0", ""}));
+    // A block wider than /8 goes in only once confirmed.
+    EXPECT_EQ(messages.texts, (QStringList{QString::fromUtf8("0.0.0.0/0 のすべてのアドレスを拒否します。よろしいですか?"),
+                                           "サブネットマスクが不正です", "サブネットマスクが不正です"}));
+    ASSERT_EQ(rows->topLevelItemCount(), 10);
+    EXPECT_EQ(page.List()[9], (DenyEntry{"198.51.100.7", "0.0.0.0", ""}));
 
-    rows->topLevelItem(2)->setSelected(true);  // with 4 below: two rows go at one press
-    rows->topLevelItem(4)->setSelected(true);
+    rows->topLevelItem(6)->setSelected(true);  // with 8 below: two rows go at one press
+    rows->topLevelItem(8)->setSelected(true);
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(rows, &del);
-    ASSERT_EQ(rows->topLevelItemCount(), 4);
-    EXPECT_TRUE(rows->topLevelItem(3)->isSelected());
+    ASSERT_EQ(rows->topLevelItemCount(), 8);
+    EXPECT_TRUE(rows->topLevelItem(7)->isSelected());
     EXPECT_EQ(Find(page, "mask")->text(), "0.0.0.0");
     rows->clearSelection();
     EXPECT_EQ(Find(page, "address")->text(), "0.0.0.0");
