@@ -130,6 +130,9 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
         std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), capture.Error().c_str());
         return 2;
     }
+    if (capture.Skipped() != 0)
+        std::fprintf(err, "zpmoni: %s: %llu frames passed over: time stamp out of range\n", o.file.c_str(),
+                     static_cast<unsigned long long>(capture.Skipped()));
 
     int online = 0;
     int flying = 0;

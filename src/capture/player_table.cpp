@@ -96,7 +96,7 @@ void PlayerTable::IdleSweep(int64_t t)
     if (t % 15 != 0)
         return;
     for (auto& r : records) {
-        if (r.Online() && r.lastActivity < t - 60)
+        if (r.Online() && SecondsAfter(r.lastActivity, t) > 60)
             Clear(r);
     }
 }

@@ -46,6 +46,12 @@ struct StatusFigures {
 };
 
 std::string FormatStatusText(const StatusFigures& figures);
+// Seconds from `from` until `to`, 0 when `to` is not later. Exact for any two times, also
+// those a crafted capture file carries, where `to - from` would overflow.
+inline uint64_t SecondsAfter(int64_t from, int64_t to)
+{
+    return to > from ? static_cast<uint64_t>(to) - static_cast<uint64_t>(from) : 0;
+}
 // Dotted form of an address held in network byte order.
 FixedText<16> DottedAddress(uint32_t networkOrder);
 

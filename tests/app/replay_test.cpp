@@ -67,4 +67,20 @@ TEST(ReplayTest, BadInputGivesAClearResult)
     }
 }
 
+// Frames stamped before 1970 or past year 9999 (a pcapng counting seconds up to the 64-bit
+// limit, and jumping from 0 to it and back) are passed over and counted; the rest decode.
+TEST(ReplayTest, FramesWithoutARepresentableTimeArePassedOver)
+{
+    const struct { const char* name; const char* note; const char* counted; } cases[] = {
+        {"time_limit.pcapng", "4 frames passed over", "# datagrams=1 "},
+        {"time_jump.pcapng", "2 frames passed over", "# datagrams=4 "},
+    };
+    for (const auto& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(Replay({kFixtures + "/../fuzz/corpus/capture_file/" + c.name, "--local", "198.51.100.1"}, out, err), 0);
+        EXPECT_NE(err.find(c.note), std::string::npos) << c.name << ": " << err;
+        EXPECT_NE(out.find(c.counted), std::string::npos) << c.name << ": " << out;
+    }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,27 @@ TEST(PlayerTableTest, StatusFiguresAndText)
     EXPECT_DOUBLE_EQ(table.ComputeStatus().down, 768.0 / 1024.0);
     // A second computation in the same millisecond has no rate instead of an infinite one.
     EXPECT_EQ(FormatStatusText(table.ComputeStatus()), "FLYING 0 ONLINE 0   UP 0.0kB/s DOWN 0.0kB/s");
+}
+
+// The sweep clears only in a second divisible by 15 and only records idle more than 60 s, at
+// any two times a capture file can carry (no `t - 60` that overflows).
+TEST(PlayerTableTest, IdleSweepAtAnyTime)
+{
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    const struct { int64_t last, now; bool cleared; } cases[] = {
+        {0, 60, false},  {0, 75, true},  {14, 75, true},   {15, 75, false}, {0, 61, false},
+        {kMin, kMax - kMax % 15, true}, {kMax, kMin + 8, false}, {kMin + 8, kMin + 8, false},
+        {kMin, 0, true}, {kMax - 7, 15, false},
+    };
+    ManualClock clock;
+    PlayerTable table(clock);
+    for (const auto& c : cases) {
+        table.Find(Addr("198.51.100.2"), 7, true)->lastActivity = c.last;
+        table.IdleSweep(c.now);
+        EXPECT_EQ(!table.Slot(0).Online(), c.cleared) << c.last << " " << c.now;
+        table.ClearAll();
+    }
 }
 
 // Hands out the answers when the test says so; refuses while full.
