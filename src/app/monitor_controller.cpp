@@ -46,7 +46,7 @@ void MonitorController::Initialize()
     read(kProgramDataSection, "DisplayLogin", eventLog.displayLogin);
     read(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
     read(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
-    read(kProgramDataSection, "ListLine", listLine);
+    listLine = LoadListLine(ini);
     read(kDialogSection, "CloseInterval", closeInterval);
     read(kDialogSection, "WindowTextInterval", windowTextInterval);
     read(kDialogSection, "CheckRunningInterval", checkRunningInterval);

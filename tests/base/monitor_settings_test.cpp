@@ -43,3 +43,17 @@ TEST(MonitorSettings, LoadAndSave)
               "AirsupportInterval=12\nInterfaceNumber=13\nCloseErrorDialog=14\nStartUp=15\nResolveName=16\nChatLog=17\n"
               "Checksum=18\nCheatCheck=19\nCheckRunning=20\nMinimizeZP=21\nPackFile=packs.txt\n");
 }
+
+// ListLine as written in the file, and the row count the event list then keeps.
+TEST(MonitorSettings, ListLineHeldToItsRange)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"", 200}, {"ListLine=0\n", 0}, {"ListLine=10000\n", 10000}, {"ListLine=10001\n", 10000},
+        {"ListLine=2147483647\n", 10000}, {"ListLine=-5\n", 0}, {"ListLine=350\n", 350},
+    };
+    TempFolder dir;
+    for (const auto& [text, rows] : cases) {
+        dir.Write("Zpmoni.ini", std::string("[ProgramData]\n") + text);
+        EXPECT_EQ(LoadListLine(ProfileStore(dir.File("Zpmoni.ini"))), rows) << text;
+    }
+}
