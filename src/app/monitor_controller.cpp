@@ -119,6 +119,12 @@ void MonitorController::SaveEventLogSettings()
     ini.WriteInt(kProgramDataSection, "ListLine", listLine);
 }
 
+void MonitorController::OnLogonFlood(uint32_t address)
+{
+    app.WriteErrorLog("Too many log-ons from " + std::string(DottedAddress(address).View()) +
+                      " within a minute; further ones are refused");
+}
+
 void MonitorController::UpdateStatus()
 {
     const QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));

@@ -12,15 +12,21 @@ TEST(ConnectionListTest, RowsShowOnlineNamedPlayers)
     ManualClock clock;
     PlayerTable table(clock);
     table.SetResolveNames(false);
-    table.Find(testing_datagrams::Addr("198.51.100.2"), 4000, true);
-    PlayerRecord* pilot = table.Find(testing_datagrams::Addr("198.51.100.3"), 4001, true);
+    auto online = [&](const char* address, uint16_t port) {
+        PlayerRecord* r = table.Find(testing_datagrams::Addr(address), port, true);
+        table.Confirm(*r);
+        return r;
+    };
+    online("198.51.100.2", 4000);
+    PlayerRecord* pilot = online("198.51.100.3", 4001);
     pilot->userName = "amy";
     pilot->flags |= PlayerRecord::kFlying;
     pilot->iff = 2;
     pilot->aircraftName = "F-15C";
     pilot->packName = "Jets";
     pilot->logonTime = -90061;  // a day, an hour, a minute and a second before 0
-    table.Find(testing_datagrams::Addr("198.51.100.4"), 4002, true)->userName = "";
+    online("198.51.100.4", 4002)->userName = "";
+    table.Find(testing_datagrams::Addr("198.51.100.5"), 4003, true);  // not yet answered: not shown
 
     const std::vector<Row> rows = BuildRows(table, 0);
     ASSERT_EQ(rows.size(), 2u);

@@ -20,7 +20,7 @@ TEST(PlayerTableTest, StatusFiguresAndText)
     clock.tick = 5000;
     table.ComputeStatus();
     for (uint16_t p = 1; p <= 3; ++p)
-        table.Find(Addr("198.51.100.2"), p, true);
+        table.Confirm(*table.Find(Addr("198.51.100.2"), p, true));
     table.Slot(1).flags |= PlayerRecord::kFlying;
     table.outboundBytes += 1500;
     clock.tick += 1000;
@@ -54,7 +54,7 @@ TEST(PlayerTableTest, IdleSweepAtAnyTime)
     for (const auto& c : cases) {
         table.Find(Addr("198.51.100.2"), 7, true)->lastActivity = c.last;
         table.IdleSweep(c.now);
-        EXPECT_EQ(!table.Slot(0).Online(), c.cleared) << c.last << " " << c.now;
+        EXPECT_EQ(!table.Slot(0).InUse(), c.cleared) << c.last << " " << c.now;
         table.ClearAll();
     }
 }
@@ -80,10 +80,11 @@ TEST(PlayerTableTest, NextHolderOfASlotInheritsNothing)
     HeldResolver resolver;
     auto table = std::make_unique<PlayerTable>(clock, &resolver);
     PlayerRecord* r = table->Find(Addr("198.51.100.2"), 7, true);
+    table->Confirm(*r);
     r->packName = "Jets";
     r->iff = 2;
     table->Clear(*r);
-    table->Find(Addr("198.51.100.3"), 8, true);
+    table->Confirm(*table->Find(Addr("198.51.100.3"), 8, true));
     EXPECT_EQ(std::string(r->packName.View()) + std::to_string(r->iff), "0");
     resolver.answers[0]("old.example");
     resolver.answers[1](std::nullopt);
@@ -93,10 +94,10 @@ TEST(PlayerTableTest, NextHolderOfASlotInheritsNothing)
     EXPECT_EQ(r->HostText(), "new.example");
 
     resolver.full = true;  // refused: the dotted address stays, as after a failed lookup
-    table->Find(Addr("198.51.100.4"), 9, true);
+    table->Confirm(*table->Find(Addr("198.51.100.4"), 9, true));
     EXPECT_EQ(table->Slot(1).HostText(), "198.51.100.4");
     table->SetResolveNames(false);
-    table->Find(Addr("198.51.100.5"), 10, true);
+    table->Confirm(*table->Find(Addr("198.51.100.5"), 10, true));
     EXPECT_EQ(resolver.asked, (std::vector<uint32_t>{Addr("198.51.100.2"), Addr("198.51.100.3"), Addr("198.51.100.3"),
                                                      Addr("198.51.100.4")}));
     // An answer after the table is gone touches nothing (the sanitizer build would see it).
