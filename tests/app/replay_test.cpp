@@ -45,6 +45,9 @@ TEST(ReplayTest, RecordedCapturesGiveTheirExpectedLines)
         std::string out, err;
         EXPECT_EQ(Replay(args, out, err), 0) << pcap << ": " << err;
         EXPECT_EQ(out, ReadText(kFixtures + "/" + expected)) << pcap << " " << extra;
+        // One line for a whole minute of refused log-ons.
+        const bool flood = pcap == "forged_logons.pcap" || pcap == "many_clients.pcap";
+        EXPECT_EQ(err, flood ? "zpmoni: too many log-ons from 198.51.100.2 within a minute\n" : "") << pcap;
         ++checked;
     }
     EXPECT_GT(checked, 20);
@@ -67,19 +70,15 @@ TEST(ReplayTest, BadInputGivesAClearResult)
     }
 }
 
-// Frames stamped before 1970 or past year 9999 (a pcapng counting seconds up to the 64-bit
-// limit, and jumping from 0 to it and back) are passed over and counted; the rest decode.
+// Frames stamped past year 9999 or before 1970 (a pcapng counting seconds up to the 64-bit
+// limit, and one jumping from 0 to it and back) are passed over and counted.
 TEST(ReplayTest, FramesWithoutARepresentableTimeArePassedOver)
 {
-    const struct { const char* name; const char* note; const char* counted; } cases[] = {
-        {"time_limit.pcapng", "4 frames passed over", "# datagrams=1 "},
-        {"time_jump.pcapng", "2 frames passed over", "# datagrams=4 "},
-    };
-    for (const auto& c : cases) {
+    for (auto [name, skipped, decoded] : {std::tuple{"time_limit", "4", "1"}, {"time_jump", "2", "4"}}) {
         std::string out, err;
-        EXPECT_EQ(Replay({kFixtures + "/../fuzz/corpus/capture_file/" + c.name, "--local", "198.51.100.1"}, out, err), 0);
-        EXPECT_NE(err.find(c.note), std::string::npos) << c.name << ": " << err;
-        EXPECT_NE(out.find(c.counted), std::string::npos) << c.name << ": " << out;
+        EXPECT_EQ(Replay({kFixtures + "/../fuzz/corpus/capture_file/" + name + ".pcapng", "--local", "198.51.100.1"}, out, err), 0);
+        EXPECT_NE(err.find(std::string(": ") + skipped + " frames passed over"), std::string::npos) << err;
+        EXPECT_NE(out.find(std::string("# datagrams=") + decoded + " "), std::string::npos) << out;
     }
 }
 

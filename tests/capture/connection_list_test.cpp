@@ -12,20 +12,17 @@ TEST(ConnectionListTest, RowsShowOnlineNamedPlayers)
     ManualClock clock;
     PlayerTable table(clock);
     table.SetResolveNames(false);
-    auto online = [&](const char* address, uint16_t port) {
-        PlayerRecord* r = table.Find(testing_datagrams::Addr(address), port, true);
-        table.Confirm(*r);
-        return r;
-    };
-    online("198.51.100.2", 4000);
-    PlayerRecord* pilot = online("198.51.100.3", 4001);
+    table.Find(testing_datagrams::Addr("198.51.100.2"), 4000, true);
+    PlayerRecord* pilot = table.Find(testing_datagrams::Addr("198.51.100.3"), 4001, true);
     pilot->userName = "amy";
     pilot->flags |= PlayerRecord::kFlying;
     pilot->iff = 2;
     pilot->aircraftName = "F-15C";
     pilot->packName = "Jets";
     pilot->logonTime = -90061;  // a day, an hour, a minute and a second before 0
-    online("198.51.100.4", 4002)->userName = "";
+    table.Find(testing_datagrams::Addr("198.51.100.4"), 4002, true)->userName = "";
+    for (int i = 0; i < 3; ++i)
+        table.Confirm(table.Slot(i));
     table.Find(testing_datagrams::Addr("198.51.100.5"), 4003, true);  // not yet answered: not shown
 
     const std::vector<Row> rows = BuildRows(table, 0);

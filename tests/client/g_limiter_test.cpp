@@ -162,9 +162,8 @@ TEST(GLimiter, WatchedListIsBounded)
     for (uint32_t id = 1000; l.lim.Watched() < GLimiter::kMaxWatched; ++id)
         l.Add(id);
     l.State(kId, 1, 2);  // seen again: now the most recent
-    l.Add(1000);         // already watched: announced again, not added
     l.Add(99999);        // pushes out 8, the least recently seen
-    l.Add(99998);        // then the oldest invented id
+    l.Add(99998);        // then the first invented id
     EXPECT_EQ(l.lim.Watched(), GLimiter::kMaxWatched);
     l.State(8, 9, 3);
     l.State(kId, 1, 3);
