@@ -199,6 +199,12 @@ struct Monitor {
             td::Bytes d = td::Datagram(s);
             if (decoder.HandleDatagram(d.data(), d.size()) != 0)
                 return false;
+            // The server's acknowledgement takes the log-on.
+            std::swap(s.source, s.destination);
+            std::swap(s.sourcePort, s.destinationPort);
+            s.payload.clear();
+            d = td::Datagram(s);
+            decoder.HandleDatagram(d.data(), d.size());
         }
         int online = 0;
         for (int i = 0; i < PlayerTable::kSlots; ++i)

@@ -49,7 +49,7 @@ void MonitorController::Initialize()
     read(kProgramDataSection, "DisplayLogin", eventLog.displayLogin);
     read(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
     read(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
-    read(kProgramDataSection, "ListLine", listLine);
+    listLine = LoadListLine(ini);
     read(kDialogSection, "CloseInterval", closeInterval);
     read(kDialogSection, "WindowTextInterval", windowTextInterval);
     read(kDialogSection, "CheckRunningInterval", checkRunningInterval);
@@ -122,6 +122,12 @@ void MonitorController::SaveEventLogSettings()
     ini.WriteInt(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
     ini.WriteInt(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
     ini.WriteInt(kProgramDataSection, "ListLine", listLine);
+}
+
+void MonitorController::OnLogonFlood(uint32_t address)
+{
+    app.WriteErrorLog("Too many log-ons from " + std::string(DottedAddress(address).View()) +
+                      " within a minute; further ones are refused");
 }
 
 void MonitorController::UpdateStatus()

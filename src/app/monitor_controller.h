@@ -64,6 +64,7 @@ private:
     void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
     void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
     void OnCapturedChat(std::string_view text) override { chatRelay.OnCapturedChat(text); }
+    void OnLogonFlood(uint32_t address) override;
 
     CZpmoniApp& app;
     Decoder decoder;

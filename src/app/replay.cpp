@@ -16,22 +16,26 @@ namespace {
 // Everything the decoder reports becomes one line: the event time, a TAB and the text.
 class ReplayPrinter final : public DecoderEvents, public LineWriter {
 public:
-    ReplayPrinter(const Clock& clock, FILE* out) : clock(clock), out(out), eventLog(*this, clock) {}
+    ReplayPrinter(const Clock& clock, FILE* out, FILE* err) : clock(clock), out(out), err(err), eventLog(*this, clock) {}
 
-    void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }
-    void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
-    void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
+    // A log-on held until the server answered keeps the time of its own datagram.
+    void OnLogon(int64_t t, const PlayerRecord& r) override { eventTime = t; eventLog.LogonEntry(t, r); }
+    void OnLogoff(int64_t t, const PlayerRecord& r) override { eventTime = t; eventLog.LogoffEntry(t, r); }
+    void OnJoin(int64_t t, const PlayerRecord& r) override { eventTime = t; eventLog.JoinEntry(t, r); }
     void OnCapturedChat(std::string_view text) override
     {
         std::string line = "CHAT\t";
         AppendEscaped(line, text);
+        eventTime = clock.Now();
         WriteLine(line);
     }
-    // The replay's clock stands at the frame's time while its datagram is decoded, which is
-    // the event time of whatever the datagram reports.
+    void OnLogonFlood(uint32_t address) override
+    {
+        std::fprintf(err, "zpmoni: too many log-ons from %s within a minute\n", DottedAddress(address).View().data());
+    }
     void WriteLine(std::string_view text) override
     {
-        std::string line = FormatTime(clock.LocalTime(clock.Now()), "%Y-%m-%d %H:%M:%S");
+        std::string line = FormatTime(clock.LocalTime(eventTime), "%Y-%m-%d %H:%M:%S");
         line.push_back('\t');
         line.append(text);
         line.push_back('\n');
@@ -41,6 +45,8 @@ public:
 private:
     const Clock& clock;
     FILE* out;
+    FILE* err;
+    int64_t eventTime = 0;
     EventLog eventLog;
 };
 
@@ -108,7 +114,7 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
     PackIndex packs;
     packs.Load(o.packFile);
     Decoder decoder(table, packs, clock);
-    ReplayPrinter printer(clock, out);
+    ReplayPrinter printer(clock, out, err);
     decoder.SetEvents(&printer);
     decoder.SetPort(static_cast<uint16_t>(o.port));
     decoder.SetChecksum(o.checksum);
@@ -130,6 +136,9 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
         std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), capture.Error().c_str());
         return 2;
     }
+    if (capture.Skipped() != 0)
+        std::fprintf(err, "zpmoni: %s: %llu frames passed over: time stamp out of range\n", o.file.c_str(),
+                     static_cast<unsigned long long>(capture.Skipped()));
 
     int online = 0;
     int flying = 0;
@@ -137,9 +146,9 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
         online += table.Slot(i).Online();
         flying += table.Slot(i).Flying();
     }
-    std::fprintf(out, "# datagrams=%llu rejected=%llu inbound=%u outbound=%u online=%d flying=%d\n",
+    std::fprintf(out, "# datagrams=%llu rejected=%llu inbound=%u outbound=%u online=%d flying=%d refused=%u\n",
                  static_cast<unsigned long long>(datagrams),
                  static_cast<unsigned long long>(rejected), table.inboundBytes, table.outboundBytes,
-                 online, flying);
+                 online, flying, table.refusedLogons);
     return 0;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "base/monitor_settings.h"
 
+#include <algorithm>
+
 namespace {
 
 // An empty list reads and writes like the file's default, a single bar.
@@ -75,4 +77,9 @@ void SaveSettings(ProfileStore& store, const MonitorSettings& s)
     store.WriteInt(sec, "CheckRunning", s.checkRunning);
     store.WriteInt(sec, "MinimizeZP", s.minimizeZP);
     store.WriteString(sec, "PackFile", s.packFile);
+}
+
+int LoadListLine(const ProfileStore& store)
+{
+    return std::clamp(store.GetInt(kProgramDataSection, "ListLine", 200), 0, 10000);
 }

@@ -51,6 +51,9 @@ struct MonitorSettings {
 // Reads every key of the section, taking the member defaults above for absent keys. Nothing is
 // validated here; the users of the values deal with out-of-range ones.
 void LoadSettings(const ProfileStore& store, MonitorSettings& s);
+// ListLine (ProgramData, default 200): the most rows the event list keeps, held to 0 to 10,000,
+// so that a hand-edited value cannot make the list grow without bound.
+int LoadListLine(const ProfileStore& store);
 // Writes every key of the section, replacing the file once; a new file gets them in this
 // function's order.
 void SaveSettings(ProfileStore& store, const MonitorSettings& s);

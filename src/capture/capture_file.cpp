@@ -57,6 +57,7 @@ std::string CaptureFile::Opened(pcap* opened, const char* message)
 {
     handle = {opened, &pcap_close};
     error.clear();
+    skipped = 0;
     if (!handle)
         return message;
     linkType = pcap_datalink(handle.get());
@@ -80,8 +81,16 @@ bool CaptureFile::Next(Datagram& out)
         const long offset = IpOffset(linkType, {frame, header->caplen});
         if (offset < 0 || static_cast<size_t>(offset) >= header->caplen)
             continue;
-        out.seconds = header->ts.tv_sec;
-        out.tickMs = static_cast<uint32_t>(header->ts.tv_sec * 1000 + header->ts.tv_usec / 1000);
+        // A crafted file can carry any 64-bit time (a pcapng with a resolution of seconds): a
+        // frame before 1970 or beyond the last second shown has no time to decode it at.
+        const int64_t seconds = header->ts.tv_sec;
+        const int64_t micros = header->ts.tv_usec;
+        if (seconds < 0 || seconds > kLastSecond || micros < 0 || micros >= 1000000) {
+            ++skipped;
+            continue;
+        }
+        out.seconds = seconds;
+        out.tickMs = static_cast<uint32_t>(static_cast<uint64_t>(seconds) * 1000 + static_cast<uint64_t>(micros) / 1000);
         out.data = frame + offset;
         out.size = header->caplen - static_cast<size_t>(offset);
         return true;

@@ -30,6 +30,12 @@ public:
     bool Next(Datagram& out);
     // The read error that ended Next, or empty at a clean end.
     const std::string& Error() const { return error; }
+    // Frames passed over because their time stamp lies outside the times handled here.
+    uint64_t Skipped() const { return skipped; }
+
+    // The latest second a frame may carry: the end of year 9999, which every calendar
+    // conversion of the program can still show, far below what milliseconds of it overflow.
+    static constexpr int64_t kLastSecond = 253402300799;
 
 private:
     std::string Opened(pcap* handle, const char* message);
@@ -37,4 +43,5 @@ private:
     std::unique_ptr<pcap, void (*)(pcap*)> handle{nullptr, nullptr};
     int linkType = 0;
     std::string error;
+    uint64_t skipped = 0;
 };

@@ -42,7 +42,7 @@ std::vector<Row> BuildRows(const PlayerTable& table, int64_t now)
             continue;
         Row row{slot, {}};
         // Elapsed time as a UTC time of day: the hours wrap at 24.
-        row.texts[kConnectTime] = FormatTime(UtcTime(std::max<int64_t>(0, now - r.logonTime)), "%H:%M:%S");
+        row.texts[kConnectTime] = FormatTime(UtcTime(static_cast<int64_t>(std::min<uint64_t>(SecondsAfter(r.logonTime, now), INT64_MAX))), "%H:%M:%S");
         row.texts[kUserName] = r.userName.View();
         row.texts[kAddress] = r.addressText.View();
         row.texts[kHostName] = r.HostText();

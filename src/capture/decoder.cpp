@@ -10,6 +10,7 @@ namespace {
 
 // The counters stand for bytes on the wire: each datagram adds an Ethernet header's length.
 constexpr uint32_t kLinkHeader = 14;
+constexpr uint8_t kSyn = 0x02;
 
 // A text field up to its NUL, cut at its length and at the end of the packet. Rare next to the
 // scan over every packet, so it stays out of the scan loops, and it calls nothing, so the loops
@@ -135,7 +136,8 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
     const ByteReader payload = payloadLength > 0 ? ByteReader(segment.Data() + t, segment.Size() - t) : ByteReader();
     const uint32_t source = ip.Raw32(ipv4::kSource);
     const uint32_t destination = ip.Raw32(ipv4::kDestination);
-    const bool closing = (segment.U8(tcp::kFlags) & (tcp::kFin | tcp::kRst)) != 0;
+    const uint8_t flags = segment.U8(tcp::kFlags);
+    const bool closing = (flags & (tcp::kFin | tcp::kRst)) != 0;
 
     if (destinationPort == port) {
         if (!local.Contains(destination))
@@ -146,6 +148,7 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         if (checksum && status == ChecksumStatus::Unknown && !PassesChecksums(data, h, n))
             return 1;
         const int64_t now = clock.Now();
+        DropUnanswered(now);
         if (closing) {
             EndConnection(source, sourcePort, now);
         } else if (payloadLength > 0) {
@@ -163,9 +166,15 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
             return 0;
         table.outboundBytes += static_cast<uint32_t>(received + kLinkHeader);
         const int64_t now = clock.Now();
+        DropUnanswered(now);
+        PlayerRecord* record = table.Find(destination, destinationPort, false);
+        // Any segment but a reset answers a held record, except a SYN-ACK: the server sends
+        // that to a forged SYN too, and repeats it after the forged data.
+        if (record && record->Held() && (flags & (tcp::kRst | kSyn)) == 0)
+            Answered(*record);
         if (closing) {
             EndConnection(destination, destinationPort, now);
-        } else if (PlayerRecord* record = table.Find(destination, destinationPort, false)) {
+        } else if ((record = table.Find(destination, destinationPort, false)) != nullptr) {
             record->lastActivity = now;
             ScanFromServer(*record, payload);
         }
@@ -179,6 +188,10 @@ void Decoder::EndConnection(uint32_t address, uint16_t clientPort, int64_t now)
     PlayerRecord* record = table.Find(address, clientPort, false);
     if (!record)
         return;
+    if (record->Held()) {  // reset by the server, or closed before it ever answered
+        table.Refuse(*record);
+        return;
+    }
     if (events)
         events->OnLogoff(now, *record);
     table.Clear(*record);
@@ -194,7 +207,9 @@ void Decoder::ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t n
         switch (packet.Le32(frame::kType)) {
         case PKT_LOGON:
             TakeText(record.userName, body, logon::kUserName, logon::kUserNameChars);
-            if (events)
+            if (record.Held())
+                Hold(record, false, now);
+            else if (events)
                 events->OnLogon(now, record);
             break;
         case PKT_JOIN:
@@ -202,11 +217,13 @@ void Decoder::ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t n
             TakeText(record.aircraftName, body, join::kAircraft, join::kTextChars);
             TakeText(record.startPosition, body, join::kStartPosition, join::kTextChars);
             record.packName = packs.Lookup(record.aircraftName.View());
-            if (events)
+            if (record.Held())
+                Hold(record, true, now);
+            else if (events)
                 events->OnJoin(now, record);
             break;
         case PKT_AIR_STATE:
-            record.flags |= PlayerRecord::kOnline | PlayerRecord::kFlying;
+            record.flags |= PlayerRecord::kFlying;
             break;
         case PKT_UNJOIN:
             record.flags &= static_cast<uint8_t>(~PlayerRecord::kFlying);
@@ -232,5 +249,71 @@ void Decoder::ScanFromServer(PlayerRecord& record, ByteReader payload)
         const ByteReader body = Body(packet);
         if (body.Le16(add_object::kNameMarker) == 0 && (record.userName.Empty() || record.userName.First() == 'u'))
             TakeText(record.userName, body, add_object::kUserName, add_object::kUserNameChars);
+    }
+}
+
+void Decoder::Hold(PlayerRecord& r, bool join, int64_t now)
+{
+    // A real client waits for the server before it sends more; what does not fit is dropped.
+    if (r.heldCount < r.held.size())
+        r.held[r.heldCount++] = {join, now, r.userName, r.iff, r.aircraftName, r.packName, r.startPosition};
+}
+
+void Decoder::Answered(PlayerRecord& r)
+{
+    if (!TakeLogon(r.address, clock.Now())) {
+        table.Refuse(r);
+        return;
+    }
+    // The held events are reported with the fields they had, which the record shows meanwhile.
+    const PlayerRecord::HeldEvent current{false, 0, r.userName, r.iff, r.aircraftName, r.packName, r.startPosition};
+    const size_t count = r.heldCount;
+    table.Confirm(r);
+    for (size_t i = 0; i < count && events; ++i) {
+        const PlayerRecord::HeldEvent& e = r.held[i];
+        r.userName = e.userName;
+        r.iff = e.iff;
+        r.aircraftName = e.aircraftName;
+        r.packName = e.packName;
+        r.startPosition = e.startPosition;
+        e.join ? events->OnJoin(e.time, r) : events->OnLogon(e.time, r);
+    }
+    r.userName = current.userName;
+    r.iff = current.iff;
+    r.aircraftName = current.aircraftName;
+    r.packName = current.packName;
+    r.startPosition = current.startPosition;
+}
+
+bool Decoder::TakeLogon(uint32_t address, int64_t now)
+{
+    // The address's entry, else a free one, else the one whose minute began first.
+    SourceRate* entry = &rates[0];
+    for (SourceRate& r : rates) {
+        if (r.count != 0 && r.address == address) {
+            entry = &r;
+            break;
+        }
+        if (r.since < entry->since)
+            entry = &r;
+    }
+    if (entry->count == 0 || entry->address != address || now < entry->since || SecondsAfter(entry->since, now) >= 60)
+        *entry = {address, now, 0, false};
+    if (entry->count < kLogonsPerMinute) {
+        ++entry->count;
+        return true;
+    }
+    if (!entry->told && events)
+        events->OnLogonFlood(address);
+    entry->told = true;
+    return false;
+}
+
+void Decoder::DropUnanswered(int64_t now)
+{
+    for (int i = 0; i < PlayerTable::kSlots; ++i) {
+        PlayerRecord& r = table.Slot(i);
+        if (r.Held() && (now < r.logonTime || SecondsAfter(r.logonTime, now) > kAnswerSeconds))
+            table.Refuse(r);
     }
 }

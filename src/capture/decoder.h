@@ -29,6 +29,8 @@ public:
     virtual void OnLogoff(int64_t eventTime, const PlayerRecord& record) = 0;
     virtual void OnJoin(int64_t eventTime, const PlayerRecord& record) = 0;
     virtual void OnCapturedChat(std::string_view text) = 0;
+    // The address made more log-ons within a minute than are taken; told once per minute.
+    virtual void OnLogonFlood(uint32_t /*address*/) {}
 };
 
 // Turns captured IPv4 datagrams into player records, counters and player events.
@@ -50,10 +52,27 @@ public:
     int HandleDatagram(const uint8_t* data, size_t received,
                        ChecksumStatus status = ChecksumStatus::Unknown);
 
+    // A held record becomes a log-on only when the server answers it within this time.
+    static constexpr int64_t kAnswerSeconds = 5;
+    // Log-ons taken per client address within a minute.
+    static constexpr uint8_t kLogonsPerMinute = 10;
+
 private:
+    // Log-ons of one address in the minute that began at `since`; count 0 = free.
+    struct SourceRate {
+        uint32_t address = 0;
+        int64_t since = INT64_MIN;
+        uint8_t count = 0;
+        bool told = false;
+    };
+
     void ScanFromClient(PlayerRecord& record, ByteReader payload, int64_t now);
     void ScanFromServer(PlayerRecord& record, ByteReader payload);
     void EndConnection(uint32_t address, uint16_t port, int64_t now);
+    void Hold(PlayerRecord& record, bool join, int64_t now);
+    void Answered(PlayerRecord& record);
+    bool TakeLogon(uint32_t address, int64_t now);
+    void DropUnanswered(int64_t now);
 
     PlayerTable& table;
     PackIndex& packs;
@@ -63,4 +82,5 @@ private:
     LocalAddressTable local;
     uint16_t port = kDefaultPort;
     bool checksum = true;
+    std::array<SourceRate, 64> rates{};
 };

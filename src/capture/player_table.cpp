@@ -22,7 +22,11 @@ std::string FormatStatusText(const StatusFigures& f)
     char text[128];
     std::snprintf(text, sizeof text, "FLYING %d ONLINE %d   UP %3.1fkB/s DOWN %3.1fkB/s", f.flying,
                   f.online, f.up, f.down);
-    return text;
+    std::string out = text;
+    // Shown only once there is something to show, so that the usual line stays as it was.
+    if (f.refused != 0)
+        out += "   REFUSED " + std::to_string(f.refused);
+    return out;
 }
 
 PlayerTable::PlayerTable(const Clock& clock, NameResolver* resolver)
@@ -40,13 +44,13 @@ PlayerTable::~PlayerTable()
 PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
 {
     for (auto& r : records) {
-        if (r.Online() && r.address == address && r.port == port)
+        if (r.InUse() && r.address == address && r.port == port)
             return &r;
     }
     if (!create)
         return nullptr;
     for (auto& r : records) {
-        if (r.Online())
+        if (r.InUse())
             continue;
         r.addressText = DottedAddress(address);
         {
@@ -55,14 +59,26 @@ PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
             r.hostText = r.addressText.View();
             ++r.generation;
         }
-        if (resolveNames)
-            StartResolver(r);
         r.port = port;
         r.logonTime = clock.Now();
-        r.flags |= PlayerRecord::kOnline;
+        r.flags |= PlayerRecord::kHeld;
         return &r;
     }
     return nullptr;
+}
+
+void PlayerTable::Confirm(PlayerRecord& r)
+{
+    r.flags = static_cast<uint8_t>((r.flags & ~PlayerRecord::kHeld) | PlayerRecord::kOnline);
+    r.heldCount = 0;
+    if (resolveNames)
+        StartResolver(r);
+}
+
+void PlayerTable::Refuse(PlayerRecord& r)
+{
+    ++refusedLogons;
+    Clear(r);
 }
 
 void PlayerTable::Clear(PlayerRecord& r)
@@ -83,6 +99,7 @@ void PlayerTable::Clear(PlayerRecord& r)
     r.startPosition = "unknown";
     r.packName = "";
     r.iff = 0;
+    r.heldCount = 0;
 }
 
 void PlayerTable::ClearAll()
@@ -96,8 +113,8 @@ void PlayerTable::IdleSweep(int64_t t)
     if (t % 15 != 0)
         return;
     for (auto& r : records) {
-        if (r.Online() && r.lastActivity < t - 60)
-            Clear(r);
+        if (r.InUse() && SecondsAfter(r.lastActivity, t) > 60)
+            r.Held() ? Refuse(r) : Clear(r);
     }
 }
 
@@ -144,6 +161,7 @@ StatusFigures PlayerTable::ComputeStatus()
         if (r.Flying())
             ++f.flying;
     }
+    f.refused = refusedLogons;
     uint32_t tick = clock.TickMs();
     uint32_t dUp = outboundBytes - keptOutbound;
     uint32_t dDown = inboundBytes - keptInbound;

@@ -15,6 +15,22 @@
 struct PlayerRecord {
     static constexpr uint8_t kOnline = 0x01;
     static constexpr uint8_t kFlying = 0x02;
+    // In use, but not yet answered by the server: a datagram with a forged source gets no answer
+    // (or a reset), so until then the record is no log-on, is not shown and looks nothing up.
+    static constexpr uint8_t kHeld = 0x04;
+
+    // A log-on or join of a held record, as it was when it came; reported, in order and with
+    // its own time, once the server answers.
+    struct HeldEvent {
+        bool join;
+        int64_t time;
+        FixedText<16> userName;
+        uint32_t iff;
+        FixedText<32> aircraftName;
+        FixedText<32> packName;
+        FixedText<32> startPosition;
+    };
+    static constexpr size_t kHeldEvents = 4;
 
     FixedText<16> userName;
     FixedText<256> hostText;  // guarded by lock
@@ -32,9 +48,13 @@ struct PlayerRecord {
     FixedText<32> startPosition;
     int64_t logonTime = 0;
     int64_t lastActivity = 0;
+    std::array<HeldEvent, kHeldEvents> held{};
+    size_t heldCount = 0;
 
     bool Online() const { return (flags & kOnline) != 0; }
-    bool Flying() const { return (flags & kFlying) != 0; }
+    bool Held() const { return (flags & kHeld) != 0; }
+    bool InUse() const { return (flags & (kOnline | kHeld)) != 0; }
+    bool Flying() const { return (flags & (kOnline | kFlying)) == (kOnline | kFlying); }
     std::string HostText() const;
 };
 
@@ -43,9 +63,16 @@ struct StatusFigures {
     int online = 0;
     double up = 0.0;    // kB/s the server sends
     double down = 0.0;  // kB/s the server receives
+    uint32_t refused = 0;  // log-ons dropped: never answered, reset, or too many from one address
 };
 
 std::string FormatStatusText(const StatusFigures& figures);
+// Seconds from `from` until `to`, 0 when `to` is not later. Exact for any two times, also
+// those a crafted capture file carries, where `to - from` would overflow.
+inline uint64_t SecondsAfter(int64_t from, int64_t to)
+{
+    return to > from ? static_cast<uint64_t>(to) - static_cast<uint64_t>(from) : 0;
+}
 // Dotted form of an address held in network byte order.
 FixedText<16> DottedAddress(uint32_t networkOrder);
 
@@ -63,7 +90,12 @@ public:
     // Whether a new record starts a reverse lookup; follows the ResolveName setting.
     void SetResolveNames(bool on) { resolveNames = on; }
 
+    // A record created here is held until Confirm.
     PlayerRecord* Find(uint32_t address, uint16_t port, bool create);
+    // The server answered the held record: it goes on line and its host name is looked up.
+    void Confirm(PlayerRecord& record);
+    // Clears a held record that does not become a log-on, counting it.
+    void Refuse(PlayerRecord& record);
     void Clear(PlayerRecord& record);
     void ClearAll();
     // Clears records idle more than 60 s, when `now` is a multiple of 15 seconds.
@@ -75,6 +107,7 @@ public:
 
     uint32_t inboundBytes = 0;   // received by the server; wraps
     uint32_t outboundBytes = 0;  // sent by the server; wraps
+    uint32_t refusedLogons = 0;  // wraps
 
     // Counts and rates since the previous call.
     StatusFigures ComputeStatus();

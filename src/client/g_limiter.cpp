@@ -111,9 +111,31 @@ void GLimiter::OnAddObject(const uint8_t* body, size_t bodyLength)
         fields.Le16(wire::add_object::kKind) != wire::add_object::kAircraft)
         return;
     const uint32_t id = fields.Le32(wire::add_object::kObjectId);
-    if (std::any_of(gravityList_.begin(), gravityList_.end(), [id](const GravityRecord& r) { return r.aircraftId == id; }))
+    if (Touch(id) != gravityList_.end())
         return;
+    if (gravityList_.size() >= kMaxWatched) {
+        EraseDamage(gravityList_.front().aircraftId);
+        gravityList_.pop_front();
+    }
     gravityList_.push_back({id, positiveLimit_, negativeLimit_, 0, 0, 0, damageStep_, damageInterval_});
+}
+
+std::list<GravityRecord>::iterator GLimiter::Touch(uint32_t id)
+{
+    auto record = std::find_if(gravityList_.begin(), gravityList_.end(),
+                               [id](const GravityRecord& r) { return r.aircraftId == id; });
+    if (record == gravityList_.end())
+        return record;
+    gravityList_.splice(gravityList_.end(), gravityList_, record);  // no allocation
+    return std::prev(gravityList_.end());
+}
+
+void GLimiter::EraseDamage(uint32_t id)
+{
+    auto entry = std::find_if(damageList_.begin(), damageList_.end(),
+                              [id](const DamageEntry& e) { return e.aircraftId == id; });
+    if (entry != damageList_.end())
+        damageList_.erase(entry);
 }
 
 void GLimiter::OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs)
@@ -123,8 +145,7 @@ void GLimiter::OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs
     if (!fields.Holds(wire::air_state::kAircraftId, 4))
         return;
     const uint32_t id = fields.Le32(wire::air_state::kAircraftId);
-    auto record = std::find_if(gravityList_.begin(), gravityList_.end(),
-                               [id](const GravityRecord& r) { return r.aircraftId == id; });
+    auto record = Touch(id);
     auto hasId = [id](const DamageEntry& e) { return e.aircraftId == id; };
     if (record != gravityList_.end()) {
         if (const std::optional<double> g = AirStateG(fields)) {
@@ -153,10 +174,7 @@ void GLimiter::OnRemoveObject(const uint8_t* body, size_t bodyLength)
                                [id](const GravityRecord& r) { return r.aircraftId == id; });
     if (record != gravityList_.end())
         gravityList_.erase(record);
-    auto entry = std::find_if(damageList_.begin(), damageList_.end(),
-                              [id](const DamageEntry& e) { return e.aircraftId == id; });
-    if (entry != damageList_.end())
-        damageList_.erase(entry);
+    EraseDamage(id);
 }
 
 GLimiter::Verdict GLimiter::CheckG(GravityRecord& r, double g, uint32_t now)

@@ -40,6 +40,10 @@ class GLimiter {
 public:
     static constexpr uint32_t kGraceSamples = 30;
     static constexpr uint32_t kMaxDamage = 32767;
+    // Most aircraft watched at once: every player's aircraft, and room for 1,024 ids announced
+    // and never removed. An id from the network beyond that pushes out the one whose state was
+    // seen least recently, so a stream of invented ids cannot grow the list.
+    static constexpr size_t kMaxWatched = 24 + 1024;
     // Sends PKT_DAMAGE against the aircraft.
     using Punisher = std::function<void(uint32_t aircraftId, uint16_t amount)>;
 
@@ -69,6 +73,7 @@ public:
     void OnAddObject(const uint8_t* body, size_t bodyLength);
     void OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs);
     void OnRemoveObject(const uint8_t* body, size_t bodyLength);
+    size_t Watched() const { return gravityList_.size(); }
 
 private:
     struct Verdict {
@@ -77,6 +82,9 @@ private:
     };
 
     static Verdict CheckG(GravityRecord& record, double g, uint32_t now);
+    // The record of the id moved to the back of the list (most recently used), or end().
+    std::list<GravityRecord>::iterator Touch(uint32_t id);
+    void EraseDamage(uint32_t id);
     void Punish(uint32_t aircraftId, uint32_t amount) const;
 
     Punisher punish_;
@@ -84,8 +92,8 @@ private:
     double negativeLimit_ = 0.0;
     int16_t damageStep_ = 1;
     uint32_t damageInterval_ = 0;
-    std::list<GravityRecord> gravityList_;
-    std::list<DamageEntry> damageList_;
+    std::list<GravityRecord> gravityList_;  // least recently used first
+    std::list<DamageEntry> damageList_;     // only ids that have a record
 };
 
 // printf's "%g" (or "%+g" with showSign) in the "C" locale, also when the process runs under a

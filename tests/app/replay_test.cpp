@@ -45,6 +45,9 @@ TEST(ReplayTest, RecordedCapturesGiveTheirExpectedLines)
         std::string out, err;
         EXPECT_EQ(Replay(args, out, err), 0) << pcap << ": " << err;
         EXPECT_EQ(out, ReadText(kFixtures + "/" + expected)) << pcap << " " << extra;
+        // One line for a whole minute of refused log-ons.
+        const bool flood = pcap == "forged_logons.pcap" || pcap == "many_clients.pcap";
+        EXPECT_EQ(err, flood ? "zpmoni: too many log-ons from 198.51.100.2 within a minute\n" : "") << pcap;
         ++checked;
     }
     EXPECT_GT(checked, 20);
@@ -64,6 +67,18 @@ TEST(ReplayTest, BadInputGivesAClearResult)
         std::string out, err;
         EXPECT_EQ(Replay(args, out, err), status) << args[0];
         EXPECT_TRUE(!err.empty() && out.empty()) << args[0];
+    }
+}
+
+// Frames stamped past year 9999 or before 1970 (a pcapng counting seconds up to the 64-bit
+// limit, and one jumping from 0 to it and back) are passed over and counted.
+TEST(ReplayTest, FramesWithoutARepresentableTimeArePassedOver)
+{
+    for (auto [name, skipped, decoded] : {std::tuple{"time_limit", "4", "1"}, {"time_jump", "2", "4"}}) {
+        std::string out, err;
+        EXPECT_EQ(Replay({kFixtures + "/../fuzz/corpus/capture_file/" + name + ".pcapng", "--local", "198.51.100.1"}, out, err), 0);
+        EXPECT_NE(err.find(std::string(": ") + skipped + " frames passed over"), std::string::npos) << err;
+        EXPECT_NE(out.find(std::string("# datagrams=") + decoded + " "), std::string::npos) << out;
     }
 }
 

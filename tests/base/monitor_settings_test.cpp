@@ -43,3 +43,13 @@ TEST(MonitorSettings, LoadAndSave)
               "AirsupportInterval=12\nInterfaceNumber=13\nCloseErrorDialog=14\nStartUp=15\nResolveName=16\nChatLog=17\n"
               "Checksum=18\nCheatCheck=19\nCheckRunning=20\nMinimizeZP=21\nPackFile=packs.txt\n");
 }
+
+// ListLine as written in the file, and the row count the event list then keeps.
+TEST(MonitorSettings, ListLineHeldToItsRange)
+{
+    TempFolder dir;
+    for (auto [text, rows] : {std::pair{"", 200}, {"ListLine=10001", 10000}, {"ListLine=-5", 0}, {"ListLine=10000", 10000}}) {
+        dir.Write("Zpmoni.ini", std::string("[ProgramData]\n") + text + "\n");
+        EXPECT_EQ(LoadListLine(ProfileStore(dir.File("Zpmoni.ini"))), rows) << text;
+    }
+}

@@ -21,6 +21,9 @@ TEST(ConnectionListTest, RowsShowOnlineNamedPlayers)
     pilot->packName = "Jets";
     pilot->logonTime = -90061;  // a day, an hour, a minute and a second before 0
     table.Find(testing_datagrams::Addr("198.51.100.4"), 4002, true)->userName = "";
+    for (int i = 0; i < 3; ++i)
+        table.Confirm(table.Slot(i));
+    table.Find(testing_datagrams::Addr("198.51.100.5"), 4003, true);  // not yet answered: not shown
 
     const std::vector<Row> rows = BuildRows(table, 0);
     ASSERT_EQ(rows.size(), 2u);

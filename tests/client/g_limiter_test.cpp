@@ -150,6 +150,26 @@ TEST(GLimiter, WatchedAircraftAndPendingDamage)
     EXPECT_EQ(l.Take(), Hits{});
 }
 
+// A stream of invented ids fills the list only up to its bound; each one beyond pushes out the
+// aircraft seen least recently, with its pending damage, and aircraft still flying stay watched.
+TEST(GLimiter, WatchedListIsBounded)
+{
+    Limiter l(-3, 7, 0);
+    l.AddPastGrace(kId);
+    l.AddPastGrace(8);
+    l.State(8, 9, 1);
+    l.State(kId, 9, 1);
+    for (uint32_t id = 1000; l.lim.Watched() < GLimiter::kMaxWatched; ++id)
+        l.Add(id);
+    l.State(kId, 1, 2);  // seen again: now the most recent
+    l.Add(99999);        // pushes out 8, the least recently seen
+    l.Add(99998);        // then the first invented id
+    EXPECT_EQ(l.lim.Watched(), GLimiter::kMaxWatched);
+    l.State(8, 9, 3);
+    l.State(kId, 1, 3);
+    EXPECT_EQ(l.Take(), (Hits{{8, kMax}, {kId, kMax}, {kId, kMax}, {kId, kMax}}));
+}
+
 TEST(GLimiter, SettingsApplyToExistingRecords)
 {
     Limiter l(-3, 7, 1000);

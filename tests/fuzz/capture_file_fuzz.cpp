@@ -14,6 +14,7 @@ FUZZ_TARGET(FuzzCaptureFile)
     CaptureFile::Datagram d;
     while (capture.Next(d)) {
         rig.clock.seconds = d.seconds;
+        rig.clock.tick = d.tickMs;
         rig.decoder.HandleDatagram(d.data, d.size);
     }
     return 0;

@@ -251,6 +251,7 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     const char* players[][2] = {{"\x83\x5B\x83\x8D", "198.51.100.10"}, {"unknown", "198.51.100.2"}, {"Bob", "10.0.0.2"}};
     for (int i = 0; i < 3; ++i) {  // the first name in Shift_JIS
         PlayerRecord* r = app.players.Find(testing_datagrams::Addr(players[i][1]), 4000, true);
+        app.players.Confirm(*r);
         r->userName = players[i][0];
         r->hostText = std::string("host-") + players[i][1];
         r->logonTime = clock.Now() - (i == 2 ? 3600 : 30 - 20 * i);
