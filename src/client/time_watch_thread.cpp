@@ -64,8 +64,7 @@ void TimeWatchThread::Run()
 {
     ScheduleMarks marks;
     while (stopFlag == 0) {
-        const int64_t now = clock.Now();
-        const ScheduleDecision d = SchedulePass(settings, state, marks, now, clock.LocalTime(now));
+        const ScheduleDecision d = SchedulePass(settings, state, marks, ReadScheduleClock(clock));
         if (d.restart) {
             OnMain(&onTerminate);
             if (!Sleep(3000))
