@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor_controller.h"
 
+#include "client/schedule.h"
+
 namespace {
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
 constexpr std::string_view kDialogSection = "ZpmoniDlg";
@@ -59,6 +61,10 @@ void MonitorController::Initialize()
     supervisor->Logic().closeInterval = closeInterval;
     app.timeWatch->onTerminate = [this] { supervisor->Logic().TerminateServer(); };
     app.timeWatch->onStart = [this] { supervisor->Logic().StartServer(); };
+    app.timeWatch->onWarning = [this](int minutes) {
+        if (client && client->IsConnected() && !app.settings.restartWarningText.empty())
+            client->SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
+    };
     if (app.settings.startUp)
         supervisor->Logic().StartServer();
 
@@ -104,6 +110,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     // The server keeps running; the schedule's queued calls find no supervisor any more.
     app.timeWatch->onTerminate = nullptr;
     app.timeWatch->onStart = nullptr;
+    app.timeWatch->onWarning = nullptr;
     supervisor.reset();
 
     // The client writes its protocol version as it goes.

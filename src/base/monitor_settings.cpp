@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "base/monitor_settings.h"
 
+#include <charconv>
+
 namespace {
 
 // An empty list reads and writes like the file's default, a single bar.
@@ -43,6 +45,8 @@ void LoadSettings(const ProfileStore& store, MonitorSettings& s)
     s.checkRunning = getInt("CheckRunning", def.checkRunning);
     s.minimizeZP = getInt("MinimizeZP", def.minimizeZP);
     s.packFile = store.GetString(sec, "PackFile", def.packFile);
+    ParseRestartWarnings(store.GetString(sec, "RestartWarnings", "10,5,1"), s);
+    s.restartWarningText = store.GetString(sec, "RestartWarningText", def.restartWarningText);
 }
 
 void SaveSettings(ProfileStore& store, const MonitorSettings& s)
@@ -75,4 +79,22 @@ void SaveSettings(ProfileStore& store, const MonitorSettings& s)
     store.WriteInt(sec, "CheckRunning", s.checkRunning);
     store.WriteInt(sec, "MinimizeZP", s.minimizeZP);
     store.WriteString(sec, "PackFile", s.packFile);
+}
+
+void ParseRestartWarnings(std::string_view text, MonitorSettings& s)
+{
+    size_t n = 0;
+    while (!text.empty()) {
+        const size_t comma = text.find(',');
+        std::string_view piece = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        while (!piece.empty() && piece.front() == ' ')
+            piece.remove_prefix(1);
+        int32_t minutes = 0;
+        const auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), minutes);
+        if (error == std::errc() && minutes >= 1 && minutes <= 1440 && n < s.restartWarnings.size())
+            s.restartWarnings[n++] = minutes;
+    }
+    for (; n < s.restartWarnings.size(); ++n)
+        s.restartWarnings[n] = 0;
 }

@@ -96,7 +96,67 @@ void GameEvent(bool on, bool running, int32_t period, int64_t nowMs, int64_t& la
     }
 }
 
+// Seconds to the next restart the schedule will make, and which one it is; nothing while the
+// server is not running or no restart is set.
+std::pair<int64_t, int64_t> NextRestart(const MonitorSettings& s, const ScheduleMarks& marks,
+                                        const ScheduleNow& now)
+{
+    std::pair<int64_t, int64_t> next{INT64_MAX, kNoMark};
+    if (s.rebootAtInterval && marks.restart.monoMs != kNoMark) {
+        const int64_t dueMs = marks.restart.monoMs + SchedulePeriod(s.rebootIntervalSec) * 1000;
+        next = {std::max<int64_t>(0, (dueMs - now.monoMs + 999) / 1000), marks.restart.monoMs};
+    }
+    const int64_t second = now.local.tm_hour * 3600 + now.local.tm_min * 60 + now.local.tm_sec;
+    const TimeOfDayList::Snapshot times = s.schedule.Read();
+    for (int32_t i = 0; i < times.count; ++i) {
+        const int32_t h = times.entries[i].hour, m = times.entries[i].minute;
+        if (h < 0 || h > 23 || m < 0 || m > 59)
+            continue;
+        const int64_t until = ((h * 3600 + m * 60 - second) % 86400 + 86400) % 86400;
+        const int64_t minute = (CivilSeconds(now.local) + until) / 60;
+        // A time that fired already in a repeated hour comes again only the next day.
+        if (until < next.first && !FiredLately(marks.restartFired, minute, now.monoMs))
+            next = {until, -1 - minute};  // told apart from the periodic ones by the sign
+    }
+    return next;
+}
+
+// A restart warning is due when the next restart came within one of the offsets that was not
+// yet warned of for it; it tells the whole minutes left.
+int32_t WarningDue(const MonitorSettings& s, ScheduleMarks& marks, const ScheduleNow& now)
+{
+    const auto [seconds, which] = NextRestart(s, marks, now);
+    if (which == kNoMark)
+        return 0;
+    if (which != marks.warnedRestart)
+        marks.warnedRestart = which, marks.warnedMinutes = INT32_MAX;
+    int32_t offset = INT32_MAX;
+    for (const auto& minutes : s.restartWarnings) {
+        const int32_t w = minutes;
+        if (w > 0 && seconds <= w * 60 && w < offset)
+            offset = w;
+    }
+    if (offset >= marks.warnedMinutes)
+        return 0;
+    marks.warnedMinutes = offset;
+    return static_cast<int32_t>(std::max<int64_t>(1, (seconds + 59) / 60));
+}
+
 }  // namespace
+
+std::string RestartWarningLine(std::string_view text, int32_t minutes)
+{
+    std::string line;
+    for (size_t i = 0; i < text.size() && line.size() < 200; ++i) {
+        if (text.compare(i, 2, "%d") == 0) {
+            line += std::to_string(minutes);
+            ++i;
+        } else if (static_cast<unsigned char>(text[i]) >= 0x20 && text[i] != 0x7F) {
+            line += text[i];
+        }
+    }
+    return line.substr(0, 200);
+}
 
 ScheduleNow ReadScheduleClock(const Clock& clock)
 {
@@ -156,6 +216,8 @@ ScheduleDecision SchedulePass(const MonitorSettings& s, ServerState& state, Sche
     GameEvent(s.endurance, running, s.enduranceInterval, t, marks.lastEndurance, 'E', d.keys);
     GameEvent(s.intercept, running, s.interceptInterval, t, marks.lastIntercept, 'I', d.keys);
     GameEvent(s.airsupport, running, s.airsupportInterval, t, marks.lastAirsupport, 'P', d.keys);
+    if (running && !d.restart)
+        d.warnMinutes = WarningDue(s, marks, now);
     marks.passed = true;
     marks.previous = now;
     return d;

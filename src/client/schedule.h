@@ -6,9 +6,11 @@
 #include "base/server_state.h"
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 // One reading of the clocks for a pass: periods are measured on the monotonic clock, so that
 // setting the calendar clock neither fires nor delays them; times of day are matched on the
@@ -50,6 +52,9 @@ struct ScheduleMarks {
     // The previous pass, to find times of day that a skipped hour jumped over.
     bool passed = false;
     ScheduleNow previous;
+    // The restart the last warning was about, and the fewest minutes warned of for it.
+    int64_t warnedRestart = kNoMark;
+    int32_t warnedMinutes = INT32_MAX;
 };
 
 // What one pass of the schedule decided.
@@ -57,6 +62,7 @@ struct ScheduleDecision {
     bool restart = false;  // terminate the server, and start it 3 s later
     bool revived = false;  // "Ground obj reconstruct" for the daily log
     std::string keys;      // every key due, in the order R, E, I, P
+    int32_t warnMinutes = 0;  // warn the players: the next restart comes in so many minutes
 };
 
 // A period as used: one of 0 or less (a broken file) would fire in every pass; it counts as 60 s.
@@ -70,3 +76,7 @@ void ScheduleObserve(const ServerState& state, ScheduleMarks& marks, const Sched
 // of what it fires.
 ScheduleDecision SchedulePass(const MonitorSettings& settings, ServerState& state,
                               ScheduleMarks& marks, const ScheduleNow& now);
+
+// The chat line of a restart warning: the text with each "%d" replaced by the minutes (the
+// text is never a format), control bytes left out, at most 200 bytes.
+std::string RestartWarningLine(std::string_view text, int32_t minutes);

@@ -71,6 +71,15 @@ void TimeWatchThread::Run()
                 return;
             OnMain(&onStart);
         }
+        if (d.warnMinutes > 0) {
+            QMetaObject::invokeMethod(
+                &mainThread,
+                [this, minutes = d.warnMinutes] {
+                    if (onWarning)
+                        onWarning(minutes);
+                },
+                Qt::QueuedConnection);
+        }
         if (d.revived)
             log.WriteLine("Ground obj reconstruct");
         const WindowId window = state.serverWindow;

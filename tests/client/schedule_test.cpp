@@ -92,12 +92,12 @@ std::tm Berlin(int64_t t)
 // starts again at once after every restart. What fired, as local times.
 TEST(ScheduleClockTest, PeriodsFollowTheMonotonicClockAndTimesOfDayTheLocalCalendar)
 {
-    struct Case { const char* name; int64_t from; bool berlin; const char* times; int32_t period; int64_t stepAt, step; const char* restarts; int intercepts; };
+    struct Case { const char* name; int64_t from; bool berlin; const char* times; int32_t period; int64_t stepAt, step; const char* restarts; int intercepts; const char* warnings; };
     const Case cases[] = {
-        {"repeated autumn hour", 1'792'872'000, true, "2:30|", 0, 0, 0, "10-25 02:30 ", 144},
-        {"skipped spring hour", 1'774'728'000, true, "2:30|0:00|", 0, 0, 0, "03-29 00:00 03-29 03:00 ", 144},
-        {"set back a day", kDay, false, "4:00|", 0, 3600, -86400, "11-13 04:00 ", 144},
-        {"set forward 2 h", kDay, false, "", 10800, 3600, 7200, "11-14 05:00 11-14 08:00 11-14 11:00 ", 144},
+        {"repeated autumn hour", 1'792'872'000, true, "2:30|", 0, 0, 0, "10-25 02:30 ", 144, "10 5 1 "},
+        {"skipped spring hour", 1'774'728'000, true, "2:30|0:00|", 0, 0, 0, "03-29 00:00 03-29 03:00 ", 144, "10 5 1 "},
+        {"set back a day", kDay, false, "4:00|", 0, 3600, -86400, "11-13 04:00 ", 144, "10 5 1 "},
+        {"set forward 2 h", kDay, false, "", 10800, 3600, 7200, "11-14 05:00 11-14 08:00 11-14 11:00 ", 144, "10 5 1 10 5 1 10 5 1 10 5 1 "},
     };
     for (const Case& c : cases) {
         MonitorSettings s;
@@ -109,7 +109,7 @@ TEST(ScheduleClockTest, PeriodsFollowTheMonotonicClockAndTimesOfDayTheLocalCalen
         ServerState state;
         state.serverRunning = 1, state.lastRestart = state.lastReset = c.from;
         ScheduleMarks marks;
-        std::string restarts;
+        std::string restarts, warnings;
         int intercepts = 0;
         for (int64_t t = 0; t < 43200; ++t, ++clock.seconds) {
             if (c.step != 0 && t == c.stepAt)
@@ -118,10 +118,26 @@ TEST(ScheduleClockTest, PeriodsFollowTheMonotonicClockAndTimesOfDayTheLocalCalen
             if (d.restart)
                 restarts += FormatTime(clock.LocalTime(clock.seconds), "%m-%d %H:%M "), state.lastRestart = clock.seconds;
             intercepts += d.keys == "I";
+            warnings += d.warnMinutes ? std::to_string(d.warnMinutes) + " " : "";
         }
         EXPECT_EQ(restarts, c.restarts) << c.name;
         EXPECT_EQ(intercepts, c.intercepts) << c.name;
+        EXPECT_EQ(warnings, c.warnings) << c.name;
     }
+}
+
+// The warning text is the user's, never a format; the offsets are read leniently.
+TEST(RestartWarningTest, LineAndOffsets)
+{
+    EXPECT_EQ(RestartWarningLine("Server restarts in %d min", 5), "Server restarts in 5 min");
+    EXPECT_EQ(RestartWarningLine("%s%n %d%%d\x01\n", 3), "%s%n 3%3");
+    EXPECT_EQ(RestartWarningLine(std::string(300, 'x'), 1).size(), 200u);
+    MonitorSettings s;
+    ParseRestartWarnings("15, x,0,5,2000,1,2,3,4,6,7,8", s);
+    std::string read;
+    for (const auto& minutes : s.restartWarnings)
+        read += std::to_string(minutes) + " ";
+    EXPECT_EQ(read, "15 5 1 2 3 4 6 7 ");
 }
 
 TEST(TimeOfDayListTest, ReadWaitsOutAWriterAndGetsTheWholeNewList)
