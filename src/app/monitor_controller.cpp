@@ -53,6 +53,7 @@ void MonitorController::Initialize()
     read(kDialogSection, "WindowTextInterval", windowTextInterval);
     read(kDialogSection, "CheckRunningInterval", checkRunningInterval);
     read(kDialogSection, "Glimit", glimit);
+    read(kDialogSection, "HangSeconds", hangSeconds);
     ApplySettings();
 
     statusTimer.start();
@@ -71,6 +72,7 @@ void MonitorController::Initialize()
     client = std::make_unique<CZpkiller>(app.clock, &chatRelay, this);
     client->Create(ini);
     client->chatLogFlag = app.settings.chatLog != 0;
+    client->WatchHang(app.clock, hangSeconds, [this](int seconds) { OnServerHung(seconds); });
     if (glimit)
         client->ConnectWithLimitName(kLoopback, app.settings.port);
 
@@ -99,6 +101,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     ini.WriteInt(kDialogSection, "WindowTextInterval", windowTextInterval);
     ini.WriteInt(kDialogSection, "CheckRunningInterval", checkRunningInterval);
     ini.WriteInt(kDialogSection, "Glimit", glimit);
+    ini.WriteInt(kDialogSection, "HangSeconds", hangSeconds);
 
     app.StopCapture();
 
@@ -115,6 +118,21 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
 
     // The client writes its protocol version as it goes.
     client.reset();
+}
+
+void MonitorController::OnServerHung(int seconds)
+{
+    // Only a server under this monitor's control is restarted.
+    if (!supervisor || !app.server.serverRunning)
+        return;
+    const std::string line = "server hung for " + std::to_string(seconds) + " s";
+    if (!app.settings.checkRunning) {
+        app.WriteErrorLog(line);
+        return;
+    }
+    app.WriteErrorLog(line + ", restarting");
+    supervisor->Logic().TerminateServer();
+    supervisor->Logic().StartServer();
 }
 
 void MonitorController::SaveEventLogSettings()

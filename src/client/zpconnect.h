@@ -7,10 +7,38 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+class Clock;
 class ProfileStore;
+
+// Tells a hung server from a quiet one by the client connection's own traffic. The server is
+// hung when nothing came from it for the limit while a connect or log-on of ours waited for an
+// answer. A quiet stream alone is not enough: half-way through the limit the connection logs
+// on afresh, which a living server answers at once. Times are monotonic milliseconds.
+class HangWatch {
+public:
+    enum class Verdict { None, Probe, Hung };
+    void Arm(int64_t limitSeconds) { limitMs = limitSeconds > 0 ? limitSeconds * 1000 : 0; }
+    // A connect started or a log-on sent: an answer is due from now.
+    void Attempt(int64_t ms);
+    // Bytes from the server.
+    void Heard(int64_t ms);
+    // Nobody listens, or the server closed the connection, or we stopped: down, not hung.
+    void Reset();
+    Verdict Tick(int64_t ms);
+    // How long the server has been silent.
+    int64_t SilentSeconds(int64_t ms) const { return since == INT64_MIN ? 0 : (ms - since) / 1000; }
+
+private:
+    int64_t limitMs = 0;
+    int64_t since = INT64_MIN;  // start of the silence
+    bool awaiting = false;      // a connect or log-on is unanswered
+    bool probed = false;
+    bool reported = false;      // once per hang
+};
 class QSocketNotifier;
 
 // The monitor's own client connection to the server: connects, logs on, keeps the connection
@@ -31,6 +59,9 @@ public:
     // Stops retrying and closes the sending direction; connected until the server closes.
     void Disconnect();
     bool IsConnected() const { return connected; }
+    // Watches for a hung server (seconds 0: off); onHung gets the seconds of silence, once per
+    // hang.
+    void WatchHang(const Clock& clock, int seconds, std::function<void(int)> onHung);
 
     uint32_t version = 0;
     bool chatLogFlag = false;
@@ -47,6 +78,8 @@ private:
     void OnClose();
     void CloseSocket();
     void FlushPending();
+    void OnHangTick();
+    int64_t NowMs() const;
 
     ProfileStore* store = nullptr;
     uint32_t serverAddress = 0;
@@ -59,6 +92,10 @@ private:
     QSocketNotifier* writeNotifier = nullptr;
     QTimer retryTimer;
     QTimer keepAliveTimer;
+    QTimer hangTimer;
+    HangWatch hang;
+    const Clock* hangClock = nullptr;
+    std::function<void(int)> onHung;
     // What a non-blocking send could not take yet; bounded, beyond it packets are lost as a
     // failed send would lose them.
     std::vector<uint8_t> pending;
