@@ -33,41 +33,6 @@ CZpconnect::CZpconnect(QObject* parent) : QObject(parent)
     connect(&hangTimer, &QTimer::timeout, this, &CZpconnect::OnHangTick);
 }
 
-void HangWatch::Attempt(int64_t ms)
-{
-    if (since == INT64_MIN)
-        since = ms;
-    awaiting = true;
-}
-
-void HangWatch::Heard(int64_t ms)
-{
-    since = ms;
-    awaiting = probed = reported = false;
-}
-
-void HangWatch::Reset()
-{
-    since = INT64_MIN;
-    awaiting = probed = reported = false;
-}
-
-HangWatch::Verdict HangWatch::Tick(int64_t ms)
-{
-    if (limitMs == 0 || since == INT64_MIN || reported)
-        return Verdict::None;
-    const int64_t silent = ms - since;
-    if (silent >= limitMs && awaiting) {
-        reported = true;
-        return Verdict::Hung;
-    }
-    if (silent >= limitMs / 2 && !awaiting && !probed) {
-        probed = true;
-        return Verdict::Probe;
-    }
-    return Verdict::None;
-}
-
 void CZpconnect::WatchHang(const Clock& clock, int seconds, std::function<void(int)> hung)
 {
     hangClock = &clock;
