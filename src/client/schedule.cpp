@@ -17,15 +17,14 @@ constexpr int64_t kLongestSkip = 180;
 // short of a day, so a calendar clock set back a day fires the time again.
 constexpr int64_t kRepeatGuardMs = 3 * 3600 * 1000;
 
-int64_t LocalMinute(const std::tm& local)
-{
-    const int64_t s = CivilSeconds(local);
-    return (s - ((s % 60) + 60) % 60) / 60;
-}
-
 int64_t FloorDiv(int64_t a, int64_t b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+int64_t LocalMinute(const std::tm& local)
+{
+    return FloorDiv(CivilSeconds(local), 60);
 }
 
 bool FiredLately(const FiredTimes& fired, int64_t minute, int64_t monoMs)
