@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor_controller.h"
 
+#include "client/schedule.h"
+
 namespace {
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
 constexpr std::string_view kDialogSection = "ZpmoniDlg";
@@ -54,6 +56,7 @@ void MonitorController::Initialize()
     read(kDialogSection, "WindowTextInterval", windowTextInterval);
     read(kDialogSection, "CheckRunningInterval", checkRunningInterval);
     read(kDialogSection, "Glimit", glimit);
+    read(kDialogSection, "HangSeconds", hangSeconds);
     ApplySettings();
 
     statusTimer.start();
@@ -63,12 +66,17 @@ void MonitorController::Initialize()
     supervisor->Logic().closeInterval = closeInterval;
     app.timeWatch->onTerminate = [this] { supervisor->Logic().TerminateServer(); };
     app.timeWatch->onStart = [this] { supervisor->Logic().StartServer(); };
+    app.timeWatch->onWarning = [this](int minutes) {
+        if (client && client->IsConnected() && !app.settings.restartWarningText.empty())
+            client->SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
+    };
     if (app.settings.startUp)
         supervisor->Logic().StartServer();
 
     client = std::make_unique<CZpkiller>(app.clock, &chatRelay, this);
     client->Create(ini);
     client->chatLogFlag = app.settings.chatLog != 0;
+    client->WatchHang(app.clock, hangSeconds, [this](int seconds) { OnServerHung(seconds); });
     if (glimit)
         client->ConnectWithLimitName(kLoopback, app.settings.port);
 
@@ -98,6 +106,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     ini.WriteInt(kDialogSection, "WindowTextInterval", windowTextInterval);
     ini.WriteInt(kDialogSection, "CheckRunningInterval", checkRunningInterval);
     ini.WriteInt(kDialogSection, "Glimit", glimit);
+    ini.WriteInt(kDialogSection, "HangSeconds", hangSeconds);
 
     app.StopCapture();
 
@@ -109,10 +118,26 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     // The server keeps running; the schedule's queued calls find no supervisor any more.
     app.timeWatch->onTerminate = nullptr;
     app.timeWatch->onStart = nullptr;
+    app.timeWatch->onWarning = nullptr;
     supervisor.reset();
 
     // The client writes its protocol version as it goes.
     client.reset();
+}
+
+void MonitorController::OnServerHung(int seconds)
+{
+    // Only a server under this monitor's control is restarted.
+    if (!supervisor || !app.server.serverRunning)
+        return;
+    const std::string line = "server hung for " + std::to_string(seconds) + " s";
+    if (!app.settings.checkRunning) {
+        app.WriteErrorLog(line);
+        return;
+    }
+    app.WriteErrorLog(line + ", restarting");
+    supervisor->Logic().TerminateServer();
+    supervisor->Logic().StartServer();
 }
 
 void MonitorController::SaveEventLogSettings()

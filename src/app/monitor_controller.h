@@ -51,6 +51,8 @@ public:
     int windowTextInterval = 1000;
     int checkRunningInterval = 3000;
     int glimit = 0;
+    // Seconds without an answer from the server after which it counts as hung; 0 is off.
+    int hangSeconds = 120;
     // Event list length (ProgramData, ListLine), kept with the other event-log settings.
     int listLine = 200;
 
@@ -65,6 +67,8 @@ private:
     void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
     void OnCapturedChat(std::string_view text) override { chatRelay.OnCapturedChat(text); }
     void OnLogonFlood(uint32_t address) override;
+    // The client connection found the server hung: restarted when CheckRunning is on.
+    void OnServerHung(int seconds);
 
     CZpmoniApp& app;
     Decoder decoder;

@@ -28,3 +28,13 @@ std::string FormatTime(const std::tm& t, const char* format)
     const size_t n = std::strftime(text, sizeof text, format, &t);
     return std::string(text, n);
 }
+
+int64_t CivilSeconds(const std::tm& t)
+{
+    using namespace std::chrono;
+    // Out-of-range fields (a month of 12, a day of 0) carry over as the calendar does.
+    const year_month ym = year{t.tm_year + 1900} / January + months{t.tm_mon};
+    const sys_days first{ym / 1};
+    const int64_t day = (first + days{t.tm_mday - 1}).time_since_epoch().count();
+    return day * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+}

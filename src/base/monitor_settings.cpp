@@ -2,6 +2,7 @@
 #include "base/monitor_settings.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
@@ -45,6 +46,8 @@ void LoadSettings(const ProfileStore& store, MonitorSettings& s)
     s.checkRunning = getInt("CheckRunning", def.checkRunning);
     s.minimizeZP = getInt("MinimizeZP", def.minimizeZP);
     s.packFile = store.GetString(sec, "PackFile", def.packFile);
+    ParseRestartWarnings(store.GetString(sec, "RestartWarnings", "10,5,1"), s);
+    s.restartWarningText = store.GetString(sec, "RestartWarningText", def.restartWarningText);
 }
 
 void SaveSettings(ProfileStore& store, const MonitorSettings& s)
@@ -82,4 +85,22 @@ void SaveSettings(ProfileStore& store, const MonitorSettings& s)
 int LoadListLine(const ProfileStore& store)
 {
     return std::clamp(store.GetInt(kProgramDataSection, "ListLine", 200), 0, 10000);
+}
+
+void ParseRestartWarnings(std::string_view text, MonitorSettings& s)
+{
+    size_t n = 0;
+    while (!text.empty()) {
+        const size_t comma = text.find(',');
+        std::string_view piece = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        while (!piece.empty() && piece.front() == ' ')
+            piece.remove_prefix(1);
+        int32_t minutes = 0;
+        const auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), minutes);
+        if (error == std::errc() && minutes >= 1 && minutes <= 1440 && n < s.restartWarnings.size())
+            s.restartWarnings[n++] = minutes;
+    }
+    for (; n < s.restartWarnings.size(); ++n)
+        s.restartWarnings[n] = 0;
 }

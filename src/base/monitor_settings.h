@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -46,7 +47,18 @@ struct MonitorSettings {
     std::atomic<int32_t> checksum{1};
     std::atomic<int32_t> cheatCheck{1};
     std::string packFile{"Packlist.txt"};
+
+    // Restart warnings in chat, keys of the schedule's section: minutes before a scheduled or
+    // periodic restart (0 ends the list) and the line sent, "%d" standing for the minutes; an
+    // empty line sends none. Read only: no page edits them, so the file keeps the user's text.
+    // The text is used on the main thread only.
+    static constexpr int kRestartWarnings = 8;
+    std::array<std::atomic<int32_t>, kRestartWarnings> restartWarnings{10, 5, 1};
+    std::string restartWarningText{"Server restarts in %d min"};
 };
+
+// "10,5,1": minutes from 1 to 1440, at most kRestartWarnings of them; other pieces are skipped.
+void ParseRestartWarnings(std::string_view text, MonitorSettings& s);
 
 // Reads every key of the section, taking the member defaults above for absent keys. Nothing is
 // validated here; the users of the values deal with out-of-range ones.

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "client/client_protocol.h"
 
+#include <algorithm>
+#include <string>
+
 using namespace wire;
 
 bool ClientProtocol::SendPacket(uint32_t type, std::span<const uint8_t> body)
@@ -19,6 +22,15 @@ bool ClientProtocol::SendAck(int32_t code, uint32_t value)
 bool ClientProtocol::SendLogon(std::string_view userName, uint32_t version)
 {
     return SendPacket(PKT_LOGON, LogonBody(userName, version));
+}
+
+bool ClientProtocol::SendChat(std::string_view text, std::string_view sender)
+{
+    std::array<uint8_t, OutPacket::kMaxBody> body{};  // two zero words, the line, its NUL
+    const std::string line = sender.empty() ? std::string(text) : "(" + std::string(sender) + ")" + std::string(text);
+    const size_t length = std::min(line.size(), body.size() - chat::kText - 1);
+    std::copy_n(line.begin(), length, body.begin() + chat::kText);
+    return SendPacket(PKT_CHAT, std::span<const uint8_t>(body.data(), chat::kText + length + 1));
 }
 
 bool ClientProtocol::OnReceive(const uint8_t* data, size_t count)

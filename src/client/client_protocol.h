@@ -17,6 +17,9 @@ public:
     bool SendPacket(uint32_t type, std::span<const uint8_t> body);
     // The log-on: the name in a 16-byte field (15 characters at most), then the version.
     bool SendLogon(std::string_view userName, uint32_t version);
+    // A chat line as the server takes it: "(sender)text", or the text alone without a sender;
+    // a text too long for one packet is cut.
+    bool SendChat(std::string_view text, std::string_view sender = {});
 
     // Received bytes; a zero count is the peer's orderly close. False when the stream carries
     // a length that can never be served: the caller drops the connection.

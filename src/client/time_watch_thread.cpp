@@ -64,13 +64,21 @@ void TimeWatchThread::Run()
 {
     ScheduleMarks marks;
     while (stopFlag == 0) {
-        const int64_t now = clock.Now();
-        const ScheduleDecision d = SchedulePass(settings, state, marks, now, clock.LocalTime(now));
+        const ScheduleDecision d = SchedulePass(settings, state, marks, ReadScheduleClock(clock));
         if (d.restart) {
             OnMain(&onTerminate);
             if (!Sleep(3000))
                 return;
             OnMain(&onStart);
+        }
+        if (d.warnMinutes > 0) {
+            QMetaObject::invokeMethod(
+                &mainThread,
+                [this, minutes = d.warnMinutes] {
+                    if (onWarning)
+                        onWarning(minutes);
+                },
+                Qt::QueuedConnection);
         }
         if (d.revived)
             log.WriteLine("Ground obj reconstruct");

@@ -30,6 +30,8 @@ public:
     // Called on the main thread, queued, for a scheduled restart. Set on the main thread.
     std::function<void()> onTerminate;
     std::function<void()> onStart;
+    // The players' warning of a coming restart, in minutes; on the main thread, queued.
+    std::function<void(int)> onWarning;
 
     // Starts the thread; the error number when it could not be started.
     std::optional<int> Start();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "client/zpconnect.h"
 
+#include "base/clock.h"
 #include "base/profile_store.h"
 
 #include <QSocketNotifier>
@@ -16,7 +17,7 @@ CZpconnect::CZpconnect(QObject* parent) : QObject(parent)
 {
     // Children, so they go wherever the object goes; precise, as a coarse timer may fire 5 %
     // early and keep-alives would come every 28.5 s.
-    for (QTimer* timer : {&retryTimer, &keepAliveTimer}) {
+    for (QTimer* timer : {&retryTimer, &keepAliveTimer, &hangTimer}) {
         timer->setParent(this);
         timer->setTimerType(Qt::PreciseTimer);
     }
@@ -28,6 +29,48 @@ CZpconnect::CZpconnect(QObject* parent) : QObject(parent)
     });
     connect(&keepAliveTimer, &QTimer::timeout, this,
             [this] { SendPacket(PKT_KEEPALIVE, {}); });
+    hangTimer.setInterval(1000);
+    connect(&hangTimer, &QTimer::timeout, this, &CZpconnect::OnHangTick);
+}
+
+void CZpconnect::WatchHang(const Clock& clock, int seconds, std::function<void(int)> hung)
+{
+    hangClock = &clock;
+    onHung = std::move(hung);
+    hang.Arm(seconds);
+    hang.Reset();
+    if (seconds > 0)
+        hangTimer.start();
+    else
+        hangTimer.stop();
+}
+
+int64_t CZpconnect::NowMs() const
+{
+    return hangClock ? hangClock->MonotonicMs() : 0;
+}
+
+void CZpconnect::OnHangTick()
+{
+    const int64_t now = NowMs();
+    switch (hang.Tick(now)) {
+    case HangWatch::Verdict::Probe:
+        // Log on afresh on a new connection: a living server answers that at once.
+        CloseSocket();
+        if (connected) {
+            keepAliveTimer.stop();
+            connected = false;
+            OnDisconnected();
+        }
+        Connect(serverAddress, serverPort, userName);
+        break;
+    case HangWatch::Verdict::Hung:
+        if (onHung)
+            onHung(static_cast<int>(hang.SilentSeconds(now)));
+        break;
+    case HangWatch::Verdict::None:
+        break;
+    }
 }
 
 CZpconnect::~CZpconnect()
@@ -67,9 +110,12 @@ int CZpconnect::Connect(uint32_t address, uint16_t port, std::string_view name)
     int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     if (result != 0 && errno != EINPROGRESS) {
         // Refused at once: the same as a connect event with an error; the timer retries.
+        if (errno == ECONNREFUSED)
+            hang.Reset();
         CloseSocket();
         return -1;
     }
+    hang.Attempt(NowMs());
     connecting = true;
     readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
@@ -81,6 +127,7 @@ int CZpconnect::Connect(uint32_t address, uint16_t port, std::string_view name)
 void CZpconnect::Disconnect()
 {
     retryTimer.stop();
+    hang.Reset();
     if (connected) {
         ::shutdown(fd, SHUT_WR);
     } else {
@@ -105,6 +152,9 @@ void CZpconnect::OnConnectResult(int error)
 {
     connecting = false;
     if (error != 0) {
+        // Nobody listens: down or starting, not hung. An attempt that timed out still waits.
+        if (error == ECONNREFUSED)
+            hang.Reset();
         CloseSocket();
         return;
     }
@@ -133,6 +183,10 @@ void CZpconnect::OnReadable()
         OnClose();
         return;
     }
+    if (n > 0)
+        hang.Heard(NowMs());
+    else
+        hang.Reset();  // the server closed the connection itself: it answers
     if (!OnReceive(buffer, static_cast<size_t>(n)) || n == 0)
         OnClose();
 }

@@ -2,15 +2,19 @@
 #pragma once
 
 #include "client/client_protocol.h"
+#include "client/zpconnect_hang.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+class Clock;
 class ProfileStore;
+
 class QSocketNotifier;
 
 // The monitor's own client connection to the server: connects, logs on, keeps the connection
@@ -31,6 +35,9 @@ public:
     // Stops retrying and closes the sending direction; connected until the server closes.
     void Disconnect();
     bool IsConnected() const { return connected; }
+    // Watches for a hung server (seconds 0: off); onHung gets the seconds of silence, once per
+    // hang.
+    void WatchHang(const Clock& clock, int seconds, std::function<void(int)> onHung);
 
     uint32_t version = 0;
     bool chatLogFlag = false;
@@ -47,6 +54,8 @@ private:
     void OnClose();
     void CloseSocket();
     void FlushPending();
+    void OnHangTick();
+    int64_t NowMs() const;
 
     ProfileStore* store = nullptr;
     uint32_t serverAddress = 0;
@@ -59,6 +68,10 @@ private:
     QSocketNotifier* writeNotifier = nullptr;
     QTimer retryTimer;
     QTimer keepAliveTimer;
+    QTimer hangTimer;
+    HangWatch hang;
+    const Clock* hangClock = nullptr;
+    std::function<void(int)> onHung;
     // What a non-blocking send could not take yet; bounded, beyond it packets are lost as a
     // failed send would lose them.
     std::vector<uint8_t> pending;

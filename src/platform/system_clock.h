@@ -12,4 +12,5 @@ public:
     int64_t Now() const override;
     uint32_t TickMs() const override;
     std::tm LocalTime(int64_t t) const override { return SystemLocalTime(t); }
+    int64_t MonotonicMs() const override;
 };

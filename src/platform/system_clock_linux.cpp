@@ -18,7 +18,12 @@ int64_t SystemClock::Now() const
 
 uint32_t SystemClock::TickMs() const
 {
+    return static_cast<uint32_t>(MonotonicMs());
+}
+
+int64_t SystemClock::MonotonicMs() const
+{
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<uint32_t>(ms.count());
+    return ms.count();
 }

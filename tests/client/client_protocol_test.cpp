@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "client/client_protocol.h"
+#include "client/zpconnect_hang.h"
 
 #include "capture/datagram_builder.h"
 
@@ -87,6 +88,30 @@ TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
     probe.SendLogon("abcdefghijklmnopqrst", 20080220);
     EXPECT_EQ(probe.sent, std::vector<Bytes>{Frame(1, {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
                                                        'n', 'o', 0, 0x5C, 0x66, 0x32, 0x01})});
+}
+
+// What the connection did at each second (a: connect or log-on, h: bytes heard, r: refused or
+// closed by the server, .: nothing), with a limit of 4 s; what the watch says at each tick.
+TEST(HangWatchTest, HungOnlyWhenAnAnswerWasAwaitedForTheWholeLimit)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"ah.........", "...P......."},  // quiet after the log-on's answer: a new log-on probes
+        {"ah..ah..ah.", "...P...P..."},  // a probe answered each time: never hung
+        {"ah..a......", "...P.H....."},  // the probe unanswered: hung at the limit, once
+        {"a..........", "....H......"},  // the first log-on unanswered
+        {"a..r.a..r..", "..........."},  // refused: down, not hung
+        {"a...h......", "......P...."},  // an answer late but within the limit
+    };
+    for (const auto& [did, says] : cases) {
+        HangWatch w;
+        w.Arm(4);
+        std::string got;
+        for (int64_t t = 0; did[t]; ++t) {
+            did[t] == 'a' ? w.Attempt(t * 1000) : did[t] == 'h' ? w.Heard(t * 1000) : did[t] == 'r' ? w.Reset() : void();
+            got += ".PH"[static_cast<int>(w.Tick(t * 1000))];
+        }
+        EXPECT_EQ(got, says) << did;
+    }
 }
 
 }  // namespace

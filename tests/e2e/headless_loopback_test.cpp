@@ -5,6 +5,9 @@
 
 #include <QDate>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -98,6 +101,37 @@ TEST(HeadlessLoopbackTest, HostileServerNeitherCrashesNorStallsTheClient)
         EXPECT_TRUE(!handshake || h.LoggedOn());
         EXPECT_EQ(h.monitor->Stop(SIGTERM), 0);
     }
+}
+
+// The monitor runs the console server in tmux; the server hangs 20 s after it listens (process
+// and port kept). Players hear of the coming periodic restart first; then the hang is found by
+// the client connection and the server is restarted.
+TEST(HeadlessLoopbackTest, WarnsOfARestartInChatAndRestartsAHungServer)
+{
+    if (!std::filesystem::exists("/usr/bin/tmux"))
+        GTEST_SKIP() << "needs tmux";
+    ZpsimHarness h;
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof a;
+    ASSERT_TRUE(bind(s, reinterpret_cast<sockaddr*>(&a), size) == 0 && getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0);
+    close(s), h.port = ntohs(a.sin_port);
+    const std::string folder = h.dir.File("zp"), tmux = "zpt" + std::to_string(getpid()) + "hang";
+    ASSERT_TRUE(ChildProcess({"/usr/bin/python3", ZPSIM, "make-folder", folder, "--bind", "127.0.0.1", "--probe-interval", "1",
+                              "--hang-after", "20", "--record", h.ServerRecord()}, h.dir.File("mk.out")).Wait(10s));
+    setenv("ZPMONI_TMUX_SOCKET", tmux.c_str(), 1);
+    h.StartMonitor("[ZpmoniDlg]\nGlimit=1\nHangSeconds=4\n[ProgramData]\nStartUp=1\nExeType=3\nCheckRunning=1\nFolderPath=" + folder +
+                   "\nRebootAtInterval=1\nRebootIntervalSec=75\nRestartWarnings=1\nRestartWarningText=Restart in %d min %s%n\n");
+    auto seen = [&](const char* ev) { return CountRecord(h.ServerRecord(), [&](auto& o) { return IsEvent(o, ev); }); };
+    EXPECT_TRUE(WaitFor([&] { return seen("listen") >= 2; }, 60s)) << h.Read("monitor.out");
+    EXPECT_EQ(seen("hang"), 1u);
+    const std::string errors = h.Read("MoniErrLog.txt");
+    EXPECT_NE(errors.find("server hung for 4 s, restarting"), std::string::npos) << errors;
+    // Sent once, as the text alone; the server relays it under the monitor's name, to the monitor too.
+    EXPECT_EQ(CountRecord(h.ServerRecord(), [](auto& o) { return IsPacket(o, "in", 32) && o["text"] == "Restart in 1 min %s%n"; }), 1u);
+    EXPECT_NE(h.Read("monitor.out").find(")Restart in 1 min %s%n\n"), std::string::npos) << h.Read("monitor.out");
+    EXPECT_EQ(h.monitor->Stop(SIGTERM), 0);
+    ChildProcess({"/usr/bin/tmux", "-L", tmux, "kill-server"}, h.dir.File("end.out")).Wait(5s);
 }
 
 // A signal ends either run by its ordinary shut-down, which writes the settings; while it runs,

@@ -228,10 +228,10 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     EXPECT_EQ(window.windowTitle(), "ZEPHRINE Server Monitor  FLYING 0 ONLINE 0   UP 0.0kB/s DOWN 0.0kB/s");
     EXPECT_FALSE(window.windowIcon().isNull());
     EXPECT_TRUE(QFile::exists(":/zpmoni/help.html"));
-    QList<int> periods;  // status, retry and keep-alive; -1 for a coarse timer
+    QList<int> periods;  // status, retry, keep-alive and hang watch; -1 for a coarse timer
     for (QTimer* timer : window.Controller().findChildren<QTimer*>())
         periods << (timer->timerType() == Qt::PreciseTimer ? timer->interval() : -1);
-    EXPECT_EQ(periods, QList<int>({1000, 6000, 30000}));
+    EXPECT_EQ(periods, QList<int>({1000, 6000, 30000, 1000}));
 
     auto* tray = window.findChild<QSystemTrayIcon*>();
     for (auto why : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {

@@ -396,6 +396,8 @@ class Server:
                            open=self.window is not None)
         if self.opts.console if self.opts.console is not None else not graphical:
             self.start_console()
+        if self.opts.hang_after is not None:
+            loop.call_later(self.opts.hang_after, self.hang)
         deadlines = asyncio.ensure_future(self.watch_deadlines())
         probes = asyncio.ensure_future(self.repeat_probes()) if self.opts.probe_interval else None
         await self.stop_event.wait()
@@ -411,6 +413,17 @@ class Server:
         if self.tty_saved is not None:
             termios.tcsetattr(sys.stdin.fileno(), termios.TCSADRAIN, self.tty_saved)
         return 0
+
+    def hang(self):
+        """Stops answering for good, as a hung server does: the process and its listening port
+        stay (the kernel still accepts connections), nothing is read or sent any more. Signals
+        end it at once, since the loop that would handle them no longer runs."""
+        self.rec.write('hang', after=self.opts.hang_after)
+        self.log('hanging')
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(sig, signal.SIG_DFL)
+        while True:
+            time.sleep(3600)
 
     async def repeat_probes(self):
         while True:

@@ -45,6 +45,8 @@ def add_server_options(p):
                    help='seconds a client has for the replies to each server packet')
     p.add_argument('--probe-interval', type=float, default=0.0,
                    help='resend the 16/33/43/44 probes every so many seconds (0: only at log-on)')
+    p.add_argument('--hang-after', type=float,
+                   help='stop answering after so many seconds, keeping the process and its port')
     p.add_argument('--first-object-id', type=int, default=1001)
     p.add_argument('--welcome', help='chat line (sent as it is) to each client after log-on')
     p.add_argument('--console', dest='console', action='store_true', default=None,
