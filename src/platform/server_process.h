@@ -31,7 +31,15 @@ public:
     std::function<void(uint32_t pid)> onExit;
 };
 
+// The system calls the Linux processes depend on for watching, replaceable to try their failures.
+struct ProcessCalls {
+    // pidfd_open(2): a descriptor that becomes readable when the process ends, or -1.
+    std::function<int(int pid)> pidfdOpen;
+};
+
 // The Linux processes: posix_spawn in a new session (a Windows executable through wine), the
 // console server in a detached tmux session on the socket `consoleSocket`; exits are seen
-// through pidfds on the running Qt event loop.
-std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket);
+// through pidfds on the running Qt event loop, or, where a pidfd cannot be had, by polling
+// once a second.
+std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket,
+                                                     ProcessCalls calls = {});

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -55,12 +56,20 @@ void AddEnvironment(std::vector<std::string>& args)
 
 class LinuxServerProcesses final : public ServerProcesses {
 public:
-    explicit LinuxServerProcesses(std::string socket) : socket(std::move(socket)) {}
+    LinuxServerProcesses(std::string socket, ProcessCalls calls)
+        : socket(std::move(socket)), calls(std::move(calls))
+    {
+        if (!this->calls.pidfdOpen)
+            this->calls.pidfdOpen = PidfdOpen;
+        poller.setParent(&context);
+        QObject::connect(&poller, &QTimer::timeout, &context, [this] { PollEnded(); });
+    }
     ~LinuxServerProcesses() override
     {
         for (auto& [pid, w] : watched) {
             delete w.notifier;
-            ::close(w.pidfd);
+            if (w.pidfd >= 0)
+                ::close(w.pidfd);
         }
     }
 
@@ -93,6 +102,8 @@ public:
         auto it = watched.find(pid);
         if (it == watched.end())
             return false;
+        if (it->second.pidfd < 0)
+            return StillThere(pid, it->second);
         pollfd p{it->second.pidfd, POLLIN, 0};
         return ::poll(&p, 1, 0) == 0;
     }
@@ -104,18 +115,48 @@ public:
         const int sig = kill ? SIGKILL : SIGTERM;
         // The group too, for what the server started; but only a group the server leads, so
         // that a taken-over process started from some shell never takes that shell along.
+        const int pidfd = watched[pid].pidfd;
         if (::getpgid(static_cast<pid_t>(pid)) == static_cast<pid_t>(pid))
             ::kill(-static_cast<pid_t>(pid), sig);
+        else if (pidfd >= 0)
+            ::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0);
         else
-            ::syscall(SYS_pidfd_send_signal, watched[pid].pidfd, sig, nullptr, 0);
+            ::kill(static_cast<pid_t>(pid), sig);
     }
 
 private:
     struct Watched {
-        int pidfd = -1;
+        int pidfd = -1;  // -1: watched by polling
         bool child = false;
+        bool ended = false;  // seen ended by polling, not yet told
         QSocketNotifier* notifier = nullptr;
     };
+
+    // Without a pidfd: a child lives until it is reaped, another process until its pid is gone.
+    static bool StillThere(uint32_t pid, Watched& w)
+    {
+        if (w.ended)
+            return false;
+        const pid_t p = static_cast<pid_t>(pid);
+        if (w.child) {
+            int status = 0;
+            const pid_t r = ::waitpid(p, &status, WNOHANG);
+            w.ended = r == p || (r < 0 && errno == ECHILD);
+        } else {
+            w.ended = ::kill(p, 0) != 0 && errno == ESRCH;
+        }
+        return !w.ended;
+    }
+
+    void PollEnded()
+    {
+        std::vector<uint32_t> ended;
+        for (auto& [pid, w] : watched)
+            if (w.pidfd < 0 && !StillThere(pid, w))
+                ended.push_back(pid);
+        for (uint32_t pid : ended)
+            Ended(pid);
+    }
 
     uint32_t Spawn(const std::vector<std::string>& argv, const std::string& workdir)
     {
@@ -179,18 +220,18 @@ private:
     {
         if (pid == 0 || watched.count(pid))
             return;
-        const int fd = PidfdOpen(static_cast<pid_t>(pid));
-        if (fd < 0) {
-            // Gone before it could be watched: told like any other end.
-            QTimer::singleShot(0, &context, [this, pid] {
-                if (onExit)
-                    onExit(pid);
-            });
-            return;
-        }
+        const int fd = calls.pidfdOpen(static_cast<int>(pid));
         Watched& w = watched[pid];
         w.pidfd = fd;
         w.child = child;
+        if (fd < 0) {
+            // No pidfd (an old kernel, a seccomp filter, no descriptors left): a refused
+            // watch is no proof of an end, so the process is polled, and a child reaped, on
+            // the one-second tick.
+            if (!poller.isActive())
+                poller.start(1000);
+            return;
+        }
         w.notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
         QObject::connect(w.notifier, &QSocketNotifier::activated, w.notifier,
                          [this, pid] { Ended(pid); });
@@ -201,24 +242,31 @@ private:
         auto it = watched.find(pid);
         if (it == watched.end())
             return;
-        if (it->second.child)
+        if (it->second.child && !it->second.ended)
             ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
-        it->second.notifier->setEnabled(false);
-        it->second.notifier->deleteLater();
-        ::close(it->second.pidfd);
+        if (it->second.notifier) {
+            it->second.notifier->setEnabled(false);
+            it->second.notifier->deleteLater();
+            ::close(it->second.pidfd);
+        }
         watched.erase(it);
+        if (std::none_of(watched.begin(), watched.end(), [](const auto& e) { return e.second.pidfd < 0; }))
+            poller.stop();
         if (onExit)
             onExit(pid);
     }
 
     std::string socket;
+    ProcessCalls calls;
     std::map<uint32_t, Watched> watched;
     QObject context;  // ends the queued reports with this object
+    QTimer poller;    // the processes watched without a pidfd
 };
 
 }  // namespace
 
-std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket)
+std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket,
+                                                     ProcessCalls calls)
 {
-    return std::make_unique<LinuxServerProcesses>(consoleSocket);
+    return std::make_unique<LinuxServerProcesses>(consoleSocket, std::move(calls));
 }

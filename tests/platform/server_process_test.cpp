@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+// The processes the monitor starts, watched for real: their end is told once, and only then.
+#include "platform/server_process.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+namespace {
+
+struct ServerProcessTest : ::testing::Test {
+    int argc = 1;
+    char name[8] = "test";
+    char* argv[2] = {name, nullptr};
+    QCoreApplication app{argc, argv};
+
+    // Runs the event loop until `done` or `ms` have passed.
+    template <class F> void Spin(int ms, F done)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+};
+
+TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
+{
+    for (bool refused : {false, true}) {
+        SCOPED_TRACE(refused);
+        ProcessCalls calls;
+        if (refused)
+            calls.pidfdOpen = [](int) { return -1; };
+        auto processes = MakeServerProcesses("", calls);
+        std::vector<uint32_t> ended;
+        processes->onExit = [&](uint32_t pid) { ended.push_back(pid); };
+        const uint32_t pid = processes->Start({{"/bin/sleep", "0.4"}, "/", false});
+        ASSERT_NE(pid, 0u);
+        Spin(200, [&] { return !ended.empty(); });
+        EXPECT_TRUE(ended.empty());
+        EXPECT_TRUE(processes->Alive(pid));
+        Spin(3000, [&] { return !ended.empty(); });
+        EXPECT_EQ(ended, std::vector<uint32_t>{pid});
+        EXPECT_FALSE(processes->Alive(pid));
+        // Reaped: no zombie is left behind.
+        EXPECT_EQ(::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG), -1);
+    }
+}
+
+}  // namespace
