@@ -57,6 +57,11 @@ void MonitorController::Initialize()
 
     supervisor = std::make_unique<ServerSupervisor>(app);
     supervisor->Logic().closeInterval = closeInterval;
+    connect(supervisor.get(), &ServerSupervisor::notice, this, [this](const QString& text) {
+        notice = text;
+        noticeTicks = 5;
+        UpdateStatus();
+    });
     app.timeWatch->onTerminate = [this] { supervisor->Logic().TerminateServer(); };
     app.timeWatch->onStart = [this] { supervisor->Logic().StartServer(); };
     if (app.settings.startUp)
@@ -121,7 +126,9 @@ void MonitorController::SaveEventLogSettings()
 
 void MonitorController::UpdateStatus()
 {
-    const QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));
+    QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));
+    if (noticeTicks > 0 && noticeTicks--)
+        text += QStringLiteral("  ") + notice;
     if (text != statusLine) {
         statusLine = text;
         emit statusLineChanged(statusLine);

@@ -73,5 +73,8 @@ private:
     std::unique_ptr<ServerSupervisor> supervisor;
     QTimer statusTimer;
     QString statusLine;
+    // A word of the supervisor's, shown after the status for a few ticks.
+    QString notice;
+    int noticeTicks = 0;
     bool initialized = false;
 };

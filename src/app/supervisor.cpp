@@ -18,11 +18,14 @@ constexpr std::array<int32_t, 4> kKeywordOrder{1, 0, 2, 3};
 
 constexpr std::string_view kMenuClass = "#32768";
 constexpr uint8_t kEscape = 27;
-// Spacing of the stop sequence: Escape three times, then the close request.
-constexpr std::array<int, 3> kEscapeAt{0, 100, 200};
-constexpr int kCloseAt = 700;
-// A stopped process still alive this long after the close request is ended by signals.
-constexpr int kSignalAfter = 2000;
+// The stop sequence: Escape three times, then the close request; a stopped process still alive
+// 2 s after the close request is ended by signals.
+enum class StopStep { Escape, Close, Term, Kill };
+constexpr std::array<std::pair<int, StopStep>, 6> kStopSteps{{{0, StopStep::Escape},
+    {100, StopStep::Escape}, {200, StopStep::Escape}, {700, StopStep::Close},
+    {2700, StopStep::Term}, {4700, StopStep::Kill}}};
+constexpr size_t kTermStep = 4;
+constexpr std::string_view kAlreadyRunning = "サーバーは既に起動しています";
 // A server that dies as soon as it starts is started again at most this often.
 constexpr uint32_t kRestartSpacing = 1000;
 
@@ -83,12 +86,19 @@ bool Supervisor::LaunchServerProcess()
 
 void Supervisor::StartServer()
 {
+    // A second start would only lose the known window: it is refused, and said so.
+    if (state.serverRunning) {
+        Notice(kAlreadyRunning);
+        return;
+    }
     // Never two servers at once: a stopped process that still lives is waited for.
-    if (!state.serverRunning && processes.Alive(stoppedPid)) {
+    if (processes.Alive(stoppedPid)) {
         startPending = true;
         return;
     }
     startPending = false;
+    // What is left of the last stop would reach the new server (a reused window id).
+    CancelStop();
     LaunchServerProcess();
     if (!state.serverRunning)
         return;
@@ -104,20 +114,18 @@ void Supervisor::StartServer()
 void Supervisor::StopServerProcess()
 {
     if (state.serverRunning) {
-        const WindowId window = state.serverWindow;
         const std::optional<ExecutableKind> exe = Executable(settings.exeType);
-        const KeyKind kind = exe ? exe->keys : KeyKind::KeyDown;
-        for (int at : kEscapeAt) {
-            if (at == 0)
-                windows.PostKey(window, kind, kEscape);
-            else
-                timers.After(at, [this, window, kind] { windows.PostKey(window, kind, kEscape); });
-        }
-        timers.After(kCloseAt, [this, window] { windows.PostClose(window); });
         const uint32_t pid = controlledPid;
+        CancelStop();
         stoppedPid = pid;
-        timers.After(kCloseAt + kSignalAfter, [this, pid] { EscalateStop(pid, false); });
-        timers.After(kCloseAt + 2 * kSignalAfter, [this, pid] { EscalateStop(pid, true); });
+        // A server already gone gets nothing: its window's id may name another window by now.
+        if (pid == 0 || processes.Alive(pid)) {
+            stop = {state.serverWindow, exe ? exe->keys : KeyKind::KeyDown, pid, 0, true};
+            const uint32_t generation = stopGeneration;
+            RunStopSteps(generation, 0);
+            for (size_t i = 1; i < kStopSteps.size(); ++i)
+                timers.After(kStopSteps[i].first, [this, generation, i] { RunStopSteps(generation, i); });
+        }
         state.serverRunning = 0;
         controlledPid = 0;
         takenOver = false;
@@ -126,6 +134,46 @@ void Supervisor::StopServerProcess()
     state.lastRestart = kNoMark;
     if (onServerStopped)
         onServerStopped();
+}
+
+void Supervisor::RunStopSteps(uint32_t generation, size_t last)
+{
+    for (; generation == stopGeneration && stop.active && stop.next <= last; ++stop.next) {
+        const StopStep step = kStopSteps[stop.next].second;
+        if (step == StopStep::Term || step == StopStep::Kill) {
+            EscalateStop(stop.pid, step == StopStep::Kill);
+            continue;
+        }
+        if (stop.pid != 0 && !processes.Alive(stop.pid)) {
+            stop.active = false;  // ended: nothing more to ask of it
+            return;
+        }
+        // Only while the window still belongs to the stopped process.
+        if (stop.pid != 0 && windows.WindowPid(stop.window) != stop.pid)
+            continue;
+        if (step == StopStep::Escape)
+            windows.PostKey(stop.window, stop.keys, kEscape);
+        else
+            windows.PostClose(stop.window);
+    }
+}
+
+void Supervisor::CancelStop()
+{
+    ++stopGeneration;
+    stop.active = false;
+}
+
+void Supervisor::FinishPendingStop()
+{
+    RunStopSteps(stopGeneration, kTermStep);
+    CancelStop();
+}
+
+void Supervisor::Notice(std::string_view text)
+{
+    if (onNotice)
+        onNotice(text);
 }
 
 void Supervisor::EscalateStop(uint32_t pid, bool kill)
@@ -138,6 +186,9 @@ void Supervisor::TerminateServer()
 {
     if (state.serverRunning)
         events.WriteLine("Terminate server");
+    // No start still waiting survives the operator's (or the schedule's) stop.
+    startPending = false;
+    ++startGeneration;
     StopServerProcess();
     timers.Stop(SupervisorTimers::ErrorDialog);
     timers.Stop(SupervisorTimers::DownCheck);
@@ -168,8 +219,8 @@ void Supervisor::ServerDown()
         StartServer();
         return;
     }
-    timers.After(static_cast<int>(kRestartSpacing - lived), [this] {
-        if (!state.serverRunning && settings.checkRunning)
+    timers.After(static_cast<int>(kRestartSpacing - lived), [this, g = startGeneration] {
+        if (g == startGeneration && !state.serverRunning && settings.checkRunning)
             StartServer();
     });
 }

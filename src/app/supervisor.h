@@ -52,6 +52,8 @@ public:
     std::function<void(bool)> onStartEnabled;
     // Resets the player records when the server stops.
     std::function<void()> onServerStopped;
+    // Tells the operator something in the status line.
+    std::function<void(std::string_view)> onNotice;
     // Period of the error-dialog timer, ms.
     int closeInterval = 800;
 
@@ -80,10 +82,16 @@ public:
 
     // Waits for the end of a stopped process before starting a new one.
     bool StartPending() const { return startPending; }
+    // The monitor ends: the steps of a stop still waiting run now, up to the polite signal.
+    void FinishPendingStop();
 
 private:
     void ServerDown();
     void EscalateStop(uint32_t pid, bool kill);
+    // Runs the current stop's steps up to and including `last`, unless `generation` is over.
+    void RunStopSteps(uint32_t generation, size_t last);
+    void CancelStop();
+    void Notice(std::string_view text);
 
     MonitorSettings& settings;
     ServerState& state;
@@ -99,4 +107,17 @@ private:
     bool startPending = false;
     bool takenOver = false;
     uint32_t startedTick = 0;
+    // A terminate ends every start still waiting (for the stopped process, or the delayed
+    // restart): each carries the generation it was made in.
+    uint32_t startGeneration = 0;
+    // The stop in progress: its window, key kind and process, its next step; a new generation
+    // ends it.
+    struct PendingStop {
+        WindowId window = 0;
+        KeyKind keys = KeyKind::KeyDown;
+        uint32_t pid = 0;
+        size_t next = 0;
+        bool active = false;
+    } stop;
+    uint32_t stopGeneration = 0;
 };

@@ -39,6 +39,14 @@ public:
     virtual void ShowAndRaise(WindowId w) = 0;
     // code is the key's letter in upper case ('R') or 27 for Escape.
     virtual void PostKey(WindowId w, KeyKind kind, uint8_t code) = 0;
+    // The process of a top-level window, 0 when it is gone or not known.
+    virtual uint32_t WindowPid(WindowId w)
+    {
+        for (const WindowInfo& info : TopLevelWindows())
+            if (info.id == w)
+                return info.pid;
+        return 0;
+    }
 };
 
 // The X11 display of $DISPLAY (connected when first needed, again after it was lost) and the
