@@ -48,6 +48,7 @@ void MonitorController::Initialize()
     read(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
     read(kProgramDataSection, "ListLine", listLine);
     read(kDialogSection, "CloseInterval", closeInterval);
+    closeInterval = ClampCloseInterval(closeInterval);
     read(kDialogSection, "WindowTextInterval", windowTextInterval);
     read(kDialogSection, "CheckRunningInterval", checkRunningInterval);
     read(kDialogSection, "Glimit", glimit);

@@ -13,6 +13,7 @@ ServerSupervisor::ServerSupervisor(CZpmoniApp& app, QObject* parent)
         emit startEnabledChanged(enabled);
     };
     logic.onServerStopped = [&app] { app.players.ClearAll(); };
+    logic.onError = [&app](std::string_view text) { app.WriteErrorLog(text); };
     logic.onNotice = [this](std::string_view text) {
         emit notice(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     };

@@ -3,6 +3,7 @@
 
 #include "base/ascii.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -30,6 +31,11 @@ constexpr std::string_view kAlreadyRunning = "サーバーは既に起動して�
 constexpr uint32_t kRestartSpacing = 1000;
 
 }  // namespace
+
+int ClampCloseInterval(int ms)
+{
+    return std::max(ms, 10);
+}
 
 std::optional<ExecutableKind> Executable(int32_t exeType)
 {
@@ -72,6 +78,10 @@ bool Supervisor::LaunchServerProcess()
         return true;
     const std::optional<LaunchSpec> spec = ServerLaunch(settings);
     const uint32_t pid = spec ? processes.Start(*spec) : 0;
+    if (pid == 0 && onError)
+        onError("Cannot start server: " + (spec ? processes.failure
+                                                : "ExeType " + std::to_string(settings.exeType) +
+                                                      " is not one of 0 to 3"));
     state.serverRunning = pid != 0;
     state.serverProcessId = pid;
     controlledPid = pid;
@@ -104,7 +114,7 @@ void Supervisor::StartServer()
         return;
     if (onStartEnabled)
         onStartEnabled(false);
-    timers.Arm(SupervisorTimers::ErrorDialog, closeInterval);
+    timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
     timers.Arm(SupervisorTimers::DownCheck, 1000);
     timers.Arm(SupervisorTimers::WindowSearch, 1000);
     timers.Arm(SupervisorTimers::Minimize, 1000);
@@ -266,7 +276,7 @@ void Supervisor::SettingsConfirmed(int newCloseInterval)
 {
     closeInterval = newCloseInterval;
     if (state.serverRunning && settings.closeErrorDialog)
-        timers.Arm(SupervisorTimers::ErrorDialog, closeInterval);
+        timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
 }
 
 WindowId Supervisor::FindProcessWindow(uint32_t pid)
@@ -301,7 +311,13 @@ void Supervisor::TakeControl(const WindowInfo& found)
         return;
     state.serverWindow = found.id;
     state.serverRunning = 1;
+    // A console window is the console server whatever its title says ("CPU" in a prompt, say).
+    const bool console = found.className == "ConsoleWindowClass";
+    if (console)
+        settings.exeType = 3;
     for (int32_t type : kKeywordOrder) {
+        if (console)
+            break;
         if (found.title.find(kExecutables[static_cast<size_t>(type)].titleKeyword) !=
             std::string::npos) {
             settings.exeType = type;
@@ -318,5 +334,5 @@ void Supervisor::TakeControl(const WindowInfo& found)
     state.lastReset = now;
     if (onStartEnabled)
         onStartEnabled(false);
-    timers.Arm(SupervisorTimers::ErrorDialog, closeInterval);
+    timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
 }

@@ -26,6 +26,9 @@ public:
     virtual void After(int ms, std::function<void()> step) = 0;
 };
 
+// The error-dialog period from the file: at least 10 ms, so that no value keeps a core busy.
+int ClampCloseInterval(int ms);
+
 // The executable of an ExeType, and the word its window title carries; nothing out of 0-3.
 struct ExecutableKind {
     std::string_view file;
@@ -52,6 +55,8 @@ public:
     std::function<void(bool)> onStartEnabled;
     // Resets the player records when the server stops.
     std::function<void()> onServerStopped;
+    // Writes one line to the error log.
+    std::function<void(std::string_view)> onError;
     // Tells the operator something in the status line.
     std::function<void(std::string_view)> onNotice;
     // Period of the error-dialog timer, ms.

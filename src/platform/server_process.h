@@ -29,6 +29,8 @@ public:
     virtual void Signal(uint32_t pid, bool kill) = 0;
     // Told on the main thread, at once, when a watched process has ended.
     std::function<void(uint32_t pid)> onExit;
+    // Why the last Start gave 0, for the error log (paths escaped).
+    std::string failure;
 };
 
 // The system calls the Linux processes depend on for watching, replaceable to try their failures.

@@ -4,6 +4,8 @@
 #include "platform/command_runner.h"
 #include "platform/spawn_args.h"
 
+#include "base/text_escape.h"
+
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include <map>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,13 +33,17 @@ int PidfdOpen(pid_t pid)
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
+// A Windows executable starts with "MZ". Read without blocking and only from a regular file:
+// a FIFO or a device named as the executable must not hang the monitor.
 bool IsWindowsProgram(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
+    struct stat st {};
     char magic[2] = {};
-    const bool mz = ::read(fd, magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    const bool mz = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                    ::pread(fd, magic, 2, 0) == 2 && magic[0] == 'M' && magic[1] == 'Z';
     ::close(fd);
     return mz;
 }
@@ -75,24 +82,11 @@ public:
 
     uint32_t Start(const LaunchSpec& spec) override
     {
-        if (spec.argv.empty() || spec.argv[0].empty())
-            return 0;
-        std::vector<std::string> argv = spec.argv;
-        // Found from the monitor's folder, like any path it is given, not from the server's.
-        if (argv[0].front() != '/') {
-            char cwd[4096];
-            if (::getcwd(cwd, sizeof cwd))
-                argv[0] = std::string(cwd) + "/" + argv[0];
-        }
-        if (::access(argv[0].c_str(), X_OK) != 0 && !IsWindowsProgram(argv[0]))
-            return 0;
-        if (IsWindowsProgram(argv[0])) {
-            const std::string wine = FindInPath("wine");
-            if (wine.empty())
-                return 0;
-            argv.insert(argv.begin(), wine);
-        }
-        return spec.console ? StartConsole(argv, spec.workdir) : Spawn(argv, spec.workdir);
+        failure.clear();
+        const uint32_t pid = TryStart(spec);
+        if (pid == 0 && failure.empty())
+            failure = "the process could not be created";
+        return pid;
     }
 
     void Watch(uint32_t pid) override { Track(pid, false); }
@@ -125,6 +119,40 @@ public:
     }
 
 private:
+    uint32_t TryStart(const LaunchSpec& spec)
+    {
+        if (spec.argv.empty() || spec.argv[0].empty())
+            return Fail("no executable");
+        std::vector<std::string> argv = spec.argv;
+        // Found from the monitor's folder, like any path it is given, not from the server's.
+        if (argv[0].front() != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd))
+                argv[0] = std::string(cwd) + "/" + argv[0];
+        }
+        struct stat st {};
+        if (!spec.workdir.empty() && (::stat(spec.workdir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+            return Fail("the folder " + Escaped(spec.workdir) + " does not exist");
+        if (::stat(argv[0].c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return Fail(Escaped(argv[0]) + " does not exist or is no file");
+        const bool windows = IsWindowsProgram(argv[0]);
+        if (!windows && ::access(argv[0].c_str(), X_OK) != 0)
+            return Fail(Escaped(argv[0]) + " is not executable");
+        if (windows) {
+            const std::string wine = FindInPath("wine");
+            if (wine.empty())
+                return Fail("wine, needed for the Windows program " + Escaped(argv[0]) + ", is not installed");
+            argv.insert(argv.begin(), wine);
+        }
+        return spec.console ? StartConsole(argv, spec.workdir) : Spawn(argv, spec.workdir);
+    }
+
+    uint32_t Fail(std::string why)
+    {
+        failure = std::move(why);
+        return 0;
+    }
+
     struct Watched {
         int pidfd = -1;  // -1: watched by polling
         bool child = false;
@@ -185,7 +213,7 @@ private:
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attr);
         if (rc != 0)
-            return 0;
+            return Fail("cannot run " + Escaped(argv[0]) + ": " + std::strerror(rc));
         Track(static_cast<uint32_t>(pid), true);
         return static_cast<uint32_t>(pid);
     }
@@ -204,14 +232,14 @@ private:
         args.insert(args.end(), argv.begin(), argv.end());
         const std::vector<std::string> command = TmuxCommand(socket, std::move(args));
         if (command.empty())
-            return 0;
+            return Fail("tmux, needed for the console server, is not installed");
         const std::optional<std::string> out = RunCapture(command, 64);
         if (!out)
-            return 0;
+            return Fail("tmux could not open the console server's session");
         char* end = nullptr;
         const unsigned long pid = std::strtoul(out->c_str(), &end, 10);
         if (pid == 0 || pid > 0x7fffffff)
-            return 0;
+            return Fail("tmux told no process of the console server's session");
         Track(static_cast<uint32_t>(pid), false);
         return static_cast<uint32_t>(pid);
     }

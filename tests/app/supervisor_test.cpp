@@ -39,6 +39,7 @@ struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, Lin
     uint32_t Start(const LaunchSpec& s) override
     {
         Add("start " + s.argv[0] + (s.console ? " console" : ""));
+        failure = fail ? "no such file" : "";
         return fail ? 0 : *alive.insert(next++).first;
     }
     void Watch(uint32_t pid) override { alive.insert(pid); }
@@ -74,6 +75,7 @@ struct SupervisorTest : ::testing::Test {
         settings.folderPath = "/zp";
         clock.seconds = 5000;
         sup.onStartEnabled = [this](bool on) { startEnabled = on; };
+        sup.onError = [this](std::string_view t) { fake.Add("error " + std::string(t)); };
         sup.onNotice = [this](std::string_view t) { fake.Add("notice " + std::string(t)); };
         fake.onExit = [this](uint32_t pid) { sup.OnProcessExited(pid); };
     }
@@ -94,14 +96,15 @@ struct SupervisorTest : ::testing::Test {
 
 TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogsOnlyWhenTheProcessStarts)
 {
+    sup.closeInterval = 0;  // a period no timer may have
     for (bool fails : {true, false}) {
         SCOPED_TRACE(fails);
         fake.fail = fails;
         clock.seconds += 1000;
         sup.StartServer();
-        EXPECT_EQ(Taken(), (fails ? Lines{"0 start /zp/zemain.exe"}
+        EXPECT_EQ(Taken(), (fails ? Lines{"0 start /zp/zemain.exe", "0 error Cannot start server: no such file"}
                                   : Lines{"0 start /zp/zemain.exe", "0 event Start server"}));
-        EXPECT_EQ(fake.period, (fails ? Periods{} : Periods{800, 1000, 1000, 1000}));
+        EXPECT_EQ(fake.period, (fails ? Periods{} : Periods{10, 1000, 1000, 1000}));
         EXPECT_EQ(startEnabled, fails);
         EXPECT_EQ(state.serverProcessId, fails ? 0u : 100u);
         EXPECT_EQ(state.lastReset, clock.seconds);  // a failed start marks the time too
@@ -247,7 +250,7 @@ TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
     EXPECT_FALSE(sup.SearchServerWindow());
     const std::tuple<std::string, std::string, int> cases[] = {
         {"ZEPHRINEWINDOW", "ZEPHRINE OpenGL CPU", 1}, {"ZEPHRINEWINDOW", "OpenGL", 0},
-        {"Zemaindx.exe", "Direct3D", 2}, {"ConsoleWindowClass", "s zemainsvr.exe -server", 3},
+        {"Zemaindx.exe", "Direct3D", 2}, {"ConsoleWindowClass", "s zemainsvr.exe CPU", 3},
         {"ZEPHRINEWINDOW", "untitled", 3}};
     for (const auto& [cls, title, type] : cases) {
         fake.top.push_back({5, cls, title, 77, false});
@@ -273,6 +276,8 @@ TEST_F(SupervisorTest, CommandLineAndWindowOfTheProcess)
     EXPECT_EQ(ServerCommandLine(settings), "/opt/zp//zemain.exe -server USERNAME -netport 7915");
     settings.exeType = 4;
     EXPECT_FALSE(ServerLaunch(settings));
+    sup.StartServer();
+    EXPECT_EQ(Taken(), Lines{"0 error Cannot start server: ExeType 4 is not one of 0 to 3"});
     fake.top = {{1, "a", "", 42, true}, {2, "b", "", 41, false}, {3, "c", "", 42, false}};
     EXPECT_EQ(sup.FindProcessWindow(42), 3u);
     EXPECT_EQ(sup.FindProcessWindow(43), 0u);

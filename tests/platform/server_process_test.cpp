@@ -2,11 +2,14 @@
 // The processes the monitor starts, watched for real: their end is told once, and only then.
 #include "platform/server_process.h"
 
+#include "support/temp_folder.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -47,6 +50,24 @@ TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
         EXPECT_FALSE(processes->Alive(pid));
         // Reaped: no zombie is left behind.
         EXPECT_EQ(::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG), -1);
+    }
+}
+
+TEST_F(ServerProcessTest, AFailedStartNamesItsCause)
+{
+    TempFolder dir;
+    dir.Write("text", "#!/bin/sh\n");
+    ::mkfifo(dir.File("fifo").c_str(), 0700);  // opened for its header, it would block
+    auto processes = MakeServerProcesses("");
+    const std::pair<LaunchSpec, std::string> cases[] = {
+        {{{"/bin/true"}, dir.File("none"), false}, "the folder " + dir.File("none") + " does not exist"},
+        {{{dir.File("none")}, "/", false}, dir.File("none") + " does not exist or is no file"},
+        {{{dir.File("fifo")}, "/", false}, dir.File("fifo") + " does not exist or is no file"},
+        {{{dir.File("text")}, "/", false}, dir.File("text") + " is not executable"},
+    };
+    for (const auto& [spec, why] : cases) {
+        EXPECT_EQ(processes->Start(spec), 0u);
+        EXPECT_EQ(processes->failure, why);
     }
 }
 
