@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -188,32 +187,15 @@ private:
 
     uint32_t Spawn(const std::vector<std::string>& argv, const std::string& workdir)
     {
-        std::vector<char*> args = SpawnArgs(argv);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        // Nothing of the monitor's (sockets, its lock file) may outlive it in the server.
-        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-        if (!workdir.empty())
-            posix_spawn_file_actions_addchdir_np(&actions, workdir.c_str());
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t all, none;
-        sigfillset(&all);
-        sigemptyset(&none);
-        posix_spawnattr_setsigdefault(&attr, &all);
-        posix_spawnattr_setsigmask(&attr, &none);
+        SpawnRequest request;
+        request.argv = argv;
+        request.workdir = workdir;
+        request.env = MonitorEnvironment();
         // A session of its own: the server outlives the monitor and its terminal.
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
-                                            POSIX_SPAWN_SETSIGMASK);
-        pid_t pid = -1;
-        const int rc = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-        if (rc != 0)
-            return Fail("cannot run " + Escaped(argv[0]) + ": " + std::strerror(rc));
+        request.newSession = true;
+        const pid_t pid = SpawnChild(request);
+        if (pid < 0)
+            return Fail("cannot run " + Escaped(argv[0]) + ": " + std::strerror(errno));
         Track(static_cast<uint32_t>(pid), true);
         return static_cast<uint32_t>(pid);
     }

@@ -2,6 +2,7 @@
 // The processes the monitor starts, watched for real: their end is told once, and only then.
 #include "platform/server_process.h"
 
+#include "platform/command_runner.h"
 #include "support/temp_folder.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -69,6 +71,34 @@ TEST_F(ServerProcessTest, AFailedStartNamesItsCause)
         EXPECT_EQ(processes->Start(spec), 0u);
         EXPECT_EQ(processes->failure, why);
     }
+}
+
+TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePath)
+{
+    const int stray = ::open("/dev/null", O_RDONLY);  // inherited, as a careless library would
+    const std::string fd = std::to_string(stray);
+    EXPECT_FALSE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/" + fd}));
+    EXPECT_TRUE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/1"}));
+    auto processes = MakeServerProcesses("");
+    const uint32_t pid = processes->Start({{"/bin/sleep", "5"}, "/", false});
+    Spin(300, [] { return false; });
+    const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
+    EXPECT_EQ(std::distance(begin(fds), end(fds)), 3);
+    processes->Signal(pid, true);
+    ::close(stray);
+
+    TempFolder dir;
+    const std::string tool = "zpt-tool-" + std::to_string(::getpid());
+    std::filesystem::permissions(dir.Write(tool, "#!/bin/sh\n"), std::filesystem::perms::owner_all);
+    const std::string path = ::getenv("PATH"), cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    for (const std::string& entry : {std::string("."), dir.Path().string()}) {
+        ::setenv("PATH", entry.c_str(), 1);
+        const bool trusted = entry.front() == '/' && !Privileged();
+        EXPECT_EQ(FindInPath(tool), trusted ? dir.File(tool) : "") << entry;
+    }
+    ::setenv("PATH", path.c_str(), 1);
+    std::filesystem::current_path(cwd);
 }
 
 }  // namespace
