@@ -27,6 +27,7 @@ constexpr std::array<std::pair<int, StopStep>, 6> kStopSteps{{{0, StopStep::Esca
     {2700, StopStep::Term}, {4700, StopStep::Kill}}};
 constexpr size_t kTermStep = 4;
 constexpr std::string_view kAlreadyRunning = "サーバーは既に起動しています";
+constexpr std::string_view kCannotStart = "サーバーを起動できません: ";
 // A server that dies as soon as it starts is started again at most this often.
 constexpr uint32_t kRestartSpacing = 1000;
 
@@ -61,6 +62,7 @@ std::optional<LaunchSpec> ServerLaunch(const MonitorSettings& s)
                  std::to_string(s.port.load())};
     spec.workdir = s.folderPath;
     spec.console = exe->keys == KeyKind::Char;
+    spec.user = s.serverUser;
     return spec;
 }
 
@@ -78,10 +80,13 @@ bool Supervisor::LaunchServerProcess()
         return true;
     const std::optional<LaunchSpec> spec = ServerLaunch(settings);
     const uint32_t pid = spec ? processes.Start(*spec) : 0;
-    if (pid == 0 && onError)
-        onError("Cannot start server: " + (spec ? processes.failure
-                                                : "ExeType " + std::to_string(settings.exeType) +
-                                                      " is not one of 0 to 3"));
+    if (pid == 0) {
+        const std::string why = spec ? processes.failure
+                                     : "ExeType " + std::to_string(settings.exeType) + " is not one of 0 to 3";
+        if (onError)
+            onError("Cannot start server: " + why);
+        Notice(std::string(kCannotStart) + why);
+    }
     state.serverRunning = pid != 0;
     state.serverProcessId = pid;
     controlledPid = pid;

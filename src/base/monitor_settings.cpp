@@ -43,6 +43,7 @@ void LoadSettings(const ProfileStore& store, MonitorSettings& s)
     s.checkRunning = getInt("CheckRunning", def.checkRunning);
     s.minimizeZP = getInt("MinimizeZP", def.minimizeZP);
     s.packFile = store.GetString(sec, "PackFile", def.packFile);
+    s.serverUser = store.GetString(kMainWindowSection, "ServerUser", def.serverUser);
 }
 
 void SaveSettings(ProfileStore& store, const MonitorSettings& s)

@@ -46,7 +46,13 @@ struct MonitorSettings {
     std::atomic<int32_t> checksum{1};
     std::atomic<int32_t> cheatCheck{1};
     std::string packFile{"Packlist.txt"};
+    // The user a root monitor starts the server as (key ServerUser of the main window's
+    // section): empty refuses the start, "root" keeps root. Read only; the operator writes it.
+    std::string serverUser;
 };
+
+// Section of the main window's own values, which also holds ServerUser.
+inline constexpr std::string_view kMainWindowSection = "ZpmoniDlg";
 
 // Reads every key of the section, taking the member defaults above for absent keys. Nothing is
 // validated here; the users of the values deal with out-of-range ones.

@@ -21,6 +21,11 @@ std::optional<std::string> RunCapture(const std::vector<std::string>& argv,
                                       size_t maxBytes = 1 << 20,
                                       const std::optional<SpawnIdentity>& identity = std::nullopt);
 
+// The user every tmux command on the console server's socket runs as (its own tmux server for
+// that user); nothing: the monitor's own. Any thread.
+void SetConsoleIdentity(std::optional<SpawnIdentity> who);
+std::optional<SpawnIdentity> ConsoleIdentity();
+
 // The argv of tmux on a socket name of its own ("" for the user's default socket) followed by
 // args; empty when tmux is not installed.
 std::vector<std::string> TmuxCommand(const std::string& socket, std::vector<std::string> args);

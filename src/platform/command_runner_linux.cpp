@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -275,6 +276,23 @@ std::optional<std::string> RunCapture(const std::vector<std::string>& argv, size
     if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return text;
+}
+
+namespace {
+std::mutex consoleIdentityLock;
+std::optional<SpawnIdentity> consoleIdentity;
+}  // namespace
+
+void SetConsoleIdentity(std::optional<SpawnIdentity> who)
+{
+    std::lock_guard guard(consoleIdentityLock);
+    consoleIdentity = std::move(who);
+}
+
+std::optional<SpawnIdentity> ConsoleIdentity()
+{
+    std::lock_guard guard(consoleIdentityLock);
+    return consoleIdentity;
 }
 
 std::vector<std::string> TmuxCommand(const std::string& socket, std::vector<std::string> args)

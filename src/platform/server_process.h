@@ -12,6 +12,9 @@ struct LaunchSpec {
     std::vector<std::string> argv;  // argv[0] is the executable's path
     std::string workdir;
     bool console = false;           // the console server: in a detached console session
+    // The user a root monitor starts it as: "" refuses the start, "root" keeps root. A monitor
+    // that is not root starts it as itself.
+    std::string user;
 };
 
 // Starting, watching and ending the simulator's processes. Main thread only.

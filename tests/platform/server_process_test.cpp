@@ -16,6 +16,12 @@
 
 namespace {
 
+// A start as the monitor would make it: as root, as the unprivileged test user.
+LaunchSpec Spec(std::vector<std::string> argv, std::string workdir = "/")
+{
+    return {std::move(argv), std::move(workdir), false, "zpsim"};
+}
+
 struct ServerProcessTest : ::testing::Test {
     int argc = 1;
     char name[8] = "test";
@@ -42,7 +48,7 @@ TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
         auto processes = MakeServerProcesses("", calls);
         std::vector<uint32_t> ended;
         processes->onExit = [&](uint32_t pid) { ended.push_back(pid); };
-        const uint32_t pid = processes->Start({{"/bin/sleep", "0.4"}, "/", false});
+        const uint32_t pid = processes->Start(Spec({"/bin/sleep", "0.4"}));
         ASSERT_NE(pid, 0u);
         Spin(200, [&] { return !ended.empty(); });
         EXPECT_TRUE(ended.empty());
@@ -62,13 +68,23 @@ TEST_F(ServerProcessTest, AFailedStartNamesItsCause)
     ::mkfifo(dir.File("fifo").c_str(), 0700);  // opened for its header, it would block
     auto processes = MakeServerProcesses("");
     const std::pair<LaunchSpec, std::string> cases[] = {
-        {{{"/bin/true"}, dir.File("none"), false}, "the folder " + dir.File("none") + " does not exist"},
-        {{{dir.File("none")}, "/", false}, dir.File("none") + " does not exist or is no file"},
-        {{{dir.File("fifo")}, "/", false}, dir.File("fifo") + " does not exist or is no file"},
-        {{{dir.File("text")}, "/", false}, dir.File("text") + " is not executable"},
+        {Spec({"/bin/true"}, dir.File("none")), "the folder " + dir.File("none") + " does not exist"},
+        {Spec({dir.File("none")}), dir.File("none") + " does not exist or is no file"},
+        {Spec({dir.File("fifo")}), dir.File("fifo") + " does not exist or is no file"},
+        {Spec({dir.File("text")}), dir.File("text") + " is not executable"},
     };
+    // Root starts the server as a named user only.
+    const std::pair<std::string, std::string> users[] = {
+        {"", "ServerUser in [ZpmoniDlg] is empty: set the user the server runs as (ServerUser=root runs it as root)"},
+        {"zpt-none\n", "ServerUser zpt-none\\x0a is no user of this system"}};
     for (const auto& [spec, why] : cases) {
         EXPECT_EQ(processes->Start(spec), 0u);
+        EXPECT_EQ(processes->failure, why);
+    }
+    for (const auto& [user, why] : users) {
+        if (::geteuid() != 0)
+            break;
+        EXPECT_EQ(processes->Start({{"/bin/true"}, "/", false, user}), 0u);
         EXPECT_EQ(processes->failure, why);
     }
 }
@@ -80,7 +96,7 @@ TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePat
     EXPECT_FALSE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/" + fd}));
     EXPECT_TRUE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/1"}));
     auto processes = MakeServerProcesses("");
-    const uint32_t pid = processes->Start({{"/bin/sleep", "5"}, "/", false});
+    const uint32_t pid = processes->Start(Spec({"/bin/sleep", "5"}));
     Spin(300, [] { return false; });
     const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
     EXPECT_EQ(std::distance(begin(fds), end(fds)), 3);
