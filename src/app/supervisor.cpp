@@ -244,10 +244,17 @@ void Supervisor::DownCheck()
 {
     if (!state.serverRunning || takenOver)
         return;
-    const WindowId window = state.serverWindow;
-    const bool windowGone = window != 0 && !windows.IsWindow(window);
-    if (windowGone || !processes.Alive(controlledPid))
+    // The process this monitor started is alive while its pidfd says so; a window that went
+    // (a lost display, a tmux that did not answer) is only looked for again.
+    if (!processes.Alive(controlledPid)) {
         ServerDown();
+        return;
+    }
+    const WindowId window = state.serverWindow;
+    if (window != 0 && !windows.IsWindow(window)) {
+        state.serverWindow = 0;
+        timers.Arm(SupervisorTimers::WindowSearch, 1000);
+    }
 }
 
 void Supervisor::OnProcessExited(uint32_t pid)
@@ -260,7 +267,9 @@ void Supervisor::OnProcessExited(uint32_t pid)
 
 void Supervisor::WindowSearch()
 {
-    const WindowId window = FindProcessWindow(state.serverProcessId);
+    const std::optional<ExecutableKind> exe = Executable(settings.exeType);
+    const WindowId window = FindWindowOf(state.serverProcessId,
+                                         windows.ServerWindows(exe && exe->keys == KeyKind::Char));
     state.serverWindow = window;
     if (window != 0)
         timers.Stop(SupervisorTimers::WindowSearch);
@@ -286,9 +295,14 @@ void Supervisor::SettingsConfirmed(int newCloseInterval)
 
 WindowId Supervisor::FindProcessWindow(uint32_t pid)
 {
+    return FindWindowOf(pid, windows.TopLevelWindows());
+}
+
+WindowId Supervisor::FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates)
+{
     if (pid == 0)
         return 0;
-    for (const WindowInfo& w : windows.TopLevelWindows()) {
+    for (const WindowInfo& w : candidates) {
         if (!w.hasOwner && w.pid == pid)
             return w.id;
     }

@@ -91,6 +91,7 @@ public:
     void FinishPendingStop();
 
 private:
+    static WindowId FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates);
     void ServerDown();
     void EscalateStop(uint32_t pid, bool kill);
     // Runs the current stop's steps up to and including `last`, unless `generation` is over.

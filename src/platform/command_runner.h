@@ -16,10 +16,12 @@ std::string FindInPath(std::string_view name);
 // Runs argv[0] with its arguments, without a shell, stdin and stderr on /dev/null, and returns
 // what it wrote to stdout (at most maxBytes) when it ended with status 0 within two seconds;
 // nothing otherwise (a program that hangs is killed). Callable from any thread.
-// With `identity`, it runs as that user.
+// With `identity`, it runs as that user. Its environment is HelperEnvironment's. `unanswered`
+// tells a program that could not be run, hung or died of a signal from one that said no.
 std::optional<std::string> RunCapture(const std::vector<std::string>& argv,
                                       size_t maxBytes = 1 << 20,
-                                      const std::optional<SpawnIdentity>& identity = std::nullopt);
+                                      const std::optional<SpawnIdentity>& identity = std::nullopt,
+                                      bool* unanswered = nullptr);
 
 // The user every tmux command on the console server's socket runs as (its own tmux server for
 // that user); nothing: the monitor's own. Any thread.

@@ -95,6 +95,18 @@ std::vector<std::string> EnvironmentFor(const SpawnIdentity& who)
     return env;
 }
 
+std::vector<std::string> HelperEnvironment(const std::optional<SpawnIdentity>& who)
+{
+    std::vector<std::string> env;
+    for (std::string& var : who ? EnvironmentFor(*who) : MonitorEnvironment()) {
+        const std::string_view key = std::string_view(var).substr(0, var.find('='));
+        if (key == "PATH" || key == "HOME" || key == "USER" || key == "LOGNAME" || key == "LANG" ||
+            key.starts_with("LC_") || key == "TZ" || key == "TMUX_TMPDIR")
+            env.push_back(std::move(var));
+    }
+    return env;
+}
+
 std::optional<SpawnIdentity> LookUpUser(const std::string& name)
 {
     if (name.empty())
@@ -222,8 +234,10 @@ pid_t SpawnChild(const SpawnRequest& r)
 }
 
 std::optional<std::string> RunCapture(const std::vector<std::string>& argv, size_t maxBytes,
-                                      const std::optional<SpawnIdentity>& identity)
+                                      const std::optional<SpawnIdentity>& identity, bool* unanswered)
 {
+    if (unanswered)
+        *unanswered = true;
     if (argv.empty())
         return std::nullopt;
     int out[2];
@@ -231,7 +245,9 @@ std::optional<std::string> RunCapture(const std::vector<std::string>& argv, size
         return std::nullopt;
     SpawnRequest request;
     request.argv = argv;
-    request.env = identity ? EnvironmentFor(*identity) : MonitorEnvironment();
+    // The helpers get no more of the monitor's environment than they need: whatever a tmux
+    // server gets stays with it for its whole life.
+    request.env = HelperEnvironment(identity);
     request.stdoutFd = out[1];
     request.identity = identity;
     const pid_t pid = SpawnChild(request);
@@ -273,6 +289,8 @@ std::optional<std::string> RunCapture(const std::vector<std::string>& argv, size
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (unanswered)
+        *unanswered = timedOut || !WIFEXITED(status);
     if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return text;
@@ -301,8 +319,9 @@ std::vector<std::string> TmuxCommand(const std::string& socket, std::vector<std:
     if (tmux.empty())
         return {};
     std::vector<std::string> argv{tmux};
+    // The monitor's own tmux server reads no configuration: nobody's ~/.tmux.conf runs there.
     if (!socket.empty())
-        argv.insert(argv.end(), {"-L", socket});
+        argv.insert(argv.end(), {"-f", "/dev/null", "-L", socket});
     argv.insert(argv.end(), std::make_move_iterator(args.begin()), std::make_move_iterator(args.end()));
     return argv;
 }

@@ -40,7 +40,15 @@ public:
 struct ProcessCalls {
     // pidfd_open(2): a descriptor that becomes readable when the process ends, or -1.
     std::function<int(int pid)> pidfdOpen;
+    // The program that runs a console pane's exec step ("--exec-pane FILE"); "" is the
+    // monitor's own executable.
+    std::string paneExec;
 };
+
+// The console pane's exec step: reads the start the monitor wrote to `startFile` (its
+// arguments, folder and environment), removes the file and becomes the server. Returns only
+// on failure, with the exit status.
+int RunPaneExec(const std::string& startFile);
 
 // The Linux processes: posix_spawn in a new session (a Windows executable through wine), the
 // console server in a detached tmux session on the socket `consoleSocket`; exits are seen

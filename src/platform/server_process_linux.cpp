@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -46,14 +47,49 @@ bool IsWindowsProgram(const std::string& path)
     return mz;
 }
 
-// The environment the console session gives its pane: the monitor's own, as a started process
-// would get it, without the markers of a tmux the monitor itself may run in.
-void AddEnvironment(std::vector<std::string>& args, const std::optional<SpawnIdentity>& who)
+// The pane's start, handed to the exec step out of band: nothing of it passes tmux's command
+// parser (which splits at a final ';' and expands '#' formats) or stays on a command line (the
+// tmux server's is world-readable for its whole life). NUL-separated: the folder, the number
+// of arguments, the arguments, then the environment.
+constexpr size_t kMaxPaneStart = 1 << 20;
+
+std::string PaneStartText(const std::vector<std::string>& argv, const std::string& workdir,
+                          const std::vector<std::string>& env)
 {
-    for (std::string& var : who ? EnvironmentFor(*who) : MonitorEnvironment()) {
-        args.push_back("-e");
-        args.push_back(std::move(var));
+    std::string text = (workdir.empty() ? "/" : workdir) + '\0' + std::to_string(argv.size()) + '\0';
+    for (const std::vector<std::string>* list : {&argv, &env})
+        for (const std::string& item : *list)
+            text += item + '\0';
+    return text;
+}
+
+// A private file that only the pane's user can read; its path, or "" on failure.
+std::string WritePaneStart(const std::string& text, const std::optional<SpawnIdentity>& who)
+{
+    char path[] = "/tmp/zpmoni-pane-XXXXXX";
+    const int fd = ::mkostemp(path, O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    bool ok = !who || ::fchown(fd, who->uid, who->gid) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        ok = n > 0;
+        done += n > 0 ? static_cast<size_t>(n) : 0;
     }
+    ::close(fd);
+    if (!ok) {
+        ::unlink(path);
+        return {};
+    }
+    return path;
+}
+
+// The monitor's own executable, which runs the pane's exec step.
+std::string SelfExecutable()
+{
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
 
 class LinuxServerProcesses final : public ServerProcesses {
@@ -220,19 +256,24 @@ private:
         static std::atomic<int> serial{0};
         const std::string name =
             "zemainsvr-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-        std::vector<std::string> args{"new-session", "-d", "-P", "-F", "#{pane_pid}", "-s", name,
-                                      "-x", "160", "-y", "48"};
-        if (!workdir.empty())
-            args.insert(args.end(), {"-c", workdir});
-        AddEnvironment(args, who);
-        args.emplace_back("--");
-        args.insert(args.end(), argv.begin(), argv.end());
-        const std::vector<std::string> command = TmuxCommand(socket, std::move(args));
-        if (command.empty())
+        const std::string self = calls.paneExec.empty() ? SelfExecutable() : calls.paneExec;
+        if (self.empty() || self.back() == ';')
+            return Fail("the monitor's own executable cannot run the console server's start");
+        const std::string startFile = WritePaneStart(
+            PaneStartText(argv, workdir, who ? EnvironmentFor(*who) : MonitorEnvironment()), who);
+        if (startFile.empty())
+            return Fail(std::string("cannot write the console server's start: ") + std::strerror(errno));
+        const std::vector<std::string> command = TmuxCommand(socket, {"new-session", "-d", "-P",
+            "-F", "#{pane_pid}", "-s", name, "-x", "160", "-y", "48", "--", self, "--exec-pane", startFile});
+        if (command.empty()) {
+            ::unlink(startFile.c_str());
             return Fail("tmux, needed for the console server, is not installed");
+        }
         const std::optional<std::string> out = RunCapture(command, 64, who);
-        if (!out)
+        if (!out) {
+            ::unlink(startFile.c_str());
             return Fail("tmux could not open the console server's session");
+        }
         char* end = nullptr;
         const unsigned long pid = std::strtoul(out->c_str(), &end, 10);
         if (pid == 0 || pid > 0x7fffffff)
@@ -289,6 +330,37 @@ private:
 };
 
 }  // namespace
+
+int RunPaneExec(const std::string& startFile)
+{
+    // Only a regular file of this user's, read without blocking and bounded, then removed.
+    const int fd = ::open(startFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_size <= 0 || static_cast<size_t>(st.st_size) > kMaxPaneStart) {
+        std::fprintf(stderr, "zpmoni: no usable start in %s\n", startFile.c_str());
+        return 127;
+    }
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    const bool whole = ::read(fd, text.data(), text.size()) == st.st_size;
+    ::close(fd);
+    ::unlink(startFile.c_str());
+    std::vector<std::string> items;
+    for (size_t at = 0, end; whole && (end = text.find('\0', at)) != std::string::npos; at = end + 1)
+        items.push_back(text.substr(at, end - at));
+    const unsigned long argc = items.size() > 2 ? std::strtoul(items[1].c_str(), nullptr, 10) : 0;
+    if (argc == 0 || argc > items.size() - 2) {
+        std::fprintf(stderr, "zpmoni: a broken start in %s\n", startFile.c_str());
+        return 127;
+    }
+    const std::vector<std::string> argv(items.begin() + 2, items.begin() + 2 + static_cast<long>(argc));
+    const std::vector<std::string> env(items.begin() + 2 + static_cast<long>(argc), items.end());
+    std::vector<char*> args = SpawnArgs(argv), envp = SpawnArgs(env);
+    if (::chdir(items[0].c_str()) == 0)
+        ::execve(args[0], args.data(), envp.data());
+    std::fprintf(stderr, "zpmoni: cannot start %s: %s\n", argv[0].c_str(), std::strerror(errno));
+    return 127;
+}
 
 std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket,
                                                      ProcessCalls calls)

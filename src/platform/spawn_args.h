@@ -49,6 +49,9 @@ std::vector<std::string> MonitorEnvironment();
 // USER and LOGNAME and the system's PATH.
 std::vector<std::string> EnvironmentFor(const SpawnIdentity& who);
 
+// The little a helper program (tmux) needs: PATH, the user's names and home, the locale, TZ.
+std::vector<std::string> HelperEnvironment(const std::optional<SpawnIdentity>& who);
+
 // True while the monitor runs as root or holds any capability: then no child is looked up in
 // the inherited PATH.
 bool Privileged();

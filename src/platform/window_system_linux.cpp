@@ -63,7 +63,7 @@ public:
     {
         std::lock_guard guard(lock);
         if (!Connected())
-            return false;
+            return std::getenv("DISPLAY") != nullptr;  // a lost display tells nothing
         xcb_get_window_attributes_reply_t* r =
             xcb_get_window_attributes_reply(conn, xcb_get_window_attributes(conn, w), nullptr);
         std::free(r);
@@ -74,6 +74,12 @@ public:
     {
         std::lock_guard guard(lock);
         return Connected() && Iconic(w);
+    }
+
+    uint32_t Pid(xcb_window_t w)
+    {
+        std::lock_guard guard(lock);
+        return Connected() ? Describe(w).pid : 0;
     }
 
     void PostClose(xcb_window_t w)
@@ -355,11 +361,13 @@ public:
 
     static bool Owns(WindowId w) { return (w & kConsoleBit) != 0; }
 
-    std::vector<WindowInfo> TopLevelWindows()
+    // The panes of the monitor's own socket, and with `foreign` those of the user's default
+    // socket (take control finds a server there).
+    std::vector<WindowInfo> TopLevelWindows(bool foreign = true)
     {
         std::vector<WindowInfo> result;
         std::vector<std::string> sockets{socket};
-        if (!socket.empty())
+        if (!socket.empty() && foreign)
             sockets.emplace_back();
         for (const std::string& s : sockets) {
             const std::optional<std::string> out = Tmux(s, {"list-panes", "-a", "-F",
@@ -376,10 +384,18 @@ public:
         return result;
     }
 
-    bool IsWindow(WindowId w) { return Target(w).has_value(); }
+    bool IsWindow(WindowId w)
+    {
+        bool unanswered = false;
+        return Target(w, &unanswered).has_value() || unanswered;
+    }
+
+    uint32_t WindowPid(WindowId w) { return Target(w) ? static_cast<uint32_t>(w & 0xffffffffu) : 0; }
 
     bool IsIconic(WindowId w)
     {
+        if (Foreign(w))
+            return true;  // never minimised there: that would throw the operator out
         const std::optional<std::string> target = Target(w);
         const std::optional<std::string> attached =
             target ? Tmux(SocketOf(w), {"display-message", "-p", "-t", *target,
@@ -388,8 +404,13 @@ public:
         return attached && attached->starts_with("0");
     }
 
-    void PostClose(WindowId w) { Command(w, {"kill-session", "-t"}); }
-    void PostMinimize(WindowId w) { Command(w, {"detach-client", "-s"}); }
+    // The pane alone: a session on the operator's socket may hold the operator's other windows.
+    void PostClose(WindowId w) { Command(w, {"kill-pane", "-t"}); }
+    void PostMinimize(WindowId w)
+    {
+        if (!Foreign(w))
+            Command(w, {"detach-client", "-s"});
+    }
 
     void PostKey(WindowId w, uint8_t code)
     {
@@ -422,14 +443,15 @@ private:
         out.push_back(std::move(info));
     }
 
-    std::string SocketOf(WindowId w) const { return (w & kDefaultSocketBit) ? "" : socket; }
+    static bool Foreign(WindowId w) { return (w & kDefaultSocketBit) != 0; }
+    std::string SocketOf(WindowId w) const { return Foreign(w) ? "" : socket; }
 
-    // "%N" while pane N still runs the process of the id.
-    std::optional<std::string> Target(WindowId w)
+    // "%N" while pane N still runs the process of the id. `unanswered`: tmux did not answer.
+    std::optional<std::string> Target(WindowId w, bool* unanswered = nullptr)
     {
         const std::string pane = "%" + std::to_string((w >> 32) & 0xfffffff);
         const std::optional<std::string> pid =
-            Tmux(SocketOf(w), {"display-message", "-p", "-t", pane, "#{pane_pid}"});
+            Tmux(SocketOf(w), {"display-message", "-p", "-t", pane, "#{pane_pid}"}, unanswered);
         if (!pid || std::strtoul(pid->c_str(), nullptr, 10) != (w & 0xffffffffu))
             return std::nullopt;
         return pane;
@@ -445,10 +467,13 @@ private:
         Tmux(SocketOf(w), std::move(head));
     }
 
-    static std::optional<std::string> Tmux(const std::string& s, std::vector<std::string> args)
+    static std::optional<std::string> Tmux(const std::string& s, std::vector<std::string> args,
+                                           bool* unanswered = nullptr)
     {
         const std::vector<std::string> argv = TmuxCommand(s, std::move(args));
-        return argv.empty() ? std::nullopt : RunCapture(argv, 1 << 20, s.empty() ? std::nullopt : ConsoleIdentity());
+        if (argv.empty())
+            return std::nullopt;
+        return RunCapture(argv, 1 << 20, s.empty() ? std::nullopt : ConsoleIdentity(), unanswered);
     }
 
     std::string socket;
@@ -466,6 +491,16 @@ public:
         for (WindowInfo& w : console.TopLevelWindows())
             all.push_back(std::move(w));
         return all;
+    }
+    std::vector<WindowInfo> ServerWindows(bool isConsole) override
+    {
+        return isConsole ? console.TopLevelWindows(false) : x11.TopLevelWindows();
+    }
+    uint32_t WindowPid(WindowId w) override
+    {
+        if (!IsX11(w))
+            return w != 0 ? console.WindowPid(w) : 0;
+        return x11.Pid(Xid(w));
     }
     std::optional<WindowInfo> EnabledPopup(WindowId w) override
     {

@@ -139,29 +139,23 @@ TEST_F(SupervisorTest, TerminateSendsEscapesThenCloseAndSignalsAProcessThatStays
     }
 }
 
-TEST_F(SupervisorTest, ServerDownByWindowOrExitIsRestartedOnlyWithCheckRunning)
+TEST_F(SupervisorTest, OnlyTheProcessEndTakesTheServerDownAndOnlyCheckRunningRestartsIt)
 {
-    for (int checkRunning : {0, 1})
-        for (bool byExit : {false, true}) {
-            SCOPED_TRACE(testing::Message() << checkRunning << byExit);
-            settings.checkRunning = checkRunning;
-            Running();
-            if (!byExit) {
-                // The start waits for the process whose window has gone.
-                fake.gone.insert(7);
-                sup.DownCheck();
-                EXPECT_EQ(sup.StartPending(), checkRunning == 1);
-                EXPECT_EQ(state.serverRunning, 0);
-            }
-            fake.Exit(100);
-            Lines expected{"0 event Terminate server"};
-            if (!byExit)
-                expected.push_back("0 key 27 7");
-            if (checkRunning)
-                expected.insert(expected.end(), {"0 start /zp/zemain.exe", "0 event Start server"});
-            EXPECT_EQ(Taken(), expected);
-            EXPECT_EQ(state.serverRunning, checkRunning);
-        }
+    for (int checkRunning : {0, 1}) {
+        settings.checkRunning = checkRunning;
+        Running();
+        // A window gone while its process lives is looked for again, never restarted.
+        fake.gone.insert(7);
+        sup.DownCheck();
+        EXPECT_EQ(state.serverWindow, 0u);
+        EXPECT_EQ(fake.period[SupervisorTimers::WindowSearch], 1000);
+        fake.Exit(100);
+        Lines expected{"0 event Terminate server"};
+        if (checkRunning)
+            expected.insert(expected.end(), {"0 start /zp/zemain.exe", "0 event Start server"});
+        EXPECT_EQ(Taken(), expected);
+        EXPECT_EQ(state.serverRunning, checkRunning);
+    }
 }
 
 TEST_F(SupervisorTest, AServerThatDiesAtOnceIsStartedAgainASecondAfterItsStart)
@@ -186,7 +180,7 @@ TEST_F(SupervisorTest, StopsAndStartsThatMeetGetInEachOthersWayNever)
         {[&] { clock.tick -= 700, fake.Exit(100), fake.RunUntil(100), sup.TerminateServer(); },
          {"0 event Terminate server"}},
         // ... and the start waiting for the stopped process's end.
-        {[&] { fake.gone.insert(7), sup.DownCheck(), fake.RunUntil(50), sup.TerminateServer(),
+        {[&] { sup.TerminateServer(), sup.StartServer(), fake.RunUntil(50), sup.TerminateServer(),
                fake.RunUntil(150), fake.Exit(100); },
          plus(stopped, {"100 key 27 7"})},
         // A start while running only says so; the window stays known.

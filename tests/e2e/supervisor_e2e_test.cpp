@@ -98,12 +98,28 @@ TEST(SupervisorConsole, RunsTheConsoleServerInTmuxAndNoticesItsEnd)
         GTEST_SKIP() << "needs tmux";
     unsetenv("DISPLAY");
     SupervisorRun run;
-    run.Start("ExeType=3\nCheckRunning=0\nResetAtInterval=1\nResetIntervalSec=1\n");
+    // What tmux's parser would split or expand, a large environment and a secret in it.
+    const std::string folder = run.dir.File("zp#S;#(touch pwned)");
+    std::filesystem::create_directory_symlink(ZPSIM_BIN, folder);
+    setenv("PROMPT_COMMAND", "history -a;", 1);
+    setenv("ZPT_SECRET_TOKEN", std::string(20000, 's').c_str(), 1);
+    run.Start("ExeType=3\nCheckRunning=0\nResetAtInterval=1\nResetIntervalSec=1\nHandleName=x;\n", folder);
+    unsetenv("ZPT_SECRET_TOKEN");
+    unsetenv("PROMPT_COMMAND");
     EXPECT_TRUE(run.Await("key", 1, "R"));  // the scheduled revival, typed as a character
-    ChildProcess panes(run.Tmux({"list-panes", "-a", "-F", "#{pane_pid}"}), run.dir.File("panes.out"));
+    EXPECT_EQ(run.Events("listen").at(0)["server_name"], "x;");
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(run.ServerPid(0)) + "/cwd"), std::filesystem::canonical(folder));
+    ChildProcess panes(run.Tmux({"list-panes", "-a", "-F", "#{pane_pid} #{pid}"}), run.dir.File("panes.out"));
     ASSERT_TRUE(panes.Wait(std::chrono::seconds(5)));
-    EXPECT_EQ(std::stoi(run.dir.Read("panes.out")), run.ServerPid(0));
+    const std::string pids = run.dir.Read("panes.out");
+    EXPECT_EQ(std::stoi(pids), run.ServerPid(0));
     run.ExpectUnprivileged(run.ServerPid(0));
+    // The tmux server's command line, world-readable for its whole life, holds no secret and
+    // no configuration of anybody's.
+    const std::string tmuxLine = ReadText("/proc/" + pids.substr(pids.find(' ') + 1, pids.find('\n') - pids.find(' ') - 1) + "/cmdline");
+    EXPECT_EQ(tmuxLine.find("sss"), std::string::npos);
+    EXPECT_NE(tmuxLine.find(std::string("-f\0/dev/null", 12)), std::string::npos);
+    EXPECT_FALSE(exists(run.dir.File("pwned")) || exists("/nonexistent/pwned") || exists("/pwned"));
 
     // Its end is noticed; whether it is brought back is the supervisor's own decision, tested alone.
     kill(run.ServerPid(0), SIGKILL);
