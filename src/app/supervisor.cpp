@@ -135,7 +135,7 @@ void Supervisor::StopServerProcess()
         stoppedPid = pid;
         // A server already gone gets nothing: its window's id may name another window by now.
         if (pid == 0 || processes.Alive(pid)) {
-            stop = {state.serverWindow, exe ? exe->keys : KeyKind::KeyDown, pid, 0, true};
+            stop = {state.serverWindow, exe ? exe->keys : KeyKind::KeyDown, pid, 0, true, takenOver};
             const uint32_t generation = stopGeneration;
             RunStopSteps(generation, 0);
             for (size_t i = 1; i < kStopSteps.size(); ++i)
@@ -156,7 +156,9 @@ void Supervisor::RunStopSteps(uint32_t generation, size_t last)
     for (; generation == stopGeneration && stop.active && stop.next <= last; ++stop.next) {
         const StopStep step = kStopSteps[stop.next].second;
         if (step == StopStep::Term || step == StopStep::Kill) {
-            EscalateStop(stop.pid, step == StopStep::Kill);
+            // A server taken under control is only asked to close: its pid came from a window.
+            if (!stop.takenOver)
+                EscalateStop(stop.pid, step == StopStep::Kill);
             continue;
         }
         if (stop.pid != 0 && !processes.Alive(stop.pid)) {

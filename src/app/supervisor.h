@@ -124,6 +124,7 @@ private:
         uint32_t pid = 0;
         size_t next = 0;
         bool active = false;
+        bool takenOver = false;
     } stop;
     uint32_t stopGeneration = 0;
 };

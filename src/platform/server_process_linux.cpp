@@ -120,7 +120,7 @@ public:
         return pid;
     }
 
-    void Watch(uint32_t pid) override { Track(pid, false); }
+    void Watch(uint32_t pid) override { Track(pid, false, false); }
 
     bool Alive(uint32_t pid) override
     {
@@ -135,18 +135,20 @@ public:
 
     void Signal(uint32_t pid, bool kill) override
     {
-        if (!Alive(pid))
+        // Only a process this monitor started, while it lives: a taken-over one (its pid told
+        // by a window) is never signalled.
+        auto it = watched.find(pid);
+        if (pid <= 1 || it == watched.end() || !it->second.started || !Alive(pid))
             return;
         const int sig = kill ? SIGKILL : SIGTERM;
-        // The group too, for what the server started; but only a group the server leads, so
-        // that a taken-over process started from some shell never takes that shell along.
-        const int pidfd = watched[pid].pidfd;
+        const int pidfd = it->second.pidfd;
+        // The group it leads in the session it was started in, with everything it started
+        // (its pid, known alive, names no other group); otherwise through the pidfd, which
+        // cannot name a reused pid.
         if (::getpgid(static_cast<pid_t>(pid)) == static_cast<pid_t>(pid))
             ::kill(-static_cast<pid_t>(pid), sig);
         else if (pidfd >= 0)
             ::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0);
-        else
-            ::kill(static_cast<pid_t>(pid), sig);
     }
 
 private:
@@ -201,6 +203,7 @@ private:
     struct Watched {
         int pidfd = -1;  // -1: watched by polling
         bool child = false;
+        bool started = false;  // by this monitor, not taken over
         bool ended = false;  // seen ended by polling, not yet told
         QSocketNotifier* notifier = nullptr;
     };
@@ -282,7 +285,7 @@ private:
         return static_cast<uint32_t>(pid);
     }
 
-    void Track(uint32_t pid, bool child)
+    void Track(uint32_t pid, bool child, bool started = true)
     {
         if (pid == 0 || watched.count(pid))
             return;
@@ -290,6 +293,7 @@ private:
         Watched& w = watched[pid];
         w.pidfd = fd;
         w.child = child;
+        w.started = started;
         if (fd < 0) {
             // No pidfd (an old kernel, a seccomp filter, no descriptors left): a refused
             // watch is no proof of an end, so the process is polled, and a child reaped, on

@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
+#include <xcb/res.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -163,6 +164,12 @@ private:
         }
         ewmhReady = true;
         root = ewmh.screens[screenNumber]->root;
+        // Client pids need X-Resource 1.2.
+        const xcb_query_extension_reply_t* res = xcb_get_extension_data(conn, &xcb_res_id);
+        xcb_res_query_version_reply_t* version =
+            res && res->present ? xcb_res_query_version_reply(conn, xcb_res_query_version(conn, 1, 2), nullptr) : nullptr;
+        hasRes = version && (version->server_major > 1 || (version->server_major == 1 && version->server_minor >= 2));
+        std::free(version);
         wmState = Atom("WM_STATE");
         wmChangeState = Atom("WM_CHANGE_STATE");
         wmProtocols = Atom("WM_PROTOCOLS");
@@ -263,11 +270,31 @@ private:
                 xcb_icccm_get_text_property_reply_wipe(&text);
             }
         }
-        uint32_t pid = 0;
-        if (xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, w), &pid, nullptr))
-            info.pid = pid;
+        info.pid = ClientPid(w);
         info.hasOwner = TransientFor(w) != XCB_NONE;
         return info;
+    }
+
+    // The process of the client that owns the window, as the X server itself knows it (the
+    // X-Resource extension); never _NET_WM_PID, which any client may set to any pid. 0 when
+    // the server cannot tell (no extension, a remote client).
+    uint32_t ClientPid(xcb_window_t w)
+    {
+        if (!hasRes)
+            return 0;
+        xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        xcb_res_query_client_ids_reply_t* r =
+            xcb_res_query_client_ids_reply(conn, xcb_res_query_client_ids(conn, 1, &spec), nullptr);
+        uint32_t pid = 0;
+        if (r) {
+            for (auto it = xcb_res_query_client_ids_ids_iterator(r); it.rem; xcb_res_client_id_value_next(&it)) {
+                if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                    xcb_res_client_id_value_value_length(it.data) >= 1)
+                    pid = *xcb_res_client_id_value_value(it.data);
+            }
+            std::free(r);
+        }
+        return pid;
     }
 
     xcb_window_t TransientFor(xcb_window_t w)
@@ -338,6 +365,7 @@ private:
     xcb_connection_t* conn = nullptr;
     xcb_ewmh_connection_t ewmh{};
     bool ewmhReady = false;
+    bool hasRes = false;
     int screenNumber = 0;
     xcb_window_t root = XCB_NONE;
     xcb_atom_t wmState = XCB_ATOM_NONE, wmChangeState = XCB_ATOM_NONE;

@@ -256,10 +256,12 @@ TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
         EXPECT_FALSE(sup.CanTakeControl());
         EXPECT_EQ(state.serverWindow, 5u);
         EXPECT_EQ(fake.period, (Periods{800, 0, 0, 0}));
-        // Under control it is never restarted; a stop still makes sure its process ends.
-        fake.Exit(77);
+        // Under control it is never restarted, and a stop only asks it to close: its pid came
+        // from a window, and no signal goes to a process this monitor did not start.
+        sup.DownCheck();
         sup.TerminateServer();
         fake.RunUntil(fake.ms + 10000);
+        EXPECT_EQ(Taken().back(), std::to_string(fake.ms - 9300) + " close 5");
         fake.top.pop_back();
     }
     EXPECT_EQ(state.serverProcessId, 0u);

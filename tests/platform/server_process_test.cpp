@@ -100,6 +100,13 @@ TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePat
     Spin(300, [] { return false; });
     const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
     EXPECT_EQ(std::distance(begin(fds), end(fds)), 3);
+    // Only what it started gets signals: not a process it merely watches, never pid 1.
+    processes->Signal(1, true);
+    auto other = MakeServerProcesses("");
+    other->Watch(pid);
+    other->Signal(pid, true);
+    Spin(100, [] { return false; });
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);
     processes->Signal(pid, true);
     ::close(stray);
 
