@@ -28,8 +28,12 @@ constexpr std::array<std::pair<int, StopStep>, 6> kStopSteps{{{0, StopStep::Esca
 constexpr size_t kTermStep = 4;
 constexpr std::string_view kAlreadyRunning = "サーバーは既に起動しています";
 constexpr std::string_view kCannotStart = "サーバーを起動できません: ";
-// A server that dies as soon as it starts is started again at most this often.
-constexpr uint32_t kRestartSpacing = 1000;
+// A server that dies within a minute of its start is in a crash loop: restarted after a pause
+// that doubles from 1 s up to 5 minutes, until a run of 10 minutes ends the loop.
+constexpr uint32_t kQuickExit = 60'000;
+constexpr uint32_t kStableRun = 600'000;
+constexpr uint32_t kFirstBackOff = 1000;
+constexpr uint32_t kMaxBackOff = 300'000;
 
 }  // namespace
 
@@ -229,14 +233,25 @@ void Supervisor::CloseErrorDialogs()
 void Supervisor::ServerDown()
 {
     TerminateServer();
+    const uint32_t now = clock.TickMs();
+    const uint32_t lived = now - startedTick;
+    if (lived >= kStableRun)
+        quickExits = 0;
     if (!settings.checkRunning)
         return;
-    const uint32_t lived = clock.TickMs() - startedTick;
-    if (lived >= kRestartSpacing) {
+    if (lived >= kQuickExit) {
         StartServer();
         return;
     }
-    timers.After(static_cast<int>(kRestartSpacing - lived), [this, g = startGeneration] {
+    // A crash loop: 1, 2, 4, ... s up to 5 minutes between starts, each step in the error log.
+    if (quickExits++ == 0)
+        firstQuickExit = now;
+    const uint32_t delay = std::min(kFirstBackOff << std::min(quickExits - 1, 16u), kMaxBackOff);
+    const uint32_t minutes = std::max((now - firstQuickExit + 59999) / 60000, 1u);
+    if (onError)
+        onError("server exited " + std::to_string(quickExits) + " times in " + std::to_string(minutes) +
+                " minutes; next start in " + std::to_string(delay / 1000) + " s");
+    timers.After(static_cast<int>(delay), [this, g = startGeneration] {
         if (g == startGeneration && !state.serverRunning && settings.checkRunning)
             StartServer();
     });

@@ -113,6 +113,9 @@ private:
     bool startPending = false;
     bool takenOver = false;
     uint32_t startedTick = 0;
+    // Deaths within a minute of the start, in a row, and when the first of them was.
+    uint32_t quickExits = 0;
+    uint32_t firstQuickExit = 0;
     // A terminate ends every start still waiting (for the stopped process, or the delayed
     // restart): each carries the generation it was made in.
     uint32_t startGeneration = 0;

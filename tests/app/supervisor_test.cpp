@@ -88,7 +88,7 @@ struct SupervisorTest : ::testing::Test {
         fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
         sup.StartServer();
         sup.WindowSearch();
-        clock.tick += 1000;  // a server that ran a while is brought back at once
+        clock.tick += 60000;  // a server that ran a minute is brought back at once
         fake.lines.clear();
     }
     Lines Taken() { return std::exchange(fake.lines, {}); }
@@ -158,16 +158,24 @@ TEST_F(SupervisorTest, OnlyTheProcessEndTakesTheServerDownAndOnlyCheckRunningRes
     }
 }
 
-TEST_F(SupervisorTest, AServerThatDiesAtOnceIsStartedAgainASecondAfterItsStart)
+TEST_F(SupervisorTest, ACrashLoopBacksOffUpToFiveMinutesAndTenMinutesUpEndIt)
 {
     settings.checkRunning = 1;
     sup.StartServer();
-    clock.tick += 300;
-    fake.Exit(100);
-    fake.RunUntil(699);
-    EXPECT_EQ(state.serverRunning, 0);
-    fake.RunUntil(700);
-    EXPECT_EQ(state.serverProcessId, 101u);
+    // Seconds each run lasts, and the pause after it before the next start.
+    const std::pair<uint32_t, int64_t> runs[] = {{0, 1}, {5, 2}, {59, 4}, {0, 8}, {0, 16}, {0, 32}, {0, 64},
+        {0, 128}, {0, 256}, {0, 300}, {0, 300}, {61, 0}, {1, 300}, {600, 0}, {0, 1}};
+    for (const auto& [lived, pause] : runs) {
+        SCOPED_TRACE(pause);
+        clock.tick += lived * 1000;
+        fake.Exit(state.serverProcessId);
+        fake.RunUntil(fake.ms + pause * 1000 - 1);
+        EXPECT_EQ(state.serverRunning, pause == 0);
+        fake.RunUntil(fake.ms + 1);
+        EXPECT_EQ(state.serverRunning, 1);
+    }
+    EXPECT_EQ(fake.lines[fake.lines.size() - 3].substr(fake.lines[fake.lines.size() - 3].find(' ')),
+              " error server exited 1 times in 1 minutes; next start in 1 s");
 }
 
 TEST_F(SupervisorTest, StopsAndStartsThatMeetGetInEachOthersWayNever)
@@ -178,7 +186,7 @@ TEST_F(SupervisorTest, StopsAndStartsThatMeetGetInEachOthersWayNever)
     const std::pair<std::function<void()>, Lines> cases[] = {
         // Terminate drops the restart still waiting for the spacing after a quick death.
         {[&] { clock.tick -= 700, fake.Exit(100), fake.RunUntil(100), sup.TerminateServer(); },
-         {"0 event Terminate server"}},
+         {"0 event Terminate server", "0 error server exited 1 times in 1 minutes; next start in 1 s"}},
         // ... and the start waiting for the stopped process's end.
         {[&] { sup.TerminateServer(), sup.StartServer(), fake.RunUntil(50), sup.TerminateServer(),
                fake.RunUntil(150), fake.Exit(100); },
