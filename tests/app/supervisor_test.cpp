@@ -139,25 +139,6 @@ TEST_F(SupervisorTest, TerminateSendsEscapesThenCloseAndSignalsAProcessThatStays
     }
 }
 
-TEST_F(SupervisorTest, OnlyTheProcessEndTakesTheServerDownAndOnlyCheckRunningRestartsIt)
-{
-    for (int checkRunning : {0, 1}) {
-        settings.checkRunning = checkRunning;
-        Running();
-        // A window gone while its process lives is looked for again, never restarted.
-        fake.gone.insert(7);
-        sup.DownCheck();
-        EXPECT_EQ(state.serverWindow, 0u);
-        EXPECT_EQ(fake.period[SupervisorTimers::WindowSearch], 1000);
-        fake.Exit(100);
-        Lines expected{"0 event Terminate server"};
-        if (checkRunning)
-            expected.insert(expected.end(), {"0 start /zp/zemain.exe", "0 event Start server"});
-        EXPECT_EQ(Taken(), expected);
-        EXPECT_EQ(state.serverRunning, checkRunning);
-    }
-}
-
 TEST_F(SupervisorTest, ACrashLoopBacksOffUpToFiveMinutesAndTenMinutesUpEndIt)
 {
     settings.checkRunning = 1;
@@ -194,6 +175,12 @@ TEST_F(SupervisorTest, StopsAndStartsThatMeetGetInEachOthersWayNever)
         // A start while running only says so; the window stays known.
         {[&] { sup.StartServer(); EXPECT_EQ(state.serverWindow, 7u); },
          {"0 notice サーバーは既に起動しています"}},
+        // Only the process's end takes it down: a window gone is looked for again ...
+        {[&] { fake.gone.insert(7), sup.DownCheck(), fake.Add(std::to_string(state.serverWindow) + " search " +
+                                                               std::to_string(fake.period[SupervisorTimers::WindowSearch])); },
+         {"0 0 search 1000"}},
+        // ... and without CheckRunning nothing starts again.
+        {[&] { settings.checkRunning = 0, fake.Exit(100); }, {"0 event Terminate server"}},
         // A crash: the dead server's window id, reused by its successor, gets nothing.
         {[&] { fake.Exit(100), fake.top[0].pid = 101; },
          {"0 event Terminate server", "0 start /zp/zemain.exe", "0 event Start server"}},
@@ -211,6 +198,7 @@ TEST_F(SupervisorTest, StopsAndStartsThatMeetGetInEachOthersWayNever)
     };
     for (const auto& [act, expected] : cases) {
         SCOPED_TRACE(expected.back());
+        settings.checkRunning = 1;
         Running();
         act();
         fake.RunUntil(10000);
