@@ -7,6 +7,7 @@ ServerSupervisor::ServerSupervisor(CZpmoniApp& app, QObject* parent)
     : QObject(parent), processes(MakeServerProcesses(app.consoleSocket)),
       logic(app.settings, app.server, *app.windows, *processes, *this, app.dailyLog, app.clock)
 {
+    UseConsoleUser(app.settings.serverUser);
     processes->onExit = [this](uint32_t pid) { logic.OnProcessExited(pid); };
     logic.onStartEnabled = [this](bool enabled) {
         startEnabled = enabled;

@@ -95,6 +95,7 @@ bool Supervisor::LaunchServerProcess()
     state.serverProcessId = pid;
     controlledPid = pid;
     takenOver = false;
+    adopted = false;
     startedTick = clock.TickMs();
     const int64_t now = clock.Now();
     state.lastRestart = now;
@@ -118,6 +119,12 @@ void Supervisor::StartServer()
     startPending = false;
     // What is left of the last stop would reach the new server (a reused window id).
     CancelStop();
+    // The server outlives the monitor: the first start of a monitor takes up the one its
+    // predecessor left running, instead of a second one that could not have the port.
+    const bool first = !everStarted;
+    everStarted = true;
+    if (first && AdoptRunningServer())
+        return;
     LaunchServerProcess();
     if (!state.serverRunning)
         return;
@@ -130,6 +137,41 @@ void Supervisor::StartServer()
     events.WriteLine("Start server");
 }
 
+bool Supervisor::AdoptRunningServer()
+{
+    const std::optional<ExecutableKind> exe = Executable(settings.exeType);
+    if (!exe)
+        return false;
+    const bool console = exe->keys == KeyKind::Char;
+    for (const WindowInfo& w : windows.ServerWindows(console)) {
+        // A session this monitor's kind named on its own socket, or a simulator window whose
+        // process the X server knows.
+        const bool ours = console ? w.title.starts_with(kConsoleSessionPrefix)
+                                  : !w.hasOwner && (w.className == "ZEPHRINEWINDOW" || AsciiEqualNoCase(w.className, exe->file));
+        if (!ours || w.pid == 0)
+            continue;
+        processes.Watch(w.pid);
+        if (!processes.Alive(w.pid))
+            continue;
+        state.serverRunning = 1;
+        state.serverProcessId = w.pid;
+        state.serverWindow = w.id;
+        controlledPid = w.pid;
+        takenOver = false;
+        adopted = true;
+        startedTick = clock.TickMs();
+        state.lastRestart = state.lastReset = clock.Now();
+        if (onStartEnabled)
+            onStartEnabled(false);
+        timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
+        timers.Arm(SupervisorTimers::DownCheck, 1000);
+        timers.Arm(SupervisorTimers::Minimize, 1000);
+        events.WriteLine("Take control");
+        return true;
+    }
+    return false;
+}
+
 void Supervisor::StopServerProcess()
 {
     if (state.serverRunning) {
@@ -139,7 +181,7 @@ void Supervisor::StopServerProcess()
         stoppedPid = pid;
         // A server already gone gets nothing: its window's id may name another window by now.
         if (pid == 0 || processes.Alive(pid)) {
-            stop = {state.serverWindow, exe ? exe->keys : KeyKind::KeyDown, pid, 0, true, takenOver};
+            stop = {state.serverWindow, exe ? exe->keys : KeyKind::KeyDown, pid, 0, true, takenOver || adopted};
             const uint32_t generation = stopGeneration;
             RunStopSteps(generation, 0);
             for (size_t i = 1; i < kStopSteps.size(); ++i)
@@ -148,6 +190,7 @@ void Supervisor::StopServerProcess()
         state.serverRunning = 0;
         controlledPid = 0;
         takenOver = false;
+        adopted = false;
     }
     state.lastReset = kNoMark;
     state.lastRestart = kNoMark;

@@ -29,6 +29,9 @@ public:
 // The error-dialog period from the file: at least 10 ms, so that no value keeps a core busy.
 int ClampCloseInterval(int ms);
 
+// The start of the name of every console session the monitor opens for the console server.
+inline constexpr std::string_view kConsoleSessionPrefix = "zemainsvr-";
+
 // The executable of an ExeType, and the word its window title carries; nothing out of 0-3.
 struct ExecutableKind {
     std::string_view file;
@@ -93,6 +96,8 @@ public:
 private:
     static WindowId FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates);
     void ServerDown();
+    // The server a previous monitor left running, under control again; false when none runs.
+    bool AdoptRunningServer();
     void EscalateStop(uint32_t pid, bool kill);
     // Runs the current stop's steps up to and including `last`, unless `generation` is over.
     void RunStopSteps(uint32_t generation, size_t last);
@@ -112,6 +117,10 @@ private:
     uint32_t stoppedPid = 0;
     bool startPending = false;
     bool takenOver = false;
+    // Found running at this monitor's first start: watched and restarted like a started one,
+    // but, its pid told by a window, only asked to close.
+    bool adopted = false;
+    bool everStarted = false;
     uint32_t startedTick = 0;
     // Deaths within a minute of the start, in a row, and when the first of them was.
     uint32_t quickExits = 0;

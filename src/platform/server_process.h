@@ -45,6 +45,10 @@ struct ProcessCalls {
     std::string paneExec;
 };
 
+// The console server's tmux is that of the user a root monitor starts the server as: set before
+// any search, so that a server a previous monitor started is found there.
+void UseConsoleUser(const std::string& user);
+
 // The console pane's exec step: reads the start the monitor wrote to `startFile` (its
 // arguments, folder and environment), removes the file and becomes the server. Returns only
 // on failure, with the exit status.

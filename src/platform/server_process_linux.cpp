@@ -335,6 +335,14 @@ private:
 
 }  // namespace
 
+void UseConsoleUser(const std::string& user)
+{
+    if (::geteuid() == 0 && !user.empty() && user != "root") {
+        std::optional<SpawnIdentity> who = LookUpUser(user);
+        SetConsoleIdentity(who && who->uid != 0 ? who : std::nullopt);
+    }
+}
+
 int RunPaneExec(const std::string& startFile)
 {
     // Only a regular file of this user's, read without blocking and bounded, then removed.

@@ -84,9 +84,9 @@ struct SupervisorTest : ::testing::Test {
     {
         sup.TerminateServer();
         fake.steps.clear(), fake.alive.clear(), fake.next = 100, fake.ms = 0;
-        fake.gone.clear(), fake.iconic.clear();
-        fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
+        fake.gone.clear(), fake.iconic.clear(), fake.top.clear();
         sup.StartServer();
+        fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
         sup.WindowSearch();
         clock.tick += 60000;  // a server that ran a minute is brought back at once
         fake.lines.clear();
@@ -203,6 +203,30 @@ TEST_F(SupervisorTest, StopsAndStartsThatMeetGetInEachOthersWayNever)
         act();
         fake.RunUntil(10000);
         EXPECT_EQ(Taken(), expected);
+    }
+}
+
+TEST_F(SupervisorTest, TheFirstStartTakesUpTheServerAPreviousMonitorLeftRunning)
+{
+    settings.checkRunning = 1;
+    const std::tuple<int, WindowInfo, Lines> cases[] = {
+        {3, {5, "ConsoleWindowClass", "zemainsvr-9-1 zpmoni", 55, false}, {"0 event Take control"}},
+        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 55, false}, {"0 event Take control"}},
+        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 0, false}, {"0 start /zp/zemain.exe", "0 event Start server"}},
+        {3, {5, "ConsoleWindowClass", "bash", 55, false}, {"0 start /zp/zemainsvr.exe console", "0 event Start server"}}};
+    for (const auto& [type, window, expected] : cases) {
+        ServerState st;
+        Supervisor monitor{settings, st, fake, fake, fake, fake, clock};
+        fake.onExit = [&](uint32_t pid) { monitor.OnProcessExited(pid); };
+        settings.exeType = type;
+        fake.top = {window};
+        monitor.StartServer();
+        EXPECT_EQ(Taken(), expected) << window.title;
+        // Watched, and started again at its end.
+        clock.tick += 60000;
+        fake.Exit(st.serverProcessId);
+        EXPECT_EQ(Taken().back(), "0 event Start server");
+        fake.onExit = nullptr;
     }
 }
 

@@ -121,6 +121,12 @@ TEST(SupervisorConsole, RunsTheConsoleServerInTmuxAndNoticesItsEnd)
     EXPECT_NE(tmuxLine.find(std::string("-f\0/dev/null", 12)), std::string::npos);
     EXPECT_FALSE(exists(run.dir.File("pwned")) || exists("/nonexistent/pwned") || exists("/pwned"));
 
+    // A new monitor takes up the server its predecessor left running, and starts no second one.
+    run.monitor->Stop(SIGTERM);
+    run.Start("ExeType=3\nCheckRunning=0\n", folder);
+    EXPECT_TRUE(WaitFor([&] { return run.LogLines("Take control") == 1; }, std::chrono::seconds(5)));
+    EXPECT_EQ(run.Events("listen").size(), 1u);
+
     // Its end is noticed; whether it is brought back is the supervisor's own decision, tested alone.
     kill(run.ServerPid(0), SIGKILL);
     EXPECT_TRUE(WaitFor([&] { return run.LogLines("Terminate server") == 1; }, std::chrono::seconds(5)));
