@@ -46,11 +46,9 @@ struct SupervisorRun : ZpsimHarness {
     void ExpectUnprivileged(pid_t pid) const
     {
         const std::string status = ReadText("/proc/" + std::to_string(pid) + "/status");
-        const std::string uid = std::to_string(ServerUser()->pw_uid), gid = std::to_string(ServerUser()->pw_gid);
-        for (const std::string& line : {"Uid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid,
-                                        "Gid:\t" + gid + "\t" + gid + "\t" + gid + "\t" + gid,
-                                        std::string("CapPrm:\t0000000000000000"), std::string("CapEff:\t0000000000000000"),
-                                        std::string(geteuid() == 0 ? "NoNewPrivs:\t1" : "NoNewPrivs:")})
+        const std::string u = "\t" + std::to_string(ServerUser()->pw_uid), g = "\t" + std::to_string(ServerUser()->pw_gid);
+        for (const std::string& line : {"Uid:" + u + u + u + u, "Gid:" + g + g + g + g, std::string("CapPrm:\t0000000000000000"),
+                                        std::string("CapEff:\t0000000000000000"), std::string(geteuid() ? "" : "NoNewPrivs:\t1")})
             EXPECT_NE(status.find(line + "\n"), std::string::npos) << line << "\n" << status;
     }
     const std::string socket = "zpt" + std::to_string(getpid());
