@@ -40,9 +40,6 @@ public:
 struct ProcessCalls {
     // pidfd_open(2): a descriptor that becomes readable when the process ends, or -1.
     std::function<int(int pid)> pidfdOpen;
-    // The program that runs a console pane's exec step ("--exec-pane FILE"); "" is the
-    // monitor's own executable.
-    std::string paneExec;
 };
 
 // The console server's tmux is that of the user a root monitor starts the server as: set before

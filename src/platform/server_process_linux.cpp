@@ -24,7 +24,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 namespace {
 
 int PidfdOpen(pid_t pid)
@@ -84,12 +83,17 @@ std::string WritePaneStart(const std::string& text, const std::optional<SpawnIde
     return path;
 }
 
-// The monitor's own executable, which runs the pane's exec step.
+// The monitor's own executable, which runs the pane's exec step; after an update that replaced
+// the file, the new one at the same path.
 std::string SelfExecutable()
 {
     char path[4096];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+    std::string self = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+    constexpr std::string_view kReplaced = " (deleted)";
+    if (self.ends_with(kReplaced))
+        self.resize(self.size() - kReplaced.size());
+    return self;
 }
 
 class LinuxServerProcesses final : public ServerProcesses {
@@ -259,7 +263,8 @@ private:
         static std::atomic<int> serial{0};
         const std::string name =
             "zemainsvr-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-        const std::string self = calls.paneExec.empty() ? SelfExecutable() : calls.paneExec;
+        // The monitor's own executable runs the pane's exec step ("--exec-pane FILE").
+        const std::string self = SelfExecutable();
         if (self.empty() || self.back() == ';')
             return Fail("the monitor's own executable cannot run the console server's start");
         const std::string startFile = WritePaneStart(
