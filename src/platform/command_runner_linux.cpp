@@ -173,8 +173,10 @@ pid_t SpawnChild(const SpawnRequest& r)
     ::pthread_sigmask(SIG_SETMASK, &all, &old);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
         for (int sig = 1; sig < NSIG; ++sig)
-            ::signal(sig, SIG_DFL);
+            ::sigaction(sig, &byDefault, nullptr);
         // The report pipe must survive the renumbering below and close at exec.
         int out = r.stdoutFd >= 0 ? r.stdoutFd : devNull;
         if (::dup2(devNull, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(devNull, 2) < 0)
@@ -193,14 +195,16 @@ pid_t SpawnChild(const SpawnRequest& r)
             ChildFails(reportFd);
         if (r.identity) {
             const SpawnIdentity& who = *r.identity;
-            if (::setgroups(who.groups.size(), who.groups.data()) != 0 ||
-                ::setresgid(who.gid, who.gid, who.gid) != 0 ||
-                ::setresuid(who.uid, who.uid, who.uid) != 0 ||
+            // The raw calls: the libc wrappers would signal the parent's other threads, which
+            // do not exist in the child.
+            if (::syscall(SYS_setgroups, who.groups.size(), who.groups.data()) != 0 ||
+                ::syscall(SYS_setresgid, who.gid, who.gid, who.gid) != 0 ||
+                ::syscall(SYS_setresuid, who.uid, who.uid, who.uid) != 0 ||
                 ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 ||
                 ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
                 ChildFails(reportFd);
             // A uid that could be taken back would undo all of the above.
-            if (who.uid != 0 && (::setuid(0) == 0 || ::geteuid() != who.uid))
+            if (who.uid != 0 && (::syscall(SYS_setuid, 0) == 0 || ::geteuid() != who.uid))
                 ChildFails(reportFd);
         }
         sigset_t none;
