@@ -210,6 +210,7 @@ private:
         bool started = false;  // by this monitor, not taken over
         bool ended = false;  // seen ended by polling, not yet told
         QSocketNotifier* notifier = nullptr;
+        std::string startFile;  // a console pane's start, removed at its end
     };
 
     // Without a pidfd: a child lives until it is reaped, another process until its pid is gone.
@@ -284,9 +285,13 @@ private:
         }
         char* end = nullptr;
         const unsigned long pid = std::strtoul(out->c_str(), &end, 10);
-        if (pid == 0 || pid > 0x7fffffff)
+        if (pid == 0 || pid > 0x7fffffff) {
+            ::unlink(startFile.c_str());
             return Fail("tmux told no process of the console server's session");
+        }
         Track(static_cast<uint32_t>(pid), false);
+        // A pane that ended before its exec step read the file leaves it to the monitor.
+        watched[static_cast<uint32_t>(pid)].startFile = startFile;
         return static_cast<uint32_t>(pid);
     }
 
@@ -319,6 +324,8 @@ private:
             return;
         if (it->second.child && !it->second.ended)
             ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
+        if (!it->second.startFile.empty())
+            ::unlink(it->second.startFile.c_str());
         if (it->second.notifier) {
             it->second.notifier->setEnabled(false);
             it->second.notifier->deleteLater();
