@@ -5,6 +5,7 @@
 #include "base/text_escape.h"
 #include "platform/directory_listing.h"
 #include "platform/instance_lock.h"
+#include "platform/server_process.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/zpmoni_dlg.h"
 #endif
@@ -37,6 +38,8 @@ int main(int argc, char** argv)
         std::printf("zpmoni %s\n", ZPMONI_VERSION);
         return 0;
     }
+    if (args.size() == 2 && args[0] == "--exec-pane")
+        return RunPaneExec(args[1]);
     if (!args.empty() && args[0] == "--build-packlist")
         return RunBuildPacklist({args.begin() + 1, args.end()}, SystemDirectoryListing(), stdout, stderr);
     if (!args.empty() && args[0] == "--replay") {

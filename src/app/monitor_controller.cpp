@@ -53,6 +53,7 @@ void MonitorController::Initialize()
     read(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
     listLine = LoadListLine(ini);
     read(kDialogSection, "CloseInterval", closeInterval);
+    closeInterval = ClampCloseInterval(closeInterval);
     read(kDialogSection, "WindowTextInterval", windowTextInterval);
     read(kDialogSection, "CheckRunningInterval", checkRunningInterval);
     read(kDialogSection, "Glimit", glimit);
@@ -64,6 +65,11 @@ void MonitorController::Initialize()
 
     supervisor = std::make_unique<ServerSupervisor>(app);
     supervisor->Logic().closeInterval = closeInterval;
+    connect(supervisor.get(), &ServerSupervisor::notice, this, [this](const QString& text) {
+        notice = text;
+        noticeTicks = 5;
+        UpdateStatus();
+    });
     app.timeWatch->onTerminate = [this] { supervisor->Logic().TerminateServer(); };
     app.timeWatch->onStart = [this] { supervisor->Logic().StartServer(); };
     app.timeWatch->onWarning = [this](int minutes) {
@@ -159,7 +165,9 @@ void MonitorController::UpdateStatus()
 {
     // Not only when a datagram arrives: on a quiet server an idle record would never leave.
     app.players.IdleSweep(app.clock.Now());
-    const QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));
+    QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));
+    if (noticeTicks > 0 && noticeTicks--)
+        text += QStringLiteral("  ") + notice;
     if (text != statusLine) {
         statusLine = text;
         emit statusLineChanged(statusLine);

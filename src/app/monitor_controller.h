@@ -79,5 +79,8 @@ private:
     QTimer statusTimer;
     QTimer filterCheckTimer;  // the deny rules, once a minute
     QString statusLine;
+    // A word of the supervisor's, shown after the status for a few ticks.
+    QString notice;
+    int noticeTicks = 0;
     bool initialized = false;
 };

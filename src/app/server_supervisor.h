@@ -26,6 +26,8 @@ public:
 
 signals:
     void startEnabledChanged(bool enabled);
+    // A short word for the status line.
+    void notice(const QString& text);
 
 private:
     void Arm(Id id, int ms) override;

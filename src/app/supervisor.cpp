@@ -3,6 +3,7 @@
 
 #include "base/ascii.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -18,15 +19,28 @@ constexpr std::array<int32_t, 4> kKeywordOrder{1, 0, 2, 3};
 
 constexpr std::string_view kMenuClass = "#32768";
 constexpr uint8_t kEscape = 27;
-// Spacing of the stop sequence: Escape three times, then the close request.
-constexpr std::array<int, 3> kEscapeAt{0, 100, 200};
-constexpr int kCloseAt = 700;
-// A stopped process still alive this long after the close request is ended by signals.
-constexpr int kSignalAfter = 2000;
-// A server that dies as soon as it starts is started again at most this often.
-constexpr uint32_t kRestartSpacing = 1000;
+// The stop sequence: Escape three times, then the close request; a stopped process still alive
+// 2 s after the close request is ended by signals.
+enum class StopStep { Escape, Close, Term, Kill };
+constexpr std::array<std::pair<int, StopStep>, 6> kStopSteps{{{0, StopStep::Escape},
+    {100, StopStep::Escape}, {200, StopStep::Escape}, {700, StopStep::Close},
+    {2700, StopStep::Term}, {4700, StopStep::Kill}}};
+constexpr size_t kTermStep = 4;
+constexpr std::string_view kAlreadyRunning = "サーバーは既に起動しています";
+constexpr std::string_view kCannotStart = "サーバーを起動できません: ";
+// A server that dies within a minute of its start is in a crash loop: restarted after a pause
+// that doubles from 1 s up to 5 minutes, until a run of 10 minutes ends the loop.
+constexpr uint32_t kQuickExit = 60'000;
+constexpr uint32_t kStableRun = 600'000;
+constexpr uint32_t kFirstBackOff = 1000;
+constexpr uint32_t kMaxBackOff = 300'000;
 
 }  // namespace
+
+int ClampCloseInterval(int ms)
+{
+    return std::max(ms, 10);
+}
 
 std::optional<ExecutableKind> Executable(int32_t exeType)
 {
@@ -52,6 +66,7 @@ std::optional<LaunchSpec> ServerLaunch(const MonitorSettings& s)
                  std::to_string(s.port.load())};
     spec.workdir = s.folderPath;
     spec.console = exe->keys == KeyKind::Char;
+    spec.user = s.serverUser;
     return spec;
 }
 
@@ -69,10 +84,18 @@ bool Supervisor::LaunchServerProcess()
         return true;
     const std::optional<LaunchSpec> spec = ServerLaunch(settings);
     const uint32_t pid = spec ? processes.Start(*spec) : 0;
+    if (pid == 0) {
+        const std::string why = spec ? processes.failure
+                                     : "ExeType " + std::to_string(settings.exeType) + " is not one of 0 to 3";
+        if (onError)
+            onError("Cannot start server: " + why);
+        Notice(std::string(kCannotStart) + why);
+    }
     state.serverRunning = pid != 0;
     state.serverProcessId = pid;
     controlledPid = pid;
     takenOver = false;
+    adopted = false;
     startedTick = clock.TickMs();
     const int64_t now = clock.Now();
     state.lastRestart = now;
@@ -83,49 +106,138 @@ bool Supervisor::LaunchServerProcess()
 
 void Supervisor::StartServer()
 {
+    // A second start would only lose the known window: it is refused, and said so.
+    if (state.serverRunning) {
+        Notice(kAlreadyRunning);
+        return;
+    }
     // Never two servers at once: a stopped process that still lives is waited for.
-    if (!state.serverRunning && processes.Alive(stoppedPid)) {
+    if (processes.Alive(stoppedPid)) {
         startPending = true;
         return;
     }
     startPending = false;
+    // What is left of the last stop would reach the new server (a reused window id).
+    CancelStop();
+    // The server outlives the monitor: the first start of a monitor takes up the one its
+    // predecessor left running, instead of a second one that could not have the port.
+    const bool first = !everStarted;
+    everStarted = true;
+    if (first && AdoptRunningServer())
+        return;
     LaunchServerProcess();
     if (!state.serverRunning)
         return;
     if (onStartEnabled)
         onStartEnabled(false);
-    timers.Arm(SupervisorTimers::ErrorDialog, closeInterval);
+    timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
     timers.Arm(SupervisorTimers::DownCheck, 1000);
     timers.Arm(SupervisorTimers::WindowSearch, 1000);
     timers.Arm(SupervisorTimers::Minimize, 1000);
     events.WriteLine("Start server");
 }
 
+bool Supervisor::AdoptRunningServer()
+{
+    const std::optional<ExecutableKind> exe = Executable(settings.exeType);
+    if (!exe)
+        return false;
+    const bool console = exe->keys == KeyKind::Char;
+    for (const WindowInfo& w : windows.ServerWindows(console)) {
+        // A session this monitor's kind named on its own socket, or a simulator window whose
+        // process the X server knows.
+        const bool ours = console ? w.title.starts_with(kConsoleSessionPrefix)
+                                  : !w.hasOwner && (w.className == "ZEPHRINEWINDOW" || AsciiEqualNoCase(w.className, exe->file));
+        if (!ours || w.pid == 0)
+            continue;
+        processes.Watch(w.pid);
+        if (!processes.Alive(w.pid))
+            continue;
+        state.serverRunning = 1;
+        state.serverProcessId = w.pid;
+        state.serverWindow = w.id;
+        controlledPid = w.pid;
+        takenOver = false;
+        adopted = true;
+        startedTick = clock.TickMs();
+        state.lastRestart = state.lastReset = clock.Now();
+        if (onStartEnabled)
+            onStartEnabled(false);
+        timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
+        timers.Arm(SupervisorTimers::DownCheck, 1000);
+        timers.Arm(SupervisorTimers::Minimize, 1000);
+        events.WriteLine("Take control");
+        return true;
+    }
+    return false;
+}
+
 void Supervisor::StopServerProcess()
 {
     if (state.serverRunning) {
-        const WindowId window = state.serverWindow;
         const std::optional<ExecutableKind> exe = Executable(settings.exeType);
-        const KeyKind kind = exe ? exe->keys : KeyKind::KeyDown;
-        for (int at : kEscapeAt) {
-            if (at == 0)
-                windows.PostKey(window, kind, kEscape);
-            else
-                timers.After(at, [this, window, kind] { windows.PostKey(window, kind, kEscape); });
-        }
-        timers.After(kCloseAt, [this, window] { windows.PostClose(window); });
         const uint32_t pid = controlledPid;
+        CancelStop();
         stoppedPid = pid;
-        timers.After(kCloseAt + kSignalAfter, [this, pid] { EscalateStop(pid, false); });
-        timers.After(kCloseAt + 2 * kSignalAfter, [this, pid] { EscalateStop(pid, true); });
+        // A server already gone gets nothing: its window's id may name another window by now.
+        if (pid == 0 || processes.Alive(pid)) {
+            stop = {state.serverWindow, exe ? exe->keys : KeyKind::KeyDown, pid, 0, true, takenOver || adopted};
+            const uint32_t generation = stopGeneration;
+            RunStopSteps(generation, 0);
+            for (size_t i = 1; i < kStopSteps.size(); ++i)
+                timers.After(kStopSteps[i].first, [this, generation, i] { RunStopSteps(generation, i); });
+        }
         state.serverRunning = 0;
         controlledPid = 0;
         takenOver = false;
+        adopted = false;
     }
     state.lastReset = kNoMark;
     state.lastRestart = kNoMark;
     if (onServerStopped)
         onServerStopped();
+}
+
+void Supervisor::RunStopSteps(uint32_t generation, size_t last)
+{
+    for (; generation == stopGeneration && stop.active && stop.next <= last; ++stop.next) {
+        const StopStep step = kStopSteps[stop.next].second;
+        if (step == StopStep::Term || step == StopStep::Kill) {
+            // A server taken under control is only asked to close: its pid came from a window.
+            if (!stop.takenOver)
+                EscalateStop(stop.pid, step == StopStep::Kill);
+            continue;
+        }
+        if (stop.pid != 0 && !processes.Alive(stop.pid)) {
+            stop.active = false;  // ended: nothing more to ask of it
+            return;
+        }
+        // Only while the window still belongs to the stopped process.
+        if (stop.pid != 0 && windows.WindowPid(stop.window) != stop.pid)
+            continue;
+        if (step == StopStep::Escape)
+            windows.PostKey(stop.window, stop.keys, kEscape);
+        else
+            windows.PostClose(stop.window);
+    }
+}
+
+void Supervisor::CancelStop()
+{
+    ++stopGeneration;
+    stop.active = false;
+}
+
+void Supervisor::FinishPendingStop()
+{
+    RunStopSteps(stopGeneration, kTermStep);
+    CancelStop();
+}
+
+void Supervisor::Notice(std::string_view text)
+{
+    if (onNotice)
+        onNotice(text);
 }
 
 void Supervisor::EscalateStop(uint32_t pid, bool kill)
@@ -138,6 +250,9 @@ void Supervisor::TerminateServer()
 {
     if (state.serverRunning)
         events.WriteLine("Terminate server");
+    // No start still waiting survives the operator's (or the schedule's) stop.
+    startPending = false;
+    ++startGeneration;
     StopServerProcess();
     timers.Stop(SupervisorTimers::ErrorDialog);
     timers.Stop(SupervisorTimers::DownCheck);
@@ -161,15 +276,26 @@ void Supervisor::CloseErrorDialogs()
 void Supervisor::ServerDown()
 {
     TerminateServer();
+    const uint32_t now = clock.TickMs();
+    const uint32_t lived = now - startedTick;
+    if (lived >= kStableRun)
+        quickExits = 0;
     if (!settings.checkRunning)
         return;
-    const uint32_t lived = clock.TickMs() - startedTick;
-    if (lived >= kRestartSpacing) {
+    if (lived >= kQuickExit) {
         StartServer();
         return;
     }
-    timers.After(static_cast<int>(kRestartSpacing - lived), [this] {
-        if (!state.serverRunning && settings.checkRunning)
+    // A crash loop: 1, 2, 4, ... s up to 5 minutes between starts, each step in the error log.
+    if (quickExits++ == 0)
+        firstQuickExit = now;
+    const uint32_t delay = std::min(kFirstBackOff << std::min(quickExits - 1, 16u), kMaxBackOff);
+    const uint32_t minutes = std::max((now - firstQuickExit + 59999) / 60000, 1u);
+    if (onError)
+        onError("server exited " + std::to_string(quickExits) + " times in " + std::to_string(minutes) +
+                " minutes; next start in " + std::to_string(delay / 1000) + " s");
+    timers.After(static_cast<int>(delay), [this, g = startGeneration] {
+        if (g == startGeneration && !state.serverRunning && settings.checkRunning)
             StartServer();
     });
 }
@@ -178,10 +304,17 @@ void Supervisor::DownCheck()
 {
     if (!state.serverRunning || takenOver)
         return;
-    const WindowId window = state.serverWindow;
-    const bool windowGone = window != 0 && !windows.IsWindow(window);
-    if (windowGone || !processes.Alive(controlledPid))
+    // The process this monitor started is alive while its pidfd says so; a window that went
+    // (a lost display, a tmux that did not answer) is only looked for again.
+    if (!processes.Alive(controlledPid)) {
         ServerDown();
+        return;
+    }
+    const WindowId window = state.serverWindow;
+    if (window != 0 && !windows.IsWindow(window)) {
+        state.serverWindow = 0;
+        timers.Arm(SupervisorTimers::WindowSearch, 1000);
+    }
 }
 
 void Supervisor::OnProcessExited(uint32_t pid)
@@ -194,7 +327,9 @@ void Supervisor::OnProcessExited(uint32_t pid)
 
 void Supervisor::WindowSearch()
 {
-    const WindowId window = FindProcessWindow(state.serverProcessId);
+    const std::optional<ExecutableKind> exe = Executable(settings.exeType);
+    const WindowId window = FindWindowOf(state.serverProcessId,
+                                         windows.ServerWindows(exe && exe->keys == KeyKind::Char));
     state.serverWindow = window;
     if (window != 0)
         timers.Stop(SupervisorTimers::WindowSearch);
@@ -215,14 +350,19 @@ void Supervisor::SettingsConfirmed(int newCloseInterval)
 {
     closeInterval = newCloseInterval;
     if (state.serverRunning && settings.closeErrorDialog)
-        timers.Arm(SupervisorTimers::ErrorDialog, closeInterval);
+        timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
 }
 
 WindowId Supervisor::FindProcessWindow(uint32_t pid)
 {
+    return FindWindowOf(pid, windows.TopLevelWindows());
+}
+
+WindowId Supervisor::FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates)
+{
     if (pid == 0)
         return 0;
-    for (const WindowInfo& w : windows.TopLevelWindows()) {
+    for (const WindowInfo& w : candidates) {
         if (!w.hasOwner && w.pid == pid)
             return w.id;
     }
@@ -250,7 +390,13 @@ void Supervisor::TakeControl(const WindowInfo& found)
         return;
     state.serverWindow = found.id;
     state.serverRunning = 1;
+    // A console window is the console server whatever its title says ("CPU" in a prompt, say).
+    const bool console = found.className == "ConsoleWindowClass";
+    if (console)
+        settings.exeType = 3;
     for (int32_t type : kKeywordOrder) {
+        if (console)
+            break;
         if (found.title.find(kExecutables[static_cast<size_t>(type)].titleKeyword) !=
             std::string::npos) {
             settings.exeType = type;
@@ -267,5 +413,5 @@ void Supervisor::TakeControl(const WindowInfo& found)
     state.lastReset = now;
     if (onStartEnabled)
         onStartEnabled(false);
-    timers.Arm(SupervisorTimers::ErrorDialog, closeInterval);
+    timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
 }

@@ -26,6 +26,12 @@ public:
     virtual void After(int ms, std::function<void()> step) = 0;
 };
 
+// The error-dialog period from the file: at least 10 ms, so that no value keeps a core busy.
+int ClampCloseInterval(int ms);
+
+// The start of the name of every console session the monitor opens for the console server.
+inline constexpr std::string_view kConsoleSessionPrefix = "zemainsvr-";
+
 // The executable of an ExeType, and the word its window title carries; nothing out of 0-3.
 struct ExecutableKind {
     std::string_view file;
@@ -52,6 +58,10 @@ public:
     std::function<void(bool)> onStartEnabled;
     // Resets the player records when the server stops.
     std::function<void()> onServerStopped;
+    // Writes one line to the error log.
+    std::function<void(std::string_view)> onError;
+    // Tells the operator something in the status line.
+    std::function<void(std::string_view)> onNotice;
     // Period of the error-dialog timer, ms.
     int closeInterval = 800;
 
@@ -80,10 +90,19 @@ public:
 
     // Waits for the end of a stopped process before starting a new one.
     bool StartPending() const { return startPending; }
+    // The monitor ends: the steps of a stop still waiting run now, up to the polite signal.
+    void FinishPendingStop();
 
 private:
+    static WindowId FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates);
     void ServerDown();
+    // The server a previous monitor left running, under control again; false when none runs.
+    bool AdoptRunningServer();
     void EscalateStop(uint32_t pid, bool kill);
+    // Runs the current stop's steps up to and including `last`, unless `generation` is over.
+    void RunStopSteps(uint32_t generation, size_t last);
+    void CancelStop();
+    void Notice(std::string_view text);
 
     MonitorSettings& settings;
     ServerState& state;
@@ -98,5 +117,26 @@ private:
     uint32_t stoppedPid = 0;
     bool startPending = false;
     bool takenOver = false;
+    // Found running at this monitor's first start: watched and restarted like a started one,
+    // but, its pid told by a window, only asked to close.
+    bool adopted = false;
+    bool everStarted = false;
     uint32_t startedTick = 0;
+    // Deaths within a minute of the start, in a row, and when the first of them was.
+    uint32_t quickExits = 0;
+    uint32_t firstQuickExit = 0;
+    // A terminate ends every start still waiting (for the stopped process, or the delayed
+    // restart): each carries the generation it was made in.
+    uint32_t startGeneration = 0;
+    // The stop in progress: its window, key kind and process, its next step; a new generation
+    // ends it.
+    struct PendingStop {
+        WindowId window = 0;
+        KeyKind keys = KeyKind::KeyDown;
+        uint32_t pid = 0;
+        size_t next = 0;
+        bool active = false;
+        bool takenOver = false;
+    } stop;
+    uint32_t stopGeneration = 0;
 };

@@ -48,6 +48,7 @@ void LoadSettings(const ProfileStore& store, MonitorSettings& s)
     s.packFile = store.GetString(sec, "PackFile", def.packFile);
     ParseRestartWarnings(store.GetString(sec, "RestartWarnings", "10,5,1"), s);
     s.restartWarningText = store.GetString(sec, "RestartWarningText", def.restartWarningText);
+    s.serverUser = store.GetString(kMainWindowSection, "ServerUser", def.serverUser);
 }
 
 void SaveSettings(ProfileStore& store, const MonitorSettings& s)

@@ -55,10 +55,17 @@ struct MonitorSettings {
     static constexpr int kRestartWarnings = 8;
     std::array<std::atomic<int32_t>, kRestartWarnings> restartWarnings{10, 5, 1};
     std::string restartWarningText{"Server restarts in %d min"};
+
+    // The user a root monitor starts the server as (key ServerUser of the main window's
+    // section): empty refuses the start, "root" keeps root. Read only; the operator writes it.
+    std::string serverUser;
 };
 
 // "10,5,1": minutes from 1 to 1440, at most kRestartWarnings of them; other pieces are skipped.
 void ParseRestartWarnings(std::string_view text, MonitorSettings& s);
+
+// Section of the main window's own values, which also holds ServerUser.
+inline constexpr std::string_view kMainWindowSection = "ZpmoniDlg";
 
 // Reads every key of the section, taking the member defaults above for absent keys. Nothing is
 // validated here; the users of the values deal with out-of-range ones.

@@ -32,6 +32,8 @@ public:
     virtual std::vector<WindowInfo> TopLevelWindows() = 0;
     // The topmost mapped pop-up owned by the window, if any.
     virtual std::optional<WindowInfo> EnabledPopup(WindowId owner) = 0;
+    // False only when the window is known to be gone; a display or tmux that does not answer
+    // leaves it standing.
     virtual bool IsWindow(WindowId w) = 0;
     virtual bool IsIconic(WindowId w) = 0;
     virtual void PostClose(WindowId w) = 0;
@@ -39,6 +41,21 @@ public:
     virtual void ShowAndRaise(WindowId w) = 0;
     // code is the key's letter in upper case ('R') or 27 for Escape.
     virtual void PostKey(WindowId w, KeyKind kind, uint8_t code) = 0;
+    // The top-level windows where a server of that kind is started: the console panes of the
+    // monitor's own socket, or the graphical windows.
+    virtual std::vector<WindowInfo> ServerWindows(bool console)
+    {
+        (void)console;
+        return TopLevelWindows();
+    }
+    // The process of a top-level window, 0 when it is gone or not known.
+    virtual uint32_t WindowPid(WindowId w)
+    {
+        for (const WindowInfo& info : TopLevelWindows())
+            if (info.id == w)
+                return info.pid;
+        return 0;
+    }
 };
 
 // The X11 display of $DISPLAY (connected when first needed, again after it was lost) and the

@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
+#include <xcb/res.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -63,7 +64,7 @@ public:
     {
         std::lock_guard guard(lock);
         if (!Connected())
-            return false;
+            return std::getenv("DISPLAY") != nullptr;  // a lost display tells nothing
         xcb_get_window_attributes_reply_t* r =
             xcb_get_window_attributes_reply(conn, xcb_get_window_attributes(conn, w), nullptr);
         std::free(r);
@@ -74,6 +75,12 @@ public:
     {
         std::lock_guard guard(lock);
         return Connected() && Iconic(w);
+    }
+
+    uint32_t Pid(xcb_window_t w)
+    {
+        std::lock_guard guard(lock);
+        return Connected() ? Describe(w).pid : 0;
     }
 
     void PostClose(xcb_window_t w)
@@ -157,6 +164,12 @@ private:
         }
         ewmhReady = true;
         root = ewmh.screens[screenNumber]->root;
+        // Client pids need X-Resource 1.2.
+        const xcb_query_extension_reply_t* res = xcb_get_extension_data(conn, &xcb_res_id);
+        xcb_res_query_version_reply_t* version =
+            res && res->present ? xcb_res_query_version_reply(conn, xcb_res_query_version(conn, 1, 2), nullptr) : nullptr;
+        hasRes = version && (version->server_major > 1 || (version->server_major == 1 && version->server_minor >= 2));
+        std::free(version);
         wmState = Atom("WM_STATE");
         wmChangeState = Atom("WM_CHANGE_STATE");
         wmProtocols = Atom("WM_PROTOCOLS");
@@ -257,11 +270,31 @@ private:
                 xcb_icccm_get_text_property_reply_wipe(&text);
             }
         }
-        uint32_t pid = 0;
-        if (xcb_ewmh_get_wm_pid_reply(&ewmh, xcb_ewmh_get_wm_pid(&ewmh, w), &pid, nullptr))
-            info.pid = pid;
+        info.pid = ClientPid(w);
         info.hasOwner = TransientFor(w) != XCB_NONE;
         return info;
+    }
+
+    // The process of the client that owns the window, as the X server itself knows it (the
+    // X-Resource extension); never _NET_WM_PID, which any client may set to any pid. 0 when
+    // the server cannot tell (no extension, a remote client).
+    uint32_t ClientPid(xcb_window_t w)
+    {
+        if (!hasRes)
+            return 0;
+        xcb_res_client_id_spec_t spec{w, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        xcb_res_query_client_ids_reply_t* r =
+            xcb_res_query_client_ids_reply(conn, xcb_res_query_client_ids(conn, 1, &spec), nullptr);
+        uint32_t pid = 0;
+        if (r) {
+            for (auto it = xcb_res_query_client_ids_ids_iterator(r); it.rem; xcb_res_client_id_value_next(&it)) {
+                if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                    xcb_res_client_id_value_value_length(it.data) >= 1)
+                    pid = *xcb_res_client_id_value_value(it.data);
+            }
+            std::free(r);
+        }
+        return pid;
     }
 
     xcb_window_t TransientFor(xcb_window_t w)
@@ -332,6 +365,7 @@ private:
     xcb_connection_t* conn = nullptr;
     xcb_ewmh_connection_t ewmh{};
     bool ewmhReady = false;
+    bool hasRes = false;
     int screenNumber = 0;
     xcb_window_t root = XCB_NONE;
     xcb_atom_t wmState = XCB_ATOM_NONE, wmChangeState = XCB_ATOM_NONE;
@@ -355,11 +389,13 @@ public:
 
     static bool Owns(WindowId w) { return (w & kConsoleBit) != 0; }
 
-    std::vector<WindowInfo> TopLevelWindows()
+    // The panes of the monitor's own socket, and with `foreign` those of the user's default
+    // socket (take control finds a server there).
+    std::vector<WindowInfo> TopLevelWindows(bool foreign = true)
     {
         std::vector<WindowInfo> result;
         std::vector<std::string> sockets{socket};
-        if (!socket.empty())
+        if (!socket.empty() && foreign)
             sockets.emplace_back();
         for (const std::string& s : sockets) {
             const std::optional<std::string> out = Tmux(s, {"list-panes", "-a", "-F",
@@ -376,10 +412,18 @@ public:
         return result;
     }
 
-    bool IsWindow(WindowId w) { return Target(w).has_value(); }
+    bool IsWindow(WindowId w)
+    {
+        bool unanswered = false;
+        return Target(w, &unanswered).has_value() || unanswered;
+    }
+
+    uint32_t WindowPid(WindowId w) { return Target(w) ? static_cast<uint32_t>(w & 0xffffffffu) : 0; }
 
     bool IsIconic(WindowId w)
     {
+        if (Foreign(w))
+            return true;  // never minimised there: that would throw the operator out
         const std::optional<std::string> target = Target(w);
         const std::optional<std::string> attached =
             target ? Tmux(SocketOf(w), {"display-message", "-p", "-t", *target,
@@ -388,8 +432,13 @@ public:
         return attached && attached->starts_with("0");
     }
 
-    void PostClose(WindowId w) { Command(w, {"kill-session", "-t"}); }
-    void PostMinimize(WindowId w) { Command(w, {"detach-client", "-s"}); }
+    // The pane alone: a session on the operator's socket may hold the operator's other windows.
+    void PostClose(WindowId w) { Command(w, {"kill-pane", "-t"}); }
+    void PostMinimize(WindowId w)
+    {
+        if (!Foreign(w))
+            Command(w, {"detach-client", "-s"});
+    }
 
     void PostKey(WindowId w, uint8_t code)
     {
@@ -422,14 +471,15 @@ private:
         out.push_back(std::move(info));
     }
 
-    std::string SocketOf(WindowId w) const { return (w & kDefaultSocketBit) ? "" : socket; }
+    static bool Foreign(WindowId w) { return (w & kDefaultSocketBit) != 0; }
+    std::string SocketOf(WindowId w) const { return Foreign(w) ? "" : socket; }
 
-    // "%N" while pane N still runs the process of the id.
-    std::optional<std::string> Target(WindowId w)
+    // "%N" while pane N still runs the process of the id. `unanswered`: tmux did not answer.
+    std::optional<std::string> Target(WindowId w, bool* unanswered = nullptr)
     {
         const std::string pane = "%" + std::to_string((w >> 32) & 0xfffffff);
         const std::optional<std::string> pid =
-            Tmux(SocketOf(w), {"display-message", "-p", "-t", pane, "#{pane_pid}"});
+            Tmux(SocketOf(w), {"display-message", "-p", "-t", pane, "#{pane_pid}"}, unanswered);
         if (!pid || std::strtoul(pid->c_str(), nullptr, 10) != (w & 0xffffffffu))
             return std::nullopt;
         return pane;
@@ -445,10 +495,13 @@ private:
         Tmux(SocketOf(w), std::move(head));
     }
 
-    static std::optional<std::string> Tmux(const std::string& s, std::vector<std::string> args)
+    static std::optional<std::string> Tmux(const std::string& s, std::vector<std::string> args,
+                                           bool* unanswered = nullptr)
     {
         const std::vector<std::string> argv = TmuxCommand(s, std::move(args));
-        return argv.empty() ? std::nullopt : RunCapture(argv);
+        if (argv.empty())
+            return std::nullopt;
+        return RunCapture(argv, 1 << 20, s.empty() ? std::nullopt : ConsoleIdentity(), unanswered);
     }
 
     std::string socket;
@@ -466,6 +519,16 @@ public:
         for (WindowInfo& w : console.TopLevelWindows())
             all.push_back(std::move(w));
         return all;
+    }
+    std::vector<WindowInfo> ServerWindows(bool isConsole) override
+    {
+        return isConsole ? console.TopLevelWindows(false) : x11.TopLevelWindows();
+    }
+    uint32_t WindowPid(WindowId w) override
+    {
+        if (!IsX11(w))
+            return w != 0 ? console.WindowPid(w) : 0;
+        return x11.Pid(Xid(w));
     }
     std::optional<WindowInfo> EnabledPopup(WindowId w) override
     {

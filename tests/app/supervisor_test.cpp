@@ -39,6 +39,7 @@ struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, Lin
     uint32_t Start(const LaunchSpec& s) override
     {
         Add("start " + s.argv[0] + (s.console ? " console" : ""));
+        failure = fail ? "no such file" : "";
         return fail ? 0 : *alive.insert(next++).first;
     }
     void Watch(uint32_t pid) override { alive.insert(pid); }
@@ -74,6 +75,8 @@ struct SupervisorTest : ::testing::Test {
         settings.folderPath = "/zp";
         clock.seconds = 5000;
         sup.onStartEnabled = [this](bool on) { startEnabled = on; };
+        sup.onError = [this](std::string_view t) { fake.Add("error " + std::string(t)); };
+        sup.onNotice = [this](std::string_view t) { fake.Add("notice " + std::string(t)); };
         fake.onExit = [this](uint32_t pid) { sup.OnProcessExited(pid); };
     }
     // A server stopped, if any, and a fresh one (pid 100) started at 0 ms, its window (7) found by timer 4.
@@ -81,11 +84,11 @@ struct SupervisorTest : ::testing::Test {
     {
         sup.TerminateServer();
         fake.steps.clear(), fake.alive.clear(), fake.next = 100, fake.ms = 0;
-        fake.gone.clear(), fake.iconic.clear();
-        fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
+        fake.gone.clear(), fake.iconic.clear(), fake.top.clear();
         sup.StartServer();
+        fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
         sup.WindowSearch();
-        clock.tick += 1000;  // a server that ran a while is brought back at once
+        clock.tick += 60000;  // a server that ran a minute is brought back at once
         fake.lines.clear();
     }
     Lines Taken() { return std::exchange(fake.lines, {}); }
@@ -93,14 +96,16 @@ struct SupervisorTest : ::testing::Test {
 
 TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogsOnlyWhenTheProcessStarts)
 {
+    sup.closeInterval = 0;  // a period no timer may have
     for (bool fails : {true, false}) {
         SCOPED_TRACE(fails);
         fake.fail = fails;
         clock.seconds += 1000;
         sup.StartServer();
-        EXPECT_EQ(Taken(), (fails ? Lines{"0 start /zp/zemain.exe"}
+        EXPECT_EQ(Taken(), (fails ? Lines{"0 start /zp/zemain.exe", "0 error Cannot start server: no such file",
+                                          "0 notice サーバーを起動できません: no such file"}
                                   : Lines{"0 start /zp/zemain.exe", "0 event Start server"}));
-        EXPECT_EQ(fake.period, (fails ? Periods{} : Periods{800, 1000, 1000, 1000}));
+        EXPECT_EQ(fake.period, (fails ? Periods{} : Periods{10, 1000, 1000, 1000}));
         EXPECT_EQ(startEnabled, fails);
         EXPECT_EQ(state.serverProcessId, fails ? 0u : 100u);
         EXPECT_EQ(state.lastReset, clock.seconds);  // a failed start marks the time too
@@ -108,63 +113,103 @@ TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogsOnlyWhenTheProcessStart
     }
 }
 
-TEST_F(SupervisorTest, TerminateSendsEscapesThenCloseAndSignalsAProcessThatStays)
-{
-    struct Case { int exeType; int64_t exitsAt; Lines signals; };
-    const Case cases[] = {{1, 300, {}}, {1, 3000, {"2700 SIGTERM 100"}},
-                          {1, 99999, {"2700 SIGTERM 100", "4700 SIGKILL 100"}}, {3, 300, {}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.exitsAt);
-        settings.exeType = c.exeType;
-        Running();
-        sup.TerminateServer();
-        EXPECT_EQ(state.lastRestart, kNoMark);
-        EXPECT_TRUE(startEnabled);
-        fake.RunUntil(c.exitsAt);
-        fake.alive.clear();
-        fake.RunUntil(10000);
-        const std::string escape = c.exeType == 3 ? "char 27 7" : "key 27 7";
-        Lines expected{"0 event Terminate server", "0 " + escape, "100 " + escape, "200 " + escape, "700 close 7"};
-        expected.insert(expected.end(), c.signals.begin(), c.signals.end());
-        EXPECT_EQ(Taken(), expected);
-        // Timer 4 stopped itself on finding the window; timer 5 is left to itself.
-        EXPECT_EQ(fake.period, (Periods{0, 0, 0, 1000}));
-    }
-}
-
-TEST_F(SupervisorTest, ServerDownByWindowOrExitIsRestartedOnlyWithCheckRunning)
-{
-    for (int checkRunning : {0, 1})
-        for (bool byExit : {false, true}) {
-            SCOPED_TRACE(testing::Message() << checkRunning << byExit);
-            settings.checkRunning = checkRunning;
-            Running();
-            if (!byExit) {
-                // The start waits for the process whose window has gone.
-                fake.gone.insert(7);
-                sup.DownCheck();
-                EXPECT_EQ(sup.StartPending(), checkRunning == 1);
-                EXPECT_EQ(state.serverRunning, 0);
-            }
-            fake.Exit(100);
-            Lines expected{"0 event Terminate server", "0 key 27 7"};
-            if (checkRunning)
-                expected.insert(expected.end(), {"0 start /zp/zemain.exe", "0 event Start server"});
-            EXPECT_EQ(Taken(), expected);
-            EXPECT_EQ(state.serverRunning, checkRunning);
-        }
-}
-
-TEST_F(SupervisorTest, AServerThatDiesAtOnceIsStartedAgainASecondAfterItsStart)
+TEST_F(SupervisorTest, ACrashLoopBacksOffUpToFiveMinutesAndTenMinutesUpEndIt)
 {
     settings.checkRunning = 1;
     sup.StartServer();
-    clock.tick += 300;
-    fake.Exit(100);
-    fake.RunUntil(699);
-    EXPECT_EQ(state.serverRunning, 0);
-    fake.RunUntil(700);
-    EXPECT_EQ(state.serverProcessId, 101u);
+    // Seconds each run lasts, and the pause after it before the next start.
+    const std::pair<uint32_t, int64_t> runs[] = {{0, 1}, {5, 2}, {59, 4}, {0, 8}, {0, 16}, {0, 32}, {0, 64},
+        {0, 128}, {0, 256}, {0, 300}, {0, 300}, {61, 0}, {1, 300}, {600, 0}, {0, 1}};
+    for (const auto& [lived, pause] : runs) {
+        SCOPED_TRACE(pause);
+        clock.tick += lived * 1000;
+        fake.Exit(state.serverProcessId);
+        fake.RunUntil(fake.ms + pause * 1000 - 1);
+        EXPECT_EQ(state.serverRunning, pause == 0);
+        fake.RunUntil(fake.ms + 1);
+        EXPECT_EQ(state.serverRunning, 1);
+    }
+}
+
+TEST_F(SupervisorTest, TerminateAndTheStopsAndStartsThatMeetIt)
+{
+    settings.checkRunning = 1;
+    const Lines stopped{"0 event Terminate server", "0 key 27 7"};
+    auto plus = [](Lines a, const Lines& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+    const std::pair<std::function<void()>, Lines> cases[] = {
+        // Terminate: Escape three times, the close request, then signals while the process stays
+        // (timer 4 stopped itself on finding the window; timer 5 is left to itself) ...
+        {[&] { sup.TerminateServer(), fake.Add(std::to_string(state.lastRestart == kNoMark) + std::to_string(startEnabled)); },
+         plus(stopped, {"0 11", "100 key 27 7", "200 key 27 7", "700 close 7", "2700 SIGTERM 100", "4700 SIGKILL 100"})},
+        {[&] { sup.TerminateServer(), fake.RunUntil(3000), fake.alive.clear(); },
+         plus(stopped, {"100 key 27 7", "200 key 27 7", "700 close 7", "2700 SIGTERM 100"})},
+        // ... as characters to the console server; an ended server is asked nothing more.
+        {[&] { settings.exeType = 3, sup.TerminateServer(), fake.RunUntil(300), fake.alive.clear(); },
+         {"0 event Terminate server", "0 char 27 7", "100 char 27 7", "200 char 27 7"}},
+        // Terminate drops the restart still waiting for the spacing after a quick death.
+        {[&] { clock.tick -= 700, fake.Exit(100), fake.RunUntil(100), sup.TerminateServer(); },
+         {"0 event Terminate server", "0 error server exited 1 times in 1 minutes; next start in 1 s"}},
+        // ... and the start waiting for the stopped process's end.
+        {[&] { sup.TerminateServer(), sup.StartServer(), fake.RunUntil(50), sup.TerminateServer(),
+               fake.RunUntil(150), fake.Exit(100); },
+         plus(stopped, {"100 key 27 7"})},
+        // A start while running only says so; the window stays known.
+        {[&] { sup.StartServer(); EXPECT_EQ(state.serverWindow, 7u); },
+         {"0 notice サーバーは既に起動しています"}},
+        // Only the process's end takes it down: a window gone is looked for again ...
+        {[&] { fake.gone.insert(7), sup.DownCheck(), fake.Add(std::to_string(state.serverWindow) + " search " +
+                                                               std::to_string(fake.period[SupervisorTimers::WindowSearch])); },
+         {"0 0 search 1000"}},
+        // ... and without CheckRunning nothing starts again.
+        {[&] { settings.checkRunning = 0, fake.Exit(100); }, {"0 event Terminate server"}},
+        // A crash: the dead server's window id, reused by its successor, gets nothing.
+        {[&] { fake.Exit(100), fake.top[0].pid = 101; },
+         {"0 event Terminate server", "0 start /zp/zemain.exe", "0 event Start server"}},
+        // A window that changed hands mid-stop gets no more keys; the process still gets signals.
+        {[&] { sup.TerminateServer(), fake.RunUntil(150), fake.top[0].pid = 555; },
+         plus(stopped, {"100 key 27 7", "2700 SIGTERM 100", "4700 SIGKILL 100"})},
+        // A new start ends what is left of the stop of a window whose process is not known.
+        {[&] { sup.TerminateServer(), fake.RunUntil(9000), fake.lines.clear(), fake.ms = 0,
+               fake.alive.clear(), sup.TakeControl({7, "ZEPHRINEWINDOW", "CPU", 0, false}),
+               sup.TerminateServer(), fake.RunUntil(150), sup.StartServer(); },
+         plus(stopped, {"100 key 27 7", "150 start /zp/zemain.exe", "150 event Start server"})},
+        // At the monitor's end a stop under way finishes at once, up to the polite signal.
+        {[&] { sup.TerminateServer(), fake.RunUntil(50), sup.FinishPendingStop(); },
+         plus(stopped, {"50 key 27 7", "50 key 27 7", "50 close 7", "50 SIGTERM 100"})},
+    };
+    for (const auto& [act, expected] : cases) {
+        SCOPED_TRACE(expected.back());
+        settings.checkRunning = 1, settings.exeType = 1;
+        Running();
+        act();
+        fake.RunUntil(10000);
+        EXPECT_EQ(Taken(), expected);
+        EXPECT_EQ(fake.period[SupervisorTimers::Minimize], 1000);
+    }
+}
+
+TEST_F(SupervisorTest, TheFirstStartTakesUpTheServerAPreviousMonitorLeftRunning)
+{
+    settings.checkRunning = 1;
+    const std::tuple<int, WindowInfo, Lines> cases[] = {
+        {3, {5, "ConsoleWindowClass", "zemainsvr-9-1 zpmoni", 55, false}, {"0 event Take control"}},
+        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 55, false}, {"0 event Take control"}},
+        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 0, false}, {"0 start /zp/zemain.exe", "0 event Start server"}},
+        {3, {5, "ConsoleWindowClass", "bash", 55, false}, {"0 start /zp/zemainsvr.exe console", "0 event Start server"}}};
+    for (const auto& [type, window, expected] : cases) {
+        ServerState st;
+        Supervisor monitor{settings, st, fake, fake, fake, fake, clock};
+        fake.onExit = [&](uint32_t pid) { monitor.OnProcessExited(pid); };
+        settings.exeType = type;
+        fake.top = {window};
+        monitor.StartServer();
+        EXPECT_EQ(Taken(), expected) << window.title;
+        // Watched, and started again at its end.
+        clock.tick += 60000;
+        fake.Exit(st.serverProcessId);
+        EXPECT_EQ(Taken().back(), "0 event Start server");
+        fake.onExit = nullptr;
+    }
 }
 
 TEST_F(SupervisorTest, MinimizeTimerPostsUntilIconicAndStopsThen)
@@ -202,7 +247,7 @@ TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
     EXPECT_FALSE(sup.SearchServerWindow());
     const std::tuple<std::string, std::string, int> cases[] = {
         {"ZEPHRINEWINDOW", "ZEPHRINE OpenGL CPU", 1}, {"ZEPHRINEWINDOW", "OpenGL", 0},
-        {"Zemaindx.exe", "Direct3D", 2}, {"ConsoleWindowClass", "s zemainsvr.exe -server", 3},
+        {"Zemaindx.exe", "Direct3D", 2}, {"ConsoleWindowClass", "s zemainsvr.exe CPU", 3},
         {"ZEPHRINEWINDOW", "untitled", 3}};
     for (const auto& [cls, title, type] : cases) {
         fake.top.push_back({5, cls, title, 77, false});
@@ -213,10 +258,12 @@ TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
         EXPECT_FALSE(sup.CanTakeControl());
         EXPECT_EQ(state.serverWindow, 5u);
         EXPECT_EQ(fake.period, (Periods{800, 0, 0, 0}));
-        // Under control it is never restarted; a stop still makes sure its process ends.
-        fake.Exit(77);
+        // Under control it is never restarted, and a stop only asks it to close: its pid came
+        // from a window, and no signal goes to a process this monitor did not start.
+        sup.DownCheck();
         sup.TerminateServer();
         fake.RunUntil(fake.ms + 10000);
+        EXPECT_EQ(Taken().back(), std::to_string(fake.ms - 9300) + " close 5");
         fake.top.pop_back();
     }
     EXPECT_EQ(state.serverProcessId, 0u);
@@ -228,6 +275,8 @@ TEST_F(SupervisorTest, CommandLineAndWindowOfTheProcess)
     EXPECT_EQ(ServerCommandLine(settings), "/opt/zp//zemain.exe -server USERNAME -netport 7915");
     settings.exeType = 4;
     EXPECT_FALSE(ServerLaunch(settings));
+    sup.StartServer();
+    EXPECT_EQ(Taken().front(), "0 error Cannot start server: ExeType 4 is not one of 0 to 3");
     fake.top = {{1, "a", "", 42, true}, {2, "b", "", 41, false}, {3, "c", "", 42, false}};
     EXPECT_EQ(sup.FindProcessWindow(42), 3u);
     EXPECT_EQ(sup.FindProcessWindow(43), 0u);

@@ -120,7 +120,7 @@ TEST(HeadlessLoopbackTest, WarnsOfARestartInChatAndRestartsAHungServer)
     ASSERT_TRUE(ChildProcess({"/usr/bin/python3", ZPSIM, "make-folder", folder, "--bind", "127.0.0.1", "--probe-interval", "1",
                               "--hang-after", "20", "--record", h.ServerRecord()}, h.dir.File("mk.out")).Wait(10s));
     setenv("ZPMONI_TMUX_SOCKET", tmux.c_str(), 1);
-    h.StartMonitor("[ZpmoniDlg]\nGlimit=1\nHangSeconds=4\n[ProgramData]\nStartUp=1\nExeType=3\nCheckRunning=1\nFolderPath=" + folder +
+    h.StartMonitor("[ZpmoniDlg]\nGlimit=1\nHangSeconds=4\nServerUser=root\n[ProgramData]\nStartUp=1\nExeType=3\nCheckRunning=1\nFolderPath=" + folder +
                    "\nRebootAtInterval=1\nRebootIntervalSec=75\nRestartWarnings=1\nRestartWarningText=Restart in %d min %s%n\n");
     auto seen = [&](const char* ev) { return CountRecord(h.ServerRecord(), [&](auto& o) { return IsEvent(o, ev); }); };
     EXPECT_TRUE(WaitFor([&] { return seen("listen") >= 2; }, 60s)) << h.Read("monitor.out");

@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: MIT
+// The processes the monitor starts, watched for real: their end is told once, and only then.
+#include "platform/server_process.h"
+
+#include "platform/command_runner.h"
+#include "support/temp_folder.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+// A start as the monitor would make it: as root, as the unprivileged test user.
+LaunchSpec Spec(std::vector<std::string> argv, std::string workdir = "/")
+{
+    return {std::move(argv), std::move(workdir), false, "zpsim"};
+}
+
+struct ServerProcessTest : ::testing::Test {
+    int argc = 1;
+    char name[8] = "test";
+    char* argv[2] = {name, nullptr};
+    QCoreApplication app{argc, argv};
+
+    // Runs the event loop until `done` or `ms` have passed.
+    template <class F> void Spin(int ms, F done)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+};
+
+TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
+{
+    for (bool refused : {false, true}) {
+        SCOPED_TRACE(refused);
+        ProcessCalls calls;
+        if (refused)
+            calls.pidfdOpen = [](int) { return -1; };
+        auto processes = MakeServerProcesses("", calls);
+        std::vector<uint32_t> ended;
+        processes->onExit = [&](uint32_t pid) { ended.push_back(pid); };
+        const uint32_t pid = processes->Start(Spec({"/bin/sleep", "0.4"}));
+        ASSERT_NE(pid, 0u);
+        Spin(200, [&] { return !ended.empty(); });
+        EXPECT_TRUE(ended.empty());
+        EXPECT_TRUE(processes->Alive(pid));
+        Spin(3000, [&] { return !ended.empty(); });
+        EXPECT_EQ(ended, std::vector<uint32_t>{pid});
+        EXPECT_FALSE(processes->Alive(pid));
+        // Reaped: no zombie is left behind.
+        EXPECT_EQ(::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG), -1);
+    }
+}
+
+TEST_F(ServerProcessTest, AFailedStartNamesItsCause)
+{
+    TempFolder dir;
+    dir.Write("text", "#!/bin/sh\n");
+    ::mkfifo(dir.File("fifo").c_str(), 0700);  // opened for its header, it would block
+    auto processes = MakeServerProcesses("");
+    std::vector<std::pair<LaunchSpec, std::string>> cases = {
+        {Spec({"/bin/true"}, dir.File("none")), "the folder " + dir.File("none") + " does not exist"},
+        {Spec({dir.File("none")}), dir.File("none") + " does not exist or is no file"},
+        {Spec({dir.File("fifo")}), dir.File("fifo") + " does not exist or is no file"},
+        {Spec({dir.File("text")}), dir.File("text") + " is not executable"},
+    };
+    if (::geteuid() == 0)  // root starts the server as a named user only
+        cases.insert(cases.end(), {{{{"/bin/true"}, "/", false, ""}, "ServerUser in [ZpmoniDlg] is empty: set the user "
+                                    "the server runs as (ServerUser=root runs it as root)"},
+                                   {{{"/bin/true"}, "/", false, "zpt-none\n"}, "ServerUser zpt-none\\x0a is no user of this system"}});
+    for (const auto& [spec, why] : cases) {
+        EXPECT_EQ(processes->Start(spec), 0u);
+        EXPECT_EQ(processes->failure, why);
+    }
+}
+
+TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePath)
+{
+    const int stray = ::open("/dev/null", O_RDONLY);  // inherited, as a careless library would
+    const std::string fd = std::to_string(stray);
+    EXPECT_FALSE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/" + fd}));
+    EXPECT_TRUE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/1"}));
+    auto processes = MakeServerProcesses("");
+    const uint32_t pid = processes->Start(Spec({"/bin/sleep", "5"}));
+    Spin(300, [] { return false; });
+    const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
+    EXPECT_EQ(std::distance(begin(fds), end(fds)), 3);
+    // Only what it started gets signals: not a process it merely watches, never pid 1.
+    processes->Signal(1, true);
+    auto other = MakeServerProcesses("");
+    other->Watch(pid);
+    other->Signal(pid, true);
+    Spin(100, [] { return false; });
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);
+    processes->Signal(pid, true);
+    ::close(stray);
+
+    TempFolder dir;
+    const std::string tool = "zpt-tool-" + std::to_string(::getpid());
+    std::filesystem::permissions(dir.Write(tool, "#!/bin/sh\n"), std::filesystem::perms::owner_all);
+    const std::string path = ::getenv("PATH"), cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    for (const std::string& entry : {std::string("."), dir.Path().string()}) {
+        ::setenv("PATH", entry.c_str(), 1);
+        const bool trusted = entry.front() == '/' && !Privileged();
+        EXPECT_EQ(FindInPath(tool), trusted ? dir.File(tool) : "") << entry;
+    }
+    ::setenv("PATH", path.c_str(), 1);
+    std::filesystem::current_path(cwd);
+}
+
+}  // namespace
