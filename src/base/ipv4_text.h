@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-// Strict dotted-quad form "a.b.c.d" (each 0-255, decimal, no sign, no leading zero), as
-// inet_pton reads it; the address in host byte order.
-constexpr std::optional<uint32_t> ParseDottedQuad(std::string_view text)
+// Strict dotted-quad form "a.b.c.d" (each 0-255, decimal, no sign, no leading zero unless
+// allowed, then read as decimal), as inet_pton reads it; the address in host byte order.
+constexpr std::optional<uint32_t> ParseDottedQuad(std::string_view text, bool leadingZeros = false)
 {
     uint32_t address = 0;
     for (int part = 0; part < 4; ++part) {
@@ -24,7 +24,7 @@ constexpr std::optional<uint32_t> ParseDottedQuad(std::string_view text)
             if (++digits > 3 || value > 255)
                 return std::nullopt;
         }
-        if (digits == 0 || (digits > 1 && text.front() == '0'))
+        if (digits == 0 || (!leadingZeros && digits > 1 && text.front() == '0'))
             return std::nullopt;
         text.remove_prefix(digits);
         address = address << 8 | value;

@@ -68,56 +68,14 @@ void DailyLog::WriteLine(std::string_view text)
         seen(line);
 }
 
-ErrorLog::ErrorLog(std::string workdir, const Clock& clock)
-    : workdir(std::move(workdir)), clock(clock)
-{
-}
-
 void ErrorLog::SetObserver(std::function<void(std::string_view)> o)
 {
     std::lock_guard guard(lock);
     observer = std::move(o);
 }
 
-void ErrorLog::Write(std::string_view message)
+void PerLineFile::Append(const std::string& name, std::string_view line, const std::function<void()>& underLock)
 {
-    std::string line = FormatTime(clock.LocalTime(clock.Now()), "%y/%m/%d %H:%M:%S") + " ";
-    line.append(message).push_back('\n');
-    bool ok = false;
-    int error = 0;
-    std::function<void(std::string_view)> seen;
-    {
-        std::lock_guard guard(lock);
-        errno = 0;
-        FILE* f = !folderCheck || folderCheck() ? OpenForAppend(workdir, "MoniErrLog.txt") : nullptr;
-        if (f) {
-            ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-            ok = std::fclose(f) == 0 && ok;
-        }
-        if (!ok)
-            error = errno;
-        seen = observer;
-    }
-    // Nowhere else to go: the terminal only.
-    notice.Attempted(ok, "MoniErrLog.txt", error);
-    line.pop_back();
-    if (seen)
-        seen(line);
-}
-
-ActionLog::ActionLog(std::string workdir, const Clock& clock) : workdir(std::move(workdir)), clock(clock) {}
-
-void ActionLog::Write(std::string_view who, std::string_view action, std::string_view target, std::string_view comment)
-{
-    const std::tm local = clock.LocalTime(clock.Now());
-    const std::string name = FormatTime(local, "Log/action%Y%m%d.txt");
-    std::string line = FormatTime(local, "%H:%M:%S");
-    // TAB is a control byte too: no field can split into two.
-    for (std::string_view field : {who, action, target, comment}) {
-        line += '\t';
-        AppendEscaped(line, field);
-    }
-    line += '\n';
     bool ok = false;
     int error = 0;
     {
@@ -129,6 +87,33 @@ void ActionLog::Write(std::string_view who, std::string_view action, std::string
         }
         if (!ok)
             error = errno;
+        if (underLock)
+            underLock();
     }
     notice.Attempted(ok, name, error);
+}
+
+void ErrorLog::Write(std::string_view message)
+{
+    std::string line = FormatTime(clock.LocalTime(clock.Now()), "%y/%m/%d %H:%M:%S") + " ";
+    line.append(message).push_back('\n');
+    std::function<void(std::string_view)> seen;
+    // Nowhere else to go when it fails: the terminal only.
+    Append("MoniErrLog.txt", line, [&] { seen = observer; });
+    line.pop_back();
+    if (seen)
+        seen(line);
+}
+
+void ActionLog::Write(std::string_view who, std::string_view action, std::string_view target, std::string_view comment)
+{
+    const std::tm local = clock.LocalTime(clock.Now());
+    std::string line = FormatTime(local, "%H:%M:%S");
+    // TAB is a control byte too: no field can split into two.
+    for (std::string_view field : {who, action, target, comment}) {
+        line += '\t';
+        AppendEscaped(line, field);
+    }
+    line += '\n';
+    Append(FormatTime(local, "Log/action%Y%m%d.txt"), line);
 }

@@ -49,40 +49,45 @@ private:
     WriteFailureNotice notice;
 };
 
-// MoniErrLog.txt in the working folder, opened for each line; a line it cannot take is told
-// once on stderr.
-class ErrorLog {
+// A file below the working folder opened for each line, so that nothing holds it between lines;
+// a line it cannot take is told once.
+class PerLineFile {
 public:
-    ErrorLog(std::string workdir, const Clock& clock);
-    void Write(std::string_view message);
-    void SetObserver(std::function<void(std::string_view)> observer);
-    // As DailyLog's; a line not written still reaches the observer.
-    void SetFolderCheck(std::function<bool()> check) { folderCheck = std::move(check); }
-
-private:
-    std::string workdir;
-    const Clock& clock;
-    std::mutex lock;
-    std::function<bool()> folderCheck;
-    std::function<void(std::string_view)> observer;
-    WriteFailureNotice notice;
-};
-
-// Log/actionYYYYMMDD.txt below the working folder: one line per operator action, opened for
-// each line: time, who ("window" for the window's menus), action, target and comment, separated
-// by TABs, control bytes escaped as in the daily log. A line it cannot take is told once.
-class ActionLog {
-public:
-    ActionLog(std::string workdir, const Clock& clock);
-    void Write(std::string_view who, std::string_view action, std::string_view target, std::string_view comment);
     void SetFailureReport(std::function<void(std::string_view)> report) { notice.SetReport(report); }
     // As DailyLog's.
     void SetFolderCheck(std::function<bool()> check) { folderCheck = std::move(check); }
 
-private:
+protected:
+    PerLineFile(std::string workdir, const Clock& clock) : workdir(std::move(workdir)), clock(clock) {}
+    // Appends the line to `name` below the working folder; `underLock` runs under the same lock.
+    void Append(const std::string& name, std::string_view line, const std::function<void()>& underLock = {});
+
     std::string workdir;
     const Clock& clock;
     std::mutex lock;
+
+private:
     std::function<bool()> folderCheck;
     WriteFailureNotice notice;
+};
+
+// MoniErrLog.txt in the working folder; a line it cannot take is told on stderr.
+class ErrorLog : public PerLineFile {
+public:
+    ErrorLog(std::string workdir, const Clock& clock) : PerLineFile(std::move(workdir), clock) {}
+    void Write(std::string_view message);
+    // Sees every line, also one not written.
+    void SetObserver(std::function<void(std::string_view)> observer);
+
+private:
+    std::function<void(std::string_view)> observer;
+};
+
+// Log/actionYYYYMMDD.txt below the working folder: one line per operator action: time, who
+// ("window" for the window's menus), action, target and comment, separated by TABs, control
+// bytes escaped as in the daily log.
+class ActionLog : public PerLineFile {
+public:
+    ActionLog(std::string workdir, const Clock& clock) : PerLineFile(std::move(workdir), clock) {}
+    void Write(std::string_view who, std::string_view action, std::string_view target, std::string_view comment);
 };
