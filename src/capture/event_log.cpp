@@ -43,7 +43,7 @@ void EventLog::PresenceEntry(int64_t eventTime, const PlayerRecord& r, const cha
         line.append(r.addressText.View()).append("\t");
         AppendEscaped(line, r.userName.View());
         line.append("\t").append(word);
-        dailyLog.WriteLine(line);
+        dailyLog.WriteLineAt(eventTime, line);
     }
 }
 
@@ -67,6 +67,6 @@ void EventLog::JoinEntry(int64_t eventTime, const PlayerRecord& r)
         AppendEscaped(line, r.startPosition.View());
         line.append("\t");
         AppendEscaped(line, r.packName.View());
-        dailyLog.WriteLine(line);
+        dailyLog.WriteLineAt(eventTime, line);
     }
 }

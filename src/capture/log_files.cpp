@@ -24,9 +24,9 @@ void DailyLog::SetObserver(std::function<void(std::string_view)> o)
     observer = std::move(o);
 }
 
-void DailyLog::WriteLine(std::string_view text)
+void DailyLog::WriteLineAt(int64_t eventTime, std::string_view text)
 {
-    const std::tm local = clock.LocalTime(clock.Now());
+    const std::tm local = clock.LocalTime(eventTime);
     // The whole date decides, not just the day of the month: after a month without a line,
     // the same day of the month would otherwise go on writing into last month's file.
     const int date = (local.tm_year * 12 + local.tm_mon) * 32 + local.tm_mday;

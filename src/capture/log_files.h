@@ -15,6 +15,14 @@ class LineWriter {
 public:
     virtual ~LineWriter() = default;
     virtual void WriteLine(std::string_view text) = 0;
+    // The line of an event seen at `eventTime` (calendar seconds) but written later, as a
+    // log-on held until the server answered it: stamped with the event's time where the
+    // writer stamps lines.
+    virtual void WriteLineAt(int64_t eventTime, std::string_view text)
+    {
+        (void)eventTime;
+        WriteLine(text);
+    }
 };
 
 // Log/zplogYYYYMMDD.txt below the working folder: one line per event, kept open, flushed per
@@ -27,7 +35,8 @@ public:
     DailyLog(const DailyLog&) = delete;
     DailyLog& operator=(const DailyLog&) = delete;
 
-    void WriteLine(std::string_view text) override;
+    void WriteLine(std::string_view text) override { WriteLineAt(clock.Now(), text); }
+    void WriteLineAt(int64_t eventTime, std::string_view text) override;
 
     // Sees every line as written, time stamp included (for the headless run's terminal); called
     // after the log's lock is released.

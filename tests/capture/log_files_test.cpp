@@ -26,14 +26,17 @@ TEST(DailyLogTest, LinesChangeFileAtTheDate)
     log.WriteLine("198.51.100.2\talice\tLOGIN");
     clock.seconds += 2;
     log.WriteLine("198.51.100.2\talice\tLOGOUT");
+    // A log-on held until the server answered keeps the time, and so the file, of its datagram.
+    log.WriteLineAt(kBeforeMidnight, "198.51.100.3\tbob\tLOGIN");
     // The same day of the next month is another day: a new file, not last month's.
     clock.seconds += 31 * 86400;
     log.WriteLine("Start server");
-    EXPECT_EQ(dir.Read("Log/zplog20261205.txt"), "23:59:59\t198.51.100.2\talice\tLOGIN\n");
+    EXPECT_EQ(dir.Read("Log/zplog20261205.txt"), "23:59:59\t198.51.100.2\talice\tLOGIN\n23:59:59\t198.51.100.3\tbob\tLOGIN\n");
     EXPECT_EQ(dir.Read("Log/zplog20261206.txt"), "00:00:01\t198.51.100.2\talice\tLOGOUT\n");
     EXPECT_EQ(dir.Read("Log/zplog20270106.txt"), "00:00:01\tStart server\n");
     EXPECT_EQ(seen, (std::vector<std::string>{"23:59:59\t198.51.100.2\talice\tLOGIN",
-                                              "00:00:01\t198.51.100.2\talice\tLOGOUT", "00:00:01\tStart server"}));
+                                              "00:00:01\t198.51.100.2\talice\tLOGOUT",
+                                              "23:59:59\t198.51.100.3\tbob\tLOGIN", "00:00:01\tStart server"}));
 }
 
 // A log that cannot be written (its folder removed while open, a full disk at the next day's
