@@ -10,6 +10,8 @@
 #include "app/zpmoni_dlg.h"
 #endif
 
+#include <sys/prctl.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -33,6 +35,9 @@ void Usage(FILE* to)
 
 int main(int argc, char** argv)
 {
+    // Capabilities given ambiently (the service unit's) would pass on to every program the
+    // monitor starts, the game server among them: the monitor keeps its own, hands on none.
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && args[0] == "--version") {
         std::printf("zpmoni %s\n", ZPMONI_VERSION);
