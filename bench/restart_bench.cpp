@@ -37,13 +37,15 @@ private:
     SystemClock system;
 };
 
-// Argument: the executable type; 1, a graphical executable without a display (the process
-// alone).
+// Argument 1: a graphical executable without a display (the process alone); 3: the console
+// server in a tmux session of its own.
 void BM_RestartAfterKill(benchmark::State& state)
 {
     const int exeType = static_cast<int>(state.range(0));
     unsetenv("DISPLAY");  // a server without a window is brought back by its exit alone
-    const std::string socket = "zpmoni-restart-bench-" + std::to_string(getpid());
+    // Every repetition sets up anew: a tmux server of its own, not one still ending.
+    static int run = 0;
+    const std::string socket = "zpmoni-restart-bench-" + std::to_string(getpid()) + "-" + std::to_string(++run);
     setenv("ZPMONI_TMUX_SOCKET", socket.c_str(), 1);
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / socket;
     std::filesystem::create_directories(dir / "Log");
@@ -89,6 +91,7 @@ void BM_RestartAfterKill(benchmark::State& state)
 }
 BENCHMARK(BM_RestartAfterKill)
     ->Arg(1)
+    ->Arg(3)
     ->Iterations(1)
     ->Repetitions(50)
     ->UseManualTime()

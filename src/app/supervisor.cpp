@@ -126,8 +126,13 @@ void Supervisor::StartServer()
     if (first && AdoptRunningServer())
         return;
     LaunchServerProcess();
-    if (!state.serverRunning)
+    if (!state.serverRunning) {
+        // Under CheckRunning a start that failed (a tmux or disk hiccup) is tried again, spaced
+        // like a crash loop, rather than leaving the server down for good.
+        if (settings.checkRunning)
+            StartLater("failed to start");
         return;
+    }
     if (onStartEnabled)
         onStartEnabled(false);
     timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
@@ -286,14 +291,20 @@ void Supervisor::ServerDown()
         StartServer();
         return;
     }
+    StartLater("exited");
+}
+
+void Supervisor::StartLater(const char* what)
+{
+    const uint32_t now = clock.TickMs();
     // A crash loop: 1, 2, 4, ... s up to 5 minutes between starts, each step in the error log.
     if (quickExits++ == 0)
         firstQuickExit = now;
     const uint32_t delay = std::min(kFirstBackOff << std::min(quickExits - 1, 16u), kMaxBackOff);
     const uint32_t minutes = std::max((now - firstQuickExit + 59999) / 60000, 1u);
     if (onError)
-        onError("server exited " + std::to_string(quickExits) + " times in " + std::to_string(minutes) +
-                " minutes; next start in " + std::to_string(delay / 1000) + " s");
+        onError(std::string("server ") + what + " " + std::to_string(quickExits) + " times in " +
+                std::to_string(minutes) + " minutes; next start in " + std::to_string(delay / 1000) + " s");
     timers.After(static_cast<int>(delay), [this, g = startGeneration] {
         if (g == startGeneration && !state.serverRunning && settings.checkRunning)
             StartServer();

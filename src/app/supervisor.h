@@ -96,6 +96,8 @@ public:
 private:
     static WindowId FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates);
     void ServerDown();
+    // The next start after a back-off step, its cause (`what`: "exited") in the error log.
+    void StartLater(const char* what);
     // The server a previous monitor left running, under control again; false when none runs.
     bool AdoptRunningServer();
     void EscalateStop(uint32_t pid, bool kill);

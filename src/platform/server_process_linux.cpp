@@ -268,21 +268,30 @@ private:
         const std::string self = SelfExecutable();
         if (self.empty() || self.back() == ';')
             return Fail("the monitor's own executable cannot run the console server's start");
-        const std::string startFile = WritePaneStart(
-            PaneStartText(argv, workdir, who ? EnvironmentFor(*who) : MonitorEnvironment()), who);
-        if (startFile.empty())
-            return Fail(std::string("cannot write the console server's start: ") + std::strerror(errno));
-        const std::vector<std::string> command = TmuxCommand(socket, {"new-session", "-d", "-P",
-            "-F", "#{pane_pid}", "-s", name, "-x", "160", "-y", "48", "--", self, "--exec-pane", startFile});
-        if (command.empty()) {
-            ::unlink(startFile.c_str());
-            return Fail("tmux, needed for the console server, is not installed");
+        std::string startFile;
+        std::optional<std::string> out;
+        // A server that was the last pane of its tmux server takes that tmux server with it, and
+        // a start made while it is still going meets a dying server ("server exited
+        // unexpectedly"): one more try, once it has gone, starts a new one.
+        for (int attempt = 0; attempt < 3 && !out; ++attempt) {
+            if (attempt > 0)
+                ::usleep(50'000);
+            startFile = WritePaneStart(
+                PaneStartText(argv, workdir, who ? EnvironmentFor(*who) : MonitorEnvironment()), who);
+            if (startFile.empty())
+                return Fail(std::string("cannot write the console server's start: ") + std::strerror(errno));
+            const std::vector<std::string> command = TmuxCommand(socket, {"new-session", "-d", "-P",
+                "-F", "#{pane_pid}", "-s", name, "-x", "160", "-y", "48", "--", self, "--exec-pane", startFile});
+            if (command.empty()) {
+                ::unlink(startFile.c_str());
+                return Fail("tmux, needed for the console server, is not installed");
+            }
+            out = RunCapture(command, 64, who);
+            if (!out)
+                ::unlink(startFile.c_str());
         }
-        const std::optional<std::string> out = RunCapture(command, 64, who);
-        if (!out) {
-            ::unlink(startFile.c_str());
+        if (!out)
             return Fail("tmux could not open the console server's session");
-        }
         char* end = nullptr;
         const unsigned long pid = std::strtoul(out->c_str(), &end, 10);
         if (pid == 0 || pid > 0x7fffffff) {

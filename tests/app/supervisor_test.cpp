@@ -113,6 +113,18 @@ TEST_F(SupervisorTest, StartArmsTimersGreysTheItemAndLogsOnlyWhenTheProcessStart
     }
 }
 
+// Under CheckRunning a start that failed is tried again a back-off step later, not given up.
+TEST_F(SupervisorTest, AFailedStartIsTriedAgainUnderCheckRunning)
+{
+    settings.checkRunning = 1;
+    fake.fail = true;
+    sup.StartServer();
+    EXPECT_EQ(Taken().back(), "0 error server failed to start 1 times in 1 minutes; next start in 1 s");
+    fake.fail = false;
+    fake.RunUntil(fake.ms + 1000);
+    EXPECT_EQ(state.serverRunning, 1);
+}
+
 TEST_F(SupervisorTest, ACrashLoopBacksOffUpToFiveMinutesAndTenMinutesUpEndIt)
 {
     settings.checkRunning = 1;
