@@ -174,7 +174,7 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
             Answered(*record);
         if (closing) {
             EndConnection(destination, destinationPort, now);
-        } else if ((record = table.Find(destination, destinationPort, false)) != nullptr) {
+        } else if (record && record->InUse()) {  // not refused just now
             record->lastActivity = now;
             ScanFromServer(*record, payload);
         }
@@ -252,11 +252,29 @@ void Decoder::ScanFromServer(PlayerRecord& record, ByteReader payload)
     }
 }
 
+namespace {
+
+PlayerRecord::HeldEvent Snapshot(const PlayerRecord& r, bool join, int64_t time)
+{
+    return {join, time, r.userName, r.iff, r.aircraftName, r.packName, r.startPosition};
+}
+
+void Show(PlayerRecord& r, const PlayerRecord::HeldEvent& e)
+{
+    r.userName = e.userName;
+    r.iff = e.iff;
+    r.aircraftName = e.aircraftName;
+    r.packName = e.packName;
+    r.startPosition = e.startPosition;
+}
+
+}  // namespace
+
 void Decoder::Hold(PlayerRecord& r, bool join, int64_t now)
 {
     // A real client waits for the server before it sends more; what does not fit is dropped.
     if (r.heldCount < r.held.size())
-        r.held[r.heldCount++] = {join, now, r.userName, r.iff, r.aircraftName, r.packName, r.startPosition};
+        r.held[r.heldCount++] = Snapshot(r, join, now);
 }
 
 void Decoder::Answered(PlayerRecord& r)
@@ -266,23 +284,15 @@ void Decoder::Answered(PlayerRecord& r)
         return;
     }
     // The held events are reported with the fields they had, which the record shows meanwhile.
-    const PlayerRecord::HeldEvent current{false, 0, r.userName, r.iff, r.aircraftName, r.packName, r.startPosition};
+    const PlayerRecord::HeldEvent current = Snapshot(r, false, 0);
     const size_t count = r.heldCount;
     table.Confirm(r);
     for (size_t i = 0; i < count && events; ++i) {
         const PlayerRecord::HeldEvent& e = r.held[i];
-        r.userName = e.userName;
-        r.iff = e.iff;
-        r.aircraftName = e.aircraftName;
-        r.packName = e.packName;
-        r.startPosition = e.startPosition;
+        Show(r, e);
         e.join ? events->OnJoin(e.time, r) : events->OnLogon(e.time, r);
     }
-    r.userName = current.userName;
-    r.iff = current.iff;
-    r.aircraftName = current.aircraftName;
-    r.packName = current.packName;
-    r.startPosition = current.startPosition;
+    Show(r, current);
 }
 
 bool Decoder::TakeLogon(uint32_t address, int64_t now)
@@ -311,6 +321,10 @@ bool Decoder::TakeLogon(uint32_t address, int64_t now)
 
 void Decoder::DropUnanswered(int64_t now)
 {
+    // Times are whole seconds: one look a second is enough.
+    if (now == unansweredSweep)
+        return;
+    unansweredSweep = now;
     for (int i = 0; i < PlayerTable::kSlots; ++i) {
         PlayerRecord& r = table.Slot(i);
         if (r.Held() && (now < r.logonTime || SecondsAfter(r.logonTime, now) > kAnswerSeconds))

@@ -83,4 +83,5 @@ private:
     uint16_t port = kDefaultPort;
     bool checksum = true;
     std::array<SourceRate, 64> rates{};
+    int64_t unansweredSweep = INT64_MIN;  // the second of DropUnanswered's last look
 };
