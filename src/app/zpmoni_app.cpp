@@ -109,9 +109,7 @@ void CZpmoniApp::LoadPackIndex()
     const std::string path = settings.packFile.empty() || settings.packFile.front() == '/'
                                  ? settings.packFile
                                  : workdir + "/" + settings.packFile;
-    const FileResult read = packIndex.Load(path);
-    if (read.status != FileStatus::Missing && read.status != FileStatus::Ok)
-        WriteErrorLog(FileProblem("read", path, read));
+    FileReport("read", path, packIndex.Load(path));
 }
 
 void CZpmoniApp::StartCapture(CPacketcap::Handler handler)
@@ -149,18 +147,17 @@ bool CZpmoniApp::DeniedSource(uint32_t source, uint32_t destination) const
 bool CZpmoniApp::IpFilterFile(bool load)
 {
     const std::string path = workdir + "/ipfilter.txt";
-    if (load) {
-        const FileResult read = deny_file::Load(path, denyList);
-        if (read.status != FileStatus::Missing && read.status != FileStatus::Ok)
-            WriteErrorLog(FileProblem("read", path, read));
-        return read.status == FileStatus::Ok;
-    }
-    if (!WorkFolderUnchanged())
-        return false;
-    const FileResult saved = deny_file::Save(path, denyList, &SyncToDisk);
-    if (saved.status != FileStatus::Ok)
-        WriteErrorLog(FileProblem("write", path, saved));
-    return saved.status == FileStatus::Ok;
+    if (load)
+        return FileReport("read", path, deny_file::Load(path, denyList));
+    return WorkFolderUnchanged() && FileReport("write", path, deny_file::Save(path, denyList, &SyncToDisk));
+}
+
+bool CZpmoniApp::FileReport(std::string_view action, const std::string& path, FileResult result)
+{
+    // A missing file says nothing: it is the usual state before the first save.
+    if (const std::string problem = FileProblem(action, path, result); !problem.empty())
+        WriteErrorLog(problem);
+    return result.status == FileStatus::Ok;
 }
 
 namespace {

@@ -49,6 +49,8 @@ public:
     // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
     // ipfilter.txt; false when the file cannot be opened or written.
     bool IpFilterFile(bool load);
+    // A file's problem, if any, in the error log; whether the read or write was whole.
+    bool FileReport(std::string_view action, const std::string& path, FileResult result);
     // Names in the error log each entry of the file that is not enforced (no dotted quad) and
     // each wide block (the page asks before it adds one).
     void ReportDenyFile();
