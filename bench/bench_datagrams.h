@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+
 namespace testing_datagrams {
 
 inline Bytes Logon(std::string_view name)

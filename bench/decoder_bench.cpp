@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+using namespace zpmoni;
+
 // ---------------------------------------------------------------------------------------------
 // Every heap allocation of this binary is counted, so a benchmark can tell how many the decoder
 // made while it ran.

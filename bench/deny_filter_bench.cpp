@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace zpmoni;
+
 namespace {
 
 // Distinct /32 entries in 10.0.0.0/8, or entries under the mask 255.255.0.255 (not a prefix).
@@ -30,7 +32,7 @@ DenyList MakeList(int count, bool prefix)
 void Install(benchmark::State& state, bool prefix)
 {
     const DenyList list = MakeList(static_cast<int>(state.range(0)), prefix);
-    CPacketFilter filter;
+    PacketFilter filter;
     for (auto _ : state) {
         if (!filter.Install(inet_addr("198.51.100.1"), list)) {
             state.SkipWithError(("nftables refused: " + filter.LastError()).c_str());

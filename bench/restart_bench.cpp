@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Time from the death of the supervised server to the start of its successor: the server is
 // killed, the monitor sees the exit through its pidfd and starts a new process (CheckRunning).
-#include "app/server_supervisor.h"
-#include "app/zpmoni_app.h"
+#include "server/server_supervisor.h"
+#include "app/monitor_app.h"
 #include "platform/server_process.h"
 #include "platform/system_clock.h"
 
@@ -20,6 +20,8 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace zpmoni;
 
 namespace {
 
@@ -54,7 +56,7 @@ void BM_RestartAfterKill(benchmark::State& state)
     std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
 
     SteppedClock clock;
-    CZpmoniApp app(dir.string(), clock);
+    MonitorApp app(dir.string(), clock);
     app.settings.folderPath = dir.string();
     app.settings.exeType = exeType;
     app.settings.checkRunning = 1;

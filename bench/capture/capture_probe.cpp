@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The monitor's capture alone on an event loop, for the capture benchmark: runs CPacketcap on an
+// The monitor's capture alone on an event loop, for the capture benchmark: runs PacketCapture on an
 // interface for a while (or until SIGINT/SIGTERM) and reports what it saw and what it cost.
 //
 //   capture_probe [--interface N] [--port P] [--seconds S]
@@ -9,7 +9,7 @@
 // Start: the program's and the ring's set-up), capture_cpu (seconds from the end of Start to the
 // end of capture, to the nanosecond), voluntary_switches (times it slept and was woken while
 // capturing: about one per ring wake-up).
-#include "capture/packetcap.h"
+#include "capture/packet_capture.h"
 #include "platform/termination_signals.h"
 
 #include <QCoreApplication>
@@ -21,6 +21,8 @@
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
+
+using namespace zpmoni;
 
 namespace {
 
@@ -65,15 +67,15 @@ int main(int argc, char** argv)
     // Reads each datagram's header as the decoder's first steps do, so that the ring's pages are
     // really touched.
     uint64_t headerBytes = 0;
-    CPacketcap capture;
-    const CPacketcap::Code code = capture.Start(
+    PacketCapture capture;
+    const PacketCapture::Code code = capture.Start(
         interfaceNumber, static_cast<uint16_t>(port),
         [&](const uint8_t* data, size_t length, ChecksumStatus) {
             if (length >= 20)
                 headerBytes += static_cast<uint64_t>((data[2] << 8) | data[3]) + (data[0] & 0x0F);
         });
-    if (code != CPacketcap::Running) {
-        std::fprintf(stderr, "capture_probe: %s\n", CPacketcap::Message(code));
+    if (code != PacketCapture::Running) {
+        std::fprintf(stderr, "capture_probe: %s\n", PacketCapture::Message(code));
         return 1;
     }
     rusage started{};
@@ -85,7 +87,7 @@ int main(int argc, char** argv)
     app.exec();
 
     capture.ReadStatistics();
-    const CPacketcap::Counters c = capture.Statistics();
+    const PacketCapture::Counters c = capture.Statistics();
     const double capturing = ProcessCpu() - cpuAtStart;
     capture.Stop();
     rusage usage{};

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+
 namespace {
 
 constexpr size_t kBatch = 64;

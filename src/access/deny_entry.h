@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace zpmoni {
+
 // One entry of the deny list, its three texts held exactly as entered or read.
 struct DenyEntry {
     std::string address;  // dotted IPv4 address
@@ -15,3 +17,5 @@ struct DenyEntry {
 
 // In file order, then entries appended later; duplicates allowed.
 using DenyList = std::vector<DenyEntry>;
+
+}  // namespace zpmoni

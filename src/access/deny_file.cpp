@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace zpmoni {
+
 namespace deny_file {
 
 namespace {
@@ -81,3 +83,5 @@ FileResult Save(const std::string& path, const DenyList& list, const FileSync& s
 }
 
 }  // namespace deny_file
+
+}  // namespace zpmoni

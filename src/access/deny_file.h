@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // The deny list file "ipfilter.txt": one entry a line, written as address, TAB, mask, TAB,
 // comment. A line is read as white-space separated words (blanks, TABs, CR): the address, the
 // mask ("255.255.255.255" when missing) and, as the comment, the rest of the line with the
@@ -32,3 +34,5 @@ FileResult Load(const std::string& path, DenyList& list);
 FileResult Save(const std::string& path, const DenyList& list, const FileSync& sync = {});
 
 }  // namespace deny_file
+
+}  // namespace zpmoni

@@ -8,6 +8,8 @@
 #include <bit>
 #include <optional>
 
+namespace zpmoni {
+
 namespace {
 
 constexpr std::string_view kSetName = "deny";
@@ -286,3 +288,5 @@ bool DenyRuleset::Drops(uint32_t source, uint32_t destination) const
     return Covers({DenyMatch::Enforced, from, 0xFFFFFFFF}) ||
            std::any_of(rules.begin(), rules.end(), [&](const MaskedRule& r) { return (from & r.mask) == r.address; });
 }
+
+}  // namespace zpmoni

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zpmoni {
+
 // How the rules read one entry. The rule set and the deny page's marks both come from this one
 // parse, so the page never shows an entry in force that is not, or the other way round.
 struct DenyMatch {
@@ -95,3 +97,5 @@ private:
     std::vector<Block> blocks;
     std::vector<MaskedRule> rules;
 };
+
+}  // namespace zpmoni

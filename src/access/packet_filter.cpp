@@ -9,6 +9,8 @@
 
 #include <memory>
 
+namespace zpmoni {
+
 namespace {
 
 // libnftables ends the process when it cannot open its netlink socket: find out first.
@@ -42,19 +44,19 @@ std::string QuotedFolder(std::string_view folder)
 
 }  // namespace
 
-CPacketFilter::~CPacketFilter()
+PacketFilter::~PacketFilter()
 {
     if (everInstalled)
         Remove();
 }
 
-void CPacketFilter::SetFolder(const std::string& f)
+void PacketFilter::SetFolder(const std::string& f)
 {
     folder = f;
     table = DenyRuleset::TableFor(folder);
 }
 
-bool CPacketFilter::Run(const std::string& commands, bool json)
+bool PacketFilter::Run(const std::string& commands, bool json)
 {
     if (!NetfilterReachable()) {
         lastError = "no netfilter netlink socket";
@@ -78,7 +80,7 @@ bool CPacketFilter::Run(const std::string& commands, bool json)
     return ok;
 }
 
-bool CPacketFilter::Put(DenyRuleset next)
+bool PacketFilter::Put(DenyRuleset next)
 {
     // The comment only names the folder for whoever lists the rule set; it is set when the
     // table is made (JSON cannot carry it) and an existing table keeps its own.
@@ -102,13 +104,13 @@ bool CPacketFilter::Put(DenyRuleset next)
     return true;
 }
 
-bool CPacketFilter::Install(uint32_t filterAddress, const DenyList& list)
+bool PacketFilter::Install(uint32_t filterAddress, const DenyList& list)
 {
     wanted = DenyRuleset(table, filterAddress, list);
     return Put(wanted);
 }
 
-bool CPacketFilter::Add(const DenyEntry& entry)
+bool PacketFilter::Add(const DenyEntry& entry)
 {
     DenyRuleset next = wanted;
     next.Add(entry);
@@ -126,7 +128,7 @@ bool CPacketFilter::Add(const DenyEntry& entry)
     return false;
 }
 
-CPacketFilter::Check CPacketFilter::Verify()
+PacketFilter::Check PacketFilter::Verify()
 {
     if (!everInstalled || Run(wanted.ListCommands()))
         return Check::Present;
@@ -135,9 +137,11 @@ CPacketFilter::Check CPacketFilter::Verify()
     return Put(wanted) ? Check::Restored : Check::Missing;
 }
 
-void CPacketFilter::Remove()
+void PacketFilter::Remove()
 {
     Run(DenyRuleset(table, 0, {}).RemoveCommands());
     wanted = active = DenyRuleset();
     installed = everInstalled = leftover = false;
 }
+
+}  // namespace zpmoni

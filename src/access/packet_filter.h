@@ -7,16 +7,18 @@
 #include <cstdint>
 #include <string>
 
+namespace zpmoni {
+
 // The deny list enforced by the kernel: the working folder's own nftables table, changed
 // through libnftables with JSON commands only. Every change is one transaction, so the rules
 // never lapse while they are replaced, and a refused change leaves what was in force. Needs
 // CAP_NET_ADMIN; without it every change fails and the kernel keeps what it had.
-class CPacketFilter {
+class PacketFilter {
 public:
-    CPacketFilter() = default;
-    ~CPacketFilter();
-    CPacketFilter(const CPacketFilter&) = delete;
-    CPacketFilter& operator=(const CPacketFilter&) = delete;
+    PacketFilter() = default;
+    ~PacketFilter();
+    PacketFilter(const PacketFilter&) = delete;
+    PacketFilter& operator=(const PacketFilter&) = delete;
 
     // The folder whose table this is (named after it, the folder in the table's comment). Set
     // before the first change.
@@ -60,3 +62,5 @@ private:
     bool leftover = false;
     std::string lastError;
 };
+
+}  // namespace zpmoni

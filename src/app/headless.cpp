@@ -2,7 +2,7 @@
 #include "app/headless.h"
 
 #include "app/monitor_controller.h"
-#include "app/zpmoni_app.h"
+#include "app/monitor_app.h"
 #include "base/text_escape.h"
 #include "platform/service_notify.h"
 #include "platform/termination_signals.h"
@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+
+namespace zpmoni {
 
 namespace {
 
@@ -47,7 +49,7 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
     }
 
     SystemClock clock;
-    CZpmoniApp app(workdir, clock);
+    MonitorApp app(workdir, clock);
     app.dailyLog.SetObserver([](std::string_view line) { Print(LineKind::Event, line); });
     app.errorLog.SetObserver([](std::string_view line) { Print(LineKind::Error, line); });
     app.StartUp([](std::string_view message) { Print(LineKind::Error, "zpmoni: " + std::string(message)); });
@@ -83,3 +85,5 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
     app.RemoveIpFilters();
     return 0;
 }
+
+}  // namespace zpmoni

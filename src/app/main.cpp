@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "app/headless.h"
-#include "app/packlist_command.h"
+#include "packlist/packlist_command.h"
 #include "app/replay.h"
 #include "base/text_escape.h"
 #include "platform/directory_listing.h"
 #include "platform/instance_lock.h"
 #include "platform/server_process.h"
 #ifdef ZPMONI_HAVE_GUI
-#include "app/zpmoni_dlg.h"
+#include "app/main_window.h"
 #endif
 
 #include <sys/prctl.h>
@@ -17,6 +17,8 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+using namespace zpmoni;
 
 namespace {
 

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor_controller.h"
 
-#include "client/schedule.h"
+#include "server/schedule.h"
+
+namespace zpmoni {
 
 namespace {
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
 constexpr std::string_view kDialogSection = "ZpmoniDlg";
 }  // namespace
 
-MonitorController::MonitorController(CZpmoniApp& app, ChatView& chatView, QObject* parent)
+MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent)
     : QObject(parent), app(app), decoder(app.players, app.packIndex, app.clock),
       eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
 {
@@ -79,7 +81,7 @@ void MonitorController::Initialize()
     if (app.settings.startUp)
         supervisor->Logic().StartServer();
 
-    client = std::make_unique<CZpkiller>(app.clock, &chatRelay, this);
+    client = std::make_unique<GLimitClient>(app.clock, &chatRelay, this);
     client->Create(ini);
     client->chatLogFlag = app.settings.chatLog != 0;
     client->WatchHang(app.clock, hangSeconds, [this](int seconds) { OnServerHung(seconds); });
@@ -174,3 +176,5 @@ void MonitorController::UpdateStatus()
     }
     emit statusTicked(statusLine);
 }
+
+}  // namespace zpmoni

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/server_supervisor.h"
-#include "app/zpmoni_app.h"
+#include "server/server_supervisor.h"
+#include "app/monitor_app.h"
 #include "capture/decoder.h"
 #include "capture/event_log.h"
 #include "client/chat_relay.h"
-#include "client/zpkiller.h"
+#include "client/glimit_client.h"
 
 #include <QObject>
 #include <QString>
@@ -15,13 +15,15 @@
 #include <functional>
 #include <memory>
 
+namespace zpmoni {
+
 // The duties of the main window that need no window: the datagram handler, the status line,
 // the event log, the chat relay and the client connection. The main window drives it; the
 // headless run drives the same object.
 class MonitorController final : public QObject, private DecoderEvents {
     Q_OBJECT
 public:
-    MonitorController(CZpmoniApp& app, ChatView& chatView, QObject* parent = nullptr);
+    MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent = nullptr);
     ~MonitorController() override;
 
     // The window's initialisation steps that need no window, in their order.
@@ -40,7 +42,7 @@ public:
     EventLog& Events() { return eventLog; }
     // The server supervisor; exists from Initialize to Shutdown.
     ServerSupervisor* Supervisor() { return supervisor.get(); }
-    CZpkiller* Client() { return client.get(); }
+    GLimitClient* Client() { return client.get(); }
     // The settings the decoder, the chat relay and the capture work with, taken over again.
     void ApplySettings();
     // Starts the capture on the settings' interface, handing its datagrams to the decoder.
@@ -70,11 +72,11 @@ private:
     // The client connection found the server hung: restarted when CheckRunning is on.
     void OnServerHung(int seconds);
 
-    CZpmoniApp& app;
+    MonitorApp& app;
     Decoder decoder;
     EventLog eventLog;
     ChatRelay chatRelay;
-    std::unique_ptr<CZpkiller> client;
+    std::unique_ptr<GLimitClient> client;
     std::unique_ptr<ServerSupervisor> supervisor;
     QTimer statusTimer;
     QTimer filterCheckTimer;  // the deny rules, once a minute
@@ -84,3 +86,5 @@ private:
     int noticeTicks = 0;
     bool initialized = false;
 };
+
+}  // namespace zpmoni

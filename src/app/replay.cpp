@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+namespace zpmoni {
+
 namespace {
 
 // Everything the decoder reports becomes one line: the event time, a TAB and the text.
@@ -152,3 +154,5 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
                  online, flying, table.refusedLogons);
     return 0;
 }
+
+}  // namespace zpmoni

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace zpmoni {
+
 struct ReplayOptions {
     std::string file;
     std::vector<std::string> localAddresses;
@@ -21,3 +23,5 @@ std::string ParseReplayArguments(const std::vector<std::string>& args, ReplayOpt
 // Runs a capture file through the decoder and prints its events and a summary to `out`.
 // Exit status: 0, or 2 when the file cannot be read (message on `err`).
 int RunReplay(const ReplayOptions& options, FILE* out, FILE* err);
+
+}  // namespace zpmoni

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <limits>
 
+namespace zpmoni {
+
 namespace {
 
 constexpr int kSecondsPerMinute = 60;
@@ -74,7 +76,7 @@ SheetValues SheetValuesFrom(const MonitorSettings& s, const EventLogFlags& flags
                             const GlimitValues& glimit)
 {
     SheetValues v;
-    BootconfValues& b = v.bootconf;
+    ServerStartValues& b = v.bootconf;
     b.folderPath = s.folderPath;
     b.handleName = s.handleName;
     b.port = s.port.load();
@@ -111,7 +113,7 @@ SheetValues SheetValuesFrom(const MonitorSettings& s, const EventLogFlags& flags
 void ApplySheet(const SheetValues& v, SheetTarget& t)
 {
     MonitorSettings& s = t.Settings();
-    const BootconfValues& b = v.bootconf;
+    const ServerStartValues& b = v.bootconf;
     s.folderPath = b.folderPath;
     s.handleName = b.handleName;
     s.port = static_cast<uint16_t>(b.port);
@@ -167,3 +169,5 @@ void ApplySheet(const SheetValues& v, SheetTarget& t)
         t.SetErrorDialogTimer(closeInterval);
     t.Reconnect(g.enable != 0, s.port);
 }
+
+}  // namespace zpmoni

@@ -4,16 +4,18 @@
 #include "access/deny_entry.h"
 #include "base/monitor_settings.h"
 #include "client/glimit_values.h"
-#include "client/schedule_values.h"
-#include "ui/bootconf_values.h"
+#include "server/schedule_values.h"
+#include "server/server_start_values.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // The values of the five pages of the settings sheet.
 struct SheetValues {
-    BootconfValues bootconf;
+    ServerStartValues bootconf;
     ScheduleValues schedule;
     std::string packFile;
     DenyList denyList;
@@ -71,3 +73,5 @@ std::string TimeListLines(const TimeOfDayList& list);
 void ParseTimeListLines(std::string_view lines, TimeOfDayList& list);
 // The watch period in seconds as whole milliseconds, at least 1.
 int32_t CloseIntervalMs(double seconds);
+
+}  // namespace zpmoni

@@ -2,8 +2,10 @@
 #include "app/sheet_steps.h"
 
 #include "app/monitor_controller.h"
-#include "app/server_supervisor.h"
-#include "app/zpmoni_app.h"
+#include "server/server_supervisor.h"
+#include "app/monitor_app.h"
+
+namespace zpmoni {
 
 namespace {
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
@@ -11,7 +13,7 @@ constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
 
 SheetValues SheetSteps::Current()
 {
-    CZpkiller& client = *controller.Client();
+    GLimitClient& client = *controller.Client();
     const GLimiter& limiter = client.Limiter();
     const GlimitValues glimit{controller.glimit, limiter.NegativeLimit(), limiter.PositiveLimit(),
                               limiter.Interval(), client.version};
@@ -37,11 +39,11 @@ void SheetSteps::LoadPackIndex() { app.LoadPackIndex(); }
 void SheetSteps::StopCapture() { app.StopCapture(); }
 void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }
 void SheetSteps::StartCapture() { controller.StartCapture(); }
-void SheetSteps::SaveSettings() { ::SaveSettings(app.profile, app.settings); }
+void SheetSteps::SaveSettings() { zpmoni::SaveSettings(app.profile, app.settings); }
 
 void SheetSteps::ApplyGlimit(const GlimitValues& glimit, bool chatLog)
 {
-    CZpkiller& client = *controller.Client();
+    GLimitClient& client = *controller.Client();
     controller.glimit = glimit.enable;
     client.Limiter().ApplyLimits(glimit.negative, glimit.positive);
     client.Limiter().ApplyDamage(glimit.interval, 1);
@@ -60,7 +62,7 @@ void SheetSteps::ResolveNames(bool on)
 
 void SheetSteps::Reconnect(bool logOn, uint16_t port)
 {
-    CZpkiller& client = *controller.Client();
+    GLimitClient& client = *controller.Client();
     client.Disconnect();
     if (logOn)
         client.ConnectWithLimitName(kLoopback, port);
@@ -82,3 +84,5 @@ void SheetSteps::SetErrorDialogTimer(int32_t ms)
     if (ServerSupervisor* supervisor = controller.Supervisor())
         supervisor->Logic().SettingsConfirmed(ms);
 }
+
+}  // namespace zpmoni

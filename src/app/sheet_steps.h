@@ -3,14 +3,16 @@
 
 #include "app/sheet_exchange.h"
 
-class CZpmoniApp;
+namespace zpmoni {
+
+class MonitorApp;
 class MonitorController;
 
 // The confirmed settings sheet's steps on the running program: the application object, the
 // window's controller and its client connection.
 class SheetSteps final : public SheetTarget {
 public:
-    SheetSteps(CZpmoniApp& app, MonitorController& controller) : app(app), controller(controller) {}
+    SheetSteps(MonitorApp& app, MonitorController& controller) : app(app), controller(controller) {}
 
     // What is in force now, as the sheet's pages take it in.
     SheetValues Current();
@@ -32,6 +34,8 @@ public:
     void Reconnect(bool logOn, uint16_t port) override;
 
 private:
-    CZpmoniApp& app;
+    MonitorApp& app;
     MonitorController& controller;
 };
+
+}  // namespace zpmoni

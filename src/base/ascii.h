@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
+namespace zpmoni {
+
 // Letter case folded for A-Z only: names on the wire and in files are bytes in any code page,
 // and only ASCII letters may be treated as equal across case.
 constexpr char AsciiLower(char c)
@@ -44,3 +46,5 @@ constexpr bool TakeSpaceAndSign(std::string_view& text)
         text.remove_prefix(1);
     return negative;
 }
+
+}  // namespace zpmoni

@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+namespace zpmoni {
+
 // Reads fields of bytes that came from outside (a datagram, a packet body, a settings block).
 // No read goes past the end: a field that does not lie whole inside the bytes reads as zero and
 // a text as far as it lies inside.
@@ -61,3 +63,5 @@ private:
     const uint8_t* data = nullptr;
     size_t size = 0;
 };
+
+}  // namespace zpmoni

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <span>
 
+namespace zpmoni {
+
 // Writes little-endian fields into a fixed buffer. A field that would not fit whole is not
 // written at all and the writer reports false, so a short buffer never overflows.
 class ByteWriter {
@@ -38,3 +40,5 @@ private:
     uint8_t* data;
     size_t size;
 };
+
+}  // namespace zpmoni

@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+namespace zpmoni {
+
 std::tm UtcTime(int64_t t)
 {
     using namespace std::chrono;
@@ -38,3 +40,5 @@ int64_t CivilSeconds(const std::tm& t)
     const int64_t day = (first + days{t.tm_mday - 1}).time_since_epoch().count();
     return day * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
 }
+
+}  // namespace zpmoni

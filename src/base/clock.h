@@ -5,6 +5,8 @@
 #include <ctime>
 #include <string>
 
+namespace zpmoni {
+
 // Every "now" of the logic layer comes from here, so tests and the offline replay drive time.
 class Clock {
 public:
@@ -45,3 +47,5 @@ public:
     uint32_t tick = 0;
     std::tm (*zone)(int64_t) = UtcTime;
 };
+
+}  // namespace zpmoni

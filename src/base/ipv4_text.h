@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // Strict dotted-quad form "a.b.c.d" (each 0-255, decimal, no sign, no leading zero unless
 // allowed, then read as decimal), as inet_pton reads it; the address in host byte order.
 constexpr std::optional<uint32_t> ParseDottedQuad(std::string_view text, bool leadingZeros = false)
@@ -52,3 +54,5 @@ constexpr bool IsPrefixMask(uint32_t hostOrderMask)
     const uint32_t hosts = ~hostOrderMask;
     return (hosts & (hosts + 1)) == 0;
 }
+
+}  // namespace zpmoni

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+namespace zpmoni {
+
 // The host's own addresses (network byte order); the first 0 entry ends the list.
 struct LocalAddressTable {
     static constexpr int kEntries = 4;
@@ -20,3 +22,5 @@ struct LocalAddressTable {
         return false;
     }
 };
+
+}  // namespace zpmoni

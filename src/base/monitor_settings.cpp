@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 
+namespace zpmoni {
+
 namespace {
 
 // An empty list reads and writes like the file's default, a single bar.
@@ -105,3 +107,5 @@ void ParseRestartWarnings(std::string_view text, MonitorSettings& s)
     for (; n < s.restartWarnings.size(); ++n)
         s.restartWarnings[n] = 0;
 }
+
+}  // namespace zpmoni

@@ -10,6 +10,8 @@
 #include "base/profile_store.h"
 #include "base/time_list.h"
 
+namespace zpmoni {
+
 // Section of the file that holds the monitor's own settings.
 inline constexpr std::string_view kProgramDataSection = "ProgramData";
 // The server's TCP port when nothing else is configured.
@@ -76,3 +78,5 @@ int LoadListLine(const ProfileStore& store);
 // Writes every key of the section, replacing the file once; a new file gets them in this
 // function's order.
 void SaveSettings(ProfileStore& store, const MonitorSettings& s);
+
+}  // namespace zpmoni

@@ -7,6 +7,8 @@
 #include <optional>
 #include <utility>
 
+namespace zpmoni {
+
 namespace {
 
 struct Line {
@@ -326,3 +328,5 @@ std::vector<uint8_t> ProfileStore::DecodeBytes(std::string_view text)
         bytes.push_back(static_cast<uint8_t>((text[i + 1] - 'A') * 16 + (text[i] - 'A')));
     return bytes;
 }
+
+}  // namespace zpmoni

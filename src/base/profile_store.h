@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zpmoni {
+
 // Typed access to the program's INI file ("Zpmoni.ini").
 //
 // File rules:
@@ -108,3 +110,5 @@ private:
     FileContent batchContent_;  // not Ok when the file could not be read
     bool batchDirty_ = false;
 };
+
+}  // namespace zpmoni

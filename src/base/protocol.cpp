@@ -5,6 +5,8 @@
 
 #include <limits>
 
+namespace zpmoni {
+
 using namespace wire;
 
 std::array<uint8_t, logon::kBodySize> LogonBody(std::string_view userName, uint32_t version)
@@ -62,3 +64,5 @@ std::optional<double> AirStateG(ByteReader body)
     }
     return std::nullopt;
 }
+
+}  // namespace zpmoni

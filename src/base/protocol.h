@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+namespace zpmoni {
+
 // The wire formats the monitor reads and writes: the server's framed packets, which it reads
 // off the captured traffic and speaks as a client, and the IPv4 and TCP headers around them in
 // the capture. Offsets of packet fields count from the start of the body unless they say
@@ -147,3 +149,5 @@ std::string_view ChatText(ByteReader body);
 // The G load of a PKT_AIR_STATE body; none for a format that carries none or a body that ends
 // before the field.
 std::optional<double> AirStateG(ByteReader body);
+
+}  // namespace zpmoni

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace zpmoni {
+
 // A schedule mark that was never set: not a time, so no "seconds since" is ever computed from it.
 inline constexpr int64_t kNoMark = INT64_MIN;
 
@@ -26,3 +28,5 @@ struct ServerState {
     std::atomic<int64_t> lastRestart{kNoMark};
     std::atomic<int64_t> lastReset{kNoMark};
 };
+
+}  // namespace zpmoni

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // Appends a text that came from the network (a user name, an aircraft, a start position, chat)
 // so that it cannot forge a line or drive a terminal: every byte 0x00-0x1F and 0x7F becomes
 // "\x" and two lowercase hex digits; all other bytes, Shift_JIS and UTF-8 included, stay.
@@ -28,3 +30,5 @@ inline std::string Escaped(std::string_view text)
     AppendEscaped(out, text);
     return out;
 }
+
+}  // namespace zpmoni

@@ -9,6 +9,8 @@
 #include <optional>
 #include <thread>
 
+namespace zpmoni {
+
 namespace {
 
 // "%d" at pos: skips white space, then an optional sign and at least one digit. Values beyond
@@ -114,3 +116,5 @@ std::string FormatTimeList(const TimeOfDayList& list)
     }
     return text;
 }
+
+}  // namespace zpmoni

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // One time of day of a schedule. Values are stored as read, so a negative hour or minute gives
 // an entry that matches no time of day.
 struct TimeOfDayEntry {
@@ -42,3 +44,5 @@ void ParseTimeList(std::string_view text, TimeOfDayList& list);
 
 // "%d:%02d|" per entry; an empty list gives "".
 std::string FormatTimeList(const TimeOfDayList& list);
+
+}  // namespace zpmoni

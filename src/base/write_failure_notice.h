@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // Tells that a log file cannot be written (full disk, removed folder, no rights) once, on
 // stderr and to the report (the error log), and once more only after a write in between
 // succeeded: a failing file neither floods the terminal and the error log nor goes unnoticed.
@@ -38,3 +40,5 @@ private:
     std::atomic<bool> failing{false};
     std::function<void(std::string_view)> report;
 };
+
+}  // namespace zpmoni

@@ -5,6 +5,8 @@
 
 #include <pcap/pcap.h>
 
+namespace zpmoni {
+
 namespace {
 
 constexpr uint16_t kEtherTypeIpv4 = 0x0800;
@@ -99,3 +101,5 @@ bool CaptureFile::Next(Datagram& out)
         error = pcap_geterr(handle.get());
     return false;
 }
+
+}  // namespace zpmoni

@@ -9,6 +9,8 @@
 
 struct pcap;
 
+namespace zpmoni {
+
 // The IPv4 datagrams of a capture file (pcap or pcapng, read by libpcap) of the link types a
 // capture of the server's traffic has: Ethernet (with VLAN tags), Linux cooked v1 and v2, raw
 // IPv4. Frames that carry no IPv4 datagram are passed over.
@@ -45,3 +47,5 @@ private:
     std::string error;
     uint64_t skipped = 0;
 };
+
+}  // namespace zpmoni

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <optional>
 
+namespace zpmoni {
+
 namespace connection_list {
 
 namespace {
@@ -133,3 +135,5 @@ Sort FromSavedState(int s)
 }
 
 }  // namespace connection_list
+
+}  // namespace zpmoni

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zpmoni {
+
 // What the connection list shows of the player table, and how it orders it.
 namespace connection_list {
 
@@ -54,3 +56,5 @@ Sort AfterClick(Sort current, int clicked);
 Sort FromSavedState(int signedColumn);
 
 }  // namespace connection_list
+
+}  // namespace zpmoni

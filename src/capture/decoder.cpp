@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace zpmoni {
+
 using namespace wire;
 
 namespace {
@@ -331,3 +333,5 @@ void Decoder::DropUnanswered(int64_t now)
             table.Refuse(r);
     }
 }
+
+}  // namespace zpmoni

@@ -5,7 +5,7 @@
 #include "base/local_address_table.h"
 #include "base/monitor_settings.h"
 #include "base/protocol.h"
-#include "capture/pack_index.h"
+#include "packlist/pack_index.h"
 #include "capture/player_table.h"
 
 #include <array>
@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+
+namespace zpmoni {
 
 // What the capture knows of a datagram's checksums.
 enum class ChecksumStatus {
@@ -85,3 +87,5 @@ private:
     std::array<SourceRate, 64> rates{};
     int64_t unansweredSweep = INT64_MIN;  // the second of DropUnanswered's last look
 };
+
+}  // namespace zpmoni

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace zpmoni {
+
 namespace {
 
 // Join lines are kept to 7-bit text: a name with a byte of 0x80 or above gets its row only.
@@ -70,3 +72,5 @@ void EventLog::JoinEntry(int64_t eventTime, const PlayerRecord& r)
         dailyLog.WriteLineAt(eventTime, line);
     }
 }
+
+}  // namespace zpmoni

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "capture/log_files.h"
+#include "base/log_files.h"
 #include "capture/player_table.h"
 
 #include <array>
 #include <string>
+
+namespace zpmoni {
 
 // The eight column texts of one event list row: time, user name, address, port, IFF,
 // aircraft (or LOGIN/LOGOUT), pack, start position.
@@ -40,3 +42,5 @@ private:
     const Clock& clock;
     EventRowSink* rows = nullptr;
 };
+
+}  // namespace zpmoni

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace zpmoni {
+
 // A NUL-terminated character field of fixed size, as the tables keep their texts: assigning
 // cuts at N-1 characters, never allocates.
 template <size_t N>
@@ -44,3 +46,5 @@ struct FixedText {
         return *this;
     }
 };
+
+}  // namespace zpmoni

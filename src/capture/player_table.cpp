@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+namespace zpmoni {
+
 std::string PlayerRecord::HostText() const
 {
     std::lock_guard guard(lock);
@@ -176,3 +178,5 @@ StatusFigures PlayerTable::ComputeStatus()
     }
     return f;
 }
+
+}  // namespace zpmoni

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+namespace zpmoni {
+
 // One client TCP connection to the server, as seen in the captured traffic.
 struct PlayerRecord {
     static constexpr uint8_t kOnline = 0x01;
@@ -132,3 +134,5 @@ private:
     uint32_t keptInbound = 0;
     uint32_t keptTick = 0;
 };
+
+}  // namespace zpmoni

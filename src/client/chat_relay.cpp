@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace zpmoni {
+
 bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
 {
     if (text.empty() || text.front() != '(')
@@ -47,3 +49,5 @@ void ChatRelay::OnCapturedChat(std::string_view text)
     if (chatLog)
         Log(text);
 }
+
+}  // namespace zpmoni

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // Where chat lines are shown: the chat tab, or the terminal of a headless run.
 class ChatView {
 public:
@@ -49,3 +51,5 @@ private:
     std::string workdir;
     const Clock& clock;
 };
+
+}  // namespace zpmoni

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <string>
 
+namespace zpmoni {
+
 using namespace wire;
 
 bool ClientProtocol::SendPacket(uint32_t type, std::span<const uint8_t> body)
@@ -83,3 +85,5 @@ void ClientProtocol::OnPacket(const uint8_t* p, size_t size)
         break;
     }
 }
+
+}  // namespace zpmoni

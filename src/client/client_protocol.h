@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace zpmoni {
+
 // The client side of the server's protocol, without the socket: cuts received bytes into
 // packets, answers the handshake and hands the rest to hooks. The transport is below
 // Transmit, so tests and the real connection share every decision.
@@ -42,3 +44,5 @@ private:
     StreamCutter cutter;
     OutPacket out;
 };
+
+}  // namespace zpmoni

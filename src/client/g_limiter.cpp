@@ -11,6 +11,8 @@
 #include <optional>
 #include <utility>
 
+namespace zpmoni {
+
 namespace {
 
 // A since-stamp of 0 reads as "not beyond the limit", so a tick that happens to be 0 is kept as
@@ -270,3 +272,5 @@ double ParseNumber(std::string_view text)
     }
     return negative ? -value : value;
 }
+
+}  // namespace zpmoni

@@ -11,6 +11,8 @@
 
 #include "base/profile_store.h"
 
+namespace zpmoni {
+
 // Section of the INI file that holds the limits and the damage interval.
 inline constexpr std::string_view kBanGravitySection = "BanGravity";
 
@@ -102,3 +104,5 @@ std::string FormatG(double value, bool showSign);
 // C's atof in the "C" locale: leading white space, optional sign, then the longest number
 // (decimal, hexadecimal, inf or nan) at the start; 0 when there is none.
 double ParseNumber(std::string_view text);
+
+}  // namespace zpmoni

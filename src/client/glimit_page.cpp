@@ -8,6 +8,8 @@
 
 #include <limits>
 
+namespace zpmoni {
+
 namespace {
 
 constexpr double kMaxLimit = 300.0;
@@ -22,12 +24,12 @@ QLineEdit* Edit(const char* objectName, QWidget* parent)
 
 }  // namespace
 
-CGlimitPage::CGlimitPage(const GlimitValues& values, QWidget* parent)
-    : CPropertyPage(QString::fromUtf8("G リミッター"), parent), values(values)
+GLimitPage::GLimitPage(const GlimitValues& values, QWidget* parent)
+    : SettingsPage(QString::fromUtf8("G リミッター"), parent), values(values)
 {
 }
 
-void CGlimitPage::OnInitDialog()
+void GLimitPage::BuildControls()
 {
     enable = new QCheckBox(QString::fromUtf8("G リミッターを有効にする"), this);
     enable->setObjectName(QStringLiteral("enable"));
@@ -66,7 +68,7 @@ void CGlimitPage::OnInitDialog()
     connect(enable, &QCheckBox::toggled, this, grey);
 }
 
-bool CGlimitPage::OnKillActive()
+bool GLimitPage::Validate()
 {
     if (!Created())
         return true;
@@ -85,3 +87,5 @@ bool CGlimitPage::OnKillActive()
     values.version = static_cast<uint32_t>(protocol);
     return true;
 }
+
+}  // namespace zpmoni

@@ -2,24 +2,27 @@
 #pragma once
 
 #include "client/glimit_values.h"
-#include "ui/property_page.h"
+#include "ui/settings_page.h"
 
 class QCheckBox;
 class QLineEdit;
 
+namespace zpmoni {
+
+
 // The G limiter: on or off, the permitted range (the negative side shown as its magnitude), the
 // damage interval and the protocol version of the log-on.
-class CGlimitPage final : public CPropertyPage {
+class GLimitPage final : public SettingsPage {
     Q_OBJECT
 public:
-    explicit CGlimitPage(const GlimitValues& values, QWidget* parent = nullptr);
+    explicit GLimitPage(const GlimitValues& values, QWidget* parent = nullptr);
 
     // The negative limit with its sign again.
     const GlimitValues& Values() const { return values; }
-    bool OnKillActive() override;
+    bool Validate() override;
 
 protected:
-    void OnInitDialog() override;
+    void BuildControls() override;
 
 private:
     GlimitValues values;
@@ -29,3 +32,5 @@ private:
     QLineEdit* interval = nullptr;
     QLineEdit* version = nullptr;
 };
+
+}  // namespace zpmoni

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace zpmoni {
+
 // What the G limiter page edits. The negative limit is held with its sign; the page shows its
 // magnitude.
 struct GlimitValues {
@@ -12,3 +14,5 @@ struct GlimitValues {
     uint32_t interval = 0;  // damage interval, milliseconds
     uint32_t version = 0;   // protocol version of the log-on
 };
+
+}  // namespace zpmoni

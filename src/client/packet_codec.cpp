@@ -3,6 +3,8 @@
 
 #include "base/byte_writer.h"
 
+namespace zpmoni {
+
 bool BuildPacket(uint32_t type, std::span<const uint8_t> body, OutPacket& out)
 {
     if (body.size() > OutPacket::kMaxBody)
@@ -14,3 +16,5 @@ bool BuildPacket(uint32_t type, std::span<const uint8_t> body, OutPacket& out)
     out.size = wire::frame::kBody + body.size();
     return true;
 }
+
+}  // namespace zpmoni

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+namespace zpmoni {
+
 // One packet ready to send, in a fixed buffer.
 struct OutPacket {
     static constexpr size_t kMaxBody = 7996;  // one packet of at most 8004 bytes
@@ -82,3 +84,5 @@ StreamCutter::Result StreamCutter::Feed(const uint8_t* data, size_t count, OnPac
     }
     return Result::Ok;
 }
+
+}  // namespace zpmoni

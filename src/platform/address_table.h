@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+namespace zpmoni {
+
 // The machine's IPv4 addresses (network byte order): non-loopback ones first in the kernel's
 // order, loopback ones last, so interface number 0 names the primary address.
 std::vector<uint32_t> InterfaceAddresses();
@@ -19,3 +21,5 @@ std::optional<int> InterfaceIndexOf(uint32_t address);
 std::optional<LocalAddressTable> LocalAddresses();
 
 bool IsLoopback(uint32_t address);
+
+}  // namespace zpmoni

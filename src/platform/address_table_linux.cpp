@@ -9,6 +9,8 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+namespace zpmoni {
+
 namespace {
 
 template <typename Visit>
@@ -84,3 +86,5 @@ std::optional<LocalAddressTable> LocalAddresses()
         table.entries[i] = found[i];
     return table;
 }
+
+}  // namespace zpmoni

@@ -9,6 +9,8 @@
 
 #include "platform/spawn_args.h"
 
+namespace zpmoni {
+
 // The full path of an executable found in the absolute entries of $PATH, or "" when there is
 // none; a privileged monitor looks only in the system's folders.
 std::string FindInPath(std::string_view name);
@@ -31,3 +33,5 @@ std::optional<SpawnIdentity> ConsoleIdentity();
 // The argv of tmux on a socket name of its own ("" for the user's default socket) followed by
 // args; empty when tmux is not installed.
 std::vector<std::string> TmuxCommand(const std::string& socket, std::vector<std::string> args);
+
+}  // namespace zpmoni

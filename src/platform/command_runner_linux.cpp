@@ -22,6 +22,9 @@
 
 extern char** environ;
 
+namespace zpmoni {
+
+
 namespace {
 
 // The system's own command folders, as confstr gives them, and /usr/local/bin.
@@ -329,3 +332,5 @@ std::vector<std::string> TmuxCommand(const std::string& socket, std::vector<std:
     argv.insert(argv.end(), std::make_move_iterator(args.begin()), std::make_move_iterator(args.end()));
     return argv;
 }
+
+}  // namespace zpmoni

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace zpmoni {
+
 // The names in a folder, for logic that has to find files by its own rules (letter case, name
 // patterns) and is tested on folders of its own.
 class DirectoryListing {
@@ -17,3 +19,5 @@ public:
 
 // The operating system's file system.
 const DirectoryListing& SystemDirectoryListing();
+
+}  // namespace zpmoni

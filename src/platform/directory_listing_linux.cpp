@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+namespace zpmoni {
+
 namespace {
 
 class SystemListing final : public DirectoryListing {
@@ -31,3 +33,5 @@ const DirectoryListing& SystemDirectoryListing()
     static const SystemListing listing;
     return listing;
 }
+
+}  // namespace zpmoni

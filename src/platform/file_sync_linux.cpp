@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace zpmoni {
+
 bool SyncToDisk(const std::string& path)
 {
     // Read-only is enough for fsync, and is what a folder can be opened with; a FIFO put in a
@@ -15,3 +17,5 @@ bool SyncToDisk(const std::string& path)
     ::close(fd);
     return ok;
 }
+
+}  // namespace zpmoni

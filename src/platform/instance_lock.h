@@ -7,6 +7,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace zpmoni {
+
 // Keeps a second monitor off a working folder: an advisory lock (flock) on "Zpmoni.lock" in
 // it, holding the holder's process id. The system releases it when the holder ends, however
 // it ends; the descriptor is not inherited by the programs the monitor starts.
@@ -39,3 +41,5 @@ private:
     pid_t holder = 0;
     std::string problem;
 };
+
+}  // namespace zpmoni

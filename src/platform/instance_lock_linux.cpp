@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+namespace zpmoni {
+
 namespace {
 
 constexpr const char* kName = "Zpmoni.lock";
@@ -131,3 +133,5 @@ InstanceLock::Result InstanceLock::Acquire(const std::string& folder)
     ::close(f);
     return Result::Held;
 }
+
+}  // namespace zpmoni

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+namespace zpmoni {
+
 // Reverse lookups of IPv4 addresses (network byte order) that answer later, on another thread
 // or at once from a cache; what asks decides what to do with the answer.
 class NameResolver {
@@ -52,3 +54,5 @@ private:
     struct State;
     std::shared_ptr<State> state;
 };
+
+}  // namespace zpmoni

@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace zpmoni {
+
 std::optional<std::string> LookupHostName(uint32_t address)
 {
     sockaddr_in sa{};
@@ -165,3 +167,5 @@ bool ResolverPool::Shutdown(std::chrono::milliseconds limit)
     state->wake.notify_all();
     return state->ended.wait_for(lock, limit, [this] { return state->threads == 0; });
 }
+
+}  // namespace zpmoni

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // The monitor's own files (settings, deny list, pack list, logs) are opened without following a
 // link in their place and without blocking, and used only when they are regular files: a link,
 // FIFO, device or folder put where one of them belongs must not make a monitor running as root
@@ -62,3 +64,5 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+}  // namespace zpmoni

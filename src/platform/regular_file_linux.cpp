@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace zpmoni {
+
 namespace {
 
 // Closes on every way out.
@@ -275,3 +277,5 @@ std::optional<FileIdentity> IdentityOf(const std::string& path)
         return std::nullopt;
     return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
+
+}  // namespace zpmoni

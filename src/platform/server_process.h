@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace zpmoni {
+
 // One start of the simulator.
 struct LaunchSpec {
     std::vector<std::string> argv;  // argv[0] is the executable's path
@@ -57,3 +59,5 @@ int RunPaneExec(const std::string& startFile);
 // once a second.
 std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleSocket,
                                                      ProcessCalls calls = {});
+
+}  // namespace zpmoni

@@ -24,6 +24,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace zpmoni {
+
 namespace {
 
 int PidfdOpen(pid_t pid)
@@ -400,3 +402,5 @@ std::unique_ptr<ServerProcesses> MakeServerProcesses(const std::string& consoleS
 {
     return std::make_unique<LinuxServerProcesses>(consoleSocket, std::move(calls));
 }
+
+}  // namespace zpmoni

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace zpmoni {
+
 // The service manager's notify protocol (systemd, Type=notify): each call is a no-op when the
 // program was not started by one ($NOTIFY_SOCKET unset) or was built without libsystemd.
 namespace ServiceNotify {
@@ -26,3 +28,5 @@ bool StdoutIsJournal();
 // One terminal line: line breaks escaped (a line must stay one journal entry), the priority
 // prefix "<N>" for the journal, the newline.
 std::string TerminalLine(LineKind kind, std::string_view text, bool journal);
+
+}  // namespace zpmoni

@@ -12,6 +12,8 @@
 #include <systemd/sd-daemon.h>
 #endif
 
+namespace zpmoni {
+
 namespace {
 
 void Notify([[maybe_unused]] const std::string& state)
@@ -76,3 +78,5 @@ std::string TerminalLine(LineKind kind, std::string_view text, bool journal)
     line.push_back('\n');
     return line;
 }
+
+}  // namespace zpmoni

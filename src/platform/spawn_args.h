@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace zpmoni {
+
 // The argument vector exec takes: pointers into argv's strings, ended by a null pointer.
 // Valid while argv lives unchanged.
 inline std::vector<char*> SpawnArgs(const std::vector<std::string>& argv)
@@ -58,3 +60,5 @@ bool Privileged();
 
 // The user `name` with its groups; nothing when there is no such user.
 std::optional<SpawnIdentity> LookUpUser(const std::string& name);
+
+}  // namespace zpmoni

@@ -3,6 +3,8 @@
 
 #include "base/clock.h"
 
+namespace zpmoni {
+
 // The calendar fields of t in the system's local time zone.
 std::tm SystemLocalTime(int64_t t);
 
@@ -14,3 +16,5 @@ public:
     std::tm LocalTime(int64_t t) const override { return SystemLocalTime(t); }
     int64_t MonotonicMs() const override;
 };
+
+}  // namespace zpmoni

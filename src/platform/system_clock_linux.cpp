@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+namespace zpmoni {
+
 std::tm SystemLocalTime(int64_t t)
 {
     const std::time_t when = static_cast<std::time_t>(t);
@@ -27,3 +29,5 @@ int64_t SystemClock::MonotonicMs() const
         std::chrono::steady_clock::now().time_since_epoch());
     return ms.count();
 }
+
+}  // namespace zpmoni

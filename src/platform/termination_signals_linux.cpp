@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace zpmoni {
+
 namespace {
 
 int signalPipe[2] = {-1, -1};
@@ -48,3 +50,5 @@ bool QuitOnTerminationSignals()
 {
     return OnTerminationSignals([] { QCoreApplication::quit(); });
 }
+
+}  // namespace zpmoni

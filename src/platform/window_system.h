@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace zpmoni {
+
 // How a key reaches the simulator: a key press of the graphical window, or a character typed
 // into the console server.
 enum class KeyKind { KeyDown, Char };
@@ -61,3 +63,5 @@ public:
 // The X11 display of $DISPLAY (connected when first needed, again after it was lost) and the
 // console panes of the tmux socket `consoleSocket` and of the user's default tmux socket.
 std::unique_ptr<WindowSystem> MakeWindowSystem(const std::string& consoleSocket);
+
+}  // namespace zpmoni

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <map>
 
+namespace zpmoni {
+
 namespace {
 
 // ---- X11 ---------------------------------------------------------------------------------
@@ -583,3 +585,5 @@ std::unique_ptr<WindowSystem> MakeWindowSystem(const std::string& consoleSocket)
 {
     return std::make_unique<LinuxWindowSystem>(consoleSocket);
 }
+
+}  // namespace zpmoni

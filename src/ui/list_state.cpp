@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+namespace zpmoni {
+
 namespace {
 
 // Block layout: u32 column count, i32 sort column, then per column u8 visible, u32 width,
@@ -83,3 +85,5 @@ std::optional<Rgb> SortTint(Rgb background, int bitsPerPixel)
         return Rgb{Lighter(c.r), Lighter(c.g), Lighter(c.b)};
     return Rgb{static_cast<uint8_t>(c.r - 8), static_cast<uint8_t>(c.g - 8), static_cast<uint8_t>(c.b - 8)};
 }
+
+}  // namespace zpmoni

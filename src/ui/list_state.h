@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+namespace zpmoni {
+
 // The column layout of a report list as kept in the settings file, and the colour of its sort
 // column. Plain data so the rules can be checked without a window.
 
@@ -55,3 +57,5 @@ struct Rgb {
 // the background is already near white. None on displays of fewer than 9 bits per pixel, where
 // a tint would dither.
 std::optional<Rgb> SortTint(Rgb background, int bitsPerPixel);
+
+}  // namespace zpmoni

@@ -3,6 +3,8 @@
 
 #include <QStringDecoder>
 
+namespace zpmoni {
+
 QString NetworkText(std::string_view bytes)
 {
     const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -15,3 +17,5 @@ QString NetworkText(std::string_view bytes)
         return sjis(view);
     return QString::fromLatin1(view);
 }
+
+}  // namespace zpmoni

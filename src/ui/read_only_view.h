@@ -3,6 +3,8 @@
 
 #include <QPlainTextEdit>
 
+namespace zpmoni {
+
 // A read-only text view without line wrapping, white like an edit field rather than the grey of
 // a disabled one: for output the user reads and copies from.
 inline QPlainTextEdit* NewReadOnlyView(QWidget* parent)
@@ -16,3 +18,5 @@ inline QPlainTextEdit* NewReadOnlyView(QWidget* parent)
     view->setPalette(white);
     return view;
 }
+
+}  // namespace zpmoni

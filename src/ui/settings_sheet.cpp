@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/settings_sheet.h"
 
-#include "ui/property_page.h"
+#include "ui/settings_page.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -10,7 +10,9 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
-CSettingsSheet::CSettingsSheet(QWidget* owner)
+namespace zpmoni {
+
+SettingsSheet::SettingsSheet(QWidget* owner)
     : QDialog(owner), tabs(new QTabBar(this)), stack(new QStackedWidget(this)),
       buttons(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this))
 {
@@ -21,12 +23,12 @@ CSettingsSheet::CSettingsSheet(QWidget* owner)
     layout->addWidget(tabs);
     layout->addWidget(stack, 1);
     layout->addWidget(buttons);
-    connect(tabs, &QTabBar::currentChanged, this, &CSettingsSheet::OnTabChanged);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CSettingsSheet::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CSettingsSheet::reject);
+    connect(tabs, &QTabBar::currentChanged, this, &SettingsSheet::OnTabChanged);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsSheet::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &SettingsSheet::reject);
 }
 
-void CSettingsSheet::AddPage(CPropertyPage* page)
+void SettingsSheet::AddPage(SettingsPage* page)
 {
     page->SetSheet(this);
     pages.push_back(page);
@@ -35,18 +37,18 @@ void CSettingsSheet::AddPage(CPropertyPage* page)
     tabs->addTab(page->Caption());
 }
 
-int CSettingsSheet::exec()
+int SettingsSheet::exec()
 {
     if (active < 0 && !pages.empty())
         SetActivePage(0);
     return QDialog::exec();
 }
 
-bool CSettingsSheet::SetActivePage(int index)
+bool SettingsSheet::SetActivePage(int index)
 {
     if (index < 0 || index >= PageCount())
         return false;
-    if (active >= 0 && active != index && !pages[active]->OnKillActive())
+    if (active >= 0 && active != index && !pages[active]->Validate())
         return false;
     active = index;
     {
@@ -58,7 +60,7 @@ bool CSettingsSheet::SetActivePage(int index)
     return true;
 }
 
-void CSettingsSheet::OnTabChanged(int index)
+void SettingsSheet::OnTabChanged(int index)
 {
     if (!SetActivePage(index)) {
         const QSignalBlocker quiet(tabs);
@@ -66,23 +68,25 @@ void CSettingsSheet::OnTabChanged(int index)
     }
 }
 
-void CSettingsSheet::SetOkCancelEnabled(bool enabled)
+void SettingsSheet::SetOkCancelEnabled(bool enabled)
 {
     buttons->button(QDialogButtonBox::Ok)->setEnabled(enabled);
     buttons->button(QDialogButtonBox::Cancel)->setEnabled(enabled);
 }
 
-void CSettingsSheet::accept()
+void SettingsSheet::accept()
 {
-    if (active >= 0 && !pages[active]->OnKillActive())
+    if (active >= 0 && !pages[active]->Validate())
         return;
     QDialog::accept();
 }
 
-void CSettingsSheet::done(int result)
+void SettingsSheet::done(int result)
 {
     // Background work of a page ends before the sheet, and the page with it, goes away.
-    for (CPropertyPage* page : pages)
+    for (SettingsPage* page : pages)
         page->OnSheetClosing();
     QDialog::done(result);
 }
+
+}  // namespace zpmoni

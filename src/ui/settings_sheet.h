@@ -5,20 +5,23 @@
 
 #include <vector>
 
-class CPropertyPage;
 class QDialogButtonBox;
 class QStackedWidget;
 class QTabBar;
 
+namespace zpmoni {
+
+class SettingsPage;
+
 // The modal settings sheet: its pages as tabs, OK and Cancel, no Apply. A page whose values fail
 // their checks cannot be left, nor the sheet confirmed, until they are corrected.
-class CSettingsSheet final : public QDialog {
+class SettingsSheet final : public QDialog {
     Q_OBJECT
 public:
-    explicit CSettingsSheet(QWidget* owner);
+    explicit SettingsSheet(QWidget* owner);
 
-    void AddPage(CPropertyPage* page);
-    CPropertyPage* Page(int index) const { return pages[static_cast<size_t>(index)]; }
+    void AddPage(SettingsPage* page);
+    SettingsPage* Page(int index) const { return pages[static_cast<size_t>(index)]; }
     int PageCount() const { return static_cast<int>(pages.size()); }
     int ActiveIndex() const { return active; }
     // Shows the page, after the one shown now has been left (if it can be).
@@ -37,6 +40,8 @@ private:
     QTabBar* tabs;
     QStackedWidget* stack;
     QDialogButtonBox* buttons;
-    std::vector<CPropertyPage*> pages;
+    std::vector<SettingsPage*> pages;
     int active = -1;
 };
+
+}  // namespace zpmoni

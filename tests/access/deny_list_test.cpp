@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zpmoni;
+
 namespace {
 
 std::string Dotted(uint32_t hostOrder)

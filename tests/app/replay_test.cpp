@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace zpmoni;
+
 namespace {
 
 const std::string kFixtures = ZPMONI_FIXTURES;

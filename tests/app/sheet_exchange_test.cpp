@@ -5,6 +5,8 @@
 
 #include <sstream>
 
+using namespace zpmoni;
+
 namespace {
 
 // Records every step with what the program holds at that moment.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zpmoni;
+
 // Defaults for a missing file; then each key of a hand-edited file (other letter cases, CR LF, a
 // port beyond 16 bits, an empty text, time lists) to its member and back: distinct values show a
 // swap. Both saves in the save order, each in one replacement of the file.

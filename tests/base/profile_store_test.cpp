@@ -7,6 +7,8 @@
 
 #include <climits>
 
+using namespace zpmoni;
+
 TEST(ProfileStore, FindsValuesWhateverTheCaseAndLineEnd)
 {
     // section, key, GetString with default "dflt", GetInt with default 77

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zpmoni;
+
 TEST(TimeList, ParseReplacesTheListThenFormat)
 {
     std::string thirty;

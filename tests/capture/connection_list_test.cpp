@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zpmoni;
+
 using namespace connection_list;
 
 TEST(ConnectionListTest, RowsShowOnlineNamedPlayers)

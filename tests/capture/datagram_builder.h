@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+
 namespace testing_datagrams {
 
 using Bytes = std::vector<uint8_t>;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+using namespace zpmoni;
+
 // A decoder on a manual clock, with no name lookups and no pack list, that takes the given
 // addresses (network order) as the machine's own.
 struct DecoderRig {

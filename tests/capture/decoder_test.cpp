@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+using namespace zpmoni;
+
 namespace {
 
 // What the recorded captures cannot show: the checksum verdicts of the interface and more than

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace zpmoni;
+
 namespace {
 
 // The rows of the event list and the choice of entries by the settings; the daily-log lines

@@ -7,6 +7,8 @@
 
 #include <vector>
 
+using namespace zpmoni;
+
 namespace {
 
 struct Lines final : ChatView {

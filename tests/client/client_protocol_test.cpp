@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "client/client_protocol.h"
-#include "client/zpconnect_hang.h"
+#include "client/server_connection_hang.h"
 
 #include "capture/datagram_builder.h"
 
@@ -8,6 +8,8 @@
 
 #include <string>
 #include <vector>
+
+using namespace zpmoni;
 
 using testing_datagrams::Bytes;
 using testing_datagrams::Concat;

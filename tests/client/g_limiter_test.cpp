@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+using namespace zpmoni;
+
 namespace {
 
 using Hits = std::vector<std::pair<uint32_t, uint16_t>>;

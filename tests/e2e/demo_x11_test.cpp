@@ -2,12 +2,14 @@
 // The demo under a virtual X server: players fly in a network namespace, the main window lists
 // them, and a screenshot of each tab, of the list's header menu and of each settings page is saved
 // for people to look at.
-#include "capture/connect_dlg.h"
-#include "capture/monitor_dlg.h"
+#include "capture/connections_page.h"
+#include "capture/event_list_page.h"
 #include "support/netns.h"
 #include "support/sheet_driver.h"
 #include "support/temp_folder.h"
-#include "ui/list_ctrl_ex.h"
+#include "ui/report_list_view.h"
+
+using namespace zpmoni;
 
 TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
 {
@@ -53,7 +55,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
         window.show();
         ASSERT_TRUE(app.capturing) << dir.Read("MoniErrLog.txt");
 
-        CListCtrlEx* list = window.ConnectPage()->List();
+        ReportListView* list = window.ConnectPage()->List();
         EXPECT_TRUE(PumpUntil([&] {
             return !list->model()->match(list->model()->index(0, 5), Qt::DisplayRole, "FLYING").isEmpty();
         }, 40000)) << "no player listed as flying";
@@ -67,7 +69,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
         }
         // Every page of the settings sheet, opened from the menu, with a deny list to show.
         app.denyList = {{"198.51.100.9", "255.255.255.255", "bot"}, {"bogus", "255.0.0.0", "typo"}};
-        WithSheetFromMenu(window, [&](CSettingsSheet& sheet) {
+        WithSheetFromMenu(window, [&](SettingsSheet& sheet) {
             for (int i = 0; i < sheet.PageCount(); ++i) {
                 EXPECT_TRUE(sheet.SetActivePage(i));
                 PumpUntil([] { return false; }, 600);

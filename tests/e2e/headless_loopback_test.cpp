@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The monitor's capture on a real link: the stand-in server and the monitor in one network
 // namespace, the players in another, a veth pair between them. Needs root.
-#include "capture/packetcap.h"
+#include "capture/packet_capture.h"
 #include "e2e/zpsim_harness.h"
 #include "support/netns.h"
 
@@ -9,6 +9,8 @@
 #include <QSocketNotifier>
 
 #include <regex>
+
+using namespace zpmoni;
 
 namespace {
 
@@ -112,7 +114,7 @@ TEST(NetnsCaptureTest, AStartFailureGoesToTheErrorLog)
 }
 
 // Open descriptors, mappings of a socket (the receive ring) and notifiers of the capture.
-std::vector<size_t> Resources(const CPacketcap& capture)
+std::vector<size_t> Resources(const PacketCapture& capture)
 {
     // Notifiers of earlier starts are deleted on the event loop; let it run them first.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -131,20 +133,20 @@ TEST(NetnsCaptureTest, RestartsLeakNothing)
     int argc = 1;
     char name[] = "netns", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    CPacketcap capture;
+    PacketCapture capture;
     auto keep = [](const uint8_t*, size_t, ChecksumStatus) {};
     // Qt opens what it needs for notifiers at their first use; count from after that.
-    ASSERT_EQ(capture.Start(0, 7915, keep), CPacketcap::Running);
+    ASSERT_EQ(capture.Start(0, 7915, keep), PacketCapture::Running);
     capture.Stop();
     const std::vector<size_t> idle = Resources(capture);
     // Each start without a stop in between replaces the running capture.
     for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(capture.Start(0, 7915, keep), CPacketcap::Running) << i;
+        ASSERT_EQ(capture.Start(0, 7915, keep), PacketCapture::Running) << i;
         ASSERT_EQ(Resources(capture), (std::vector<size_t>{idle[0] + 1, idle[1] + 1, 1})) << i;
     }
     capture.Stop();
     // A start refused for its address leaves nothing open either.
-    EXPECT_STREQ(CPacketcap::Message(capture.Start(1, 7915, keep)), "Error at start capture. Set loopback address.");
+    EXPECT_STREQ(PacketCapture::Message(capture.Start(1, 7915, keep)), "Error at start capture. Set loopback address.");
     EXPECT_EQ(Resources(capture), idle);
 }
 

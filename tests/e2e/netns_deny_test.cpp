@@ -4,7 +4,7 @@
 // namespace try listeners on both.
 // Needs root.
 #include "access/deny_ruleset.h"
-#include "app/zpmoni_app.h"
+#include "app/monitor_app.h"
 #include "platform/system_clock.h"
 #include "support/netns.h"
 #include "support/temp_folder.h"
@@ -14,6 +14,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+using namespace zpmoni;
 
 namespace {
 
@@ -178,7 +180,7 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
     {
         InNamespace inside(bed.server.Name());
         SystemClock clock;
-        CZpmoniApp app(dir.path.string(), clock);
+        MonitorApp app(dir.path.string(), clock);
         fs::create_directories(dir.path / "Log");
         app.IpFilterFile(true);
         app.InstallIpFilters();

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+
 TEST(ServiceNotifyTest, ReadyThenStatusAndWatchdogThenStopping)
 {
     using namespace std::chrono;

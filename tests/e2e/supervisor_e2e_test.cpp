@@ -8,6 +8,7 @@
 
 #include <pwd.h>
 
+
 using std::filesystem::exists;
 
 // The monitor runs the simulator from the folder given; the simulator records its events in server.jsonl.

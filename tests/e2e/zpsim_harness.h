@@ -16,6 +16,7 @@
 #include <memory>
 #include <sstream>
 
+
 inline std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;

@@ -3,6 +3,8 @@
 #include "capture/decoder_rig.h"
 #include "fuzz/fuzz_target.h"
 
+using namespace zpmoni;
+
 // A capture file as --replay reads it (pcap or pcapng: block lengths, time resolutions, snap
 // lengths, link types), its datagrams decoded as the replay decodes them.
 FUZZ_TARGET(FuzzCaptureFile)

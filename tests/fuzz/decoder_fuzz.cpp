@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace zpmoni;
+
 namespace {
 
 // Events go through the event log, whose lines are dropped.

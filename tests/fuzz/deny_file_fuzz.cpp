@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+using namespace zpmoni;
+
 FUZZ_TARGET(FuzzDenyFile)
 {
     const std::string_view in(reinterpret_cast<const char*>(data), size);

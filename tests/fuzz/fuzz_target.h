@@ -7,6 +7,7 @@
 #include <string>
 #include <unistd.h>
 
+
 // A fuzz target is a function of the input bytes. Built for libFuzzer it is the entry point;
 // otherwise the regression test calls it on every input that once found a fault.
 #ifdef ZPMONI_FUZZ_MAIN

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+using namespace zpmoni;
+
 // A saved list-state block for a list of 0 to 15 columns (the first byte), and the tint of a
 // background colour. What a block restores is written back the same.
 FUZZ_TARGET(FuzzListState)

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "capture/pack_index.h"
+#include "packlist/pack_index.h"
 #include "fuzz/fuzz_target.h"
 
 #include <algorithm>
 #include <string_view>
+
+using namespace zpmoni;
 
 // A pack list file of any bytes, then every line of it looked up as an aircraft name.
 FUZZ_TARGET(FuzzPackIndex)

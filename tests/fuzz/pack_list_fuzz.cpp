@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "capture/known_aircraft.h"
+#include "packlist/known_aircraft.h"
 #include "fuzz/fuzz_target.h"
 #include "platform/directory_listing.h"
 #include "support/temp_folder.h"
-#include "ui/pack_list_builder.h"
+#include "packlist/pack_list_builder.h"
 
 #include <cstdlib>
 #include <filesystem>
+
+using namespace zpmoni;
 
 // The same bytes as an aircraft list file, as an aircraft definition file it may name
 // ("aircraft/a.dat") and as the pack list file that is appended to. Beside the simulator folder

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+
 int FuzzDecoder(const uint8_t*, size_t);
 int FuzzStream(const uint8_t*, size_t);
 int FuzzSettings(const uint8_t*, size_t);

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+using namespace zpmoni;
+
 // A settings file as anything may have left it: every key read, the time lists among them, and
 // a few written back (each write rewrites the whole file, so not all of them); a time list read
 // from the same bytes reads the same once written out.

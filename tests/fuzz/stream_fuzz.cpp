@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+using namespace zpmoni;
+
 namespace {
 
 // The monitor's client without a socket: answers go nowhere, the hooks reach the G limiter.

@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: MIT
-#include "access/ipfilter_page.h"
+#include "access/deny_list_page.h"
 #include "base/ipv4_text.h"
 #include "app/monitor_controller.h"
-#include "capture/known_aircraft.h"
+#include "packlist/known_aircraft.h"
 #include "client/glimit_page.h"
-#include "client/schedule_page.h"
+#include "server/schedule_page.h"
 #include "platform/directory_listing.h"
 #include "support/sheet_driver.h"
 #include "support/temp_folder.h"
-#include "ui/bootconf_page.h"
-#include "ui/packlist_page.h"
+#include "server/server_start_page.h"
+#include "packlist/pack_list_page.h"
 
 #include <QTcpServer>
+
+using namespace zpmoni;
 
 namespace {
 
@@ -62,9 +64,9 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
         {false, 0, 0, "port", "1", false, true, {}},
     };
     for (const Case& c : cases) {
-        BootconfValues v{.folderPath = "\x83\x65st", .port = 7915, .closeErrorDialog = 1, .exeType = 7,
+        ServerStartValues v{.folderPath = "\x83\x65st", .port = 7915, .closeErrorDialog = 1, .exeType = 7,
                          .interfaceNumber = c.interfaceNumber, .closeSeconds = 0.8, .cheatCheck = 5};
-        CBootconfPage page(v, c.addresses ? std::vector{qToBigEndian(0xC0A80105u), qToBigEndian(0x7F000001u)}
+        ServerStartPage page(v, c.addresses ? std::vector{qToBigEndian(0xC0A80105u), qToBigEndian(0x7F000001u)}
                                           : std::vector<uint32_t>{});
         Messages messages;
         page.Activate();
@@ -76,7 +78,7 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
         Find(page, c.control)->setText(QString::fromLatin1(c.text));
         Find<QCheckBox>(page, "closeErrorDialog")->setChecked(false);
         EXPECT_TRUE(!Find(page, "closeSeconds")->isEnabled() && Find<QCheckBox>(page, "cheatCheck")->isHidden());
-        EXPECT_EQ(page.OnKillActive(), c.accepted);
+        EXPECT_EQ(page.Validate(), c.accepted);
         EXPECT_EQ(messages.texts, c.messages) << c.control << " " << c.text;
         EXPECT_EQ(page.Values().interfaceNumber, c.readBack);
         // The folder's bytes are no UTF-8 and stay; no button is chosen for the type; the cheat
@@ -88,15 +90,15 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
 
 TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
 {
-    CSchedulePage schedule({{1, 0, 1, 0, 0}, {1, 600, 5, 5, 5}, "3:05\n21:30\n", ""});
+    SchedulePage schedule({{1, 0, 1, 0, 0}, {1, 600, 5, 5, 5}, "3:05\n21:30\n", ""});
     schedule.Activate();
     EXPECT_EQ(Find<QPlainTextEdit>(schedule, "restartTimes")->toPlainText(), "3:05\n21:30\n");
     EXPECT_FALSE(Find(schedule, "minutes1")->isEnabled());
     Find<QCheckBox>(schedule, "enabled1")->setChecked(true);
     EXPECT_TRUE(Find(schedule, "minutes1")->isEnabled());
     const GlimitValues given{0, -10.25, 12.345, 1000, 20080220};
-    EXPECT_EQ(CGlimitPage(given).Values().negative, -10.25);  // never shown: the sign stays
-    CGlimitPage glimit(given);
+    EXPECT_EQ(GLimitPage(given).Values().negative, -10.25);  // never shown: the sign stays
+    GLimitPage glimit(given);
     glimit.Activate();
     EXPECT_EQ(Find(glimit, "negative")->text(), "10.25");
     EXPECT_FALSE(Find(glimit, "version")->isEnabled());
@@ -105,12 +107,12 @@ TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
 
     Messages messages;
     const QString minutes = kIntRange.arg(1).arg(35791394), limit = "Please enter a number between 0 and 300.";
-    struct Entry { CPropertyPage* page; const char *control, *text; QString message; };
+    struct Entry { SettingsPage* page; const char *control, *text; QString message; };
     for (const Entry& e : {Entry{&schedule, "minutes3", "0", minutes}, {&schedule, "minutes3", "35791395", minutes},
                            {&schedule, "minutes3", "35791394", {}}, {&glimit, "positive", "300.5", limit},
                            {&glimit, "positive", "300", {}}}) {
         Find(*e.page, e.control)->setText(e.text);
-        EXPECT_EQ(e.page->OnKillActive(), e.message.isEmpty()) << e.text;
+        EXPECT_EQ(e.page->Validate(), e.message.isEmpty()) << e.text;
     }
     EXPECT_EQ(messages.texts, (QStringList{minutes, minutes, limit}));
     EXPECT_EQ(schedule.Values().minutes[3], 35791394);
@@ -137,7 +139,7 @@ TEST(SettingsPagesTest, DenyListPageShowsWhatIsInForce)
     for (const Case& c : cases)
         given.push_back(c.entry);
     const DenyRuleset held("zpmoni_t", 0, {given[1], given[3]});
-    CIpfilterPage page(given, &held);
+    DenyListPage page(given, &held);
     page.Activate();
     auto* rows = Find<QTreeWidget>(page, "rows");
     EXPECT_EQ(page.List(), given);
@@ -187,11 +189,11 @@ TEST(SettingsPagesTest, PackListBuildRunsBesideTheSheet)
     dir.Write("sim/Aircraft/a1.dat", "IDENTIFY A1\n");
     for (int i = 0; i < 305; ++i)  // beyond 300 list files
         dir.Write("sim/Aircraft/air" + std::to_string(100 + i) + ".lst", "aircraft\\A1.DAT x\n");
-    CSettingsSheet sheet(nullptr);
-    auto* start = new CBootconfPage({.folderPath = dir.File("sim")}, {});
+    SettingsSheet sheet(nullptr);
+    auto* start = new ServerStartPage({.folderPath = dir.File("sim")}, {});
     auto index = std::make_unique<HangingIndex>();
     const std::shared_ptr<std::atomic<int>> hang = index->hang;
-    auto* page = new CPacklistPage("Packlist.txt", *start, std::move(index), SystemDirectoryListing());
+    auto* page = new PackListPage("Packlist.txt", *start, std::move(index), SystemDirectoryListing());
     page->askOutput = [&](QWidget*) { return QString::fromStdString(dir.File("lists.txt")); };
     sheet.AddPage(start);
     sheet.AddPage(page);
@@ -228,7 +230,7 @@ TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
         dir.Write("Zpmoni.ini", ini);
         Program program(dir.path.string());
         auto& [clock, app, window] = program;
-        WithSheetFromMenu(window, [&](CSettingsSheet& sheet) {
+        WithSheetFromMenu(window, [&](SettingsSheet& sheet) {
             auto page = [&](int i) -> QWidget& { return sheet.SetActivePage(i), *sheet.Page(i); };
             Find(page(0), "handleName")->setText("renamed");
             Find(page(1), "minutes0")->setText("2");
@@ -249,7 +251,7 @@ TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
         // writes the same files again.
         EXPECT_TRUE(PumpUntil([&] { return peer.hasPendingConnections(); }));
         const std::string files = dir.Read("Zpmoni.ini") + dir.Read("ipfilter.txt");
-        WithSheetFromMenu(window, [](CSettingsSheet& s) { s.Buttons()->button(QDialogButtonBox::Ok)->click(); });
+        WithSheetFromMenu(window, [](SettingsSheet& s) { s.Buttons()->button(QDialogButtonBox::Ok)->click(); });
         EXPECT_EQ(dir.Read("Zpmoni.ini") + dir.Read("ipfilter.txt"), files);
     }
 }

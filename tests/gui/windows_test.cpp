@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: MIT
 // The windows on the offscreen platform: the list control, the pages, the main window.
 #include "app/monitor_controller.h"
-#include "capture/connect_dlg.h"
+#include "capture/connections_page.h"
 #include "capture/datagram_builder.h"
-#include "capture/monitor_dlg.h"
-#include "client/chat_dlg.h"
+#include "capture/event_list_page.h"
+#include "client/chat_page.h"
 #include "support/netns.h"
 #include "support/sheet_driver.h"
 #include "support/temp_folder.h"
-#include "ui/list_ctrl_ex.h"
+#include "ui/report_list_view.h"
 #include "ui/list_state.h"
+
+using namespace zpmoni;
 
 
 namespace {
 
-QStringList ColumnTexts(CListCtrlEx* list, int column)
+QStringList ColumnTexts(ReportListView* list, int column)
 {
     QStringList texts;
     for (int r = 0; r < list->RowCount(); ++r)
@@ -22,7 +24,7 @@ QStringList ColumnTexts(CListCtrlEx* list, int column)
     return texts;
 }
 
-void ClickHeader(CListCtrlEx& list, int column)
+void ClickHeader(ReportListView& list, int column)
 {
     const QPoint at(list.header()->sectionViewportPosition(column) + 5, 5);
     for (auto [type, buttons] :
@@ -33,7 +35,7 @@ void ClickHeader(CListCtrlEx& list, int column)
 }
 
 // The signed sort column the header's mark shows; 0 without a mark.
-int Mark(CListCtrlEx& list)
+int Mark(ReportListView& list)
 {
     const int column = list.header()->isSortIndicatorShown() ? list.header()->sortIndicatorSection() + 1 : 0;
     return list.header()->sortIndicatorOrder() == Qt::AscendingOrder ? column : -column;
@@ -73,8 +75,8 @@ struct ListCtrlEx : ::testing::Test {
     TempFolder dir;
     ProfileStore store{dir.File("Zpmoni.ini")};
     int listLine = 200;
-    CMonitorDlg page{store, listLine};
-    CListCtrlEx* list = page.List();
+    EventListPage page{store, listLine};
+    ReportListView* list = page.List();
 };
 
 TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
@@ -132,8 +134,8 @@ TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
     list->header()->resizeSection(5, 0);  // hidden: its kept width counts
     list->header()->moveSection(7, 0);
     page.SaveState(store);
-    EXPECT_FALSE(CListCtrlEx().SaveState(store, "Empty", "ListCtrl"));
-    CListCtrlEx* again = (new CMonitorDlg(store, listLine, &page))->List();
+    EXPECT_FALSE(ReportListView().SaveState(store, "Empty", "ListCtrl"));
+    ReportListView* again = (new EventListPage(store, listLine, &page))->List();
     EXPECT_EQ(Mark(*again), -3);
     EXPECT_FALSE(again->IsColumnVisible(5));
     EXPECT_EQ(again->ColumnWidth(2), 150);
@@ -144,7 +146,7 @@ TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
     // Column 1's display order is out of range: the columns after it and the order stay.
     ListState bad{-2, {{true, 80, 1}, {true, 90, 8}, {false, 99, 0}, {}, {}, {}, {}, {}}};
     store.WriteBytes("MonitorDlg", "ListCtrl", EncodeListState(bad));
-    CListCtrlEx* partly = (new CMonitorDlg(store, listLine, &page))->List();
+    ReportListView* partly = (new EventListPage(store, listLine, &page))->List();
     EXPECT_EQ(partly->SortColumn(), -2);
     EXPECT_EQ(QList<int>({partly->ColumnWidth(0), partly->ColumnWidth(1), partly->ColumnWidth(2)}),
               QList<int>({80, 90, 100}));
@@ -200,7 +202,7 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
 
 TEST(ChatPageTest, PlainLinesEmptiedNearTheLimitAndTheMenuAtTheClick)
 {
-    CChatDlg page(QStringLiteral("/tmp"), nullptr, 260);
+    ChatPage page(QStringLiteral("/tmp"), nullptr, 260);
     page.AppendChatLine("(amy)<b>x</b>");
     page.AppendChatLine("(bob)hi");
     EXPECT_EQ(page.Text(), "(amy)<b>x</b>\n(bob)hi");
@@ -244,7 +246,7 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     }
 
     // The page shown takes the keys, wherever the focus was; a hidden page is not refreshed.
-    CListCtrlEx* list = window.ConnectPage()->List();
+    ReportListView* list = window.ConnectPage()->List();
     window.Tabs()->tabBar()->setFocus();
     window.Tabs()->setCurrentIndex(1);
     EXPECT_EQ(window.focusWidget(), window.MonitorPage()->List());

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+using namespace zpmoni;
+
 namespace {
 
 using Result = InstanceLock::Result;

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <future>
 
+using namespace zpmoni;
+
 namespace {
 
 using namespace std::chrono_literals;

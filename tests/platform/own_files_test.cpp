@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_file.h"
-#include "app/zpmoni_app.h"
+#include "app/monitor_app.h"
 #include "platform/instance_lock.h"
 
 #include "support/temp_folder.h"
@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <functional>
+
+using namespace zpmoni;
 
 namespace {
 
@@ -108,7 +110,7 @@ TEST(OwnFiles, ReplacedWorkingFolderIsLeftAlone)
 {
     TempFolder dir, moved;
     ManualClock clock;
-    CZpmoniApp app(dir.path.string(), clock);
+    MonitorApp app(dir.path.string(), clock);
     app.profile.WriteInt("A", "k", 1);
     fs::rename(dir.path, moved.path);  // over the empty folder
     fs::create_directory(dir.path);

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+using namespace zpmoni;
+
 namespace {
 
 // A start as the monitor would make it: as root, as the unprivileged test user.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zpmoni;
+
 TEST(TerminalLineTest, PriorityOnlyForTheJournalAndAlwaysOneLine)
 {
     EXPECT_EQ(TerminalLine(LineKind::Error, "Error at start capture. Fail socket.", true), "<3>Error at start capture. Fail socket.\n");

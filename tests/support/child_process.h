@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+
 extern char** environ;
 
 // Polls a condition until it holds or the time is up.

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+using namespace zpmoni;
+
 // A system program by name (in the folders an ordinary PATH may leave out too), or empty.
 inline std::string FindProgram(const std::string& name)
 {

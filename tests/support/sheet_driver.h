@@ -4,8 +4,8 @@
 // Starts the program with its main window and drives the settings sheet the way a user does:
 // from the main window's menu, on the event loop.
 
-#include "app/zpmoni_app.h"
-#include "app/zpmoni_dlg.h"
+#include "app/monitor_app.h"
+#include "app/main_window.h"
 #include "platform/system_clock.h"
 #include "ui/settings_sheet.h"
 
@@ -15,12 +15,14 @@
 
 #include <functional>
 
+using namespace zpmoni;
+
 // The program as main() starts it on `folder`, with its main window initialised but not shown.
 struct Program {
     explicit Program(const std::string& folder) : app(folder, clock) { window.Initialize(); }
     SystemClock clock;
-    CZpmoniApp app;
-    CZpmoniDlg window{(app.StartUp([](std::string_view) {}), app)};  // made once the program has started
+    MonitorApp app;
+    MainWindow window{(app.StartUp([](std::string_view) {}), app)};  // made once the program has started
 };
 
 // Runs the event loop until `done` or `ms` milliseconds have passed; what `done` says then.
@@ -32,10 +34,10 @@ inline bool PumpUntil(const std::function<bool()>& done, int ms = 10000)
 }
 
 // Opens the sheet from the window's menu; `act` gets it once it shows and must close it.
-inline void WithSheetFromMenu(QWidget& window, const std::function<void(CSettingsSheet&)>& act)
+inline void WithSheetFromMenu(QWidget& window, const std::function<void(SettingsSheet&)>& act)
 {
     QTimer::singleShot(0, [&] {
-        auto* sheet = qobject_cast<CSettingsSheet*>(QApplication::activeModalWidget());
+        auto* sheet = qobject_cast<SettingsSheet*>(QApplication::activeModalWidget());
         ASSERT_TRUE(sheet);
         act(*sheet);
     });

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+
 inline void WriteText(const std::string& path, std::string_view text)
 {
     std::ofstream(path, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+using namespace zpmoni;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "base/clock.h"
+#include "base/monitor_settings.h"
+#include "base/server_state.h"
+#include "base/log_files.h"
+#include "platform/window_system.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace zpmoni {
+
+// The schedule's worker: one pass a second. It reaches the main thread only by queued calls
+// (terminate, then start 3 s later, for a restart) and the simulator only by the window
+// system's key posting; it writes "Ground obj reconstruct" to the daily log.
+class TimeWatchThread {
+public:
+    TimeWatchThread(const MonitorSettings& settings, ServerState& state, WindowSystem& windows,
+                    LineWriter& log, const Clock& clock);
+    ~TimeWatchThread();
+    TimeWatchThread(const TimeWatchThread&) = delete;
+    TimeWatchThread& operator=(const TimeWatchThread&) = delete;
+
+    // Called on the main thread, queued, for a scheduled restart. Set on the main thread.
+    std::function<void()> onTerminate;
+    std::function<void()> onStart;
+    // The players' warning of a coming restart, in minutes; on the main thread, queued.
+    std::function<void(int)> onWarning;
+
+    // Starts the thread; the error number when it could not be started.
+    std::optional<int> Start();
+    // Sets the stop flag and waits for the thread's end.
+    void Stop();
+
+private:
+    void Run();
+    // Sleeps up to ms; false when the stop flag was set meanwhile.
+    bool Sleep(int ms);
+    void OnMain(std::function<void()>* hook);
+
+    const MonitorSettings& settings;
+    ServerState& state;
+    WindowSystem& windows;
+    LineWriter& log;
+    const Clock& clock;
+    std::atomic<uint32_t> stopFlag{0};
+    std::mutex lock;
+    std::condition_variable wake;
+    std::thread thread;
+    QObject mainThread;  // queued calls land here; deleting it drops those not yet run
+};
+
+}  // namespace zpmoni
