@@ -2,7 +2,7 @@
 #pragma once
 
 #include "access/deny_entry.h"
-#include "platform/regular_file.h"
+#include "base/regular_file.h"
 
 #include <optional>
 #include <string>

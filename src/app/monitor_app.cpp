@@ -7,7 +7,7 @@
 #include "platform/address_table.h"
 #include "platform/file_sync.h"
 #include "platform/instance_lock.h"
-#include "platform/regular_file.h"
+#include "base/regular_file.h"
 
 #include <cstdlib>
 #include <filesystem>

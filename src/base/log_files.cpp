@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "base/log_files.h"
 
-#include "platform/regular_file.h"
+#include "base/regular_file.h"
 #include "base/text_escape.h"
 
 #include <cerrno>

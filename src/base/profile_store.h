@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "platform/regular_file.h"
+#include "base/regular_file.h"
 
 #include <cstdint>
 #include <functional>

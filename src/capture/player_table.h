@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/clock.h"
-#include "capture/fixed_text.h"
+#include "base/fixed_text.h"
 #include "platform/name_resolver.h"
 
 #include <array>

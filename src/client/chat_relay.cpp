@@ -2,7 +2,7 @@
 #include "client/chat_relay.h"
 
 #include "base/text_escape.h"
-#include "platform/regular_file.h"
+#include "base/regular_file.h"
 
 #include <cerrno>
 #include <cstdio>

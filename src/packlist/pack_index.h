@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "capture/fixed_text.h"
-#include "platform/regular_file.h"
+#include "base/fixed_text.h"
+#include "base/regular_file.h"
 
 #include <optional>
 #include <string>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/regular_file.h"
+#include "base/regular_file.h"
 
 #include "base/text_escape.h"
 
