@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
     // The console server's tmux pane runs the monitor's own executable for its exec step.
     if (argc == 3 && std::string(argv[1]) == "--exec-pane")
-        return RunPaneExec(argv[2]);
+        return zpmoni::RunPaneExec(argv[2]);
     if (argc != 4 || std::string(argv[1]) != "--headless" || std::string(argv[2]) != "--workdir") {
         std::fputs("usage: loop_lateness --headless --workdir DIR\n", stderr);
         return 2;
@@ -83,5 +83,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "loop_lateness: cannot use %s: %s\n", argv[3], error.message().c_str());
         return 2;
     }
-    return RunHeadless(argc, argv, std::filesystem::current_path(error).string());
+    return zpmoni::RunHeadless(argc, argv, std::filesystem::current_path(error).string());
 }
