@@ -136,17 +136,17 @@ TEST(NetnsCaptureTest, RestartsLeakNothing)
     PacketCapture capture;
     auto keep = [](const uint8_t*, size_t, ChecksumStatus) {};
     // Qt opens what it needs for notifiers at their first use; count from after that.
-    ASSERT_EQ(capture.Start(0, 7915, keep), PacketCapture::Running);
+    ASSERT_TRUE(capture.Start(0, 7915, keep));
     capture.Stop();
     const std::vector<size_t> idle = Resources(capture);
     // Each start without a stop in between replaces the running capture.
     for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(capture.Start(0, 7915, keep), PacketCapture::Running) << i;
+        ASSERT_TRUE(capture.Start(0, 7915, keep)) << i;
         ASSERT_EQ(Resources(capture), (std::vector<size_t>{idle[0] + 1, idle[1] + 1, 1})) << i;
     }
     capture.Stop();
     // A start refused for its address leaves nothing open either.
-    EXPECT_STREQ(PacketCapture::Message(capture.Start(1, 7915, keep)), "Error at start capture. Set loopback address.");
+    EXPECT_EQ(capture.Start(1, 7915, keep).error(), "Error at start capture. Set loopback address.");
     EXPECT_EQ(Resources(capture), idle);
 }
 
