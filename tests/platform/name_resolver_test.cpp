@@ -7,6 +7,9 @@
 
 #include <atomic>
 #include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 using namespace zpmoni;
 
@@ -64,6 +67,29 @@ TEST(ResolverPoolTest, ShutDownGivesUpOnStuckLookupsAndDeliversNothingAfter)
     lookup.open.set_value();
     EXPECT_TRUE(pool.Shutdown(10s));  // now they have ended, and their answers went nowhere
     EXPECT_FALSE(answered);
+}
+
+// With a poster, answers run where the poster sends them (here: this thread, when the test
+// says), and one still waiting when the pool shuts down runs to nothing.
+TEST(ResolverPoolTest, PostedAnswersRunOnTheirThreadAndNotAfterShutDown)
+{
+    std::mutex mutex;
+    std::vector<std::function<void()>> posted;
+    ResolverPool pool([](uint32_t) { return Name("one.example"); }, [&](std::function<void()> delivery) {
+        std::lock_guard lock(mutex);
+        posted.push_back(std::move(delivery));
+    });
+    std::vector<std::thread::id> ranOn;
+    for (uint32_t a : {1, 2})
+        ASSERT_TRUE(pool.Resolve(a, [&](const Name&) { ranOn.push_back(std::this_thread::get_id()); }));
+    auto count = [&] { std::lock_guard lock(mutex); return posted.size(); };
+    ASSERT_TRUE(WaitFor([&] { return count() == 2; }, 10s));
+    EXPECT_TRUE(ranOn.empty());
+    posted[0]();
+    EXPECT_EQ(ranOn, std::vector<std::thread::id>{std::this_thread::get_id()});
+    EXPECT_TRUE(pool.Shutdown(10s));
+    posted[1]();
+    EXPECT_EQ(ranOn.size(), 1u);
 }
 
 }  // namespace
