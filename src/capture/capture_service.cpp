@@ -76,7 +76,7 @@ StatusFigures CaptureService::Tick(int64_t now)
     // Not only when a datagram arrives: on a quiet server an idle record would never leave.
     table.IdleSweep(now);
     StatusFigures figures = table.ComputeStatus();
-    figures.dropped = Running() ? source->TakeDrops() : 0;
+    figures.dropped = source ? source->TakeDrops() : 0;
     // A lost log-on or log-off leaves the table wrong until the player's next one: said once
     // per run of lossy seconds, with the first second's count; the status line shows the rest.
     if (figures.dropped != 0 && !dropping && report)

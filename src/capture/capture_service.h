@@ -27,7 +27,7 @@ public:
     virtual Status Start(int interfaceNumber, uint16_t port, Handler handler) = 0;
     virtual void Stop() = 0;
     virtual bool IsRunning() const = 0;
-    // Datagrams the kernel dropped for want of room since the previous call.
+    // Datagrams the kernel dropped for want of room since the previous call; none while stopped.
     virtual uint64_t TakeDrops() = 0;
 };
 
