@@ -68,18 +68,18 @@ int main(int argc, char** argv)
     // really touched.
     uint64_t headerBytes = 0;
     PacketCapture capture;
-    const PacketCapture::Code code = capture.Start(
+    const Status started = capture.Start(
         interfaceNumber, static_cast<uint16_t>(port),
         [&](const uint8_t* data, size_t length, ChecksumStatus) {
             if (length >= 20)
                 headerBytes += static_cast<uint64_t>((data[2] << 8) | data[3]) + (data[0] & 0x0F);
         });
-    if (code != PacketCapture::Running) {
-        std::fprintf(stderr, "capture_probe: %s\n", PacketCapture::Message(code));
+    if (!started) {
+        std::fprintf(stderr, "capture_probe: %s\n", started.error().c_str());
         return 1;
     }
-    rusage started{};
-    getrusage(RUSAGE_SELF, &started);
+    rusage atStart{};
+    getrusage(RUSAGE_SELF, &atStart);
     const double cpuAtStart = ProcessCpu();
     std::fprintf(stderr, "capture_probe: capturing\n");
     if (seconds > 0)
@@ -99,7 +99,7 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(c.packets),
                 static_cast<unsigned long long>(c.drops),
                 static_cast<unsigned long long>(c.truncated), Seconds(usage.ru_utime),
-                Seconds(usage.ru_stime), Seconds(started.ru_utime) + Seconds(started.ru_stime),
-                capturing, usage.ru_nvcsw - started.ru_nvcsw, static_cast<unsigned long long>(headerBytes));
+                Seconds(usage.ru_stime), Seconds(atStart.ru_utime) + Seconds(atStart.ru_stime),
+                capturing, usage.ru_nvcsw - atStart.ru_nvcsw, static_cast<unsigned long long>(headerBytes));
     return 0;
 }

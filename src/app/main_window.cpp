@@ -64,7 +64,7 @@ void MainWindow::Initialize()
     // controller's order).
     chatPage = new ChatPage(QString::fromStdString(app.workdir + "/Log"));
     controller = new MonitorController(app, *chatPage, this);
-    connectPage = new ConnectionsPage(app.players, app.profile, app.clock);
+    connectPage = new ConnectionsPage(app.capture.Table(), app.profile, app.clock);
     monitorPage = new EventListPage(app.profile, controller->listLine);
     tabs = new QTabWidget(this);
     tabs->addTab(connectPage, QString::fromUtf8("接続状況"));

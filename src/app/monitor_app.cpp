@@ -4,6 +4,7 @@
 #include "access/deny_file.h"
 #include "access/deny_ruleset.h"
 #include "base/text_escape.h"
+#include "capture/packet_capture.h"
 #include "platform/address_table.h"
 #include "platform/file_sync.h"
 #include "platform/instance_lock.h"
@@ -40,7 +41,9 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
     : workdir(std::move(dir)),
       workdirIdentity(LockedOrCurrent(workdir)),
       clock(clock), profile(workdir + "/Zpmoni.ini"),
-      dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock), players(clock, &resolver),
+      dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock),
+      capture(clock, packIndex, std::make_unique<PacketCapture>(), MakeEventLoopResolver(),
+              [this](std::string_view line) { errorLog.Write(line); }),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
       timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
 {
@@ -79,17 +82,15 @@ bool MonitorApp::WorkFolderUnchanged()
 MonitorApp::~MonitorApp()
 {
     timeWatch->Stop();
-    // A lookup stuck in a slow reverse zone must not hold up the end of the program.
-    resolver.Shutdown();
 }
 
 void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
 {
     LoadSettings(profile, settings);
-    players.SetResolveNames(settings.resolveName != 0);
+    capture.SetResolveNames(settings.resolveName != 0);
 
     if (std::optional<LocalAddressTable> local = LocalAddresses())
-        localAddresses = *local;
+        capture.SetLocalAddresses(*local);
     else
         WriteErrorLog("Cannot get local IP address");
 
@@ -114,24 +115,6 @@ void MonitorApp::LoadPackIndex()
     FileReport("read", path, packIndex.Load(path));
 }
 
-void MonitorApp::StartCapture(PacketCapture::Handler handler)
-{
-    const PacketCapture::Code code =
-        capture.Start(settings.interfaceNumber, settings.port, std::move(handler));
-    if (code == PacketCapture::Running)
-        capturing = true;
-    else
-        WriteErrorLog(PacketCapture::Message(code));
-}
-
-void MonitorApp::StopCapture()
-{
-    if (capturing) {
-        capture.Stop();
-        capturing = false;
-    }
-}
-
 uint32_t MonitorApp::FilterAddress() const
 {
     const std::vector<uint32_t> table = InterfaceAddresses();
@@ -143,7 +126,7 @@ uint32_t MonitorApp::FilterAddress() const
 
 bool MonitorApp::DeniedSource(uint32_t source, uint32_t destination) const
 {
-    return packetFilter.InForce().Drops(source, destination) && !localAddresses.Contains(source);
+    return packetFilter.InForce().Drops(source, destination) && !capture.LocalAddresses().Contains(source);
 }
 
 bool MonitorApp::IpFilterFile(bool load)
@@ -248,9 +231,9 @@ bool MonitorApp::DenyAddress(const std::string& address, const std::string& comm
     denyList.push_back(std::move(entry));
     // As the connection list's delete command: no log-off line, the record just goes.
     for (int i = 0; i < PlayerTable::kSlots; ++i) {
-        PlayerRecord& r = players.Slot(i);
+        PlayerRecord& r = capture.Table().Slot(i);
         if (r.address != 0 && DeniedSource(r.address, 0))
-            players.Clear(r);
+            capture.Table().Clear(r);
     }
     return true;
 }

@@ -6,15 +6,12 @@
 #include "base/clock.h"
 #include "base/monitor_settings.h"
 #include "base/profile_store.h"
-#include "capture/decoder.h"
+#include "capture/capture_service.h"
 #include "base/log_files.h"
 #include "packlist/pack_index.h"
-#include "capture/packet_capture.h"
-#include "capture/player_table.h"
 #include "base/server_state.h"
 #include "server/time_watch_thread.h"
 #include "platform/window_system.h"
-#include "platform/name_resolver.h"
 
 #include <atomic>
 #include <functional>
@@ -38,9 +35,6 @@ public:
     // time watch, and the deny list read from ipfilter.txt and put in force.
     // `message` shows what the user must see (a message box in the window program).
     void StartUp(const std::function<void(std::string_view)>& message);
-    // Starts the capture on the InterfaceNumber's address; a failure goes to the error log.
-    void StartCapture(PacketCapture::Handler handler);
-    void StopCapture();
     // The aircraft-to-pack index from the file PackFile names (relative to the working folder).
     void LoadPackIndex();
 
@@ -97,13 +91,10 @@ public:
     DailyLog dailyLog;
     ErrorLog errorLog;
     ActionLog actionLog;
-    ResolverPool resolver;
-    PlayerTable players;
-    LocalAddressTable localAddresses;
     PackIndex packIndex;
     DenyList denyList;
-    PacketCapture capture;
-    bool capturing = false;
+    // The packet socket, the decoder, the player table and the host's own addresses.
+    CaptureService capture;
     bool filterMissing = false;  // the table was found gone and is not back yet
     // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
     // "zpmoni" for the console server), and the schedule thread that reads both.

@@ -11,11 +11,10 @@ constexpr std::string_view kDialogSection = "ZpmoniDlg";
 }  // namespace
 
 MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent)
-    : QObject(parent), app(app), decoder(app.players, app.packIndex, app.clock),
-      eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
+    : QObject(parent), app(app), eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
 {
-    decoder.SetEvents(this);
-    decoder.SetSourceFilter([&app](uint32_t source, uint32_t destination) { return app.DeniedSource(source, destination); });
+    app.capture.SetEvents(this);
+    app.capture.SetSourceFilter([&app](uint32_t source, uint32_t destination) { return app.DeniedSource(source, destination); });
     statusTimer.setParent(this);
     statusTimer.setTimerType(Qt::PreciseTimer);  // once a second, not up to 5 % early
     chatRelay.logFailure.SetReport([&app](std::string_view message) { app.WriteErrorLog(message); });
@@ -28,13 +27,12 @@ MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObjec
 MonitorController::~MonitorController()
 {
     Shutdown();
+    app.capture.SetEvents(nullptr);
 }
 
 void MonitorController::ApplySettings()
 {
-    decoder.SetPort(app.settings.port);
-    decoder.SetChecksum(app.settings.checksum != 0);
-    decoder.SetLocalAddresses(app.localAddresses);
+    app.capture.Configure(app.settings.port, app.settings.checksum != 0);
     chatRelay.glimit = glimit != 0;
     chatRelay.chatLog = app.settings.chatLog != 0;
 }
@@ -95,9 +93,9 @@ void MonitorController::Initialize()
 void MonitorController::StartCapture()
 {
     ApplySettings();
-    app.StartCapture([this](const uint8_t* data, size_t length, ChecksumStatus status) {
-        decoder.HandleDatagram(data, length, status);
-    });
+    // Off until the next start (the settings sheet's OK or the next program start).
+    if (const Status started = app.capture.Start(app.settings.interfaceNumber); !started)
+        app.WriteErrorLog(started.error());
 }
 
 void MonitorController::Shutdown(const std::function<void()>& closePages)
@@ -116,7 +114,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     ini.WriteInt(kDialogSection, "Glimit", glimit);
     ini.WriteInt(kDialogSection, "HangSeconds", hangSeconds);
 
-    app.StopCapture();
+    app.capture.Stop();
 
     if (closePages)
         closePages();
@@ -165,9 +163,7 @@ void MonitorController::OnLogonFlood(uint32_t address)
 
 void MonitorController::UpdateStatus()
 {
-    // Not only when a datagram arrives: on a quiet server an idle record would never leave.
-    app.players.IdleSweep(app.clock.Now());
-    QString text = QString::fromStdString(FormatStatusText(app.players.ComputeStatus()));
+    QString text = QString::fromStdString(FormatStatusText(app.capture.Tick(app.clock.Now())));
     if (noticeTicks > 0 && noticeTicks--)
         text += QStringLiteral("  ") + notice;
     if (text != statusLine) {

@@ -3,7 +3,7 @@
 
 #include "server/server_supervisor.h"
 #include "app/monitor_app.h"
-#include "capture/decoder.h"
+#include "capture/capture_service.h"
 #include "capture/event_log.h"
 #include "client/chat_relay.h"
 #include "client/glimit_client.h"
@@ -73,7 +73,6 @@ private:
     void OnServerHung(int seconds);
 
     MonitorApp& app;
-    Decoder decoder;
     EventLog eventLog;
     ChatRelay chatRelay;
     std::unique_ptr<GLimitClient> client;

@@ -2,7 +2,7 @@
 #include "app/replay.h"
 
 #include "capture/capture_file.h"
-#include "capture/decoder.h"
+#include "capture/capture_service.h"
 #include "capture/event_log.h"
 #include "base/text_escape.h"
 #include "platform/system_clock.h"
@@ -111,19 +111,18 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
     // The time of the frame being decoded stands for "now"; times print in the system's zone.
     ManualClock clock;
     clock.zone = SystemLocalTime;
-    PlayerTable table(clock);  // no reverse lookups: a replay resolves nothing
-    table.SetResolveNames(false);
     PackIndex packs;
     packs.Load(o.packFile);
-    Decoder decoder(table, packs, clock);
+    // The datagrams come from the file, and a replay resolves nothing.
+    CaptureService service(clock, packs, nullptr, nullptr, nullptr);
+    service.SetResolveNames(false);
     ReplayPrinter printer(clock, out, err);
-    decoder.SetEvents(&printer);
-    decoder.SetPort(static_cast<uint16_t>(o.port));
-    decoder.SetChecksum(o.checksum);
+    service.SetEvents(&printer);
+    service.Configure(static_cast<uint16_t>(o.port), o.checksum);
     LocalAddressTable local;
     for (size_t i = 0; i < o.localAddresses.size(); ++i)
         inet_pton(AF_INET, o.localAddresses[i].c_str(), &local.entries[i]);
-    decoder.SetLocalAddresses(local);
+    service.SetLocalAddresses(local);
 
     uint64_t datagrams = 0;
     uint64_t rejected = 0;
@@ -132,7 +131,7 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
         clock.seconds = d.seconds;
         clock.tick = d.tickMs;
         ++datagrams;
-        rejected += static_cast<uint64_t>(decoder.HandleDatagram(d.data, d.size));
+        rejected += service.Feed(d.data, d.size) ? 1 : 0;
     }
     if (!capture.Error().empty()) {
         std::fprintf(err, "zpmoni: cannot read %s: %s\n", o.file.c_str(), capture.Error().c_str());
@@ -142,16 +141,12 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
         std::fprintf(err, "zpmoni: %s: %llu frames passed over: time stamp out of range\n", o.file.c_str(),
                      static_cast<unsigned long long>(capture.Skipped()));
 
-    int online = 0;
-    int flying = 0;
-    for (int i = 0; i < PlayerTable::kSlots; ++i) {
-        online += table.Slot(i).Online();
-        flying += table.Slot(i).Flying();
-    }
+    const CaptureService::Counts players = service.Players();
+    const PlayerTable& table = service.Table();
     std::fprintf(out, "# datagrams=%llu rejected=%llu inbound=%u outbound=%u online=%d flying=%d refused=%u\n",
                  static_cast<unsigned long long>(datagrams),
                  static_cast<unsigned long long>(rejected), table.inboundBytes, table.outboundBytes,
-                 online, flying, table.refusedLogons);
+                 players.online, players.flying, table.refusedLogons);
     return 0;
 }
 

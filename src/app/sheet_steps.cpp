@@ -36,7 +36,7 @@ void SheetSteps::SetWindowValues(const EventLogFlags& flags, int32_t closeInterv
 }
 
 void SheetSteps::LoadPackIndex() { app.LoadPackIndex(); }
-void SheetSteps::StopCapture() { app.StopCapture(); }
+void SheetSteps::StopCapture() { app.capture.Stop(); }
 void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }
 void SheetSteps::StartCapture() { controller.StartCapture(); }
 void SheetSteps::SaveSettings() { zpmoni::SaveSettings(app.profile, app.settings); }
@@ -55,9 +55,7 @@ void SheetSteps::ApplyGlimit(const GlimitValues& glimit, bool chatLog)
 
 void SheetSteps::ResolveNames(bool on)
 {
-    app.players.SetResolveNames(on);
-    if (on)
-        app.players.RestartResolvers();
+    app.capture.SetResolveNames(on);
 }
 
 void SheetSteps::Reconnect(bool logOn, uint16_t port)

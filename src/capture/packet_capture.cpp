@@ -79,7 +79,14 @@ const char* PacketCapture::Message(Code code)
     return "";
 }
 
-PacketCapture::Code PacketCapture::Start(int interfaceNumber, uint16_t port, Handler h)
+Status PacketCapture::Start(int interfaceNumber, uint16_t port, Handler h)
+{
+    if (const Code code = Open(interfaceNumber, port, std::move(h)); code != Running)
+        return Failure{Message(code)};
+    return {};
+}
+
+PacketCapture::Code PacketCapture::Open(int interfaceNumber, uint16_t port, Handler h)
 {
     Close();
 
@@ -136,6 +143,7 @@ PacketCapture::Code PacketCapture::Start(int interfaceNumber, uint16_t port, Han
 
     handler = std::move(h);
     counters = {};
+    dropsTaken = 0;
     notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &PacketCapture::OnReadable);
     return Running;
@@ -176,6 +184,14 @@ void PacketCapture::ReadStatistics()
         counters.packets += stats.tp_packets;
         counters.drops += stats.tp_drops;
     }
+}
+
+uint64_t PacketCapture::TakeDrops()
+{
+    ReadStatistics();
+    const uint64_t since = counters.drops - dropsTaken;
+    dropsTaken = counters.drops;
+    return since;
 }
 
 void PacketCapture::OnReadable()

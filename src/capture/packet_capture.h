@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "capture/decoder.h"
+#include "capture/capture_service.h"
 
 #include <QObject>
 
@@ -15,10 +15,10 @@ namespace zpmoni {
 
 // Reads every IPv4 datagram to or from the server's port on one interface, in both directions,
 // from a packet socket's receive ring on the event loop, and hands each to a handler.
-class PacketCapture final : public QObject {
+class PacketCapture final : public QObject, public DatagramSource {
     Q_OBJECT
 public:
-    // Start codes; each other than Running has its error-log message.
+    // Why a start failed; each has its error-log message.
     enum Code {
         Running = 0,
         FailSocket = 1,
@@ -27,8 +27,6 @@ public:
         OutOfTable = 5,
         Loopback = 6,
     };
-    using Handler = std::function<void(const uint8_t* datagram, size_t length, ChecksumStatus)>;
-
     static constexpr unsigned kBlockSize = 1u << 22;  // 4 MiB
     static constexpr unsigned kBlockCount = 8;
     static constexpr unsigned kFrameSize = 1u << 17;  // holds a 64 KiB GRO datagram whole
@@ -37,11 +35,11 @@ public:
     explicit PacketCapture(QObject* parent = nullptr);
     ~PacketCapture() override;
 
-    // Captures on the interface that holds entry n of the interface address table, for the
-    // datagrams whose transport header carries `port`.
-    Code Start(int interfaceNumber, uint16_t port, Handler handler);
-    void Stop();
-    bool IsRunning() const { return fd >= 0; }
+    // A failure carries the message of its code.
+    Status Start(int interfaceNumber, uint16_t port, Handler handler) override;
+    void Stop() override;
+    bool IsRunning() const override { return fd >= 0; }
+    uint64_t TakeDrops() override;
 
     static const char* Message(Code code);
 
@@ -56,6 +54,7 @@ public:
     void ReadStatistics();
 
 private:
+    Code Open(int interfaceNumber, uint16_t port, Handler handler);
     void OnReadable();
     void Close();
 
@@ -67,6 +66,7 @@ private:
     unsigned generation = 0;  // counts closes, so a reader can tell its ring is gone
     QSocketNotifier* notifier = nullptr;
     Counters counters;
+    uint64_t dropsTaken = 0;  // counters.drops at the last TakeDrops
 };
 
 }  // namespace zpmoni

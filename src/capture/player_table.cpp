@@ -5,12 +5,6 @@
 
 namespace zpmoni {
 
-std::string PlayerRecord::HostText() const
-{
-    std::lock_guard guard(lock);
-    return std::string(hostText.View());
-}
-
 FixedText<16> DottedAddress(uint32_t networkOrder)
 {
     const auto* b = reinterpret_cast<const unsigned char*>(&networkOrder);
@@ -28,19 +22,14 @@ std::string FormatStatusText(const StatusFigures& f)
     // Shown only once there is something to show, so that the usual line stays as it was.
     if (f.refused != 0)
         out += "   REFUSED " + std::to_string(f.refused);
+    if (f.dropped != 0)
+        out += "   DROPPED " + std::to_string(f.dropped);
     return out;
 }
 
-PlayerTable::PlayerTable(const Clock& clock, NameResolver* resolver)
-    : clock(clock), resolver(resolver), link(std::make_shared<AnswerLink>(this))
+PlayerTable::PlayerTable(const Clock& clock, NameResolver* resolver) : clock(clock), resolver(resolver)
 {
     ClearAll();
-}
-
-PlayerTable::~PlayerTable()
-{
-    std::lock_guard guard(link->lock);
-    link->table = nullptr;
 }
 
 PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
@@ -55,12 +44,8 @@ PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
         if (r.InUse())
             continue;
         r.addressText = DottedAddress(address);
-        {
-            std::lock_guard guard(r.lock);
-            r.address = address;
-            r.hostText = r.addressText.View();
-            ++r.generation;
-        }
+        r.address = address;
+        r.hostText = r.addressText.View();
         r.port = port;
         r.logonTime = clock.Now();
         r.flags |= PlayerRecord::kHeld;
@@ -90,12 +75,8 @@ void PlayerTable::Clear(PlayerRecord& r)
     r.logonTime = 0;
     r.lastActivity = 0;
     r.addressText = "0.0.0.0";
-    {
-        std::lock_guard guard(r.lock);
-        r.address = 0;
-        r.hostText = "0.0.0.0";
-        ++r.generation;
-    }
+    r.address = 0;
+    r.hostText = "0.0.0.0";
     r.userName = "unknown";
     r.aircraftName = "unknown";
     r.startPosition = "unknown";
@@ -132,24 +113,16 @@ void PlayerTable::StartResolver(PlayerRecord& record)
 {
     if (!resolver)
         return;
-    uint32_t address;
-    uint32_t generation;
-    {
-        std::lock_guard guard(record.lock);
-        address = record.address;
-        generation = record.generation;
-    }
+    const uint32_t address = record.address;
     const size_t slot = static_cast<size_t>(&record - records.data());
-    // A refused lookup (queue full) leaves the dotted address, as a failed one does.
-    resolver->Resolve(address, [link = link, slot, generation](const std::optional<std::string>& name) {
-        if (!name)
+    // A refused lookup (queue full) leaves the dotted address, as a failed one does. The name is
+    // kept only while the slot still holds the address it was asked for.
+    resolver->Resolve(address, [this, table = std::weak_ptr<const bool>(alive), slot,
+                                address](const std::optional<std::string>& name) {
+        if (!name || table.expired())
             return;
-        std::lock_guard alive(link->lock);
-        if (!link->table)
-            return;
-        PlayerRecord& r = link->table->records[slot];
-        std::lock_guard guard(r.lock);
-        if (r.generation == generation)
+        PlayerRecord& r = records[slot];
+        if (r.InUse() && r.address == address)
             r.hostText = *name;
     });
 }

@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace zpmoni {
@@ -35,12 +34,8 @@ struct PlayerRecord {
     static constexpr size_t kHeldEvents = 4;
 
     FixedText<16> userName;
-    FixedText<256> hostText;  // guarded by lock
+    FixedText<256> hostText;  // the dotted address until a reverse lookup names the host
     uint8_t flags = 0;
-    mutable std::mutex lock;
-    // Guarded by lock; moves on with every new address and every clear, so that the answer of
-    // a lookup made for an earlier holder of the slot is dropped.
-    uint32_t generation = 0;
     uint32_t address = 0;  // network byte order
     uint16_t port = 0;     // host byte order
     FixedText<16> addressText;
@@ -57,7 +52,7 @@ struct PlayerRecord {
     bool Held() const { return (flags & kHeld) != 0; }
     bool InUse() const { return (flags & (kOnline | kHeld)) != 0; }
     bool Flying() const { return (flags & (kOnline | kFlying)) == (kOnline | kFlying); }
-    std::string HostText() const;
+    std::string HostText() const { return std::string(hostText.View()); }
 };
 
 struct StatusFigures {
@@ -66,6 +61,7 @@ struct StatusFigures {
     double up = 0.0;    // kB/s the server sends
     double down = 0.0;  // kB/s the server receives
     uint32_t refused = 0;  // log-ons dropped: never answered, reset, or too many from one address
+    uint64_t dropped = 0;  // datagrams the kernel could not hand to the capture since the last figures
 };
 
 std::string FormatStatusText(const StatusFigures& figures);
@@ -78,14 +74,15 @@ inline uint64_t SecondsAfter(int64_t from, int64_t to)
 // Dotted form of an address held in network byte order.
 FixedText<16> DottedAddress(uint32_t networkOrder);
 
-// The 24 player slots, the traffic counters and the status figures.
+// The 24 player slots, the traffic counters and the status figures. Used by one thread: the
+// resolver must deliver its answers on it.
 class PlayerTable {
 public:
     static constexpr int kSlots = 24;
 
-    // Without a resolver every record shows its dotted address.
+    // Without a resolver every record shows its dotted address. Answers that come after the
+    // table is gone are dropped.
     explicit PlayerTable(const Clock& clock, NameResolver* resolver = nullptr);
-    ~PlayerTable();  // answers that come later are dropped
     PlayerTable(const PlayerTable&) = delete;
     PlayerTable& operator=(const PlayerTable&) = delete;
 
@@ -115,18 +112,12 @@ public:
     StatusFigures ComputeStatus();
 
 private:
-    // What a lookup's answer reaches: the table while it exists, nothing afterwards.
-    struct AnswerLink {
-        explicit AnswerLink(PlayerTable* table) : table(table) {}
-        std::mutex lock;
-        PlayerTable* table;
-    };
-
     void StartResolver(PlayerRecord& record);
 
     const Clock& clock;
     NameResolver* resolver;
-    std::shared_ptr<AnswerLink> link;
+    // Expires with the table, so that a lookup's answer can tell whether it has a table to reach.
+    std::shared_ptr<const bool> alive = std::make_shared<const bool>(true);
     bool resolveNames = true;
     std::array<PlayerRecord, kSlots> records;
 

@@ -10,8 +10,8 @@
 
 namespace zpmoni {
 
-// Reverse lookups of IPv4 addresses (network byte order) that answer later, on another thread
-// or at once from a cache; what asks decides what to do with the answer.
+// Reverse lookups of IPv4 addresses (network byte order) that answer later or at once from a
+// cache; what asks decides what to do with the answer.
 class NameResolver {
 public:
     // The registered name, or nothing when the address has none.
@@ -33,13 +33,16 @@ std::optional<std::string> LookupHostName(uint32_t address);
 class ResolverPool final : public NameResolver {
 public:
     using Lookup = std::function<std::optional<std::string>(uint32_t address)>;
+    // Hands an answer's delivery to the thread that is to run it; without one, answers run on
+    // the lookup threads.
+    using Post = std::function<void(std::function<void()> delivery)>;
 
     static constexpr int kThreads = 4;
     static constexpr size_t kQueued = 64;
     static constexpr size_t kCached = 256;
     static constexpr std::chrono::seconds kCacheSeconds{600};
 
-    explicit ResolverPool(Lookup lookup = &LookupHostName);
+    explicit ResolverPool(Lookup lookup = &LookupHostName, Post post = {});
     ~ResolverPool() override;  // Shutdown() with its default limit, unless shut down already
     ResolverPool(const ResolverPool&) = delete;
     ResolverPool& operator=(const ResolverPool&) = delete;
@@ -54,5 +57,9 @@ private:
     struct State;
     std::shared_ptr<State> state;
 };
+
+// Lookups by LookupHostName whose answers run on the calling thread's event loop, by queued
+// call, so that what they write needs no lock. Delivers nothing once destroyed.
+std::unique_ptr<NameResolver> MakeEventLoopResolver();
 
 }  // namespace zpmoni

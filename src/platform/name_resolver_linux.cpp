@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/name_resolver.h"
 
+#include <QObject>
+
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -29,16 +31,17 @@ std::optional<std::string> LookupHostName(uint32_t address)
 
 // Shared with the lookup threads, so that a thread stuck in a lookup past the shut-down still
 // has something valid to return to; it then finds `closed` and delivers nothing.
-struct ResolverPool::State {
+struct ResolverPool::State : std::enable_shared_from_this<State> {
     using Clock = std::chrono::steady_clock;
     struct Cached {
         std::optional<std::string> name;
         Clock::time_point at;
     };
 
-    explicit State(Lookup lookup) : lookup(std::move(lookup)) {}
+    State(Lookup lookup, Post post) : lookup(std::move(lookup)), post(std::move(post)) {}
 
     const Lookup lookup;
+    const Post post;
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable ended;
@@ -51,6 +54,7 @@ struct ResolverPool::State {
     std::unordered_map<uint32_t, Cached> cache;
 
     void Work();
+    void Deliver(Answer answer, const std::optional<std::string>& name);
     void Remember(uint32_t address, const std::optional<std::string>& name);
 };
 
@@ -77,12 +81,29 @@ void ResolverPool::State::Work()
         std::vector<Answer> answers = std::move(it->second);
         pending.erase(it);
         waiting -= answers.size();
-        // Under the lock: a shut-down that has returned has seen the last delivery end.
-        for (const Answer& answer : answers)
-            answer(name);
+        // Under the lock: a shut-down that has returned has seen the last delivery end (or be
+        // posted; a posted one looks again before it runs).
+        for (Answer& answer : answers)
+            Deliver(std::move(answer), name);
     }
     --threads;
     ended.notify_all();
+}
+
+void ResolverPool::State::Deliver(Answer answer, const std::optional<std::string>& name)
+{
+    if (!post) {
+        answer(name);
+        return;
+    }
+    post([self = shared_from_this(), answer = std::move(answer), name] {
+        {
+            std::lock_guard lock(self->mutex);
+            if (self->closed)
+                return;
+        }
+        answer(name);
+    });
 }
 
 void ResolverPool::State::Remember(uint32_t address, const std::optional<std::string>& name)
@@ -99,7 +120,10 @@ void ResolverPool::State::Remember(uint32_t address, const std::optional<std::st
     cache[address] = Cached{name, now};
 }
 
-ResolverPool::ResolverPool(Lookup lookup) : state(std::make_shared<State>(std::move(lookup))) {}
+ResolverPool::ResolverPool(Lookup lookup, Post post)
+    : state(std::make_shared<State>(std::move(lookup), std::move(post)))
+{
+}
 
 ResolverPool::~ResolverPool()
 {
@@ -166,6 +190,33 @@ bool ResolverPool::Shutdown(std::chrono::milliseconds limit)
     state->waiting = 0;
     state->wake.notify_all();
     return state->ended.wait_for(lock, limit, [this] { return state->threads == 0; });
+}
+
+namespace {
+
+class EventLoopResolver final : public NameResolver {
+public:
+    EventLoopResolver()
+        : pool(&LookupHostName, [this](std::function<void()> delivery) {
+              QMetaObject::invokeMethod(&context, std::move(delivery), Qt::QueuedConnection);
+          })
+    {
+    }
+
+    bool Resolve(uint32_t address, Answer answer) override { return pool.Resolve(address, std::move(answer)); }
+
+private:
+    // Lives on the thread that made the resolver; the calls still queued go with it. The pool,
+    // shut down first, posts nothing after its end.
+    QObject context;
+    ResolverPool pool;
+};
+
+}  // namespace
+
+std::unique_ptr<NameResolver> MakeEventLoopResolver()
+{
+    return std::make_unique<EventLoopResolver>();
 }
 
 }  // namespace zpmoni

@@ -15,7 +15,7 @@ ServerSupervisor::ServerSupervisor(MonitorApp& app, QObject* parent)
         startEnabled = enabled;
         emit startEnabledChanged(enabled);
     };
-    logic.onServerStopped = [&app] { app.players.ClearAll(); };
+    logic.onServerStopped = [&app] { app.capture.Table().ClearAll(); };
     logic.onError = [&app](std::string_view text) { app.WriteErrorLog(text); };
     logic.onNotice = [this](std::string_view text) {
         emit notice(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));

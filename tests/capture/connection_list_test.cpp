@@ -12,8 +12,7 @@ using namespace connection_list;
 TEST(ConnectionListTest, RowsShowOnlineNamedPlayers)
 {
     ManualClock clock;
-    PlayerTable table(clock);
-    table.SetResolveNames(false);
+    PlayerTable table(clock);  // no resolver: the host names stay the dotted addresses
     table.Find(testing_datagrams::Addr("198.51.100.2"), 4000, true);
     PlayerRecord* pilot = table.Find(testing_datagrams::Addr("198.51.100.3"), 4001, true);
     pilot->userName = "amy";

@@ -53,7 +53,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
         auto& [clock, app, window] = program;
         window.resize(900, 420);
         window.show();
-        ASSERT_TRUE(app.capturing) << dir.Read("MoniErrLog.txt");
+        ASSERT_TRUE(app.capture.Running()) << dir.Read("MoniErrLog.txt");
 
         ReportListView* list = window.ConnectPage()->List();
         EXPECT_TRUE(PumpUntil([&] {

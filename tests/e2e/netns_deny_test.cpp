@@ -186,14 +186,14 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
         app.InstallIpFilters();
         ASSERT_TRUE(app.packetFilter.Installed()) << app.packetFilter.LastError();
         for (const uint16_t port : {40000, 40001})
-            app.players.Find(inet_addr(port == 40000 ? VethTestbed::kBotsAddress : "198.51.100.4"), port, true);
+            app.capture.Table().Find(inet_addr(port == 40000 ? VethTestbed::kBotsAddress : "198.51.100.4"), port, true);
         ASSERT_TRUE(bed.server.Run({nft, "flush", "ruleset"}));
         app.DenyAccess("198.51.100.2", "Viper\tpilot");
         ASSERT_EQ(send(client, "b", 1, 0), 1);
         EXPECT_FALSE(arrives(1500ms));
         EXPECT_FALSE(Connects(3, 1500ms));  // the earlier ban came back with it
-        EXPECT_EQ(app.players.Find(inet_addr(VethTestbed::kBotsAddress), 40000, false), nullptr);
-        EXPECT_NE(app.players.Find(inet_addr("198.51.100.4"), 40001, false), nullptr);
+        EXPECT_EQ(app.capture.Table().Find(inet_addr(VethTestbed::kBotsAddress), 40000, false), nullptr);
+        EXPECT_NE(app.capture.Table().Find(inet_addr("198.51.100.4"), 40001, false), nullptr);
         EXPECT_EQ(dir.Read("ipfilter.txt"),
                   "198.51.100.3\t255.255.255.255\tbanned earlier\n198.51.100.2\t255.255.255.255\tViper\tpilot\n");
         const std::string actions = dir.Read("Log/" + FormatTime(clock.LocalTime(clock.Now()), "action%Y%m%d.txt"));

@@ -221,7 +221,7 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     dir.Write("Zpmoni.ini", "[Position]\nLeft=-5000\nTop=40\n");
     Program program(dir.path.string());
     auto& [clock, app, window] = program;
-    app.players.SetResolveNames(false);  // no lookups of the addresses below
+    app.capture.Table().SetResolveNames(false);  // no lookups of the addresses below
     window.show();
     // As stored, without a check against the screen; the size is the outer one.
     EXPECT_EQ(window.frameGeometry(), QRect(-5000, 40, 488, 329));
@@ -252,8 +252,8 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     EXPECT_EQ(window.focusWidget(), window.MonitorPage()->List());
     const char* players[][2] = {{"\x83\x5B\x83\x8D", "198.51.100.10"}, {"unknown", "198.51.100.2"}, {"Bob", "10.0.0.2"}};
     for (int i = 0; i < 3; ++i) {  // the first name in Shift_JIS
-        PlayerRecord* r = app.players.Find(testing_datagrams::Addr(players[i][1]), 4000, true);
-        app.players.Confirm(*r);
+        PlayerRecord* r = app.capture.Table().Find(testing_datagrams::Addr(players[i][1]), 4000, true);
+        app.capture.Table().Confirm(*r);
         r->userName = players[i][0];
         r->hostText = std::string("host-") + players[i][1];
         r->logonTime = clock.Now() - (i == 2 ? 3600 : 30 - 20 * i);
@@ -287,8 +287,8 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     const int slot = list->RowData(2);
     window.ConnectPage()->DeleteSelected();
     EXPECT_EQ(ColumnTexts(list, 1), QStringList({"Bob"}));
-    EXPECT_FALSE(app.players.Slot(slot).Online());
-    window.Controller().Events().LogonEntry(clock.Now(), app.players.Slot(list->RowData(0)));
+    EXPECT_FALSE(app.capture.Table().Slot(slot).Online());
+    window.Controller().Events().LogonEntry(clock.Now(), app.capture.Table().Slot(list->RowData(0)));
     EXPECT_EQ(ColumnTexts(window.MonitorPage()->List(), 5), QStringList({"LOGIN"}));
 
     window.resize(520, 310);
