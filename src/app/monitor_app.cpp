@@ -42,7 +42,7 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
       clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock), players(clock, &resolver),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
-      timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
+      timeWatch(std::make_unique<TimeWatchThread>(publishedSettings, server, *windows, dailyLog, clock))
 {
     profile.SetSync(&SyncToDisk);
     auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
@@ -86,6 +86,7 @@ MonitorApp::~MonitorApp()
 void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
 {
     LoadSettings(profile, settings);
+    publishedSettings.Publish(settings);
     players.SetResolveNames(settings.resolveName != 0);
 
     if (std::optional<LocalAddressTable> local = LocalAddresses())
