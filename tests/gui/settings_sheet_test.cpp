@@ -64,8 +64,10 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
         {false, 0, 0, "port", "1", false, true, {}},
     };
     for (const Case& c : cases) {
-        ServerStartValues v{.folderPath = "\x83\x65st", .port = 7915, .closeErrorDialog = 1, .exeType = 7,
-                         .interfaceNumber = c.interfaceNumber, .closeSeconds = 0.8, .cheatCheck = 5};
+        ServerStartValues v;
+        v.closeSeconds = 0.8;
+        v.settings.folderPath = "\x83\x65st", v.settings.exeType = 7, v.settings.cheatCheck = 5;
+        v.settings.interfaceNumber = c.interfaceNumber;
         ServerStartPage page(v, c.addresses ? std::vector{qToBigEndian(0xC0A80105u), qToBigEndian(0x7F000001u)}
                                           : std::vector<uint32_t>{});
         Messages messages;
@@ -80,25 +82,31 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
         EXPECT_TRUE(!Find(page, "closeSeconds")->isEnabled() && Find<QCheckBox>(page, "cheatCheck")->isHidden());
         EXPECT_EQ(page.Validate(), c.accepted);
         EXPECT_EQ(messages.texts, c.messages) << c.control << " " << c.text;
-        EXPECT_EQ(page.Values().interfaceNumber, c.readBack);
+        const MonitorSettings& read = page.Values().settings;
+        EXPECT_EQ(read.interfaceNumber, c.readBack);
         // The folder's bytes are no UTF-8 and stay; no button is chosen for the type; the cheat
         // warning is hidden and exchanged all the same.
-        EXPECT_TRUE(page.Values().folderPath == v.folderPath && page.Values().exeType == 7);
-        EXPECT_EQ(page.Values().cheatCheck, c.readBack == 3 ? 5 : 1);
+        EXPECT_TRUE(read.folderPath == v.settings.folderPath && read.exeType == 7);
+        EXPECT_EQ(read.cheatCheck, c.readBack == 3 ? 5 : 1);
     }
 }
 
 TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
 {
-    SchedulePage schedule({{1, 0, 1, 0, 0}, {1, 600, 5, 5, 5}, "3:05\n21:30\n", ""});
+    MonitorSettings given;
+    given.rebootAtInterval = given.endurance = 1, given.rebootIntervalSec = 90;
+    ParseTimeList("3:05|21:30|", given.schedule);
+    SchedulePage schedule(given);
     schedule.Activate();
     EXPECT_EQ(Find<QPlainTextEdit>(schedule, "restartTimes")->toPlainText(), "3:05\n21:30\n");
+    EXPECT_EQ(Find(schedule, "minutes0")->text(), "1");  // 90 s shown as 1 minute
+    Find<QPlainTextEdit>(schedule, "reviveTimes")->setPlainText("7:5\r\n25:70");
     EXPECT_FALSE(Find(schedule, "minutes1")->isEnabled());
     Find<QCheckBox>(schedule, "enabled1")->setChecked(true);
     EXPECT_TRUE(Find(schedule, "minutes1")->isEnabled());
-    const GlimitValues given{0, -10.25, 12.345, 1000, 20080220};
-    EXPECT_EQ(GLimitPage(given).Values().negative, -10.25);  // never shown: the sign stays
-    GLimitPage glimit(given);
+    const GlimitValues limits{0, -10.25, 12.345, 1000, 20080220};
+    EXPECT_EQ(GLimitPage(limits).Values().negative, -10.25);  // never shown: the sign stays
+    GLimitPage glimit(limits);
     glimit.Activate();
     EXPECT_EQ(Find(glimit, "negative")->text(), "10.25");
     EXPECT_FALSE(Find(glimit, "version")->isEnabled());
@@ -115,7 +123,9 @@ TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
         EXPECT_EQ(e.page->Validate(), e.message.isEmpty()) << e.text;
     }
     EXPECT_EQ(messages.texts, (QStringList{minutes, minutes, limit}));
-    EXPECT_EQ(schedule.Values().minutes[3], 35791394);
+    EXPECT_EQ(schedule.Values().interceptInterval, 35791394 * 60);
+    EXPECT_EQ(schedule.Values().rebootIntervalSec, 60);
+    EXPECT_EQ(FormatTimeList(schedule.Values().resetSchedule), "7:05|2:10|");
     EXPECT_EQ(glimit.Values().negative, -10.25);
 }
 
@@ -190,7 +200,9 @@ TEST(SettingsPagesTest, PackListBuildRunsBesideTheSheet)
     for (int i = 0; i < 305; ++i)  // beyond 300 list files
         dir.Write("sim/Aircraft/air" + std::to_string(100 + i) + ".lst", "aircraft\\A1.DAT x\n");
     SettingsSheet sheet(nullptr);
-    auto* start = new ServerStartPage({.folderPath = dir.File("sim")}, {});
+    ServerStartValues startValues;
+    startValues.settings.folderPath = dir.File("sim");
+    auto* start = new ServerStartPage(startValues, {});
     auto index = std::make_unique<HangingIndex>();
     const std::shared_ptr<std::atomic<int>> hang = index->hang;
     auto* page = new PackListPage("Packlist.txt", *start, std::move(index), SystemDirectoryListing());
