@@ -61,10 +61,8 @@ TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
         EXPECT_EQ(v.schedule, t.s);
         // Each page's copy counts for the keys of its page only.
         ParseTimeList(c.times, v.schedule.schedule);
-        v.schedule.rebootIntervalSec = 60;
-        v.schedule.port = v.bootconf.settings.rebootIntervalSec = 5;
-        v.bootconf.settings.interfaceNumber = 2;
-        v.bootconf.settings.port = 7000;
+        v.schedule.rebootIntervalSec = 60, v.schedule.port = v.bootconf.settings.rebootIntervalSec = 5;
+        v.bootconf.settings.interfaceNumber = 2, v.bootconf.settings.port = 7000;
         v.bootconf.settings.resolveName = v.bootconf.settings.chatLog = c.resolveAndChatLog;
         v.packFile = "p.txt";
         v.denyList = {{"10.0.0.1", "255.255.255.255", ""}};

@@ -65,9 +65,8 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
     };
     for (const Case& c : cases) {
         ServerStartValues v;
-        v.closeSeconds = 0.8;
-        v.settings.folderPath = "\x83\x65st", v.settings.exeType = 7, v.settings.cheatCheck = 5;
-        v.settings.interfaceNumber = c.interfaceNumber;
+        v.closeSeconds = 0.8, v.settings.interfaceNumber = c.interfaceNumber, v.settings.exeType = 7;
+        v.settings.folderPath = "\x83\x65st", v.settings.cheatCheck = 5;
         ServerStartPage page(v, c.addresses ? std::vector{qToBigEndian(0xC0A80105u), qToBigEndian(0x7F000001u)}
                                           : std::vector<uint32_t>{});
         Messages messages;
@@ -82,21 +81,19 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
         EXPECT_TRUE(!Find(page, "closeSeconds")->isEnabled() && Find<QCheckBox>(page, "cheatCheck")->isHidden());
         EXPECT_EQ(page.Validate(), c.accepted);
         EXPECT_EQ(messages.texts, c.messages) << c.control << " " << c.text;
-        const MonitorSettings& read = page.Values().settings;
-        EXPECT_EQ(read.interfaceNumber, c.readBack);
+        EXPECT_EQ(page.Values().settings.interfaceNumber, c.readBack);
         // The folder's bytes are no UTF-8 and stay; no button is chosen for the type; the cheat
         // warning is hidden and exchanged all the same.
-        EXPECT_TRUE(read.folderPath == v.settings.folderPath && read.exeType == 7);
-        EXPECT_EQ(read.cheatCheck, c.readBack == 3 ? 5 : 1);
+        EXPECT_TRUE(page.Values().settings.folderPath == v.settings.folderPath && page.Values().settings.exeType == 7);
+        EXPECT_EQ(page.Values().settings.cheatCheck, c.readBack == 3 ? 5 : 1);
     }
 }
 
 TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
 {
-    MonitorSettings given;
-    given.rebootAtInterval = given.endurance = 1, given.rebootIntervalSec = 90;
-    ParseTimeList("3:05|21:30|", given.schedule);
-    SchedulePage schedule(given);
+    MonitorSettings settings;
+    settings.rebootAtInterval = settings.endurance = 1, settings.rebootIntervalSec = 90;
+    SchedulePage schedule((ParseTimeList("3:05|21:30|", settings.schedule), settings));
     schedule.Activate();
     EXPECT_EQ(Find<QPlainTextEdit>(schedule, "restartTimes")->toPlainText(), "3:05\n21:30\n");
     EXPECT_EQ(Find(schedule, "minutes0")->text(), "1");  // 90 s shown as 1 minute
@@ -104,9 +101,9 @@ TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
     EXPECT_FALSE(Find(schedule, "minutes1")->isEnabled());
     Find<QCheckBox>(schedule, "enabled1")->setChecked(true);
     EXPECT_TRUE(Find(schedule, "minutes1")->isEnabled());
-    const GlimitValues limits{0, -10.25, 12.345, 1000, 20080220};
-    EXPECT_EQ(GLimitPage(limits).Values().negative, -10.25);  // never shown: the sign stays
-    GLimitPage glimit(limits);
+    const GlimitValues given{0, -10.25, 12.345, 1000, 20080220};
+    EXPECT_EQ(GLimitPage(given).Values().negative, -10.25);  // never shown: the sign stays
+    GLimitPage glimit(given);
     glimit.Activate();
     EXPECT_EQ(Find(glimit, "negative")->text(), "10.25");
     EXPECT_FALSE(Find(glimit, "version")->isEnabled());
@@ -124,8 +121,7 @@ TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
     }
     EXPECT_EQ(messages.texts, (QStringList{minutes, minutes, limit}));
     EXPECT_EQ(schedule.Values().interceptInterval, 35791394 * 60);
-    EXPECT_EQ(schedule.Values().rebootIntervalSec, 60);
-    EXPECT_EQ(FormatTimeList(schedule.Values().resetSchedule), "7:05|2:10|");
+    EXPECT_TRUE(schedule.Values().rebootIntervalSec == 60 && FormatTimeList(schedule.Values().resetSchedule) == "7:05|2:10|");
     EXPECT_EQ(glimit.Values().negative, -10.25);
 }
 
