@@ -249,6 +249,7 @@ TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
         });
         EXPECT_EQ(dir.Read("Zpmoni.ini") == ini, !confirm);  // the first writing adds every key
         EXPECT_EQ(app.settings.handleName, confirm ? "renamed" : "pilot");
+        EXPECT_EQ(*app.publishedSettings.Snapshot(), app.settings);  // what the schedule thread reads
         EXPECT_EQ(app.settings.rebootIntervalSec, confirm ? 120 : 36000);
         EXPECT_EQ(app.settings.packFile, confirm ? "other.txt" : "Packlist.txt");
         EXPECT_EQ(dir.Read("ipfilter.txt"), confirm ? "0.0.0.0\t255.255.255.255\t\n" : "");
