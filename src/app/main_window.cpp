@@ -153,6 +153,7 @@ void MainWindow::BuildMenus()
     settings->addAction(QString::fromUtf8("ZPウィンドウ検索(&W)"), this, [this] {
         if (ServerSupervisor* s = controller->Supervisor())
             TakeControl(this, s->Logic(), *app.windows);
+        app.publishedSettings.Publish(app.settings);  // the executable type may have changed
     });
     QMenu* help = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
     help->addAction(QString::fromUtf8("ヘルプ(&H)"), this, &MainWindow::ShowHelp);

@@ -45,7 +45,7 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
       capture(clock, packIndex, std::make_unique<PacketCapture>(), MakeEventLoopResolver(),
               [this](std::string_view line) { errorLog.Write(line); }),
       consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
-      timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
+      timeWatch(std::make_unique<TimeWatchThread>(publishedSettings, server, *windows, dailyLog, clock))
 {
     profile.SetSync(&SyncToDisk);
     auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
@@ -87,6 +87,7 @@ MonitorApp::~MonitorApp()
 void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
 {
     LoadSettings(profile, settings);
+    publishedSettings.Publish(settings);
     capture.SetResolveNames(settings.resolveName != 0);
 
     if (std::optional<LocalAddressTable> local = LocalAddresses())

@@ -5,6 +5,7 @@
 #include "access/packet_filter.h"
 #include "base/clock.h"
 #include "base/monitor_settings.h"
+#include "base/settings_snapshot.h"
 #include "base/profile_store.h"
 #include "capture/capture_service.h"
 #include "base/log_files.h"
@@ -88,6 +89,8 @@ public:
     const Clock& clock;
     ProfileStore profile;
     MonitorSettings settings;
+    // What the schedule thread reads: `settings` as published after each change of it.
+    SharedSettings publishedSettings;
     DailyLog dailyLog;
     ErrorLog errorLog;
     ActionLog actionLog;

@@ -4,7 +4,6 @@
 #include "access/deny_entry.h"
 #include "base/monitor_settings.h"
 #include "client/glimit_values.h"
-#include "server/schedule_values.h"
 #include "server/server_start_values.h"
 
 #include <cstdint>
@@ -13,10 +12,11 @@
 
 namespace zpmoni {
 
-// The values of the five pages of the settings sheet.
+// The values of the five pages of the settings sheet. The start-up and schedule pages each hold
+// a copy of the settings, of which they edit the keys of their page.
 struct SheetValues {
     ServerStartValues bootconf;
-    ScheduleValues schedule;
+    MonitorSettings schedule;
     std::string packFile;
     DenyList denyList;
     GlimitValues glimit;
@@ -38,7 +38,6 @@ public:
     virtual void SetWindowValues(const EventLogFlags& flags, int32_t closeIntervalMs) = 0;
     virtual void LoadPackIndex() = 0;  // from the file Settings().packFile names
     virtual void StopCapture() = 0;
-    virtual void RemoveIpFilters() = 0;
     virtual void ReplaceDenyList(const DenyList& list) = 0;
     virtual void StartCapture() = 0;
     virtual void InstallIpFilters() = 0;
@@ -61,16 +60,12 @@ SheetValues SheetValuesFrom(const MonitorSettings& s, const EventLogFlags& flags
                             const GlimitValues& glimit);
 
 // Takes the confirmed values over and re-applies everything, in this order: settings copied,
-// pack index reloaded, capture stopped, rules removed from the old interface, the new interface
-// and deny list, capture started, rules installed, deny file and settings file written, G limiter,
-// name resolution, error-dialog timer, client connection logged on again. Every step runs on
-// every confirmation, changed or not.
+// pack index reloaded, capture stopped, the new deny list, capture started, rules installed (on
+// the interface the sheet chose, replacing those in force in one step), deny file and settings
+// file written, G limiter, name resolution, error-dialog timer, client connection logged on
+// again. Every step runs on every confirmation, changed or not.
 void ApplySheet(const SheetValues& values, SheetTarget& target);
 
-// One "%d:%02d" line per entry, as the schedule page shows a time list.
-std::string TimeListLines(const TimeOfDayList& list);
-// The page's lines back into the list: line ends (CR LF or LF) become "|" for ParseTimeList.
-void ParseTimeListLines(std::string_view lines, TimeOfDayList& list);
 // The watch period in seconds as whole milliseconds, at least 1.
 int32_t CloseIntervalMs(double seconds);
 

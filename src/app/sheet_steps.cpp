@@ -39,7 +39,12 @@ void SheetSteps::LoadPackIndex() { app.LoadPackIndex(); }
 void SheetSteps::StopCapture() { app.capture.Stop(); }
 void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }
 void SheetSteps::StartCapture() { controller.StartCapture(); }
-void SheetSteps::SaveSettings() { zpmoni::SaveSettings(app.profile, app.settings); }
+// Every setting has its new value by now: the file gets them, and so does the schedule thread.
+void SheetSteps::SaveSettings()
+{
+    zpmoni::SaveSettings(app.profile, app.settings);
+    app.publishedSettings.Publish(app.settings);
+}
 
 void SheetSteps::ApplyGlimit(const GlimitValues& glimit, bool chatLog)
 {
@@ -66,9 +71,8 @@ void SheetSteps::Reconnect(bool logOn, uint16_t port)
         client.ConnectWithLimitName(kLoopback, port);
 }
 
-// The rules stay in force until InstallIpFilters swaps the whole table for the new list on the
-// new filter address in one transaction: no moment without them.
-void SheetSteps::RemoveIpFilters() {}
+// Swaps the whole table for the new list on the new filter address in one transaction: the old
+// rules stay in force up to that moment, so there is no moment without rules.
 void SheetSteps::InstallIpFilters()
 {
     app.InstallIpFilters();

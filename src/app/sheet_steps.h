@@ -21,7 +21,6 @@ public:
     void SetWindowValues(const EventLogFlags& flags, int32_t closeIntervalMs) override;
     void LoadPackIndex() override;
     void StopCapture() override;
-    void RemoveIpFilters() override;
     void ReplaceDenyList(const DenyList& list) override;
     void StartCapture() override;
     void InstallIpFilters() override;

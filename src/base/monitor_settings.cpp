@@ -1,96 +1,78 @@
 // SPDX-License-Identifier: MIT
 #include "base/monitor_settings.h"
 
+#include "base/ascii.h"
+
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <type_traits>
 
 namespace zpmoni {
 
 namespace {
 
-// An empty list reads and writes like the file's default, a single bar.
-constexpr std::string_view kEmptyTimeList = "|";
+using S = MonitorSettings;
+constexpr std::string_view P = kProgramDataSection;
+constexpr SheetPage kStart = SheetPage::ServerStart;
+constexpr SheetPage kSchedule = SheetPage::Schedule;
+// A period is entered in minutes and kept in seconds, so it ends where the seconds still fit.
+constexpr int64_t kMaxPeriod = std::numeric_limits<int32_t>::max() / 60 * 60;
 
-} // namespace
-
-void LoadSettings(const ProfileStore& store, MonitorSettings& s)
+// A check box: 0 or 1.
+constexpr SettingKey Flag(std::string_view key, int32_t S::*member, int32_t def, SheetPage page)
 {
-    const MonitorSettings def;
-    constexpr std::string_view sec = kProgramDataSection;
-    auto getInt = [&](std::string_view key, const std::atomic<int32_t>& fallback) {
-        return store.GetInt(sec, key, fallback.load());
-    };
-
-    s.folderPath = store.GetString(sec, "FolderPath", def.folderPath);
-    s.exeType = getInt("ExeType", def.exeType);
-    s.handleName = store.GetString(sec, "HandleName", def.handleName);
-    // Only the low 16 bits of an out-of-range port are kept.
-    s.port = static_cast<uint16_t>(store.GetInt(sec, "Port", def.port.load()));
-    ParseTimeList(store.GetString(sec, "Schedule", kEmptyTimeList), s.schedule);
-    ParseTimeList(store.GetString(sec, "ResetSchedule", kEmptyTimeList), s.resetSchedule);
-    s.rebootAtInterval = getInt("RebootAtInterval", def.rebootAtInterval);
-    s.resetAtInterval = getInt("ResetAtInterval", def.resetAtInterval);
-    s.endurance = getInt("Endurance", def.endurance);
-    s.intercept = getInt("Intercept", def.intercept);
-    s.airsupport = getInt("Airsupport", def.airsupport);
-    s.rebootIntervalSec = getInt("RebootIntervalSec", def.rebootIntervalSec);
-    s.resetIntervalSec = getInt("ResetIntervalSec", def.resetIntervalSec);
-    s.enduranceInterval = getInt("EnduranceInterval", def.enduranceInterval);
-    s.interceptInterval = getInt("InterceptInterval", def.interceptInterval);
-    s.airsupportInterval = getInt("AirsupportInterval", def.airsupportInterval);
-    s.interfaceNumber = getInt("InterfaceNumber", def.interfaceNumber);
-    s.closeErrorDialog = getInt("CloseErrorDialog", def.closeErrorDialog);
-    s.startUp = getInt("StartUp", def.startUp);
-    s.resolveName = getInt("ResolveName", def.resolveName);
-    s.chatLog = getInt("ChatLog", def.chatLog);
-    s.checksum = getInt("Checksum", def.checksum);
-    s.cheatCheck = getInt("CheatCheck", def.cheatCheck);
-    s.checkRunning = getInt("CheckRunning", def.checkRunning);
-    s.minimizeZP = getInt("MinimizeZP", def.minimizeZP);
-    s.packFile = store.GetString(sec, "PackFile", def.packFile);
-    ParseRestartWarnings(store.GetString(sec, "RestartWarnings", "10,5,1"), s);
-    s.restartWarningText = store.GetString(sec, "RestartWarningText", def.restartWarningText);
-    s.serverUser = store.GetString(kMainWindowSection, "ServerUser", def.serverUser);
+    return {P, key, member, def, {}, 0, 1, page};
 }
 
-void SaveSettings(ProfileStore& store, const MonitorSettings& s)
+constexpr SettingKey Period(std::string_view key, int32_t S::*member, int32_t def)
 {
-    ProfileStore::Batch batch(store);
-    constexpr std::string_view sec = kProgramDataSection;
-    store.WriteString(sec, "FolderPath", s.folderPath);
-    store.WriteInt(sec, "ExeType", s.exeType);
-    store.WriteString(sec, "HandleName", s.handleName);
-    store.WriteInt(sec, "Port", s.port.load());
-    store.WriteString(sec, "Schedule", FormatTimeList(s.schedule));
-    store.WriteString(sec, "ResetSchedule", FormatTimeList(s.resetSchedule));
-    store.WriteInt(sec, "RebootAtInterval", s.rebootAtInterval);
-    store.WriteInt(sec, "ResetAtInterval", s.resetAtInterval);
-    store.WriteInt(sec, "RebootIntervalSec", s.rebootIntervalSec);
-    store.WriteInt(sec, "ResetIntervalSec", s.resetIntervalSec);
-    store.WriteInt(sec, "Endurance", s.endurance);
-    store.WriteInt(sec, "Intercept", s.intercept);
-    store.WriteInt(sec, "Airsupport", s.airsupport);
-    store.WriteInt(sec, "EnduranceInterval", s.enduranceInterval);
-    store.WriteInt(sec, "InterceptInterval", s.interceptInterval);
-    store.WriteInt(sec, "AirsupportInterval", s.airsupportInterval);
-    store.WriteInt(sec, "InterfaceNumber", s.interfaceNumber);
-    store.WriteInt(sec, "CloseErrorDialog", s.closeErrorDialog);
-    store.WriteInt(sec, "StartUp", s.startUp);
-    store.WriteInt(sec, "ResolveName", s.resolveName);
-    store.WriteInt(sec, "ChatLog", s.chatLog);
-    store.WriteInt(sec, "Checksum", s.checksum);
-    store.WriteInt(sec, "CheatCheck", s.cheatCheck);
-    store.WriteInt(sec, "CheckRunning", s.checkRunning);
-    store.WriteInt(sec, "MinimizeZP", s.minimizeZP);
-    store.WriteString(sec, "PackFile", s.packFile);
+    return {P, key, member, def, {}, 60, kMaxPeriod, kSchedule};
 }
 
-int LoadListLine(const ProfileStore& store)
-{
-    return std::clamp(store.GetInt(kProgramDataSection, "ListLine", 200), 0, 10000);
-}
+// Saved keys in the order a new file gets them, then the read only ones.
+constexpr SettingKey kKeys[] = {
+    {P, "FolderPath", &S::folderPath, 0, kDefaultFolderPath, 0, 0, kStart},
+    {P, "ExeType", &S::exeType, 1, {}, 0, 3, kStart},
+    {P, "HandleName", &S::handleName, 0, "USERNAME", 0, 0, kStart},
+    {P, "Port", &S::port, kDefaultPort, {}, 0, 65535, kStart},
+    // An empty list reads and writes like the file's default, a single bar.
+    {P, "Schedule", &S::schedule, 0, "|", 0, 0, kSchedule},
+    {P, "ResetSchedule", &S::resetSchedule, 0, "|", 0, 0, kSchedule},
+    Flag("RebootAtInterval", &S::rebootAtInterval, 0, kSchedule),
+    Flag("ResetAtInterval", &S::resetAtInterval, 0, kSchedule),
+    Period("RebootIntervalSec", &S::rebootIntervalSec, 36000),
+    Period("ResetIntervalSec", &S::resetIntervalSec, 36000),
+    Flag("Endurance", &S::endurance, 0, kSchedule),
+    Flag("Intercept", &S::intercept, 0, kSchedule),
+    Flag("Airsupport", &S::airsupport, 0, kSchedule),
+    Period("EnduranceInterval", &S::enduranceInterval, 300),
+    Period("InterceptInterval", &S::interceptInterval, 300),
+    Period("AirsupportInterval", &S::airsupportInterval, 300),
+    // The fifth entry is one the interface table cannot have; the sheet lets it be chosen.
+    {P, "InterfaceNumber", &S::interfaceNumber, 0, {}, 0, 4, kStart},
+    Flag("CloseErrorDialog", &S::closeErrorDialog, 1, kStart),
+    Flag("StartUp", &S::startUp, 0, kStart),
+    Flag("ResolveName", &S::resolveName, 1, kStart),
+    Flag("ChatLog", &S::chatLog, 0, kStart),
+    Flag("Checksum", &S::checksum, 1, kStart),
+    Flag("CheatCheck", &S::cheatCheck, 1, kStart),
+    Flag("CheckRunning", &S::checkRunning, 0, kStart),
+    Flag("MinimizeZP", &S::minimizeZP, 0, kStart),
+    {P, "PackFile", &S::packFile, 0, "Packlist.txt", 0, 0, SheetPage::PackList},
+    // Read only: no page edits them; the operator writes them by hand.
+    {P, "RestartWarnings", &S::restartWarnings, 0, "10,5,1", 0, 0, SheetPage::None, false},
+    {P, "RestartWarningText", &S::restartWarningText, 0, "Server restarts in %d min", 0, 0, SheetPage::None, false},
+    {kMainWindowSection, "ServerUser", &S::serverUser, 0, "", 0, 0, SheetPage::None, false},
+};
 
-void ParseRestartWarnings(std::string_view text, MonitorSettings& s)
+template <typename T>
+constexpr bool kNumber = std::is_same_v<T, int32_t S::*> || std::is_same_v<T, uint16_t S::*>;
+
+void ParseWarnings(std::string_view text, RestartWarnings& warnings)
 {
     size_t n = 0;
     while (!text.empty()) {
@@ -101,11 +83,221 @@ void ParseRestartWarnings(std::string_view text, MonitorSettings& s)
             piece.remove_prefix(1);
         int32_t minutes = 0;
         const auto [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), minutes);
-        if (error == std::errc() && minutes >= 1 && minutes <= 1440 && n < s.restartWarnings.size())
-            s.restartWarnings[n++] = minutes;
+        if (error == std::errc() && minutes >= 1 && minutes <= 1440 && n < warnings.size())
+            warnings[n++] = minutes;
     }
-    for (; n < s.restartWarnings.size(); ++n)
-        s.restartWarnings[n] = 0;
+    for (; n < warnings.size(); ++n)
+        warnings[n] = 0;
+}
+
+// "%d" at pos: skips white space, then an optional sign and at least one digit. Values beyond
+// 32 bits saturate instead of overflowing.
+std::optional<int32_t> ScanInt(std::string_view text, size_t& pos)
+{
+    std::string_view rest = text.substr(pos);
+    const bool negative = TakeSpaceAndSign(rest);
+    const size_t digitsStart = text.size() - rest.size();
+    size_t p = digitsStart;
+    int64_t value = 0;
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+        value = std::min(value * 10 + (text[p] - '0'), kLimit);
+        ++p;
+    }
+    if (p == digitsStart)
+        return std::nullopt;
+    if (negative)
+        value = -value;
+    pos = p;
+    return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
+}
+
+std::string TimeText(const TimeList& list, const char* format)
+{
+    std::string text;
+    for (const TimeOfDay& t : list) {
+        char piece[32];
+        const int len = std::snprintf(piece, sizeof piece, format, static_cast<int>(t.hour), static_cast<int>(t.minute));
+        text.append(piece, static_cast<size_t>(len));
+    }
+    return text;
+}
+
+}  // namespace
+
+MonitorSettings::MonitorSettings()
+{
+    for (const SettingKey& k : kKeys) {
+        if (IsNumber(k))
+            SetSettingNumber(*this, k, k.number);
+        else
+            SetSettingText(*this, k, k.text);
+    }
+}
+
+std::span<const SettingKey> SettingKeys()
+{
+    return kKeys;
+}
+
+const SettingKey& Setting(std::string_view key)
+{
+    for (const SettingKey& k : kKeys) {
+        if (k.key == key)
+            return k;
+    }
+    std::abort();  // a name the program itself spelled wrong
+}
+
+bool IsNumber(const SettingKey& k)
+{
+    return std::visit([](auto m) { return kNumber<decltype(m)>; }, k.member);
+}
+
+int64_t SettingNumber(const MonitorSettings& s, const SettingKey& k)
+{
+    return std::visit(
+        [&](auto m) -> int64_t {
+            if constexpr (kNumber<decltype(m)>)
+                return s.*m;
+            else
+                return 0;
+        },
+        k.member);
+}
+
+void SetSettingNumber(MonitorSettings& s, const SettingKey& k, int64_t value)
+{
+    std::visit(
+        [&](auto m) {
+            if constexpr (kNumber<decltype(m)>)
+                s.*m = static_cast<std::remove_reference_t<decltype(s.*m)>>(value);
+        },
+        k.member);
+}
+
+std::string SettingText(const MonitorSettings& s, const SettingKey& k)
+{
+    return std::visit(
+        [&](auto m) -> std::string {
+            const auto& v = s.*m;
+            using T = std::remove_cvref_t<decltype(v)>;
+            if constexpr (kNumber<decltype(m)>) {
+                return std::to_string(v);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return v;
+            } else if constexpr (std::is_same_v<T, TimeList>) {
+                return FormatTimeList(v);
+            } else {
+                std::string text;
+                for (int32_t minutes : v) {
+                    if (minutes > 0)
+                        text += (text.empty() ? "" : ",") + std::to_string(minutes);
+                }
+                return text;
+            }
+        },
+        k.member);
+}
+
+void SetSettingText(MonitorSettings& s, const SettingKey& k, std::string_view text)
+{
+    std::visit(
+        [&](auto m) {
+            auto& v = s.*m;
+            using T = std::remove_cvref_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::string>)
+                v = text;
+            else if constexpr (std::is_same_v<T, TimeList>)
+                ParseTimeList(text, v);
+            else if constexpr (std::is_same_v<T, RestartWarnings>)
+                ParseWarnings(text, v);
+        },
+        k.member);
+}
+
+void CopySheetPage(SheetPage page, const MonitorSettings& from, MonitorSettings& to)
+{
+    for (const SettingKey& k : kKeys) {
+        if (k.page == page)
+            std::visit([&](auto m) { to.*m = from.*m; }, k.member);
+    }
+}
+
+void LoadSettings(const ProfileStore& store, MonitorSettings& s)
+{
+    for (const SettingKey& k : kKeys) {
+        // Only the low 16 bits of an out-of-range port are kept.
+        if (IsNumber(k))
+            SetSettingNumber(s, k, store.GetInt(k.section, k.key, k.number));
+        else
+            SetSettingText(s, k, store.GetString(k.section, k.key, k.text));
+    }
+}
+
+void SaveSettings(ProfileStore& store, const MonitorSettings& s)
+{
+    ProfileStore::Batch batch(store);
+    for (const SettingKey& k : kKeys) {
+        if (k.saved)
+            store.WriteString(k.section, k.key, SettingText(s, k));
+    }
+}
+
+int LoadListLine(const ProfileStore& store)
+{
+    return std::clamp(store.GetInt(kProgramDataSection, "ListLine", 200), 0, 10000);
+}
+
+void ParseRestartWarnings(std::string_view text, MonitorSettings& s)
+{
+    ParseWarnings(text, s.restartWarnings);
+}
+
+void ParseTimeList(std::string_view text, TimeList& list)
+{
+    list.clear();
+    size_t piece = 0;
+    while (list.size() < kTimeListCapacity) {
+        size_t pos = piece;
+        if (std::optional<int32_t> hour = ScanInt(text, pos)) {
+            int32_t minute = 0;
+            if (pos < text.size() && text[pos] == ':') {
+                ++pos;
+                minute = ScanInt(text, pos).value_or(0);
+            }
+            // 64 bits so that a huge hour plus the carried minutes cannot overflow; C++ division
+            // truncates toward zero and the remainder takes the dividend's sign, as wanted.
+            const int64_t h = int64_t{*hour} + minute / 60;
+            list.push_back({static_cast<int32_t>(h % 24), minute % 60});
+        }
+        const size_t bar = text.find('|', piece);
+        if (bar == std::string_view::npos)
+            break;
+        piece = bar + 1;
+    }
+}
+
+std::string FormatTimeList(const TimeList& list)
+{
+    return TimeText(list, "%d:%02d|");
+}
+
+std::string TimeListLines(const TimeList& list)
+{
+    return TimeText(list, "%d:%02d\n");
+}
+
+void ParseTimeListLines(std::string_view lines, TimeList& list)
+{
+    std::string text;
+    text.reserve(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == '\r' && i + 1 < lines.size() && lines[i + 1] == '\n')
+            continue;  // the LF that follows stands for the pair
+        text.push_back(lines[i] == '\n' ? '|' : lines[i]);
+    }
+    ParseTimeList(text, list);
 }
 
 }  // namespace zpmoni

@@ -2,81 +2,142 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "base/profile_store.h"
-#include "base/time_list.h"
 
 namespace zpmoni {
 
 // Section of the file that holds the monitor's own settings.
 inline constexpr std::string_view kProgramDataSection = "ProgramData";
+// Section of the main window's own values, which also holds ServerUser.
+inline constexpr std::string_view kMainWindowSection = "ZpmoniDlg";
 // The server's TCP port when nothing else is configured.
 inline constexpr uint16_t kDefaultPort = 7915;
 // Where the simulator is installed when nothing else is configured.
 inline constexpr std::string_view kDefaultFolderPath = "/opt/zephrine";
 
-// The settings the application object loads at start-up. The words are atomic because the
-// schedule thread reads them while the settings sheet may change them on the main thread; the
-// texts are used on the main thread only.
+// One time of day of a schedule. Values are stored as read, so a negative hour or minute gives
+// an entry that matches no time of day.
+struct TimeOfDay {
+    int32_t hour = 0;
+    int32_t minute = 0;
+    bool operator==(const TimeOfDay&) const = default;
+};
+// At most kTimeListCapacity entries.
+using TimeList = std::vector<TimeOfDay>;
+inline constexpr size_t kTimeListCapacity = 24;
+
+// Minutes before a restart at which the players are warned; 0 ends the list.
+using RestartWarnings = std::array<int32_t, 8>;
+
+// The settings the application object loads at start-up, a plain value: the main thread owns
+// one, and a thread that reads settings gets a copy of its own (see SharedSettings). Every
+// member's key, default and limits are in the table SettingKeys() returns; a new object holds
+// every default.
 struct MonitorSettings {
-    std::string folderPath{kDefaultFolderPath};
-    std::string handleName{"USERNAME"};
-    std::atomic<int32_t> exeType{1};          // 0 OpenGL, 1 Non-OpenGL, 2 DirectX, 3 Console
-    std::atomic<int32_t> closeErrorDialog{1};
-    std::atomic<uint16_t> port{kDefaultPort};
-    std::atomic<int32_t> interfaceNumber{0};
-    std::atomic<int32_t> minimizeZP{0};
-    std::atomic<int32_t> rebootAtInterval{0};
-    std::atomic<int32_t> resetAtInterval{0};
-    std::atomic<int32_t> intercept{0};
-    std::atomic<int32_t> endurance{0};
-    std::atomic<int32_t> airsupport{0};
-    std::atomic<int32_t> checkRunning{0};
-    std::atomic<int32_t> rebootIntervalSec{36000};
-    std::atomic<int32_t> resetIntervalSec{36000};
-    std::atomic<int32_t> interceptInterval{300};
-    std::atomic<int32_t> enduranceInterval{300};
-    std::atomic<int32_t> airsupportInterval{300};
-    TimeOfDayList schedule;
-    TimeOfDayList resetSchedule;
-    std::atomic<int32_t> startUp{0};
-    std::atomic<int32_t> resolveName{1};
-    std::atomic<int32_t> chatLog{0};
-    std::atomic<int32_t> checksum{1};
-    std::atomic<int32_t> cheatCheck{1};
-    std::string packFile{"Packlist.txt"};
+    MonitorSettings();
+    bool operator==(const MonitorSettings&) const = default;
 
-    // Restart warnings in chat, keys of the schedule's section: minutes before a scheduled or
-    // periodic restart (0 ends the list) and the line sent, "%d" standing for the minutes; an
-    // empty line sends none. Read only: no page edits them, so the file keeps the user's text.
-    // The text is used on the main thread only.
-    static constexpr int kRestartWarnings = 8;
-    std::array<std::atomic<int32_t>, kRestartWarnings> restartWarnings{10, 5, 1};
-    std::string restartWarningText{"Server restarts in %d min"};
+    std::string folderPath;
+    std::string handleName;
+    int32_t exeType = 0;  // 0 OpenGL, 1 Non-OpenGL, 2 DirectX, 3 Console
+    int32_t closeErrorDialog = 0;
+    uint16_t port = 0;
+    int32_t interfaceNumber = 0;
+    int32_t minimizeZP = 0;
+    int32_t rebootAtInterval = 0;
+    int32_t resetAtInterval = 0;
+    int32_t intercept = 0;
+    int32_t endurance = 0;
+    int32_t airsupport = 0;
+    int32_t checkRunning = 0;
+    int32_t rebootIntervalSec = 0;
+    int32_t resetIntervalSec = 0;
+    int32_t interceptInterval = 0;
+    int32_t enduranceInterval = 0;
+    int32_t airsupportInterval = 0;
+    TimeList schedule;
+    TimeList resetSchedule;
+    int32_t startUp = 0;
+    int32_t resolveName = 0;
+    int32_t chatLog = 0;
+    int32_t checksum = 0;
+    int32_t cheatCheck = 0;
+    std::string packFile;
 
-    // The user a root monitor starts the server as (key ServerUser of the main window's
-    // section): empty refuses the start, "root" keeps root. Read only; the operator writes it.
+    // Restart warnings in chat: minutes before a scheduled or periodic restart and the line
+    // sent, "%d" standing for the minutes; an empty line sends none.
+    RestartWarnings restartWarnings{};
+    std::string restartWarningText;
+
+    // The user a root monitor starts the server as: empty refuses the start, "root" keeps root.
     std::string serverUser;
 };
 
-// "10,5,1": minutes from 1 to 1440, at most kRestartWarnings of them; other pieces are skipped.
-void ParseRestartWarnings(std::string_view text, MonitorSettings& s);
+// Which page of the settings sheet edits a key.
+enum class SheetPage : uint8_t { None, ServerStart, Schedule, PackList };
 
-// Section of the main window's own values, which also holds ServerUser.
-inline constexpr std::string_view kMainWindowSection = "ZpmoniDlg";
+// The member a key is read into; its type is the key's type.
+using SettingMember =
+    std::variant<int32_t MonitorSettings::*, uint16_t MonitorSettings::*, std::string MonitorSettings::*,
+                 TimeList MonitorSettings::*, RestartWarnings MonitorSettings::*>;
 
-// Reads every key of the section, taking the member defaults above for absent keys. Nothing is
-// validated here; the users of the values deal with out-of-range ones.
+// One row of the settings table.
+struct SettingKey {
+    std::string_view section;
+    std::string_view key;
+    SettingMember member;
+    int32_t number = 0;          // the default of a number
+    std::string_view text = {};  // the default of any other type, as the file holds it
+    int64_t min = 0;             // what the settings sheet accepts for a number
+    int64_t max = 0;
+    SheetPage page = SheetPage::None;
+    // Read only keys are never written, so the file keeps the user's text.
+    bool saved = true;
+};
+
+// Every key, saved ones in the order a new file gets them.
+std::span<const SettingKey> SettingKeys();
+// The row of a key of the table; the name must be one of them.
+const SettingKey& Setting(std::string_view key);
+
+bool IsNumber(const SettingKey& k);
+// A number key's value, and a new one (a port keeps the low 16 bits).
+int64_t SettingNumber(const MonitorSettings& s, const SettingKey& k);
+void SetSettingNumber(MonitorSettings& s, const SettingKey& k, int64_t value);
+// The value as the file holds it, and back (for any key but a number).
+std::string SettingText(const MonitorSettings& s, const SettingKey& k);
+void SetSettingText(MonitorSettings& s, const SettingKey& k, std::string_view text);
+// The keys a page of the sheet edits, from one settings value into another.
+void CopySheetPage(SheetPage page, const MonitorSettings& from, MonitorSettings& to);
+
+// Reads every key of the table, taking the defaults for absent keys (and for empty numbers).
+// Nothing is validated here; the users of the values deal with out-of-range ones.
 void LoadSettings(const ProfileStore& store, MonitorSettings& s);
 // ListLine (ProgramData, default 200): the most rows the event list keeps, held to 0 to 10,000,
 // so that a hand-edited value cannot make the list grow without bound.
 int LoadListLine(const ProfileStore& store);
-// Writes every key of the section, replacing the file once; a new file gets them in this
-// function's order.
+// Writes every saved key, replacing the file once.
 void SaveSettings(ProfileStore& store, const MonitorSettings& s);
+
+// "10,5,1": minutes from 1 to 1440, at most eight of them; other pieces are skipped.
+void ParseRestartWarnings(std::string_view text, MonitorSettings& s);
+
+// Reads pieces of "hour:minute" each closed by "|" (scanned like "%d:%d|") into the list,
+// replacing it. Minutes above 59 carry into the hour and the hour wraps at 24; pieces that do
+// not begin with a number are skipped; pieces beyond kTimeListCapacity are ignored.
+void ParseTimeList(std::string_view text, TimeList& list);
+// "%d:%02d|" per entry; an empty list gives "".
+std::string FormatTimeList(const TimeList& list);
+// One "%d:%02d" line per entry, as the schedule page shows a time list, and back: line ends
+// (CR LF or LF) stand for the bars.
+std::string TimeListLines(const TimeList& list);
+void ParseTimeListLines(std::string_view lines, TimeList& list);
 
 }  // namespace zpmoni

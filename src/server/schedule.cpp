@@ -39,7 +39,7 @@ bool FiredLately(const FiredTimes& fired, int64_t minute, int64_t monoMs)
 // The local minute of the list's time of day that is due now, or kNoMark. Due is the current
 // minute, or, when the local clock jumped forward while the calendar clock ran on (the spring
 // change), a minute that the jump skipped. What fired lately does not fire again.
-int64_t DueMinute(const TimeOfDayList& list, const ScheduleMarks& marks, const ScheduleNow& now,
+int64_t DueMinute(const TimeList& list, const ScheduleMarks& marks, const ScheduleNow& now,
                   const FiredTimes& fired)
 {
     const int64_t current = LocalMinute(now.local);
@@ -51,9 +51,8 @@ int64_t DueMinute(const TimeOfDayList& list, const ScheduleMarks& marks, const S
         if (std::llabs(wallMs - monoMs) <= kStepToleranceMs && current - before <= kLongestSkip)
             after = std::min(current, before + 1);
     }
-    const TimeOfDayList::Snapshot times = list.Read();
-    for (int32_t i = 0; i < times.count; ++i) {
-        const int32_t h = times.entries[i].hour, m = times.entries[i].minute;
+    for (const TimeOfDay& t : list) {
+        const int32_t h = t.hour, m = t.minute;
         if (h < 0 || h > 23 || m < 0 || m > 59)
             continue;  // matches no time of day
         for (int64_t day : {FloorDiv(after, kMinutesPerDay), FloorDiv(current, kMinutesPerDay)}) {
@@ -108,9 +107,8 @@ std::pair<int64_t, int64_t> NextRestart(const MonitorSettings& s, const Schedule
         next = {std::max<int64_t>(0, (dueMs - now.monoMs + 999) / 1000), marks.restart.monoMs};
     }
     const int64_t second = now.local.tm_hour * 3600 + now.local.tm_min * 60 + now.local.tm_sec;
-    const TimeOfDayList::Snapshot times = s.schedule.Read();
-    for (int32_t i = 0; i < times.count; ++i) {
-        const int32_t h = times.entries[i].hour, m = times.entries[i].minute;
+    for (const TimeOfDay& t : s.schedule) {
+        const int32_t h = t.hour, m = t.minute;
         if (h < 0 || h > 23 || m < 0 || m > 59)
             continue;
         const int64_t until = ((h * 3600 + m * 60 - second) % 86400 + 86400) % 86400;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "server/schedule_values.h"
+#include "base/monitor_settings.h"
 #include "ui/settings_page.h"
 
 #include <array>
@@ -18,21 +18,21 @@ namespace zpmoni {
 class SchedulePage final : public SettingsPage {
     Q_OBJECT
 public:
-    // The longest period whose seconds still fit the settings' 32-bit value.
-    static constexpr int32_t kMaxMinutes = 35791394;
+    static constexpr int kActions = 5;
 
-    explicit SchedulePage(const ScheduleValues& values, QWidget* parent = nullptr);
+    // The page edits the keys of its page in the table; the others are handed back as given.
+    explicit SchedulePage(const MonitorSettings& values, QWidget* parent = nullptr);
 
-    const ScheduleValues& Values() const { return values; }
+    const MonitorSettings& Values() const { return values; }
     bool Validate() override;
 
 protected:
     void BuildControls() override;
 
 private:
-    ScheduleValues values;
-    std::array<QCheckBox*, ScheduleValues::kActions> enabled{};
-    std::array<QLineEdit*, ScheduleValues::kActions> minutes{};
+    MonitorSettings values;
+    std::array<QCheckBox*, kActions> enabled{};
+    std::array<QLineEdit*, kActions> minutes{};
     QPlainTextEdit* restartTimes = nullptr;
     QPlainTextEdit* reviveTimes = nullptr;
 };

@@ -21,25 +21,27 @@ namespace zpmoni {
 
 namespace {
 
+// A check box for a settings key or, without one, for a value of the main window.
 struct Flag {
     const char* name;  // the control's object name
     const char* label;
-    int32_t ServerStartValues::*member;
+    std::string_view key;
+    int32_t ServerStartValues::*window = nullptr;
 };
 
 // In the order they stand on the page; the cheat warning is exchanged but never shown.
 constexpr std::array kFlags{
-    Flag{"resolveName", "ホスト名を解決する", &ServerStartValues::resolveName},
-    Flag{"closeErrorDialog", "エラーダイアログを自動で閉じる", &ServerStartValues::closeErrorDialog},
-    Flag{"startUp", "Monitor起動時にZEPHRINEを起動する", &ServerStartValues::startUp},
-    Flag{"minimizeZP", "ZEPHRINEを最小化", &ServerStartValues::minimizeZP},
-    Flag{"checkRunning", "ダウンした場合再起動する", &ServerStartValues::checkRunning},
-    Flag{"checksum", "チェックサムを計算", &ServerStartValues::checksum},
-    Flag{"displayLogin", "Login ログを表示", &ServerStartValues::displayLogin},
-    Flag{"displayJoin", "Join ログを表示", &ServerStartValues::displayJoin},
-    Flag{"createLogfile", "ログファイルを作成", &ServerStartValues::createLogfile},
-    Flag{"chatLog", "チャットログを作成", &ServerStartValues::chatLog},
-    Flag{"cheatCheck", "チート警告を表示", &ServerStartValues::cheatCheck},
+    Flag{"resolveName", "ホスト名を解決する", "ResolveName"},
+    Flag{"closeErrorDialog", "エラーダイアログを自動で閉じる", "CloseErrorDialog"},
+    Flag{"startUp", "Monitor起動時にZEPHRINEを起動する", "StartUp"},
+    Flag{"minimizeZP", "ZEPHRINEを最小化", "MinimizeZP"},
+    Flag{"checkRunning", "ダウンした場合再起動する", "CheckRunning"},
+    Flag{"checksum", "チェックサムを計算", "Checksum"},
+    Flag{"displayLogin", "Login ログを表示", {}, &ServerStartValues::displayLogin},
+    Flag{"displayJoin", "Join ログを表示", {}, &ServerStartValues::displayJoin},
+    Flag{"createLogfile", "ログファイルを作成", {}, &ServerStartValues::createLogfile},
+    Flag{"chatLog", "チャットログを作成", "ChatLog"},
+    Flag{"cheatCheck", "チート警告を表示", "CheatCheck"},
 };
 constexpr size_t kCloseErrorDialog = 1;
 constexpr int kInterfaceEntries = 4;
@@ -48,6 +50,26 @@ QString Dotted(uint32_t networkOrder)
 {
     const auto* b = reinterpret_cast<const uint8_t*>(&networkOrder);
     return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+}
+
+bool FlagOn(const ServerStartValues& v, const Flag& f)
+{
+    return (f.window ? v.*f.window : SettingNumber(v.settings, Setting(f.key))) != 0;
+}
+
+void SetFlag(ServerStartValues& v, const Flag& f, bool on)
+{
+    if (f.window)
+        v.*f.window = on ? 1 : 0;
+    else
+        SetSettingNumber(v.settings, Setting(f.key), on ? 1 : 0);
+}
+
+// A text key's edit: the bytes as given while the text still reads as they were shown.
+void ReadText(MonitorSettings& s, const MonitorSettings& given, const QLineEdit* edit, std::string_view key)
+{
+    const SettingKey& k = Setting(key);
+    SetSettingText(s, k, SettingsPage::EditBytes(edit->text(), SettingText(given, k)));
 }
 
 QLineEdit* Edit(const char* objectName, QWidget* parent)
@@ -132,7 +154,7 @@ void ServerStartPage::BuildControls()
     } else {
         // Limited to the four entries; an entry the table does not have stays unselected, and
         // the check below says so at once.
-        interfaces->setCurrentIndex(std::clamp(values.interfaceNumber, 0, kInterfaceEntries - 1));
+        interfaces->setCurrentIndex(std::clamp(values.settings.interfaceNumber, 0, kInterfaceEntries - 1));
     }
     period->setEnabled(checks[kCloseErrorDialog]->isChecked());
     QTimer::singleShot(0, this, [this] { ReadBack(); });
@@ -140,37 +162,41 @@ void ServerStartPage::BuildControls()
 
 void ServerStartPage::Fill()
 {
-    folder->setText(Shown(values.folderPath));
-    name->setText(Shown(values.handleName));
-    port->setText(QString::number(values.port));
+    const MonitorSettings& s = values.settings;
+    folder->setText(Shown(SettingText(s, Setting("FolderPath"))));
+    name->setText(Shown(SettingText(s, Setting("HandleName"))));
+    port->setText(QString::number(SettingNumber(s, Setting("Port"))));
     period->setText(QString::number(values.closeSeconds, 'g', 15));
     for (size_t i = 0; i < kFlags.size(); ++i)
-        checks[i]->setChecked(values.*kFlags[i].member != 0);
-    if (QAbstractButton* chosen = exeTypes->button(values.exeType))
+        checks[i]->setChecked(FlagOn(values, kFlags[i]));
+    if (QAbstractButton* chosen = exeTypes->button(static_cast<int>(SettingNumber(s, Setting("ExeType")))))
         chosen->setChecked(true);
 }
 
 bool ServerStartPage::ReadBack()
 {
     ServerStartValues v = values;
+    const SettingKey& portKey = Setting("Port");
+    const SettingKey& interfaceKey = Setting("InterfaceNumber");
     int64_t number = 0;
     double seconds = 0;
-    if (!CheckInt(port, 0, 65535, number))
+    if (!CheckInt(port, portKey.min, portKey.max, number))
         return false;
-    v.port = static_cast<int32_t>(number);
-    if (interfaces->currentIndex() < 0 || interfaces->currentIndex() > kInterfaceEntries)
-        return RangeMessage(interfaces, QStringLiteral("Please enter an integer between 0 and 4."));
-    v.interfaceNumber = interfaces->currentIndex();
+    SetSettingNumber(v.settings, portKey, number);
+    if (interfaces->currentIndex() < interfaceKey.min || interfaces->currentIndex() > interfaceKey.max)
+        return RangeMessage(interfaces, QStringLiteral("Please enter an integer between %1 and %2.")
+                                            .arg(interfaceKey.min).arg(interfaceKey.max));
+    SetSettingNumber(v.settings, interfaceKey, interfaces->currentIndex());
     if (!CheckDouble(period, 0.001, 2000000, seconds))
         return false;
     v.closeSeconds = seconds;
-    v.folderPath = EditBytes(folder->text(), values.folderPath);
-    v.handleName = EditBytes(name->text(), values.handleName);
+    ReadText(v.settings, values.settings, folder, "FolderPath");
+    ReadText(v.settings, values.settings, name, "HandleName");
     for (size_t i = 0; i < kFlags.size(); ++i)
-        v.*kFlags[i].member = checks[i]->isChecked() ? 1 : 0;
+        SetFlag(v, kFlags[i], checks[i]->isChecked());
     // No button chosen (a stored type outside 0 to 3): the stored value stays.
     if (exeTypes->checkedId() >= 0)
-        v.exeType = exeTypes->checkedId();
+        SetSettingNumber(v.settings, Setting("ExeType"), exeTypes->checkedId());
     values = v;
     return true;
 }
@@ -182,7 +208,7 @@ bool ServerStartPage::Validate()
 
 std::string ServerStartPage::FolderText() const
 {
-    return Created() ? EditBytes(folder->text(), values.folderPath) : values.folderPath;
+    return Created() ? EditBytes(folder->text(), values.settings.folderPath) : values.settings.folderPath;
 }
 
 void ServerStartPage::OnInterfaceChosen(int index)

@@ -55,7 +55,7 @@ std::string ServerCommandLine(const MonitorSettings& s)
 {
     const std::optional<ExecutableKind> exe = Executable(s.exeType);
     return s.folderPath + "/" + std::string(exe ? exe->file : "") + " -server " + s.handleName +
-           " -netport " + std::to_string(s.port.load());
+           " -netport " + std::to_string(s.port);
 }
 
 std::optional<LaunchSpec> ServerLaunch(const MonitorSettings& s)
@@ -65,7 +65,7 @@ std::optional<LaunchSpec> ServerLaunch(const MonitorSettings& s)
         return std::nullopt;
     LaunchSpec spec;
     spec.argv = {s.folderPath + "/" + std::string(exe->file), "-server", s.handleName, "-netport",
-                 std::to_string(s.port.load())};
+                 std::to_string(s.port)};
     spec.workdir = s.folderPath;
     spec.console = exe->keys == KeyKind::Char;
     spec.user = s.serverUser;

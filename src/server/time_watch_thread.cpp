@@ -9,7 +9,7 @@
 
 namespace zpmoni {
 
-TimeWatchThread::TimeWatchThread(const MonitorSettings& settings, ServerState& state,
+TimeWatchThread::TimeWatchThread(const SharedSettings& settings, ServerState& state,
                                  WindowSystem& windows, LineWriter& log, const Clock& clock)
     : settings(settings), state(state), windows(windows), log(log), clock(clock)
 {
@@ -66,7 +66,8 @@ void TimeWatchThread::Run()
 {
     ScheduleMarks marks;
     while (stopFlag == 0) {
-        const ScheduleDecision d = SchedulePass(settings, state, marks, ReadScheduleClock(clock));
+        const std::shared_ptr<const MonitorSettings> s = settings.Snapshot();
+        const ScheduleDecision d = SchedulePass(*s, state, marks, ReadScheduleClock(clock));
         if (d.restart) {
             OnMain(&onTerminate);
             if (!Sleep(3000))
@@ -86,7 +87,7 @@ void TimeWatchThread::Run()
             log.WriteLine("Ground obj reconstruct");
         const WindowId window = state.serverWindow;
         if (window != 0 && !d.keys.empty()) {
-            const KeyKind kind = settings.exeType == 3 ? KeyKind::Char : KeyKind::KeyDown;
+            const KeyKind kind = s->exeType == 3 ? KeyKind::Char : KeyKind::KeyDown;
             for (char key : d.keys)
                 windows.PostKey(window, kind, static_cast<uint8_t>(key));
         }

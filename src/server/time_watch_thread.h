@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/clock.h"
-#include "base/monitor_settings.h"
+#include "base/settings_snapshot.h"
 #include "base/server_state.h"
 #include "base/log_files.h"
 #include "platform/window_system.h"
@@ -23,7 +23,7 @@ namespace zpmoni {
 // system's key posting; it writes "Ground obj reconstruct" to the daily log.
 class TimeWatchThread {
 public:
-    TimeWatchThread(const MonitorSettings& settings, ServerState& state, WindowSystem& windows,
+    TimeWatchThread(const SharedSettings& settings, ServerState& state, WindowSystem& windows,
                     LineWriter& log, const Clock& clock);
     ~TimeWatchThread();
     TimeWatchThread(const TimeWatchThread&) = delete;
@@ -46,7 +46,7 @@ private:
     bool Sleep(int ms);
     void OnMain(std::function<void()>* hook);
 
-    const MonitorSettings& settings;
+    const SharedSettings& settings;  // a snapshot per pass
     ServerState& state;
     WindowSystem& windows;
     LineWriter& log;

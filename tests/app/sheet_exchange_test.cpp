@@ -27,7 +27,6 @@ struct FakeTarget final : SheetTarget {
     }
     void LoadPackIndex() override { Log("packs", s.packFile); }
     void StopCapture() override { Log("stop"); }
-    void RemoveIpFilters() override { Log("remove if", s.interfaceNumber); }
     void ReplaceDenyList(const DenyList& l) override { Log("deny", l.size()); }
     void StartCapture() override { Log("start if", s.interfaceNumber, s.port); }
     void InstallIpFilters() override { Log("install if", s.interfaceNumber); }
@@ -45,34 +44,33 @@ struct FakeTarget final : SheetTarget {
 
 TEST(SheetExchangeTest, ConfirmedSheetRunsEveryStepInOrder)
 {
-    // The restart times as edited and as saved; the limits as entered on the G limiter page; the
-    // steps after the settings file's.
-    struct Case { const char *times, *saved; bool serverRunning; int32_t resolveAndChatLog, enable;
+    // The restart times as edited; the limits as entered on the G limiter page; the steps after the
+    // settings file's.
+    struct Case { const char* times; bool serverRunning; int32_t resolveAndChatLog, enable;
                   double negative, positive; std::vector<std::string> tail; };
     const Case cases[] = {
-        {"7:5\r\n25:70\r\n8", "7:05|2:10|8:00|", false, 1, 1, -2, 5,
-         {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
-        {"", "", true, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
+        {"7:05|", false, 1, 1, -2, 5, {"glimit 1 -3 7 40 1 77", "resolve 1", "reconnect 1 7000"}},
+        {"", true, 0, 0, 0, 9, {"glimit 0 0 9 40 0 77", "resolve 0", "timer 570", "reconnect 0 7000"}},
     };
     for (const Case& c : cases) {
         FakeTarget t;
         t.running = c.serverRunning;
         t.s.interfaceNumber = 1;
-        t.s.rebootIntervalSec = 90;
         ParseTimeList("3:05|21:30|", t.s.schedule);
         SheetValues v = SheetValuesFrom(t.s, {1, 0, 1}, 570, {}, {c.enable, c.negative, c.positive, 40, 77});
-        EXPECT_EQ(v.schedule.restartTimes, "3:05\n21:30\n");
-        v.schedule.restartTimes = c.times;
-        v.bootconf.interfaceNumber = 2;
-        v.bootconf.port = 7000 + 65536;
-        v.bootconf.resolveName = v.bootconf.chatLog = c.resolveAndChatLog;
+        EXPECT_EQ(v.schedule, t.s);
+        // Each page's copy counts for the keys of its page only.
+        ParseTimeList(c.times, v.schedule.schedule);
+        v.schedule.rebootIntervalSec = 60, v.schedule.port = v.bootconf.settings.rebootIntervalSec = 5;
+        v.bootconf.settings.interfaceNumber = 2, v.bootconf.settings.port = 7000;
+        v.bootconf.settings.resolveName = v.bootconf.settings.chatLog = c.resolveAndChatLog;
         v.packFile = "p.txt";
         v.denyList = {{"10.0.0.1", "255.255.255.255", ""}};
         ApplySheet(v, t);
-        // 90 s are shown as 1 minute and come back as 60 s; 570 ms as 0.57 s and come back whole.
-        std::vector<std::string> expected = {"window 1 0 1 570", "packs p.txt", "stop", "remove if 1", "deny 1",
+        // 570 ms are shown as 0.57 s and come back whole.
+        std::vector<std::string> expected = {"window 1 0 1 570", "packs p.txt", "stop", "deny 1",
                                              "start if 2 7000", "install if 2", "ipfilter.txt",
-                                             "ini " + std::string(c.saved) + " 60"};
+                                             "ini " + std::string(c.times) + " 60"};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         EXPECT_EQ(t.steps, expected);
     }

@@ -5,20 +5,41 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace zpmoni;
 
-// Defaults for a missing file; then each key of a hand-edited file (other letter cases, CR LF, a
-// port beyond 16 bits, an empty text, time lists) to its member and back: distinct values show a
-// swap. Both saves in the save order, each in one replacement of the file.
-TEST(MonitorSettings, LoadAndSave)
+namespace {
+
+using S = MonitorSettings;
+
+// A hand-edited value for a key of each type (blanks, junk, values beyond the sheet's limits),
+// and how it reads back as the file would hold it; `i` keeps each key's value its own.
+std::pair<std::string, std::string> Sample(const SettingKey& k, int i)
+{
+    const std::string n = std::to_string(100 + i);
+    if (std::holds_alternative<uint16_t S::*>(k.member))
+        return {" " + std::to_string(65636 + i), n};  // only the low 16 bits stay
+    if (IsNumber(k))
+        return {"-" + n + "abc", "-" + n};
+    if (std::holds_alternative<TimeList S::*>(k.member))
+        return {"7:90|" + std::to_string(i) + ":5|6|x|", "8:30|" + std::to_string(i % 24) + ":05|6:00|"};
+    if (std::holds_alternative<RestartWarnings S::*>(k.member))
+        return {"15, x,0," + n + ",2000", "15," + n};
+    return {" text " + n + " ", "text " + n};
+}
+
+// A new file gets every saved key with its default, in the table's order, in one replacement.
+// Then every key of the table: an empty value; a hand-edited one (other letter cases, CR LF, the
+// same key in another section) read into its member alone; saved in place with every other line
+// kept byte for byte (a read only key not at all); and read back to the same settings.
+TEST(MonitorSettings, EveryKeyLoadsSavesAndRoundTrips)
 {
     TempFolder dir;
     ProfileStore store(dir.File("Zpmoni.ini"));
     int synced = 0;
     store.SetSync([&](const std::string&) { return ++synced > 0; });
-    MonitorSettings s;
-    LoadSettings(store, s);
-    SaveSettings(store, s);
+    SaveSettings(store, MonitorSettings());
     EXPECT_EQ(synced, 2);  // the new file and its folder
     EXPECT_EQ(dir.Read("Zpmoni.ini"),
               "[ProgramData]\nFolderPath=/opt/zephrine\nExeType=1\nHandleName=USERNAME\nPort=7915\nSchedule=\n"
@@ -26,32 +47,61 @@ TEST(MonitorSettings, LoadAndSave)
               "Endurance=0\nIntercept=0\nAirsupport=0\nEnduranceInterval=300\nInterceptInterval=300\n"
               "AirsupportInterval=300\nInterfaceNumber=0\nCloseErrorDialog=1\nStartUp=0\nResolveName=1\nChatLog=0\n"
               "Checksum=1\nCheatCheck=1\nCheckRunning=0\nMinimizeZP=0\nPackFile=Packlist.txt\n");
+    EXPECT_EQ(MonitorSettings().restartWarnings, (RestartWarnings{10, 5, 1}));
+    auto upper = [](std::string s) { return std::ranges::transform(s, s.begin(), ::toupper), s; };
+    int i = 0;
+    for (const SettingKey& k : SettingKeys()) {
+        SCOPED_TRACE(k.key);
+        const auto [written, read] = Sample(k, i++);
+        const std::string head = "; note\r\n[" + upper(std::string(k.section)) + "]\r\n" + upper(std::string(k.key));
+        const std::string other = "[Other]\r\n" + std::string(k.key) + "=1\r\n";
+        MonitorSettings s, expected, again;
+        dir.Write("Zpmoni.ini", head + "=\r\n" + other);
+        LoadSettings(store, s);
+        EXPECT_EQ(SettingText(s, k), IsNumber(k) ? std::to_string(k.number) : "");
 
-    dir.Write("Zpmoni.ini",
-        "[programdata]\r\nfolderpath=\r\nPORT=70000\r\nExeType=2\r\nHandleName=host\r\nSchedule=7:90|25:00|6|x|\r\n"
-        "ResetSchedule=|\r\nRebootAtInterval=3\r\nResetAtInterval=4\r\nEndurance=5\r\nIntercept=6\r\nAirsupport=7\r\n"
-        "RebootIntervalSec=8\r\nResetIntervalSec=9\r\nEnduranceInterval=10\r\nInterceptInterval=11\r\n"
-        "AirsupportInterval=12\r\nInterfaceNumber=13\r\nCloseErrorDialog=14\r\nStartUp=15\r\nResolveName=16\r\n"
-        "ChatLog=17\r\nChecksum=18\r\nCheatCheck=19\r\nCheckRunning=20\r\nMinimizeZP=21\r\nPackFile=packs.txt\r\n");
-    ParseTimeList("1:00|", s.resetSchedule);  // replaced, not added to
-    LoadSettings(store, s);
-    store.SetPath(dir.File("Saved.ini"));
-    SaveSettings(store, s);
-    EXPECT_EQ(synced, 4);
-    EXPECT_EQ(dir.Read("Saved.ini"),
-              "[ProgramData]\nFolderPath=\nExeType=2\nHandleName=host\nPort=4464\nSchedule=8:30|1:00|6:00|\n"
-              "ResetSchedule=\nRebootAtInterval=3\nResetAtInterval=4\nRebootIntervalSec=8\nResetIntervalSec=9\n"
-              "Endurance=5\nIntercept=6\nAirsupport=7\nEnduranceInterval=10\nInterceptInterval=11\n"
-              "AirsupportInterval=12\nInterfaceNumber=13\nCloseErrorDialog=14\nStartUp=15\nResolveName=16\nChatLog=17\n"
-              "Checksum=18\nCheatCheck=19\nCheckRunning=20\nMinimizeZP=21\nPackFile=packs.txt\n");
-}
+        dir.Write("Zpmoni.ini", head + "=" + written + "\r\n" + other);
+        LoadSettings(store, s);
+        EXPECT_EQ(SettingText(s, k), read);
+        IsNumber(k) ? SetSettingNumber(expected, k, std::stoll(read)) : SetSettingText(expected, k, read);
+        EXPECT_EQ(s, expected);  // no other member moved
 
-// ListLine as written in the file, and the row count the event list then keeps.
-TEST(MonitorSettings, ListLineHeldToItsRange)
-{
-    TempFolder dir;
+        SaveSettings(store, s);
+        const std::string saved = dir.Read("Zpmoni.ini");
+        EXPECT_TRUE(saved.starts_with(k.saved ? "; note\r\n" : head + "=" + written + "\r\n")) << saved;
+        EXPECT_EQ(saved.find("\r\n" + std::string(k.key) + "=" + read + "\r\n") != std::string::npos, k.saved);
+        EXPECT_NE(saved.find(other), std::string::npos);
+        LoadSettings(store, again);
+        EXPECT_EQ(again, s);
+    }
+    // ListLine as written in the file, and the row count the event list then keeps.
     for (auto [text, rows] : {std::pair{"", 200}, {"ListLine=10001", 10000}, {"ListLine=-5", 0}, {"ListLine=10000", 10000}}) {
         dir.Write("Zpmoni.ini", std::string("[ProgramData]\n") + text + "\n");
         EXPECT_EQ(LoadListLine(ProfileStore(dir.File("Zpmoni.ini"))), rows) << text;
     }
 }
+
+// Time lists as the file holds them: text, count, formatted.
+TEST(MonitorSettings, TimeListsParseAndFormat)
+{
+    std::string thirty;
+    for (size_t i = 0; i < 30; ++i)
+        thirty += i < kTimeListCapacity ? "1:00|" : "2:00|";
+    const std::tuple<std::string, size_t, std::string> cases[] = {
+        {"", 0, ""}, {"|", 0, ""}, {"7:90|25:00|6|x|", 3, "8:30|1:00|6:00|"}, {"3:5", 1, "3:05|"},
+        // The colon must follow the hour directly; blanks before numbers are skipped.
+        {"4 :7| 4: 7|5:x|x:5|||12:00", 4, "4:00|4:07|5:00|12:00|"},
+        // Truncating division and remainder; a huge hour saturates at 2147483647, then wraps.
+        {"23:120|-1:-70|99999999999:0|", 3, "1:00|-2:-10|7:00|"},
+        {thirty, kTimeListCapacity, thirty.substr(0, 5 * kTimeListCapacity)},  // the first 24
+    };
+    for (const auto& [text, count, formatted] : cases) {
+        TimeList list;
+        ParseTimeList("9:09|8:08|", list);
+        ParseTimeList(text, list);
+        EXPECT_EQ(list.size(), count) << text;
+        EXPECT_EQ(FormatTimeList(list), formatted) << text;
+    }
+}
+
+}  // namespace

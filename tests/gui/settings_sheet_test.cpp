@@ -64,8 +64,9 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
         {false, 0, 0, "port", "1", false, true, {}},
     };
     for (const Case& c : cases) {
-        ServerStartValues v{.folderPath = "\x83\x65st", .port = 7915, .closeErrorDialog = 1, .exeType = 7,
-                         .interfaceNumber = c.interfaceNumber, .closeSeconds = 0.8, .cheatCheck = 5};
+        ServerStartValues v;
+        v.closeSeconds = 0.8, v.settings.interfaceNumber = c.interfaceNumber, v.settings.exeType = 7;
+        v.settings.folderPath = "\x83\x65st", v.settings.cheatCheck = 5;
         ServerStartPage page(v, c.addresses ? std::vector{qToBigEndian(0xC0A80105u), qToBigEndian(0x7F000001u)}
                                           : std::vector<uint32_t>{});
         Messages messages;
@@ -80,19 +81,23 @@ TEST(SettingsPagesTest, StartUpPageChecksItsRangesAndInterfaces)
         EXPECT_TRUE(!Find(page, "closeSeconds")->isEnabled() && Find<QCheckBox>(page, "cheatCheck")->isHidden());
         EXPECT_EQ(page.Validate(), c.accepted);
         EXPECT_EQ(messages.texts, c.messages) << c.control << " " << c.text;
-        EXPECT_EQ(page.Values().interfaceNumber, c.readBack);
+        EXPECT_EQ(page.Values().settings.interfaceNumber, c.readBack);
         // The folder's bytes are no UTF-8 and stay; no button is chosen for the type; the cheat
         // warning is hidden and exchanged all the same.
-        EXPECT_TRUE(page.Values().folderPath == v.folderPath && page.Values().exeType == 7);
-        EXPECT_EQ(page.Values().cheatCheck, c.readBack == 3 ? 5 : 1);
+        EXPECT_TRUE(page.Values().settings.folderPath == v.settings.folderPath && page.Values().settings.exeType == 7);
+        EXPECT_EQ(page.Values().settings.cheatCheck, c.readBack == 3 ? 5 : 1);
     }
 }
 
 TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
 {
-    SchedulePage schedule({{1, 0, 1, 0, 0}, {1, 600, 5, 5, 5}, "3:05\n21:30\n", ""});
+    MonitorSettings settings;
+    settings.rebootAtInterval = settings.endurance = 1, settings.rebootIntervalSec = 90;
+    SchedulePage schedule((ParseTimeList("3:05|21:30|", settings.schedule), settings));
     schedule.Activate();
     EXPECT_EQ(Find<QPlainTextEdit>(schedule, "restartTimes")->toPlainText(), "3:05\n21:30\n");
+    EXPECT_EQ(Find(schedule, "minutes0")->text(), "1");  // 90 s shown as 1 minute
+    Find<QPlainTextEdit>(schedule, "reviveTimes")->setPlainText("7:5\r\n25:70");
     EXPECT_FALSE(Find(schedule, "minutes1")->isEnabled());
     Find<QCheckBox>(schedule, "enabled1")->setChecked(true);
     EXPECT_TRUE(Find(schedule, "minutes1")->isEnabled());
@@ -115,7 +120,8 @@ TEST(SettingsPagesTest, ScheduleAndGLimitEditsFollowTheirBoxesAndStayInRange)
         EXPECT_EQ(e.page->Validate(), e.message.isEmpty()) << e.text;
     }
     EXPECT_EQ(messages.texts, (QStringList{minutes, minutes, limit}));
-    EXPECT_EQ(schedule.Values().minutes[3], 35791394);
+    EXPECT_EQ(schedule.Values().interceptInterval, 35791394 * 60);
+    EXPECT_TRUE(schedule.Values().rebootIntervalSec == 60 && FormatTimeList(schedule.Values().resetSchedule) == "7:05|2:10|");
     EXPECT_EQ(glimit.Values().negative, -10.25);
 }
 
@@ -190,7 +196,9 @@ TEST(SettingsPagesTest, PackListBuildRunsBesideTheSheet)
     for (int i = 0; i < 305; ++i)  // beyond 300 list files
         dir.Write("sim/Aircraft/air" + std::to_string(100 + i) + ".lst", "aircraft\\A1.DAT x\n");
     SettingsSheet sheet(nullptr);
-    auto* start = new ServerStartPage({.folderPath = dir.File("sim")}, {});
+    ServerStartValues startValues;
+    startValues.settings.folderPath = dir.File("sim");
+    auto* start = new ServerStartPage(startValues, {});
     auto index = std::make_unique<HangingIndex>();
     const std::shared_ptr<std::atomic<int>> hang = index->hang;
     auto* page = new PackListPage("Packlist.txt", *start, std::move(index), SystemDirectoryListing());
@@ -241,6 +249,7 @@ TEST(SettingsPagesTest, CancelChangesNothingAndOkTakesEverythingOver)
         });
         EXPECT_EQ(dir.Read("Zpmoni.ini") == ini, !confirm);  // the first writing adds every key
         EXPECT_EQ(app.settings.handleName, confirm ? "renamed" : "pilot");
+        EXPECT_EQ(*app.publishedSettings.Snapshot(), app.settings);  // what the schedule thread reads
         EXPECT_EQ(app.settings.rebootIntervalSec, confirm ? 120 : 36000);
         EXPECT_EQ(app.settings.packFile, confirm ? "other.txt" : "Packlist.txt");
         EXPECT_EQ(dir.Read("ipfilter.txt"), confirm ? "0.0.0.0\t255.255.255.255\t\n" : "");

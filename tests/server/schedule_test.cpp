@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// One pass of the schedule at a time, on a clock the test sets; and the time lists under a
-// concurrent writer.
+// One pass of the schedule at a time, on a clock the test sets.
 #include "server/schedule.h"
 
 #include "base/clock.h"
@@ -8,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 using namespace zpmoni;
 
@@ -140,24 +138,6 @@ TEST(RestartWarningTest, LineAndOffsets)
     for (const auto& minutes : s.restartWarnings)
         read += std::to_string(minutes) + " ";
     EXPECT_EQ(read, "15 5 1 2 3 4 6 7 ");
-}
-
-TEST(TimeOfDayListTest, ReadWaitsOutAWriterAndGetsTheWholeNewList)
-{
-    TimeOfDayList list;
-    ParseTimeList("1:01|1:02|", list);
-    list.version.fetch_add(1);  // a writer is half-way through
-    list.entries[0].hour = 2;
-    std::atomic<bool> returned{false};
-    TimeOfDayList::Snapshot snap;
-    std::thread reader([&] { snap = list.Read(), returned = true; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(returned);
-    list.entries[1].hour = 2;
-    list.version.fetch_add(1);
-    reader.join();
-    EXPECT_EQ(snap.count, 2);
-    EXPECT_EQ(snap.entries[0].hour + snap.entries[1].hour, 4);
 }
 
 }  // namespace
