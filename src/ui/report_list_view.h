@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QColor>
 #include <QList>
 #include <QPersistentModelIndex>
 #include <QString>
-#include <QStringList>
 #include <QTreeView>
 
-#include <initializer_list>
+#include <span>
 #include <string_view>
 #include <vector>
 
 class QLabel;
-class QStandardItemModel;
 
 namespace zpmoni {
 
@@ -25,23 +24,47 @@ struct ListColumn {
     int width;
 };
 
+// A cell's text as it came, bytes (QByteArray), where the shown text is a decoding of it.
+constexpr int kBytesRole = Qt::UserRole + 1;
+
+// Rows of plain texts under fixed columns: titles and alignments come from the columns, the
+// texts from the subclass. Qt::UserRole on column 0 is the row's own number, if it has one.
+class ReportTableModel : public QAbstractTableModel {
+public:
+    ReportTableModel(std::span<const ListColumn> columns, QObject* parent);
+
+    std::span<const ListColumn> Columns() const { return columns; }
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+protected:
+    virtual QString Text(int row, int column) const = 0;
+    // Every other role of a cell (kBytesRole, Qt::UserRole).
+    virtual QVariant Data(int row, int column, int role) const = 0;
+
+private:
+    std::span<const ListColumn> columns;
+};
+
 // The report list the two list pages share: columns the user may hide, move and resize, a sort
 // mark that follows header clicks, a tinted sort column, tips for cut-off cells, and a column
-// layout kept in the settings file. The host fills and orders the rows; it names columns by
-// their logical number whether they are shown or not.
+// layout kept in the settings file. It shows any table model; the host fills and orders the
+// rows, and names columns by their logical number whether they are shown or not.
 class ReportListView : public QTreeView {
     Q_OBJECT
 public:
     explicit ReportListView(QWidget* parent = nullptr);
     ~ReportListView() override;
 
-    // A page's list filling the page: its columns, every one hideable but column 0 and the key
-    // column; the sort mark on column 0, ascending.
-    static ReportListView* FillPage(QWidget* page, std::initializer_list<ListColumn> columns,
-                                 int keyColumn);
+    // A page's list filling the page, showing `rows` in columns of the given widths, every one
+    // hideable but column 0 and the key column; the sort mark on column 0, ascending.
+    static ReportListView* FillPage(QWidget* page, QAbstractItemModel* rows, std::span<const ListColumn> columns,
+                                    int keyColumn);
 
+    // Shows `rows`, whose columns stay fixed from now on, at the columns' widths.
+    void SetRows(QAbstractItemModel* rows, std::span<const ListColumn> columns);
     // Columns, in logical order.
-    int InsertColumn(const QString& title, Qt::Alignment alignment, int width);
     int ColumnCount() const;
     // Marks a column the user may hide from the header menu; every other column, column 0
     // always, is shown there greyed. Disabling shows the column first.
@@ -57,13 +80,10 @@ public:
     int SortColumn() const { return sortColumn; }
     void SetSortColumn(int signedColumn);
 
-    // Rows: one text per logical column; the texts are shown as plain text.
+    // Rows as shown: one plain text per logical column.
     int RowCount() const;
-    int AppendRow(const QStringList& texts, int data = -1);
-    void RemoveRow(int row);
-    void ClearRows();
     QString Text(int row, int column) const;
-    int RowData(int row) const;
+    int RowData(int row) const;  // Qt::UserRole of column 0, -1 without one
     QList<int> SelectedRows() const;  // ascending
     // Selects the rows; the last one of them takes the focus mark.
     void SelectRows(const QList<int>& rows);
@@ -88,8 +108,6 @@ protected:
 
 private:
     struct Column {
-        QString title;
-        Qt::Alignment alignment;
         bool hideable = false;
         int savedWidth = 0;  // the width to give back when a hidden column is shown again
     };
@@ -107,7 +125,6 @@ private:
     void ForgetTip();
     void RecheckTipSoon();
 
-    QStandardItemModel* items = nullptr;  // one item per cell, every column
     std::vector<Column> columns;
     int hideableCount = 0;
     int sortColumn = 0;

@@ -4,6 +4,7 @@
 #include "capture/connections_page.h"
 #include "capture/datagram_builder.h"
 #include "capture/event_list_page.h"
+#include "capture/player_list_models.h"
 #include "client/chat_page.h"
 #include "support/netns.h"
 #include "support/sheet_driver.h"
@@ -81,8 +82,12 @@ struct ListCtrlEx : ::testing::Test {
 
 TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
 {
-    list->InsertColumn(QStringLiteral("R&D"), Qt::AlignLeft, 60);
-    list->EnableColumnHiding(8, true);
+    QStandardItemModel titled(0, 9);  // the log's columns and one more
+    for (int c = 0; c < 9; ++c)
+        titled.setHorizontalHeaderItem(c, new QStandardItem(c < 8 ? Title(c) : QStringLiteral("R&D")));
+    QWidget host;
+    host.setGeometry(0, 0, 900, 300), host.show();
+    list = ReportListView::FillPage(&host, &titled, {}, 1);
     list->SetColumnVisible(4, false);
     QStringList expected;
     for (int c = 0; c < 9; ++c)  // an ampersand is no mnemonic
@@ -113,7 +118,7 @@ TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
     };
     const QColor base(100, 200, 240), tint(110, 220, 255);
     list->EnableSortTint(true);
-    list->AppendRow(QStringList(8, QString()));  // no text where the pixels are read
+    page.AppendRow({});  // no text where the pixels are read
     EXPECT_EQ(paint(base, 3, 2), tint);
     EXPECT_EQ(paint(base, 3, 0), base);
     EXPECT_EQ(paint(Qt::white, -6, 5), QColor(247, 247, 247));  // a new background, a new tint
@@ -151,15 +156,18 @@ TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
     EXPECT_EQ(QList<int>({partly->ColumnWidth(0), partly->ColumnWidth(1), partly->ColumnWidth(2)}),
               QList<int>({80, 90, 100}));
     EXPECT_EQ(partly->header()->visualIndex(0), 0);
-    list->InsertColumn(QStringLiteral("x"), Qt::AlignLeft, 10);  // another column count: nothing changes
-    list->RestoreState(store, "MonitorDlg", "ListCtrl");
-    EXPECT_EQ(list->SortColumn(), -3);
+    QStandardItemModel nine(0, 9);  // another column count: nothing changes
+    ReportListView other;
+    other.SetRows(&nine, {});
+    other.SetSortColumn(-3);
+    other.RestoreState(store, "MonitorDlg", "ListCtrl");
+    EXPECT_EQ(other.SortColumn(), -3);
 }
 
 TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
 {
     list->setFont(QFont(QStringLiteral("Sans"), 17));
-    list->AppendRow({"<b>x</b>", "short"});
+    page.AppendRow({"<b>x</b>", "short"});
     list->header()->resizeSection(0, 12);
     list->header()->resizeSection(1, 200);
     auto* tip = list->findChild<QLabel*>("cellTip");
@@ -185,7 +193,7 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
 {
     auto append = [&](const std::string& user) { page.AppendRow({"00:00:00", user, "", "", "", "", "", ""}); };
     for (int i = 0; i < 40; ++i)
-        list->AppendRow({});
+        page.Rows()->Append({});
     EXPECT_FALSE(list->AtEnd());  // rows appended just now count
     for (int i = 0; i < 201; ++i)
         append("user" + std::to_string(i));
@@ -280,7 +288,7 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     // The selected players stay selected; the last of them keeps the focus.
     EXPECT_EQ(list->SelectedRows(), QList<int>({1, 2}));
     EXPECT_EQ(list->currentIndex().row(), 2);
-    window.ConnectPage()->CopyHostName();
+    window.ConnectPage()->Copy();
     EXPECT_EQ(QApplication::clipboard()->text(), "host-198.51.100.2");
     RightClick(list->viewport(), QPoint(30, 10));
     EXPECT_EQ(menuAt, list->viewport()->mapToGlobal(QPoint(30, 10)));
