@@ -84,10 +84,12 @@ bool ConnectionsModel::Sync(int64_t now)
         if (at < rows.size() && rows[at].bytes.slot == f.slot) {
             changed |= UpdateCells(static_cast<int>(at), f);
         } else {
+            Row row{f, {}};
+            for (size_t c = 0; c < row.texts.size(); ++c)
+                row.texts[c] = NetworkText(f.texts[c]);
             beginInsertRows({}, static_cast<int>(at), static_cast<int>(at));
-            rows.insert(rows.begin() + static_cast<ptrdiff_t>(at), Row{{f.slot, {}}, {}});
+            rows.insert(rows.begin() + static_cast<ptrdiff_t>(at), std::move(row));
             endInsertRows();
-            UpdateCells(static_cast<int>(at), f);
             changed = true;
         }
         ++at;

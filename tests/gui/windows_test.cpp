@@ -208,6 +208,41 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
     EXPECT_EQ(list->Text(199, 1), "later");
 }
 
+// A tick reports only what changed: the cells whose text changed, the players who came and left.
+TEST(ConnectionsModelTest, ATickReportsOnlyTheChangedCellsAndRows)
+{
+    ManualClock clock;
+    PlayerTable table(clock);
+    const std::vector<ListColumn> columns(connection_list::kColumnCount, ListColumn{"", Qt::AlignLeft, 0});
+    ConnectionsModel rows(table, columns, nullptr);
+    QStringList seen;
+    QObject::connect(&rows, &QAbstractItemModel::rowsInserted, [&](auto, int r) { seen << QString("+%1").arg(r); });
+    QObject::connect(&rows, &QAbstractItemModel::rowsRemoved, [&](auto, int r) { seen << QString("-%1").arg(r); });
+    QObject::connect(&rows, &QAbstractItemModel::dataChanged, [&](const QModelIndex& a, const QModelIndex& b) {
+        seen << QString("%1:%2-%3").arg(a.row()).arg(a.column()).arg(b.column());
+    });
+    auto join = [&](const char* name, int port) {
+        PlayerRecord* r = table.Find(testing_datagrams::Addr("198.51.100.3"), static_cast<uint16_t>(port), true);
+        table.Confirm(*r);
+        r->userName = name;
+    };
+    const std::tuple<std::function<void()>, int64_t, QStringList> ticks[] = {
+        {[&] { join("amy", 1), join("bob", 2), join("cat", 3); }, 100, {"+0", "+1", "+2"}},
+        {[] {}, 100, {}},
+        {[] {}, 101, {"0:0-0", "1:0-0", "2:0-0"}},  // the time online only
+        {[&] { table.Slot(1).flags |= PlayerRecord::kFlying; }, 101, {"1:5-7"}},  // state, IFF, aircraft
+        {[&] { join("dan", 4); }, 101, {"+3"}},
+        {[&] { table.Clear(table.Slot(0)), table.Clear(table.Slot(2)); }, 101, {"-0", "-1"}},
+    };
+    for (const auto& [change, now, expected] : ticks) {
+        seen.clear();
+        change();
+        EXPECT_EQ(rows.Sync(now), !expected.isEmpty());
+        EXPECT_EQ(seen, expected) << now;
+    }
+    EXPECT_EQ(QList<QVariant>({rows.index(0, 0).data(Qt::UserRole), rows.index(1, 1).data()}), QList<QVariant>({1, "dan"}));
+}
+
 TEST(ChatPageTest, PlainLinesEmptiedNearTheLimitAndTheMenuAtTheClick)
 {
     ChatPage page(QStringLiteral("/tmp"), nullptr, 260);
