@@ -2,7 +2,7 @@
 #include "capture/connections_page.h"
 
 #include "base/clock.h"
-#include "capture/player_list_models.h"
+#include "capture/connections_model.h"
 #include "capture/player_table.h"
 
 #include <QItemSelectionModel>
@@ -40,12 +40,12 @@ ConnectionsOrder* Ordered(QAbstractItemModel* rows)
 
 ConnectionsPage::ConnectionsPage(PlayerTable& players, const ProfileStore& profile, const Clock& clock,
                                  QWidget* parent)
-    : PlayerListPage(kLayout, Ordered(new ConnectionsModel(players, kColumns, nullptr)), profile, parent),
+    : PlayerListPage(kLayout, Ordered(new ReportRows(kColumns, nullptr)), profile, parent),
       players(players),
       clock(clock)
 {
     order = static_cast<ConnectionsOrder*>(list->model());
-    rows = static_cast<ConnectionsModel*>(order->sourceModel());
+    rows = static_cast<ReportRows*>(order->sourceModel());
     list->EnableSortTint(true);
     order->SetSort(FromSavedState(list->SortColumn()));
 
@@ -72,7 +72,7 @@ void ConnectionsPage::Refresh()
     if (!isVisible())
         return;
     // Selections belong to the players' rows, so they follow them through a change of order.
-    const bool changed = rows->Sync(clock.Now());
+    const bool changed = SyncConnections(*rows, BuildRows(players, clock.Now()));
     if (!order->Resort() && !changed)
         return;
     // The focus mark goes to the last selected row after every change, none without a selection.
@@ -91,7 +91,7 @@ void ConnectionsPage::DeleteSelected()
         if (slot >= 0 && slot < PlayerTable::kSlots)
             players.Clear(players.Slot(slot));
     }
-    rows->Sync(clock.Now());
+    SyncConnections(*rows, BuildRows(players, clock.Now()));
 }
 
 void ConnectionsPage::AddMenuEntries(QMenu& menu)

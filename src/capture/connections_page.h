@@ -9,9 +9,9 @@
 namespace zpmoni {
 
 class Clock;
-class ConnectionsModel;
 class ConnectionsOrder;
 class PlayerTable;
+class ReportRows;
 
 // The connections tab: the players online, brought up to date once a second while the page is
 // shown.
@@ -32,7 +32,7 @@ protected:
 private:
     PlayerTable& players;
     const Clock& clock;
-    ConnectionsModel* rows;
+    ReportRows* rows;
     ConnectionsOrder* order;
     QTimer timer;
 };

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "capture/event_list_page.h"
 
-#include "capture/player_list_models.h"
-
 namespace zpmoni {
 
 namespace {
@@ -24,17 +22,17 @@ const PlayerListLayout kLayout{"MonitorDlg", kColumns, 1, 2, 2, 15, "IPアドレ
 
 // Rows stay in their order of arrival: a header click only moves the sort mark.
 EventListPage::EventListPage(const ProfileStore& store, const int& listLine, QWidget* parent)
-    : PlayerListPage(kLayout, new EventRowsModel(kColumns, nullptr), store, parent), listLine(listLine)
+    : PlayerListPage(kLayout, new ReportRows(kColumns, nullptr), store, parent), listLine(listLine)
 {
-    rows = static_cast<EventRowsModel*>(list->model());
+    rows = static_cast<ReportRows*>(list->model());
 }
 
 void EventListPage::AppendRow(const EventRow& row)
 {
     const bool follow = list->AtEnd();
-    rows->Append(row);
+    rows->Insert(rows->rowCount(), row);
     if (rows->rowCount() > listLine)
-        rows->RemoveFirst();
+        rows->Remove(0, 0);
     if (follow)
         list->ScrollToRow(list->RowCount() - 1);
 }

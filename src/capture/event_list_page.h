@@ -6,8 +6,6 @@
 
 namespace zpmoni {
 
-class EventRowsModel;
-
 // The log tab: one row per log-on, log-off and join, newest at the bottom, at most `ListLine`.
 class EventListPage final : public PlayerListPage, public EventRowSink {
     Q_OBJECT
@@ -16,10 +14,10 @@ public:
 
     // Keeps the newest row in view if the view showed the end.
     void AppendRow(const EventRow& row) override;
-    EventRowsModel* Rows() { return rows; }
+    ReportRows* Rows() { return rows; }
 
 private:
-    EventRowsModel* rows;
+    ReportRows* rows;
     const int& listLine;
 };
 

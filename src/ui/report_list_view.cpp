@@ -3,6 +3,7 @@
 
 #include "base/profile_store.h"
 #include "ui/list_state.h"
+#include "ui/network_text.h"
 
 #include <QCursor>
 #include <QHeaderView>
@@ -50,31 +51,42 @@ Qt::Alignment CellAlignment(Qt::Alignment alignment)
 
 }  // namespace
 
-ReportTableModel::ReportTableModel(std::span<const ListColumn> columns, QObject* parent)
+ReportRows::ReportRows(std::span<const ListColumn> columns, QObject* parent)
     : QAbstractTableModel(parent), columns(columns)
 {
 }
 
-int ReportTableModel::columnCount(const QModelIndex& parent) const
+int ReportRows::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows.size());
+}
+
+int ReportRows::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(columns.size());
 }
 
-QVariant ReportTableModel::data(const QModelIndex& index, int role) const
+QVariant ReportRows::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
+    const Row& row = rows[static_cast<size_t>(index.row())];
+    const auto column = static_cast<size_t>(index.column());
     switch (role) {
     case Qt::DisplayRole:
-        return Text(index.row(), index.column());
+        return row.texts[column];
+    case kBytesRole:
+        return QByteArray(row.bytes[column].data(), static_cast<qsizetype>(row.bytes[column].size()));
     case Qt::TextAlignmentRole:
-        return CellAlignment(columns[static_cast<size_t>(index.column())].alignment).toInt();
+        return CellAlignment(columns[column].alignment).toInt();
+    case Qt::UserRole:
+        return column == 0 && row.number >= 0 ? QVariant(row.number) : QVariant();
     default:
-        return Data(index.row(), index.column(), role);
+        return {};
     }
 }
 
-QVariant ReportTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant ReportRows::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
@@ -84,6 +96,41 @@ QVariant ReportTableModel::headerData(int section, Qt::Orientation orientation, 
     if (role == Qt::TextAlignmentRole)
         return CellAlignment(c.alignment).toInt();
     return {};
+}
+
+void ReportRows::Insert(int at, std::span<const std::string> bytes, int number)
+{
+    Row row{number, std::vector<std::string>(columns.size()), std::vector<QString>(columns.size())};
+    for (size_t c = 0; c < columns.size() && c < bytes.size(); ++c)
+        row.texts[c] = NetworkText(row.bytes[c] = bytes[c]);
+    beginInsertRows({}, at, at);
+    rows.insert(rows.begin() + at, std::move(row));
+    endInsertRows();
+}
+
+void ReportRows::Remove(int first, int last)
+{
+    if (first < 0 || last < first || last >= rowCount())
+        return;
+    beginRemoveRows({}, first, last);
+    rows.erase(rows.begin() + first, rows.begin() + last + 1);
+    endRemoveRows();
+}
+
+bool ReportRows::Update(int at, std::span<const std::string> bytes)
+{
+    Row& row = rows[static_cast<size_t>(at)];
+    int first = -1, last = -1;
+    for (size_t c = 0; c < columns.size() && c < bytes.size(); ++c) {
+        if (row.bytes[c] == bytes[c])
+            continue;
+        row.texts[c] = NetworkText(row.bytes[c] = bytes[c]);
+        first = first < 0 ? static_cast<int>(c) : first;
+        last = static_cast<int>(c);
+    }
+    if (first >= 0)
+        emit dataChanged(index(at, first), index(at, last), {Qt::DisplayRole, kBytesRole});
+    return first >= 0;
 }
 
 ReportListView::ReportListView(QWidget* parent) : QTreeView(parent)

@@ -8,7 +8,9 @@
 #include <QString>
 #include <QTreeView>
 
+#include <deque>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,27 +26,35 @@ struct ListColumn {
     int width;
 };
 
-// A cell's text as it came, bytes (QByteArray), where the shown text is a decoding of it.
+// A cell's text as it came, bytes (QByteArray); the list shows it decoded.
 constexpr int kBytesRole = Qt::UserRole + 1;
 
-// Rows of plain texts under fixed columns: titles and alignments come from the columns, the
-// texts from the subclass. Qt::UserRole on column 0 is the row's own number, if it has one.
-class ReportTableModel : public QAbstractTableModel {
+// The rows a report list shows: one text per column, kept as the bytes it came as and shown
+// decoded, and a number of the row's own (Qt::UserRole of column 0). Titles and alignments
+// come from the columns.
+class ReportRows final : public QAbstractTableModel {
 public:
-    ReportTableModel(std::span<const ListColumn> columns, QObject* parent);
+    ReportRows(std::span<const ListColumn> columns, QObject* parent);
 
-    std::span<const ListColumn> Columns() const { return columns; }
+    int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-protected:
-    virtual QString Text(int row, int column) const = 0;
-    // Every other role of a cell (kBytesRole, Qt::UserRole).
-    virtual QVariant Data(int row, int column, int role) const = 0;
+    void Insert(int at, std::span<const std::string> bytes, int number = -1);
+    void Remove(int first, int last);
+    // New texts for a row: only the cells that changed are reported. Whether any did.
+    bool Update(int at, std::span<const std::string> bytes);
+    int Number(int row) const { return rows[static_cast<size_t>(row)].number; }
 
 private:
+    struct Row {
+        int number;
+        std::vector<std::string> bytes;
+        std::vector<QString> texts;
+    };
     std::span<const ListColumn> columns;
+    std::deque<Row> rows;
 };
 
 // The report list the two list pages share: columns the user may hide, move and resize, a sort

@@ -4,7 +4,7 @@
 #include "capture/connections_page.h"
 #include "capture/datagram_builder.h"
 #include "capture/event_list_page.h"
-#include "capture/player_list_models.h"
+#include "capture/connections_model.h"
 #include "client/chat_page.h"
 #include "support/netns.h"
 #include "support/sheet_driver.h"
@@ -85,9 +85,7 @@ TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
     QStandardItemModel titled(0, 9);  // the log's columns and one more
     for (int c = 0; c < 9; ++c)
         titled.setHorizontalHeaderItem(c, new QStandardItem(c < 8 ? Title(c) : QStringLiteral("R&D")));
-    QWidget host;
-    host.setGeometry(0, 0, 900, 300), host.show();
-    list = ReportListView::FillPage(&host, &titled, {}, 1);
+    list = ReportListView::FillPage(new QWidget(&page), &titled, {}, 1);
     list->SetColumnVisible(4, false);
     QStringList expected;
     for (int c = 0; c < 9; ++c)  // an ampersand is no mnemonic
@@ -157,11 +155,9 @@ TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
               QList<int>({80, 90, 100}));
     EXPECT_EQ(partly->header()->visualIndex(0), 0);
     QStandardItemModel nine(0, 9);  // another column count: nothing changes
-    ReportListView other;
-    other.SetRows(&nine, {});
-    other.SetSortColumn(-3);
-    other.RestoreState(store, "MonitorDlg", "ListCtrl");
-    EXPECT_EQ(other.SortColumn(), -3);
+    ReportListView* other = ReportListView::FillPage(new QWidget(&page), &nine, {}, 1);
+    other->RestoreState(store, "MonitorDlg", "ListCtrl");
+    EXPECT_EQ(other->SortColumn(), 1);
 }
 
 TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
@@ -193,7 +189,7 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
 {
     auto append = [&](const std::string& user) { page.AppendRow({"00:00:00", user, "", "", "", "", "", ""}); };
     for (int i = 0; i < 40; ++i)
-        page.Rows()->Append({});
+        page.Rows()->Insert(page.Rows()->rowCount(), EventRow{});
     EXPECT_FALSE(list->AtEnd());  // rows appended just now count
     for (int i = 0; i < 201; ++i)
         append("user" + std::to_string(i));
@@ -209,12 +205,12 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
 }
 
 // A tick reports only what changed: the cells whose text changed, the players who came and left.
-TEST(ConnectionsModelTest, ATickReportsOnlyTheChangedCellsAndRows)
+TEST(ConnectionsRowsTest, ATickReportsOnlyTheChangedCellsAndRows)
 {
     ManualClock clock;
     PlayerTable table(clock);
     const std::vector<ListColumn> columns(connection_list::kColumnCount, ListColumn{"", Qt::AlignLeft, 0});
-    ConnectionsModel rows(table, columns, nullptr);
+    ReportRows rows(columns, nullptr);
     QStringList seen;
     QObject::connect(&rows, &QAbstractItemModel::rowsInserted, [&](auto, int r) { seen << QString("+%1").arg(r); });
     QObject::connect(&rows, &QAbstractItemModel::rowsRemoved, [&](auto, int r) { seen << QString("-%1").arg(r); });
@@ -237,7 +233,7 @@ TEST(ConnectionsModelTest, ATickReportsOnlyTheChangedCellsAndRows)
     for (const auto& [change, now, expected] : ticks) {
         seen.clear();
         change();
-        EXPECT_EQ(rows.Sync(now), !expected.isEmpty());
+        EXPECT_EQ(SyncConnections(rows, connection_list::BuildRows(table, now)), !expected.isEmpty());
         EXPECT_EQ(seen, expected) << now;
     }
     EXPECT_EQ(QList<QVariant>({rows.index(0, 0).data(Qt::UserRole), rows.index(1, 1).data()}), QList<QVariant>({1, "dan"}));
