@@ -2,53 +2,39 @@
 #pragma once
 
 #include "capture/connection_list.h"
+#include "capture/player_list_page.h"
 
 #include <QTimer>
-#include <QWidget>
-
-#include <functional>
-#include <string>
-#include <vector>
 
 namespace zpmoni {
 
-class ReportListView;
 class Clock;
+class ConnectionsOrder;
 class PlayerTable;
-class ProfileStore;
+class ReportRows;
 
-// The connections tab: the players online, refreshed once a second while the page is shown.
-class ConnectionsPage final : public QWidget {
+// The connections tab: the players online, brought up to date once a second while the page is
+// shown.
+class ConnectionsPage final : public PlayerListPage {
     Q_OBJECT
 public:
     ConnectionsPage(PlayerTable& players, const ProfileStore& profile, const Clock& clock,
-                QWidget* parent = nullptr);
+                    QWidget* parent = nullptr);
 
     void Refresh();
-    void CopyHostName();
+    // Clears the selected players' records.
     void DeleteSelected();
-    // The deny-access command: the first selected row's address, its user name as the comment.
-    using DenyAccessFn = std::function<void(const std::string& address, const std::string& comment)>;
-    void SetDenyAccess(DenyAccessFn deny) { denyAccess = std::move(deny); }
-    void DenyAccess();
-    // The list's column layout goes to ConnectDlg / ListCtrl.
-    void SaveState(ProfileStore& store);
-
-    ReportListView* List() { return list; }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void AddMenuEntries(QMenu& menu) override;
 
 private:
-    void ShowMenu(const QPoint& globalPos);
-
     PlayerTable& players;
     const Clock& clock;
-    ReportListView* list;
+    ReportRows* rows;
+    ConnectionsOrder* order;
     QTimer timer;
-    connection_list::Sort sort;
-    DenyAccessFn denyAccess;
-    std::vector<std::string> rowUsers;  // each row's user name as received, for the deny list
 };
 
 }  // namespace zpmoni

@@ -104,7 +104,7 @@ Refusal OpenBelow(int root, const std::vector<std::string>& parts, Fd& file)
 
 // The whole of a regular file of at most the limit. A FIFO or device is never read: it could
 // block for ever or never end.
-Refusal ReadAll(int fd, std::string& text, const std::atomic<int32_t>& busy)
+Refusal ReadAll(int fd, std::string& text, std::stop_token stop)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0)
@@ -116,7 +116,7 @@ Refusal ReadAll(int fd, std::string& text, const std::atomic<int32_t>& busy)
     constexpr size_t kChunk = 1 << 16;
     text.clear();
     for (;;) {
-        if (busy.load() == 0)
+        if (stop.stop_requested())
             return Refusal::kStopped;
         const size_t have = text.size();
         // One byte beyond the limit tells a file that grew since it was measured.
@@ -289,7 +289,7 @@ std::vector<std::string> PackListBuilder::FindAircraftLists(const std::string& s
     return lists;
 }
 
-bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& busy, PackListSink& sink)
+bool PackListBuilder::Build(const PackListJob& job, std::stop_token stop, PackListSink& sink)
 {
     listings.clear();
     sink.Line("Scaning aircraft/air*.lst ...");
@@ -302,8 +302,8 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
         return false;
     }
     std::string text;
-    static const std::atomic<int32_t> kWhole{1};
-    if (const Refusal refusal = ReadAll(out.get(), text, kWhole); refusal != Refusal::kNone) {
+    // Read whole whatever comes: a stopped build is no failed one.
+    if (const Refusal refusal = ReadAll(out.get(), text, {}); refusal != Refusal::kNone) {
         sink.Line(Problem(Why(refusal), job.output));
         return false;
     }
@@ -322,7 +322,7 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
     auto read = [&](const std::vector<std::string>& exact, std::string& into) {
         Fd file;
         const Refusal refusal = OpenBelow(root.get(), exact, file);
-        return refusal != Refusal::kNone ? refusal : ReadAll(file.get(), into, busy);
+        return refusal != Refusal::kNone ? refusal : ReadAll(file.get(), into, stop);
     };
     // Lists name the same definition files again and again (a hostile one, a file of 16 MiB a
     // million times): each is read once per build.
@@ -346,7 +346,7 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
 
     sink.Range(static_cast<int>(job.lists.size()));
     std::string list;
-    for (size_t i = 0; i < job.lists.size() && busy.load() != 0; ++i) {
+    for (size_t i = 0; i < job.lists.size() && !stop.stop_requested(); ++i) {
         sink.Line(Escaped(Join(job.simFolder, job.lists[i])));
         int refused = 0;
         auto report = [&](Refusal refusal, std::string_view name) {
@@ -361,7 +361,7 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
 
         std::string pack = PackNameOf(job.lists[i]);
         bool headerWritten = false;
-        for (std::string_view rest = list; !rest.empty() && busy.load() != 0;) {
+        for (std::string_view rest = list; !rest.empty() && !stop.stop_requested();) {
             // The first word names the definition file; a word ends at a blank or a TAB.
             const std::string_view line = NextLine(rest, kListLineLimit);
             const size_t end = line.find_first_of(" \t");
@@ -390,7 +390,7 @@ bool PackListBuilder::Build(const PackListJob& job, const std::atomic<int32_t>& 
         }
         if (refused > kReportLimit)
             sink.Line(std::to_string(refused - kReportLimit) + " more refused");
-        if (busy.load() != 0)
+        if (!stop.stop_requested())
             sink.Progress(static_cast<int>(i + 1));
     }
     sink.Line("Done");

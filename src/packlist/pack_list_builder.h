@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <atomic>
-#include <cstdint>
+#include <cstddef>
 #include <map>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,10 +62,11 @@ public:
     // folder cannot be read.
     std::vector<std::string> FindAircraftLists(const std::string& simFolder);
 
-    // Appends to job.output. `busy` is read before each list file and each line: when it is 0
-    // the build ends there, with its "Done" line like a complete one. False, after a line that
-    // says why, when the output cannot be used or written: nothing is then said to be done.
-    bool Build(const PackListJob& job, const std::atomic<int32_t>& busy, PackListSink& sink);
+    // Appends to job.output. `stop` is looked at before each list file, each line and each
+    // chunk read: once a stop is requested the build ends there, with its "Done" line like a
+    // complete one. False, after a line that says why, when the output cannot be used or
+    // written: nothing is then said to be done.
+    bool Build(const PackListJob& job, std::stop_token stop, PackListSink& sink);
 
 private:
     // The components below `folder` in the letter case they have there; nothing when one is

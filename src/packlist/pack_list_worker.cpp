@@ -6,14 +6,12 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 namespace zpmoni {
 
 // What the thread shares with the worker; the thread holds it, so a stopped worker may go.
 struct PackListWorker::Build {
-    std::atomic<int32_t> busy{1};
     std::mutex mutex;
     std::condition_variable ended;
     QObject* context;  // under the mutex; null once the worker has let go of the build
@@ -57,6 +55,8 @@ bool PackListWorker::Start(PackListJob job, const DirectoryListing& listing, std
 {
     if (build)
         return false;
+    if (thread.joinable())
+        thread.join();  // the last build's: it has said it finished, it is at its end
     auto shared = std::make_shared<Build>();
     shared->context = context;
     build = shared;
@@ -74,9 +74,10 @@ bool PackListWorker::Start(PackListJob job, const DirectoryListing& listing, std
                 Qt::QueuedConnection);
         }
     };
-    std::thread([this, shared, post, cbs = &callbacks, job = std::move(job), &listing, known = std::move(known)] {
+    thread = std::jthread([this, shared, post, cbs = &callbacks, job = std::move(job), &listing,
+                           known = std::move(known)](std::stop_token stop) {
         QueuedSink sink(post, cbs);
-        const bool ok = PackListBuilder(listing, *known).Build(job, shared->busy, sink);
+        const bool ok = PackListBuilder(listing, *known).Build(job, stop, sink);
         post([this, ok] {
             build.reset();
             callbacks.finished(ok);
@@ -84,14 +85,14 @@ bool PackListWorker::Start(PackListJob job, const DirectoryListing& listing, std
         const std::lock_guard lock(shared->mutex);
         shared->done = true;
         shared->ended.notify_all();
-    }).detach();
+    });
     return true;
 }
 
 void PackListWorker::RequestStop()
 {
     if (build)
-        build->busy.store(0);
+        thread.request_stop();
 }
 
 void PackListWorker::Stop()
@@ -99,10 +100,15 @@ void PackListWorker::Stop()
     const std::shared_ptr<Build> stopped = std::exchange(build, nullptr);
     if (!stopped)
         return;
-    stopped->busy.store(0);
+    thread.request_stop();
     std::unique_lock lock(stopped->mutex);
     stopped->context = nullptr;
-    stopped->ended.wait_for(lock, kStopWait, [&] { return stopped->done; });
+    const bool ended = stopped->ended.wait_for(lock, kStopWait, [&] { return stopped->done; });
+    lock.unlock();
+    if (ended)
+        thread.join();
+    else
+        thread.detach();  // it holds what it uses, and nothing of it reaches the caller any more
 }
 
 }  // namespace zpmoni

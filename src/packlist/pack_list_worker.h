@@ -5,16 +5,14 @@
 
 #include <QString>
 
-#include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class QObject;
 
 namespace zpmoni {
-
 
 // Runs a pack list build on a thread of its own. Everything it reports reaches the context
 // object's thread as queued calls, and none of them arrives once the context is gone or the
@@ -45,7 +43,7 @@ public:
     void RequestStop();
     // Asks it to stop and waits for its thread, at most kStopWait: a thread stuck in a read
     // of a hung file system must not freeze the caller. A thread still running then goes on
-    // alone with what it owns and ends at its next look at the stop flag; `finished` is not
+    // alone with what it owns and ends at its next look at its stop token; `finished` is not
     // called.
     void Stop();
 
@@ -54,6 +52,7 @@ private:
     QObject* context;
     Callbacks callbacks;
     std::shared_ptr<Build> build;  // context thread only
+    std::jthread thread;           // the latest build's, until joined or let go
 };
 
 }  // namespace zpmoni

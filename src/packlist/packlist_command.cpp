@@ -71,9 +71,8 @@ int RunBuildPacklist(const std::vector<std::string>& args, const DirectoryListin
     // A file size limit ends the write with an error, which the build reports, rather than
     // the process.
     std::signal(SIGXFSZ, SIG_IGN);
-    const std::atomic<int32_t> busy{1};
     PrintingSink sink(out);
-    return builder.Build(job, busy, sink) ? 0 : 1;
+    return builder.Build(job, {}, sink) ? 0 : 1;
 }
 
 }  // namespace zpmoni

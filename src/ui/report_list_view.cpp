@@ -3,6 +3,7 @@
 
 #include "base/profile_store.h"
 #include "ui/list_state.h"
+#include "ui/network_text.h"
 
 #include <QCursor>
 #include <QHeaderView>
@@ -12,7 +13,6 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -51,9 +51,90 @@ Qt::Alignment CellAlignment(Qt::Alignment alignment)
 
 }  // namespace
 
-ReportListView::ReportListView(QWidget* parent) : QTreeView(parent), items(new QStandardItemModel(this))
+ReportRows::ReportRows(std::span<const ListColumn> columns, QObject* parent)
+    : QAbstractTableModel(parent), columns(columns)
 {
-    setModel(items);
+}
+
+int ReportRows::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows.size());
+}
+
+int ReportRows::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(columns.size());
+}
+
+QVariant ReportRows::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    const Row& row = rows[static_cast<size_t>(index.row())];
+    const auto column = static_cast<size_t>(index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+        return row.texts[column];
+    case kBytesRole:
+        return QByteArray(row.bytes[column].data(), static_cast<qsizetype>(row.bytes[column].size()));
+    case Qt::TextAlignmentRole:
+        return CellAlignment(columns[column].alignment).toInt();
+    case Qt::UserRole:
+        return column == 0 && row.number >= 0 ? QVariant(row.number) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant ReportRows::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
+        return {};
+    const ListColumn& c = columns[static_cast<size_t>(section)];
+    if (role == Qt::DisplayRole)
+        return QString::fromUtf8(c.title);
+    if (role == Qt::TextAlignmentRole)
+        return CellAlignment(c.alignment).toInt();
+    return {};
+}
+
+void ReportRows::Insert(int at, std::span<const std::string> bytes, int number)
+{
+    Row row{number, std::vector<std::string>(columns.size()), std::vector<QString>(columns.size())};
+    for (size_t c = 0; c < columns.size() && c < bytes.size(); ++c)
+        row.texts[c] = NetworkText(row.bytes[c] = bytes[c]);
+    beginInsertRows({}, at, at);
+    rows.insert(rows.begin() + at, std::move(row));
+    endInsertRows();
+}
+
+void ReportRows::Remove(int first, int last)
+{
+    if (first < 0 || last < first || last >= rowCount())
+        return;
+    beginRemoveRows({}, first, last);
+    rows.erase(rows.begin() + first, rows.begin() + last + 1);
+    endRemoveRows();
+}
+
+bool ReportRows::Update(int at, std::span<const std::string> bytes)
+{
+    Row& row = rows[static_cast<size_t>(at)];
+    int first = -1, last = -1;
+    for (size_t c = 0; c < columns.size() && c < bytes.size(); ++c) {
+        if (row.bytes[c] == bytes[c])
+            continue;
+        row.texts[c] = NetworkText(row.bytes[c] = bytes[c]);
+        first = first < 0 ? static_cast<int>(c) : first;
+        last = static_cast<int>(c);
+    }
+    if (first >= 0)
+        emit dataChanged(index(at, first), index(at, last), {Qt::DisplayRole, kBytesRole});
+    return first >= 0;
+}
+
+ReportListView::ReportListView(QWidget* parent) : QTreeView(parent)
+{
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -90,11 +171,6 @@ ReportListView::ReportListView(QWidget* parent) : QTreeView(parent), items(new Q
     connect(h, &QHeaderView::sectionMoved, this, &ReportListView::RecheckTipSoon);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &ReportListView::RecheckTipSoon);
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &ReportListView::RecheckTipSoon);
-    connect(items, &QAbstractItemModel::rowsInserted, this, &ReportListView::RecheckTipSoon);
-    connect(items, &QAbstractItemModel::rowsRemoved, this, &ReportListView::RecheckTipSoon);
-    connect(items, &QAbstractItemModel::dataChanged, this, &ReportListView::RecheckTipSoon);
-    connect(items, &QAbstractItemModel::modelReset, this, &ReportListView::RecheckTipSoon);
-    connect(items, &QAbstractItemModel::layoutChanged, this, &ReportListView::RecheckTipSoon);
 
     // Placed over the cell itself, so it must not take the pointer away from the list.
     tip = new QLabel(this, Qt::ToolTip | Qt::WindowTransparentForInput | Qt::FramelessWindowHint);
@@ -114,16 +190,21 @@ ReportListView::ReportListView(QWidget* parent) : QTreeView(parent), items(new Q
 
 ReportListView::~ReportListView() = default;
 
-int ReportListView::InsertColumn(const QString& title, Qt::Alignment alignment, int width)
+void ReportListView::SetRows(QAbstractItemModel* rows, std::span<const ListColumn> widths)
 {
-    const int column = ColumnCount();
-    width = std::max(width, 0);
-    columns.push_back(Column{title, alignment, false, width});
-    auto* headerItem = new QStandardItem(title);
-    headerItem->setTextAlignment(CellAlignment(alignment));
-    items->setHorizontalHeaderItem(column, headerItem);
-    header()->resizeSection(column, width);
-    return column;
+    setModel(rows);
+    const int count = rows->columnCount();
+    columns.assign(static_cast<size_t>(count), Column{});
+    hideableCount = 0;
+    for (int column = 0; column < count && column < static_cast<int>(widths.size()); ++column) {
+        columns[column].savedWidth = std::max(widths[column].width, 0);
+        header()->resizeSection(column, columns[column].savedWidth);
+    }
+    for (auto changed : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(rows, changed, this, &ReportListView::RecheckTipSoon);
+    connect(rows, &QAbstractItemModel::dataChanged, this, &ReportListView::RecheckTipSoon);
+    connect(rows, &QAbstractItemModel::modelReset, this, &ReportListView::RecheckTipSoon);
+    connect(rows, &QAbstractItemModel::layoutChanged, this, &ReportListView::RecheckTipSoon);
 }
 
 int ReportListView::ColumnCount() const
@@ -262,7 +343,7 @@ void ReportListView::ShowHeaderMenu(const QPoint& globalPos)
 {
     QMenu menu(this);
     for (int column = 0; column < ColumnCount(); ++column) {
-        QString title = columns[column].title;
+        QString title = model()->headerData(column, Qt::Horizontal).toString();
         title.replace(QLatin1Char('&'), QStringLiteral("&&"));  // a title is no mnemonic
         QAction* action = menu.addAction(title);
         action->setCheckable(true);
@@ -275,57 +356,26 @@ void ReportListView::ShowHeaderMenu(const QPoint& globalPos)
 
 int ReportListView::RowCount() const
 {
-    return items->rowCount();
-}
-
-int ReportListView::AppendRow(const QStringList& texts, int data)
-{
-    QList<QStandardItem*> cells;
-    cells.reserve(ColumnCount());
-    for (int column = 0; column < ColumnCount(); ++column) {
-        auto* item = new QStandardItem(column < texts.size() ? texts[column] : QString());
-        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-        item->setTextAlignment(CellAlignment(columns[column].alignment));
-        cells.append(item);
-    }
-    if (!cells.isEmpty())
-        cells.front()->setData(data, Qt::UserRole);
-    items->appendRow(cells);
-    return items->rowCount() - 1;
-}
-
-void ReportListView::RemoveRow(int row)
-{
-    if (row >= 0 && row < RowCount())
-        items->removeRow(row);
-}
-
-void ReportListView::ClearRows()
-{
-    // Without a current row the removal does not walk the current mark (and the view) row by row.
-    selectionModel()->clearCurrentIndex();
-    items->removeRows(0, items->rowCount());
+    return model()->rowCount();
 }
 
 QString ReportListView::Text(int row, int column) const
 {
-    const QStandardItem* item = items->item(row, column);
-    return item ? item->text() : QString();
+    return model()->index(row, column).data().toString();
 }
 
 int ReportListView::RowData(int row) const
 {
-    const QStandardItem* item = items->item(row, 0);
-    if (!item)
-        return -1;
     bool ok = false;
-    const int data = item->data(Qt::UserRole).toInt(&ok);
+    const int data = model()->index(row, 0).data(Qt::UserRole).toInt(&ok);
     return ok ? data : -1;
 }
 
 QList<int> ReportListView::SelectedRows() const
 {
     QList<int> rows;
+    if (!selectionModel())
+        return rows;
     for (const QItemSelectionRange& range : selectionModel()->selection()) {
         for (int row = range.top(); row <= range.bottom(); ++row)
             rows.append(row);
@@ -342,7 +392,7 @@ void ReportListView::SelectRows(const QList<int>& rows)
     for (int row : rows) {
         if (row < 0 || row >= RowCount())
             continue;
-        selection.select(items->index(row, 0), items->index(row, std::max(ColumnCount() - 1, 0)));
+        selection.select(model()->index(row, 0), model()->index(row, std::max(ColumnCount() - 1, 0)));
         focus = row;  // each row takes the focus mark in turn: the last one keeps it
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -350,7 +400,7 @@ void ReportListView::SelectRows(const QList<int>& rows)
         // Moving the focus mark scrolls to it; a refresh must not move the user's view.
         const int v = verticalScrollBar()->value();
         const int h = horizontalScrollBar()->value();
-        selectionModel()->setCurrentIndex(items->index(focus, FirstVisibleColumn()), QItemSelectionModel::NoUpdate);
+        selectionModel()->setCurrentIndex(model()->index(focus, FirstVisibleColumn()), QItemSelectionModel::NoUpdate);
         verticalScrollBar()->setValue(v);
         horizontalScrollBar()->setValue(h);
     }
@@ -361,7 +411,7 @@ void ReportListView::ScrollToRow(int row)
     if (row < 0 || row >= RowCount())
         return;
     const int h = horizontalScrollBar()->value();
-    scrollTo(items->index(row, FirstVisibleColumn()), QAbstractItemView::EnsureVisible);
+    scrollTo(model()->index(row, FirstVisibleColumn()), QAbstractItemView::EnsureVisible);
     horizontalScrollBar()->setValue(h);
 }
 
@@ -512,15 +562,14 @@ void ReportListView::RecheckTipSoon()
     });
 }
 
-ReportListView* ReportListView::FillPage(QWidget* page, std::initializer_list<ListColumn> columns,
-                                   int keyColumn)
+ReportListView* ReportListView::FillPage(QWidget* page, QAbstractItemModel* rows, std::span<const ListColumn> columns,
+                                        int keyColumn)
 {
     auto* list = new ReportListView(page);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(list);
-    for (const ListColumn& c : columns)
-        list->InsertColumn(QString::fromUtf8(c.title), c.alignment, c.width);
+    list->SetRows(rows, columns);
     for (int c = 0; c < list->ColumnCount(); ++c)
         list->EnableColumnHiding(c, c != keyColumn);
     // The rows start in the order of column 0, ascending, and the mark says so: the first click

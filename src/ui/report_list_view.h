@@ -1,19 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QColor>
 #include <QList>
 #include <QPersistentModelIndex>
 #include <QString>
-#include <QStringList>
 #include <QTreeView>
 
-#include <initializer_list>
+#include <deque>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
 class QLabel;
-class QStandardItemModel;
 
 namespace zpmoni {
 
@@ -25,23 +26,55 @@ struct ListColumn {
     int width;
 };
 
+// A cell's text as it came, bytes (QByteArray); the list shows it decoded.
+constexpr int kBytesRole = Qt::UserRole + 1;
+
+// The rows a report list shows: one text per column, kept as the bytes it came as and shown
+// decoded, and a number of the row's own (Qt::UserRole of column 0). Titles and alignments
+// come from the columns.
+class ReportRows final : public QAbstractTableModel {
+public:
+    ReportRows(std::span<const ListColumn> columns, QObject* parent);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void Insert(int at, std::span<const std::string> bytes, int number = -1);
+    void Remove(int first, int last);
+    // New texts for a row: only the cells that changed are reported. Whether any did.
+    bool Update(int at, std::span<const std::string> bytes);
+    int Number(int row) const { return rows[static_cast<size_t>(row)].number; }
+
+private:
+    struct Row {
+        int number;
+        std::vector<std::string> bytes;
+        std::vector<QString> texts;
+    };
+    std::span<const ListColumn> columns;
+    std::deque<Row> rows;
+};
+
 // The report list the two list pages share: columns the user may hide, move and resize, a sort
 // mark that follows header clicks, a tinted sort column, tips for cut-off cells, and a column
-// layout kept in the settings file. The host fills and orders the rows; it names columns by
-// their logical number whether they are shown or not.
+// layout kept in the settings file. It shows any table model; the host fills and orders the
+// rows, and names columns by their logical number whether they are shown or not.
 class ReportListView : public QTreeView {
     Q_OBJECT
 public:
     explicit ReportListView(QWidget* parent = nullptr);
     ~ReportListView() override;
 
-    // A page's list filling the page: its columns, every one hideable but column 0 and the key
-    // column; the sort mark on column 0, ascending.
-    static ReportListView* FillPage(QWidget* page, std::initializer_list<ListColumn> columns,
-                                 int keyColumn);
+    // A page's list filling the page, showing `rows` in columns of the given widths, every one
+    // hideable but column 0 and the key column; the sort mark on column 0, ascending.
+    static ReportListView* FillPage(QWidget* page, QAbstractItemModel* rows, std::span<const ListColumn> columns,
+                                    int keyColumn);
 
+    // Shows `rows`, whose columns stay fixed from now on, at the columns' widths.
+    void SetRows(QAbstractItemModel* rows, std::span<const ListColumn> columns);
     // Columns, in logical order.
-    int InsertColumn(const QString& title, Qt::Alignment alignment, int width);
     int ColumnCount() const;
     // Marks a column the user may hide from the header menu; every other column, column 0
     // always, is shown there greyed. Disabling shows the column first.
@@ -57,13 +90,10 @@ public:
     int SortColumn() const { return sortColumn; }
     void SetSortColumn(int signedColumn);
 
-    // Rows: one text per logical column; the texts are shown as plain text.
+    // Rows as shown: one plain text per logical column.
     int RowCount() const;
-    int AppendRow(const QStringList& texts, int data = -1);
-    void RemoveRow(int row);
-    void ClearRows();
     QString Text(int row, int column) const;
-    int RowData(int row) const;
+    int RowData(int row) const;  // Qt::UserRole of column 0, -1 without one
     QList<int> SelectedRows() const;  // ascending
     // Selects the rows; the last one of them takes the focus mark.
     void SelectRows(const QList<int>& rows);
@@ -88,8 +118,6 @@ protected:
 
 private:
     struct Column {
-        QString title;
-        Qt::Alignment alignment;
         bool hideable = false;
         int savedWidth = 0;  // the width to give back when a hidden column is shown again
     };
@@ -107,7 +135,6 @@ private:
     void ForgetTip();
     void RecheckTipSoon();
 
-    QStandardItemModel* items = nullptr;  // one item per cell, every column
     std::vector<Column> columns;
     int hideableCount = 0;
     int sortColumn = 0;

@@ -29,8 +29,7 @@ FUZZ_TARGET(FuzzPackList)
     KnownAircraft known;
     PackListBuilder builder(SystemDirectoryListing(), known);
     struct : PackListSink { void Line(std::string_view) override {} } sink;
-    const std::atomic<int32_t> busy{1};
-    builder.Build({sim, builder.FindAircraftLists(sim), sim / "packs.txt"}, busy, sink);
+    builder.Build({sim, builder.FindAircraftLists(sim), sim / "packs.txt"}, {}, sink);
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     if (ReadText(sim / "packs.txt").find("\nESCAPED\n", size) != std::string::npos && IdentifierIn(text) != "ESCAPED")
         std::abort();

@@ -4,6 +4,7 @@
 #include "capture/connections_page.h"
 #include "capture/datagram_builder.h"
 #include "capture/event_list_page.h"
+#include "capture/connections_model.h"
 #include "client/chat_page.h"
 #include "support/netns.h"
 #include "support/sheet_driver.h"
@@ -81,8 +82,10 @@ struct ListCtrlEx : ::testing::Test {
 
 TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
 {
-    list->InsertColumn(QStringLiteral("R&D"), Qt::AlignLeft, 60);
-    list->EnableColumnHiding(8, true);
+    QStandardItemModel titled(0, 9);  // the log's columns and one more
+    for (int c = 0; c < 9; ++c)
+        titled.setHorizontalHeaderItem(c, new QStandardItem(c < 8 ? Title(c) : QStringLiteral("R&D")));
+    list = ReportListView::FillPage(new QWidget(&page), &titled, {}, 1);
     list->SetColumnVisible(4, false);
     QStringList expected;
     for (int c = 0; c < 9; ++c)  // an ampersand is no mnemonic
@@ -113,7 +116,7 @@ TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
     };
     const QColor base(100, 200, 240), tint(110, 220, 255);
     list->EnableSortTint(true);
-    list->AppendRow(QStringList(8, QString()));  // no text where the pixels are read
+    page.AppendRow({});  // no text where the pixels are read
     EXPECT_EQ(paint(base, 3, 2), tint);
     EXPECT_EQ(paint(base, 3, 0), base);
     EXPECT_EQ(paint(Qt::white, -6, 5), QColor(247, 247, 247));  // a new background, a new tint
@@ -151,15 +154,16 @@ TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
     EXPECT_EQ(QList<int>({partly->ColumnWidth(0), partly->ColumnWidth(1), partly->ColumnWidth(2)}),
               QList<int>({80, 90, 100}));
     EXPECT_EQ(partly->header()->visualIndex(0), 0);
-    list->InsertColumn(QStringLiteral("x"), Qt::AlignLeft, 10);  // another column count: nothing changes
-    list->RestoreState(store, "MonitorDlg", "ListCtrl");
-    EXPECT_EQ(list->SortColumn(), -3);
+    QStandardItemModel nine(0, 9);  // another column count: nothing changes
+    ReportListView* other = ReportListView::FillPage(new QWidget(&page), &nine, {}, 1);
+    other->RestoreState(store, "MonitorDlg", "ListCtrl");
+    EXPECT_EQ(other->SortColumn(), 1);
 }
 
 TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
 {
     list->setFont(QFont(QStringLiteral("Sans"), 17));
-    list->AppendRow({"<b>x</b>", "short"});
+    page.AppendRow({"<b>x</b>", "short"});
     list->header()->resizeSection(0, 12);
     list->header()->resizeSection(1, 200);
     auto* tip = list->findChild<QLabel*>("cellTip");
@@ -185,7 +189,7 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
 {
     auto append = [&](const std::string& user) { page.AppendRow({"00:00:00", user, "", "", "", "", "", ""}); };
     for (int i = 0; i < 40; ++i)
-        list->AppendRow({});
+        page.Rows()->Insert(page.Rows()->rowCount(), EventRow{});
     EXPECT_FALSE(list->AtEnd());  // rows appended just now count
     for (int i = 0; i < 201; ++i)
         append("user" + std::to_string(i));
@@ -198,6 +202,41 @@ TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
     EXPECT_TRUE(list->AtEnd());
     ClickHeader(*list, 0);  // the rows stay in their arrival order
     EXPECT_EQ(list->Text(199, 1), "later");
+}
+
+// A tick reports only what changed: the cells whose text changed, the players who came and left.
+TEST(ConnectionsRowsTest, ATickReportsOnlyTheChangedCellsAndRows)
+{
+    ManualClock clock;
+    PlayerTable table(clock);
+    const std::vector<ListColumn> columns(connection_list::kColumnCount, ListColumn{"", Qt::AlignLeft, 0});
+    ReportRows rows(columns, nullptr);
+    QStringList seen;
+    QObject::connect(&rows, &QAbstractItemModel::rowsInserted, [&](auto, int r) { seen << QString("+%1").arg(r); });
+    QObject::connect(&rows, &QAbstractItemModel::rowsRemoved, [&](auto, int r) { seen << QString("-%1").arg(r); });
+    QObject::connect(&rows, &QAbstractItemModel::dataChanged, [&](const QModelIndex& a, const QModelIndex& b) {
+        seen << QString("%1:%2-%3").arg(a.row()).arg(a.column()).arg(b.column());
+    });
+    auto join = [&](const char* name, int port) {
+        PlayerRecord* r = table.Find(testing_datagrams::Addr("198.51.100.3"), static_cast<uint16_t>(port), true);
+        table.Confirm(*r);
+        r->userName = name;
+    };
+    const std::tuple<std::function<void()>, int64_t, QStringList> ticks[] = {
+        {[&] { join("amy", 1), join("bob", 2), join("cat", 3); }, 100, {"+0", "+1", "+2"}},
+        {[] {}, 100, {}},
+        {[] {}, 101, {"0:0-0", "1:0-0", "2:0-0"}},  // the time online only
+        {[&] { table.Slot(1).flags |= PlayerRecord::kFlying; }, 101, {"1:5-7"}},  // state, IFF, aircraft
+        {[&] { join("dan", 4); }, 101, {"+3"}},
+        {[&] { table.Clear(table.Slot(0)), table.Clear(table.Slot(2)); }, 101, {"-0", "-1"}},
+    };
+    for (const auto& [change, now, expected] : ticks) {
+        seen.clear();
+        change();
+        EXPECT_EQ(SyncConnections(rows, connection_list::BuildRows(table, now)), !expected.isEmpty());
+        EXPECT_EQ(seen, expected) << now;
+    }
+    EXPECT_EQ(QList<QVariant>({rows.index(0, 0).data(Qt::UserRole), rows.index(1, 1).data()}), QList<QVariant>({1, "dan"}));
 }
 
 TEST(ChatPageTest, PlainLinesEmptiedNearTheLimitAndTheMenuAtTheClick)
@@ -280,7 +319,7 @@ TEST(MainWindowTest, CaptionTrayPagesAndSettingsInTheirOrder)
     // The selected players stay selected; the last of them keeps the focus.
     EXPECT_EQ(list->SelectedRows(), QList<int>({1, 2}));
     EXPECT_EQ(list->currentIndex().row(), 2);
-    window.ConnectPage()->CopyHostName();
+    window.ConnectPage()->Copy();
     EXPECT_EQ(QApplication::clipboard()->text(), "host-198.51.100.2");
     RightClick(list->viewport(), QPoint(30, 10));
     EXPECT_EQ(menuAt, list->viewport()->mapToGlobal(QPoint(30, 10)));

@@ -141,15 +141,15 @@ TEST(PackListBuilderTest, StopsWithinAListFile)
 {
     struct StopAtRefusal final : PackListSink {  // as the stop button pressed there
         std::string lines;
-        std::atomic<int32_t> busy{1};
-        void Line(std::string_view line) override { (lines += line) += '\n', busy = !line.starts_with("Refused"); }
+        std::stop_source stop;
+        void Line(std::string_view line) override { (lines += line) += '\n', line.starts_with("Refused") && stop.request_stop(); }
         void Progress(int) override { lines += "step\n"; }
     } sink;
     TempFolder dir;
     MakeSimulator(dir, {{"aircraft/air_0.lst", "aircraft/a1.dat x\n/abs x\naircraft/a2.dat x\n"}, {"aircraft/a1.dat", "IDENTIFY A1\n"}});
     KnownAircraft known;
     PackListBuilder builder(SystemDirectoryListing(), known);
-    EXPECT_TRUE(builder.Build({dir.File("sim"), builder.FindAircraftLists(dir.File("sim")), dir.File("out.txt")}, sink.busy, sink));
+    EXPECT_TRUE(builder.Build({dir.File("sim"), builder.FindAircraftLists(dir.File("sim")), dir.File("out.txt")}, sink.stop.get_token(), sink));
     EXPECT_EQ(WithoutFolder(sink.lines, dir.File("sim")), "Scaning aircraft/air*.lst ...\nSIM/aircraft/air_0.lst\n"
                                                           "Refused, outside the simulator folder: /abs\nDone\n");
     EXPECT_EQ(dir.Read("out.txt"), "\nPack=air_0\nA1\n");
