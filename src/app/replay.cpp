@@ -4,6 +4,7 @@
 #include "capture/capture_file.h"
 #include "capture/decoder.h"
 #include "capture/event_log.h"
+#include "base/ipv4_address.h"
 #include "base/text_escape.h"
 #include "platform/system_clock.h"
 
@@ -33,7 +34,7 @@ public:
     }
     void OnLogonFlood(uint32_t address) override
     {
-        std::fprintf(err, "zpmoni: too many log-ons from %s within a minute\n", DottedAddress(address).View().data());
+        std::fprintf(err, "zpmoni: too many log-ons from %s within a minute\n", Ipv4Address::FromNetworkOrder(address).ToString().c_str());
     }
     void WriteLine(std::string_view text) override
     {

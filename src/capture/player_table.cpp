@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "capture/player_table.h"
 
+#include "base/ipv4_address.h"
+
 #include <cstdio>
 
 namespace zpmoni {
@@ -9,14 +11,6 @@ std::string PlayerRecord::HostText() const
 {
     std::lock_guard guard(lock);
     return std::string(hostText.View());
-}
-
-FixedText<16> DottedAddress(uint32_t networkOrder)
-{
-    const auto* b = reinterpret_cast<const unsigned char*>(&networkOrder);
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return FixedText<16>(text);
 }
 
 std::string FormatStatusText(const StatusFigures& f)
@@ -54,7 +48,7 @@ PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
     for (auto& r : records) {
         if (r.InUse())
             continue;
-        r.addressText = DottedAddress(address);
+        r.addressText = Ipv4Address::FromNetworkOrder(address).ToString();
         {
             std::lock_guard guard(r.lock);
             r.address = address;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_file.h"
 #include "access/deny_ruleset.h"
-#include "access/parse_address.h"
+#include "base/ipv4_address.h"
 
 #include "support/temp_folder.h"
 
@@ -13,21 +13,38 @@ using namespace zpmoni;
 
 namespace {
 
-std::string Dotted(uint32_t hostOrder)
-{
-    return std::to_string(hostOrder >> 24) + "." + std::to_string(hostOrder >> 16 & 255) + "." +
-           std::to_string(hostOrder >> 8 & 255) + "." + std::to_string(hostOrder & 255);
-}
+std::string Dotted(Ipv4Address a) { return a.ToString(); }
 
-TEST(ParseDenyQuad, TakesFourDecimalPartsAndNothingElse)
+Ipv4Address Address(const char* text) { return Ipv4Address::Parse(text).value(); }
+
+// Read with leading zeros refused (as inet_pton) and as the deny file reads them (decimal), then
+// written back; the host-order value and its network-order bytes agree with the text.
+TEST(Ipv4Address, ParsesFourDecimalPartsAndNothingElse)
 {
-    const std::pair<const char*, const char*> cases[] = {
-        {"1.2.3.4", "1.2.3.4"}, {"010.0.0.8", "10.0.0.8"}, {"255.255.255.255", "255.255.255.255"},
-        {"1.2.3", ""}, {"1.2.300.4", ""}, {"1.2.3.4.5", ""}, {" 1.2.3.4", ""}, {"1.2.3.4 ", ""}, {"-1", ""},
-        {"255.255.255.256", ""}, {"1..2.3", ""}, {"1.2.3.", ""}, {"+1.2.3.4", ""}, {"0001.2.3.4", ""}, {"", ""},
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"1.2.3.4", "1.2.3.4", "1.2.3.4"}, {"010.0.0.8", "", "10.0.0.8"}, {"0.0.0.0", "0.0.0.0", "0.0.0.0"},
+        {"255.255.255.255", "255.255.255.255", "255.255.255.255"}, {"198.51.100.07", "", "198.51.100.7"},
+        {"1.2.3", "", ""}, {"1.2.300.4", "", ""}, {"1.2.3.4.5", "", ""}, {" 1.2.3.4", "", ""}, {"1.2.3.4 ", "", ""},
+        {"-1", "", ""}, {"255.255.255.256", "", ""}, {"1..2.3", "", ""}, {"1.2.3.", "", ""}, {"+1.2.3.4", "", ""},
+        {"0001.2.3.4", "", ""}, {"", "", ""}, {"1.2.3.4\n", "", ""}, {"0x7f.0.0.1", "", ""},
     };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(ParseDenyQuad(text) ? Dotted(*ParseDenyQuad(text)) : "", expected) << '"' << text << '"';
+    for (const auto& [text, strict, decimal] : cases) {
+        const auto read = [&](Ipv4Address::LeadingZeros z) {
+            const std::optional<Ipv4Address> a = Ipv4Address::Parse(text, z);
+            return a ? a->ToString() : "";
+        };
+        EXPECT_EQ(read(Ipv4Address::LeadingZeros::Refused), strict) << '"' << text << '"';
+        EXPECT_EQ(read(Ipv4Address::LeadingZeros::Decimal), decimal) << '"' << text << '"';
+    }
+    EXPECT_EQ(Address("127.0.0.1"), Ipv4Address::Loopback());
+    EXPECT_EQ(Address("198.51.100.2").HostOrder(), 0xC6336402u);
+    EXPECT_EQ(Address("198.51.100.2").NetworkOrder(), inet_addr("198.51.100.2"));
+    EXPECT_EQ(Ipv4Address::FromNetworkOrder(inet_addr("10.1.2.3")), Address("10.1.2.3"));
+    EXPECT_LT(Address("9.255.255.255"), Address("10.0.0.0"));
+    const std::pair<const char*, int> ports[] = {{"0", 0}, {"7000", 7000}, {"65535", 65535}, {"65536", -1},
+                                                 {"", -1}, {"+80", -1}, {" 80", -1}, {"123456", -1}};
+    for (const auto& [text, number] : ports)
+        EXPECT_EQ(Port::Parse(text) ? Port::Parse(text)->Number() : -1, number) << '"' << text << '"';
 }
 
 TEST(DenyFile, ReadsLines)
@@ -78,7 +95,7 @@ TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
         {"10.0.3.9", "255.0.255.0", hostile}, {"1.2.3.4", "0.0.0.0", "everyone"},
         {"198.51.100.64", "255.255.255.192", ""},
     };
-    const DenyRuleset rules("zpmoni_t", inet_addr("198.51.100.1"), list);
+    const DenyRuleset rules("zpmoni_t", Address("198.51.100.1"), list);
     std::vector<std::string> blocks;
     for (const DenyRuleset::Block& b : rules.Blocks())
         blocks.push_back(Dotted(b.first) + "-" + Dotted(b.last));
@@ -86,7 +103,7 @@ TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
 
     DenyList withoutAll = list;
     withoutAll.erase(withoutAll.end() - 2);
-    const std::string json = DenyRuleset("zpmoni_t", inet_addr("198.51.100.1"), withoutAll).InstallCommands();
+    const std::string json = DenyRuleset("zpmoni_t", Address("198.51.100.1"), withoutAll).InstallCommands();
     EXPECT_EQ(CountOf(json, R"({"prefix":{"addr":"10.0.0.0","len":8}})"), 1u) << json;
     EXPECT_EQ(CountOf(json, R"({"prefix":{"addr":"198.51.100.64","len":26}})"), 1u);
     EXPECT_EQ(CountOf(json, R"("198.51.100.7")"), 1u);
@@ -97,7 +114,7 @@ TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
     EXPECT_LT(json.find(R"("right":"local"}},{"accept":null})"), json.find("drop"));
     EXPECT_LT(json.find(R"({"prefix":{"addr":"127.0.0.0","len":8}}}},{"accept":null})"), json.find("drop"));
     // Without a filter address the rules guard every local address.
-    EXPECT_EQ(CountOf(DenyRuleset("zpmoni_t", 0, withoutAll).InstallCommands(), "daddr"), 0u);
+    EXPECT_EQ(CountOf(DenyRuleset("zpmoni_t", {}, withoutAll).InstallCommands(), "daddr"), 0u);
     for (const char* c : {";", "\n", "'", "ruleset", "inside", "{}"})
         EXPECT_EQ(json.find(c), std::string::npos) << c;
 }
@@ -114,10 +131,10 @@ TEST(DenyRuleset, NestedBlocksKeepTheWidest)
           {"bogus", "0.0.0.0", ""}, {"11.0.0.2", "-1", ""}}, {"10.0.0.0-10.255.255.255"}},
     };
     for (const auto& [list, expected] : cases) {
-        DenyRuleset added("zpmoni_t", 0, {});
+        DenyRuleset added("zpmoni_t", {}, {});
         for (const DenyEntry& e : list)
             added.Add(e);
-        for (const DenyRuleset& rules : {added, DenyRuleset("zpmoni_t", 0, list)}) {
+        for (const DenyRuleset& rules : {added, DenyRuleset("zpmoni_t", {}, list)}) {
             std::vector<std::string> blocks;
             for (const DenyRuleset::Block& b : rules.Blocks())
                 blocks.push_back(Dotted(b.first) + "-" + Dotted(b.last));
@@ -129,7 +146,7 @@ TEST(DenyRuleset, NestedBlocksKeepTheWidest)
 
 TEST(DenyRuleset, AddsOnlyWhatTheSetDoesNotCover)
 {
-    DenyRuleset rules("zpmoni_t", inet_addr("198.51.100.1"), {{"198.51.100.7", "255.255.255.255", ""}});
+    DenyRuleset rules("zpmoni_t", Address("198.51.100.1"), {{"198.51.100.7", "255.255.255.255", ""}});
     EXPECT_EQ(rules.AddCommands({"198.51.100.7", "255.255.255.255", "twice"}), "");
     const std::string block = rules.AddCommands({"198.51.100.9", "255.255.255.0", ""});
     EXPECT_LT(block.find(R"({"delete":{"element")"), block.find(R"({"add":{"element")"));

@@ -182,13 +182,13 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
         SystemClock clock;
         MonitorApp app(dir.path.string(), clock);
         fs::create_directories(dir.path / "Log");
-        app.IpFilterFile(true);
-        app.InstallIpFilters();
-        ASSERT_TRUE(app.packetFilter.Installed()) << app.packetFilter.LastError();
+        ASSERT_TRUE(app.access.Load());
+        const Status installed = app.access.Install();
+        ASSERT_TRUE(installed) << installed.error();
         for (const uint16_t port : {40000, 40001})
             app.players.Find(inet_addr(port == 40000 ? VethTestbed::kBotsAddress : "198.51.100.4"), port, true);
         ASSERT_TRUE(bed.server.Run({nft, "flush", "ruleset"}));
-        app.DenyAccess("198.51.100.2", "Viper\tpilot");
+        EXPECT_TRUE(app.access.Ban("window", "198.51.100.2", "Viper\tpilot"));
         ASSERT_EQ(send(client, "b", 1, 0), 1);
         EXPECT_FALSE(arrives(1500ms));
         EXPECT_FALSE(Connects(3, 1500ms));  // the earlier ban came back with it
@@ -200,11 +200,11 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
         EXPECT_EQ(actions.substr(std::min<size_t>(actions.size(), 8)), "\twindow\tdeny\t198.51.100.2\tViper\\x09pilot\n");
 
         ASSERT_TRUE(bed.server.Run({nft, "flush", "ruleset"}));
-        app.CheckIpFilters();
-        app.CheckIpFilters();
+        EXPECT_TRUE(app.access.CheckMinute());
+        EXPECT_TRUE(app.access.CheckMinute());
         EXPECT_FALSE(Connects(3, 1500ms));
         EXPECT_EQ(CountOf(dir.Read("MoniErrLog.txt"), "Deny rules were gone from nftables and have been put back\n"), 2u);
-        app.RemoveIpFilters();
+        EXPECT_TRUE(app.access.RemoveAll());
     }
     // Held back, not lost: the retransmission gets through once the rule is gone.
     EXPECT_TRUE(arrives(10s));

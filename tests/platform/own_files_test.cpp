@@ -115,7 +115,7 @@ TEST(OwnFiles, ReplacedWorkingFolderIsLeftAlone)
     fs::rename(dir.path, moved.path);  // over the empty folder
     fs::create_directory(dir.path);
     app.profile.WriteInt("A", "k", 2);
-    EXPECT_FALSE(app.IpFilterFile(false));
+    EXPECT_FALSE(app.access.Save());
     app.dailyLog.WriteLine("hello");
     app.WriteErrorLog("later");
     EXPECT_EQ(fs::directory_iterator(dir.path)->path().filename(), "MoniErrLog.txt");
