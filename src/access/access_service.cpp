@@ -48,13 +48,11 @@ void AccessService::Log(std::string_view line) const
 
 Status AccessService::Load()
 {
-    const FileResult read = deny_file::Load(path, denyList);
-    // A missing file says nothing: it is the usual state before the first save.
-    const std::string problem = FileProblem("read", path, read);
-    if (!problem.empty())
-        Log(problem);
+    Status read = deny_file::Load(path, denyList);
+    if (!read)
+        Log(read.error());
     ReportEntries();
-    return problem.empty() ? Status{} : Status{Failure{problem}};
+    return read;
 }
 
 void AccessService::ReportEntries() const
@@ -75,19 +73,11 @@ Status AccessService::Save()
     // A folder that is no longer ours has said so once already; nothing is written there.
     if (links.mayWrite && !links.mayWrite())
         return Failure{"Cannot write " + Escaped(path) + ": the working folder was replaced"};
-    const FileResult written = deny_file::Save(path, denyList, links.sync);
-    if (written.status == FileStatus::Ok) {
-        saveFailing = false;
-        return {};
-    }
-    // Missing cannot come from a write, but must not pass for success.
-    std::string problem = FileProblem("write", path, written);
-    if (problem.empty())
-        problem = FileProblem("write", path, {FileStatus::Failed, written.error});
-    if (!saveFailing)
-        Log(problem);
-    saveFailing = true;
-    return Failure{problem};
+    Status written = deny_file::Save(path, denyList, links.sync);
+    if (!written && !saveFailing)
+        Log(written.error());
+    saveFailing = !written;
+    return written;
 }
 
 Status AccessService::Install()

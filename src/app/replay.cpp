@@ -8,8 +8,6 @@
 #include "base/text_escape.h"
 #include "platform/system_clock.h"
 
-#include <arpa/inet.h>
-
 #include <cstring>
 
 namespace zpmoni {
@@ -69,8 +67,7 @@ std::string ParseReplayArguments(const std::vector<std::string>& args, ReplayOpt
         if (a == "--local") {
             if (!value(v))
                 return "--local needs an address";
-            in_addr parsed{};
-            if (inet_pton(AF_INET, v.c_str(), &parsed) != 1)
+            if (!Ipv4Address::Parse(v))
                 return "not an IPv4 address: " + v;
             if (o.localAddresses.size() >= 4)
                 return "at most four --local addresses";
@@ -78,11 +75,10 @@ std::string ParseReplayArguments(const std::vector<std::string>& args, ReplayOpt
         } else if (a == "--port") {
             if (!value(v))
                 return "--port needs a number";
-            char* end = nullptr;
-            long p = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || p < 0 || p > 65535)
+            const std::optional<Port> p = Port::Parse(v);
+            if (!p)
                 return "not a port: " + v;
-            o.port = static_cast<int>(p);
+            o.port = p->Number();
         } else if (a == "--no-checksum") {
             o.checksum = false;
         } else if (a == "--packs") {
@@ -123,7 +119,7 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
     decoder.SetChecksum(o.checksum);
     LocalAddressTable local;
     for (size_t i = 0; i < o.localAddresses.size(); ++i)
-        inet_pton(AF_INET, o.localAddresses[i].c_str(), &local.entries[i]);
+        local.entries[i] = Ipv4Address::Parse(o.localAddresses[i]).value_or(Ipv4Address()).NetworkOrder();
     decoder.SetLocalAddresses(local);
 
     uint64_t datagrams = 0;
