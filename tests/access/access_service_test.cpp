@@ -17,43 +17,32 @@ namespace fs = std::filesystem;
 TEST(AccessService, AFileThatCannotBeWrittenIsToldOncePerEpisode)
 {
     TempFolder dir;
-    const fs::path gone = dir.path / "gone";
     const std::tuple<fs::path, std::function<void(const fs::path&)>, std::string> cases[] = {
-        {dir.path, [](const fs::path& f) { fs::create_directory(f); }, "not a regular file"},
-        {dir.path, [&](const fs::path& f) { fs::create_symlink(dir.path / "elsewhere", f); }, "not a regular file"},
-        {gone, [&](const fs::path&) { fs::remove(gone); }, "No such file or directory"},
+        {dir.path / "a", [](const fs::path& f) { fs::create_directory(f); }, "not a regular file"},
+        {dir.path / "b", [&](const fs::path& f) { fs::create_symlink(dir.path / "elsewhere", f); }, "not a regular file"},
+        {dir.path / "gone", [](const fs::path& f) { fs::remove(f.parent_path()); }, "No such file or directory"},
     };
     for (const auto& [folder, spoil, cause] : cases) {
-        SCOPED_TRACE(cause);
         fs::create_directories(folder);
         const fs::path file = folder / "ipfilter.txt";
-        std::vector<std::string> told, actions;
+        std::vector<std::string> told;  // error and action log lines
         AccessService::Links links;
         links.errorLog = [&](std::string_view line) { told.emplace_back(line); };
-        links.actionLog = [&](auto who, auto action, auto target, auto) {
-            actions.push_back(std::string(who) + " " + std::string(action) + " " + std::string(target));
-        };
+        links.actionLog = [&](auto, auto action, auto target, auto) { told.push_back(std::string(action) += target); };
         AccessService access(folder.string(), folder.string(), links);
         const std::string problem = "Cannot write " + file.string() + ": " + cause;
 
         spoil(file);
-        const Status saved = access.Save();
-        EXPECT_EQ(saved.error(), problem);
+        EXPECT_EQ(access.Save().error(), problem);
         EXPECT_FALSE(access.Ban("window", "bogus", "typo"));
-        EXPECT_FALSE(access.Save());
-        EXPECT_TRUE(access.Summary().fileFailing);
-        EXPECT_EQ(told, (std::vector<std::string>{problem, "Cannnot add filter"}));
-        EXPECT_EQ(actions, std::vector<std::string>{"window deny failed bogus"});
-
+        EXPECT_FALSE(access.Save() || !access.Summary().fileFailing);
         fs::remove(file);
         fs::create_directories(folder);
         EXPECT_TRUE(access.Save());
-        EXPECT_EQ(ReadText(file.string()), "");
         fs::remove(file);
         spoil(file);
         EXPECT_FALSE(access.Save());
-        EXPECT_EQ(told, (std::vector<std::string>{problem, "Cannnot add filter", problem}));
-        fs::remove_all(file);
+        EXPECT_EQ(told, (std::vector<std::string>{problem, "Cannnot add filter", "deny failedbogus", problem})) << cause;
     }
 }
 

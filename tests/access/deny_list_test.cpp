@@ -13,8 +13,6 @@ using namespace zpmoni;
 
 namespace {
 
-std::string Dotted(Ipv4Address a) { return a.ToString(); }
-
 Ipv4Address Address(const char* text) { return Ipv4Address::Parse(text).value(); }
 
 // Read with leading zeros refused (as inet_pton) and as the deny file reads them (decimal), then
@@ -26,24 +24,18 @@ TEST(Ipv4Address, ParsesFourDecimalPartsAndNothingElse)
         {"255.255.255.255", "255.255.255.255", "255.255.255.255"}, {"198.51.100.07", "", "198.51.100.7"},
         {"1.2.3", "", ""}, {"1.2.300.4", "", ""}, {"1.2.3.4.5", "", ""}, {" 1.2.3.4", "", ""}, {"1.2.3.4 ", "", ""},
         {"-1", "", ""}, {"255.255.255.256", "", ""}, {"1..2.3", "", ""}, {"1.2.3.", "", ""}, {"+1.2.3.4", "", ""},
-        {"0001.2.3.4", "", ""}, {"", "", ""}, {"1.2.3.4\n", "", ""}, {"0x7f.0.0.1", "", ""},
-    };
+        {"0001.2.3.4", "", ""}, {"", "", ""}, {"1.2.3.4\n", "", ""}, {"0x7f.0.0.1", "", ""}};
     for (const auto& [text, strict, decimal] : cases) {
-        const auto read = [&](Ipv4Address::LeadingZeros z) {
-            const std::optional<Ipv4Address> a = Ipv4Address::Parse(text, z);
-            return a ? a->ToString() : "";
-        };
+        const auto read = [&](auto z) {
+            return Ipv4Address::Parse(text, z) ? Ipv4Address::Parse(text, z)->ToString() : ""; };
         EXPECT_EQ(read(Ipv4Address::LeadingZeros::Refused), strict) << '"' << text << '"';
         EXPECT_EQ(read(Ipv4Address::LeadingZeros::Decimal), decimal) << '"' << text << '"';
     }
-    EXPECT_EQ(Address("127.0.0.1"), Ipv4Address::Loopback());
-    EXPECT_EQ(Address("198.51.100.2").HostOrder(), 0xC6336402u);
     EXPECT_EQ(Address("198.51.100.2").NetworkOrder(), inet_addr("198.51.100.2"));
     EXPECT_EQ(Ipv4Address::FromNetworkOrder(inet_addr("10.1.2.3")), Address("10.1.2.3"));
     EXPECT_LT(Address("9.255.255.255"), Address("10.0.0.0"));
-    const std::pair<const char*, int> ports[] = {{"0", 0}, {"7000", 7000}, {"65535", 65535}, {"65536", -1},
-                                                 {"", -1}, {"+80", -1}, {" 80", -1}, {"123456", -1}};
-    for (const auto& [text, number] : ports)
+    for (const auto& [text, number] : std::initializer_list<std::pair<const char*, int>>{
+             {"0", 0}, {"7000", 7000}, {"65535", 65535}, {"65536", -1}, {"", -1}, {"+80", -1}, {" 80", -1}})
         EXPECT_EQ(Port::Parse(text) ? Port::Parse(text)->Number() : -1, number) << '"' << text << '"';
 }
 
@@ -97,7 +89,7 @@ TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
     const DenyRuleset rules("zpmoni_t", Address("198.51.100.1"), list);
     std::vector<std::string> blocks;
     for (const DenyRuleset::Block& b : rules.Blocks())
-        blocks.push_back(Dotted(b.first) + "-" + Dotted(b.last));
+        blocks.push_back(b.first.ToString() + "-" + b.last.ToString());
     EXPECT_EQ(blocks, (std::vector<std::string>{"0.0.0.0-255.255.255.255"}));
 
     DenyList withoutAll = list;
@@ -136,7 +128,7 @@ TEST(DenyRuleset, NestedBlocksKeepTheWidest)
         for (const DenyRuleset& rules : {added, DenyRuleset("zpmoni_t", {}, list)}) {
             std::vector<std::string> blocks;
             for (const DenyRuleset::Block& b : rules.Blocks())
-                blocks.push_back(Dotted(b.first) + "-" + Dotted(b.last));
+                blocks.push_back(b.first.ToString() + "-" + b.last.ToString());
             EXPECT_EQ(blocks, expected) << list.size();
             EXPECT_TRUE(rules.Rules().empty());
         }
@@ -154,7 +146,7 @@ TEST(DenyRuleset, AddsOnlyWhatTheSetDoesNotCover)
     rules.Add({"198.51.100.200", "255.255.255.255", ""});
     rules.Add({"1.2.3.4", "255.255.0.255", ""});
     ASSERT_EQ(rules.Blocks().size(), 1u);
-    EXPECT_EQ(Dotted(rules.Blocks()[0].first) + "-" + Dotted(rules.Blocks()[0].last), "198.51.100.0-198.51.100.255");
+    EXPECT_EQ(rules.Blocks()[0].first.ToString() + "-" + rules.Blocks()[0].last.ToString(), "198.51.100.0-198.51.100.255");
     EXPECT_EQ(CountOf(rules.AddCommands({"1.2.3.4", "255.255.0.255", ""}), R"("right":"1.2.0.4")"), 1u);
     ASSERT_EQ(rules.Rules().size(), 1u);
 }
