@@ -146,7 +146,7 @@ Status AccessService::AddRule(DenyEntry entry)
 Status AccessService::Ban(std::string_view who, const std::string& address, const std::string& comment)
 {
     Status ban = AddRule({address, "255.255.255.255", comment});
-    // Written also after a refused ban: the file then holds what is in force.
+    // Written whether the ban went in force or not, as the list stands now.
     Status saved = Save();
     if (links.actionLog)
         links.actionLog(who, ban ? "deny" : "deny failed", address, comment);
@@ -166,16 +166,19 @@ Result<size_t> AccessService::Unban(std::string_view who, const std::string& add
                                                       m.mask == host.mask
                                                 : e.address == address;
     };
+    DenyList before = denyList;
     const size_t removed = std::erase_if(denyList, same);
     if (removed == 0)
         return Failure{"Not in the deny list: " + Escaped(address)};
     Status installed = Install();
-    Status saved = Save();
     if (links.actionLog)
         links.actionLog(who, installed ? "unban" : "unban failed", address, {});
-    if (!installed)
+    if (!installed) {
+        // The rules held before stay, the ban among them: the list keeps saying so.
+        denyList = std::move(before);
         return Failure{installed.error()};
-    if (!saved)
+    }
+    if (Status saved = Save(); !saved)
         return Failure{saved.error()};
     return removed;
 }

@@ -75,7 +75,8 @@ public:
     // is in force. `who` names the operator's place in the action log ("window").
     Status Ban(std::string_view who, const std::string& address, const std::string& comment);
     // Takes every entry of the address (as one host) off the list, puts the rest in force and
-    // writes the file; how many entries went.
+    // writes the file; how many entries went. When the rest cannot be put in force, the list
+    // stays as it was, as the rules do.
     Result<size_t> Unban(std::string_view who, const std::string& address);
 
     // The list the next Install puts in force (the settings sheet's confirmed copy).
