@@ -4,7 +4,6 @@
 // of its own (root needed), so the machine's own rules are never touched.
 #include "access/deny_ruleset.h"
 #include "access/packet_filter.h"
-#include "access/parse_address.h"
 
 #include <benchmark/benchmark.h>
 
@@ -34,8 +33,8 @@ void Install(benchmark::State& state, bool prefix)
     const DenyList list = MakeList(static_cast<int>(state.range(0)), prefix);
     PacketFilter filter;
     for (auto _ : state) {
-        if (!filter.Install(inet_addr("198.51.100.1"), list)) {
-            state.SkipWithError(("nftables refused: " + filter.LastError()).c_str());
+        if (Status installed = filter.Install(*Ipv4Address::Parse("198.51.100.1"), list); !installed) {
+            state.SkipWithError(("nftables refused: " + installed.error()).c_str());
             break;
         }
     }
@@ -50,7 +49,8 @@ void BM_BuildCommands(benchmark::State& state)
 {
     const DenyList list = MakeList(static_cast<int>(state.range(0)), true);
     for (auto _ : state)
-        benchmark::DoNotOptimize(DenyRuleset("zpmoni_bench", inet_addr("198.51.100.1"), list).InstallCommands());
+        benchmark::DoNotOptimize(
+            DenyRuleset("zpmoni_bench", *Ipv4Address::Parse("198.51.100.1"), list).InstallCommands());
 }
 
 BENCHMARK(BM_InstallPrefixMasks)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();

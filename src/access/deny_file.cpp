@@ -68,18 +68,26 @@ std::string Format(const DenyList& list)
     return out;
 }
 
-FileResult Load(const std::string& path, DenyList& list)
+Status Load(const std::string& path, DenyList& list)
 {
     list.clear();
     const FileContent file = ReadRegularFile(path, kSettingsFileLimit);
     if (file.status == FileStatus::Ok)
         Read(file.data, list);
-    return {file.status, file.error};
+    // A missing file is the usual state before the first save.
+    if (const std::string problem = FileProblem("read", path, {file.status, file.error}); !problem.empty())
+        return Failure{problem};
+    return {};
 }
 
-FileResult Save(const std::string& path, const DenyList& list, const FileSync& sync)
+Status Save(const std::string& path, const DenyList& list, const FileSync& sync)
 {
-    return ReplaceRegularFile(path, Format(list), sync);
+    const FileResult written = ReplaceRegularFile(path, Format(list), sync);
+    if (written.status == FileStatus::Ok)
+        return {};
+    // Whatever the status, a file not written is a failure.
+    const FileStatus status = written.status == FileStatus::Missing ? FileStatus::Failed : written.status;
+    return Failure{FileProblem("write", path, {status, written.error})};
 }
 
 }  // namespace deny_file

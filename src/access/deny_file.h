@@ -3,6 +3,7 @@
 
 #include "access/deny_entry.h"
 #include "base/regular_file.h"
+#include "base/result.h"
 
 #include <optional>
 #include <string>
@@ -27,11 +28,12 @@ void Read(std::string_view content, DenyList& list);
 std::string Format(const DenyList& list);
 
 // Empties the list, then reads the file: a regular file of at most kSettingsFileLimit bytes,
-// else none of it.
-FileResult Load(const std::string& path, DenyList& list);
+// else none of it ("Cannot read <path>: too large"). A missing file is an empty list.
+Status Load(const std::string& path, DenyList& list);
 // Writes a temporary file beside `path` and renames it over, so the file is always either the
-// old one or the new one whole; anything but Ok leaves the old file as it was.
-FileResult Save(const std::string& path, const DenyList& list, const FileSync& sync = {});
+// old one or the new one whole; a failure ("Cannot write <path>: <cause>") leaves the old file
+// as it was.
+Status Save(const std::string& path, const DenyList& list, const FileSync& sync = {});
 
 }  // namespace deny_file
 

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_list_page.h"
 
-#include "access/parse_address.h"
-#include "base/ipv4_text.h"
+#include "base/ipv4_address.h"
 
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -25,13 +24,13 @@ namespace {
 constexpr int kFieldRole = Qt::UserRole;  // the entry's own bytes, column by column
 
 // What an address field holds; fields left blank count as 0.
-uint32_t FieldValue(const QLineEdit* edit)
+Ipv4Address FieldValue(const QLineEdit* edit)
 {
     const QStringList parts = edit->text().split(QLatin1Char('.'));
     uint32_t value = 0;
     for (int i = 0; i < 4; ++i)
         value = value << 8 | (i < parts.size() ? (parts[i].toUInt() & 0xFF) : 0);
-    return value;
+    return Ipv4Address(value);
 }
 
 QLineEdit* AddressField(const char* objectName, QWidget* parent)
@@ -46,9 +45,9 @@ QLineEdit* AddressField(const char* objectName, QWidget* parent)
 
 QString FieldText(const std::string& text)
 {
-    const std::optional<uint32_t> value = ParseDenyQuad(text);
+    const std::optional<Ipv4Address> value = Ipv4Address::Parse(text, Ipv4Address::LeadingZeros::Decimal);
     // What an address that does not read gives.
-    return QString::fromStdString(FormatDottedQuad(value.value_or(0xFFFFFFFF)));
+    return QString::fromStdString(value.value_or(Ipv4Address(0xFFFFFFFF)).ToString());
 }
 
 }  // namespace
@@ -169,12 +168,12 @@ void DenyListPage::ResetControls()
 
 void DenyListPage::OnAdd()
 {
-    const uint32_t maskValue = FieldValue(mask);
-    if (!IsPrefixMask(maskValue)) {
+    const Ipv4Address maskValue = FieldValue(mask);
+    if (!maskValue.IsPrefixMask()) {
         Message(QString::fromUtf8("サブネットマスクが不正です"));
         return;
     }
-    const DenyEntry entry{FormatDottedQuad(FieldValue(address)), FormatDottedQuad(maskValue),
+    const DenyEntry entry{FieldValue(address).ToString(), maskValue.ToString(),
                           comment->text().toStdString()};
     if (const DenyMatch m = MatchOf(entry); m.Wide()) {
         const auto answer = QMessageBox::question(

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_ruleset.h"
 
-#include "access/parse_address.h"
-#include "base/ipv4_text.h"
 
 #include <algorithm>
 #include <bit>
@@ -17,17 +15,17 @@ constexpr std::string_view kSetName = "deny";
 // The range of addresses a prefix mask covers; nothing for another mask.
 std::optional<DenyRuleset::Block> BlockOf(const DenyMatch& m)
 {
-    if (m.kind != DenyMatch::Enforced || !IsPrefixMask(m.mask))
+    if (m.kind != DenyMatch::Enforced || !m.mask.IsPrefixMask())
         return std::nullopt;
-    return DenyRuleset::Block{m.address, m.address | ~m.mask};
+    return DenyRuleset::Block{m.address, Ipv4Address(m.address.HostOrder() | ~m.mask.HostOrder())};
 }
 
-void AppendDotted(std::string& out, uint32_t a)
+void AppendDotted(std::string& out, Ipv4Address a)
 {
-    out += '"' + FormatDottedQuad(a) + '"';
+    out += '"' + a.ToString() + '"';
 }
 
-void AppendPrefix(std::string& out, uint32_t first, int length)
+void AppendPrefix(std::string& out, Ipv4Address first, int length)
 {
     out += R"({"prefix":{"addr":)";
     AppendDotted(out, first);
@@ -39,7 +37,7 @@ void AppendElement(std::string& out, const DenyRuleset::Block& b)
     if (b.first == b.last)
         AppendDotted(out, b.first);
     else
-        AppendPrefix(out, b.first, 32 - std::popcount(b.last - b.first));
+        AppendPrefix(out, b.first, 32 - std::popcount(b.last.HostOrder() - b.first.HostOrder()));
 }
 
 // `"family":"inet","table":"<name>"`: the name is "zpmoni_" and hex digits only.
@@ -76,11 +74,11 @@ std::string PayloadMatch(std::string_view field, std::string_view right)
 }
 
 // A rule of the input chain: `match`, then `verdict`, to the filter address when there is one.
-void AppendRule(std::string& out, const std::string& table, uint32_t filter, const std::string& match,
+void AppendRule(std::string& out, const std::string& table, Ipv4Address filter, const std::string& match,
                 std::string_view verdict = "drop")
 {
     out += R"({"add":{"rule":{)" + TableRef(table) + R"(,"chain":"input","expr":[)";
-    if (filter != 0) {
+    if (!filter.IsAny()) {
         std::string to;
         AppendDotted(to, filter);
         out += PayloadMatch("daddr", to);
@@ -91,7 +89,7 @@ void AppendRule(std::string& out, const std::string& table, uint32_t filter, con
     out += R"(":null}]}}},)";
 }
 
-void AppendMaskedRule(std::string& out, const std::string& table, uint32_t filter, const DenyRuleset::MaskedRule& r)
+void AppendMaskedRule(std::string& out, const std::string& table, Ipv4Address filter, const DenyRuleset::MaskedRule& r)
 {
     std::string match = R"({"match":{"op":"==","left":{"&":[{"payload":{"protocol":"ip","field":"saddr"}},)";
     AppendDotted(match, r.mask);
@@ -120,26 +118,28 @@ std::string Batch(std::string commands)
 
 bool DenyMatch::Wide() const
 {
-    return kind == Enforced && std::popcount(mask) < 8;
+    return kind == Enforced && mask.OneBits() < 8;
 }
 
 std::string DenyMatch::Text() const
 {
     if (kind != Enforced)
         return {};
-    return FormatDottedQuad(address) + "/" +
-           (IsPrefixMask(mask) ? std::to_string(std::popcount(mask)) : FormatDottedQuad(mask));
+    return address.ToString() + "/" + (mask.IsPrefixMask() ? std::to_string(mask.OneBits()) : mask.ToString());
 }
 
 DenyMatch MatchOf(const DenyEntry& e)
 {
-    const std::optional<uint32_t> address = ParseDenyQuad(e.address);
+    // Leading zeros are read as decimal, as the file has always meant them; any text that is no
+    // dotted quad is not enforced, so that a typo never turns into a block nobody asked for.
+    constexpr auto kZeros = Ipv4Address::LeadingZeros::Decimal;
+    const std::optional<Ipv4Address> address = Ipv4Address::Parse(e.address, kZeros);
     if (!address)
         return {};
-    const std::optional<uint32_t> mask = ParseDenyQuad(e.mask);
+    const std::optional<Ipv4Address> mask = Ipv4Address::Parse(e.mask, kZeros);
     if (!mask)
-        return {DenyMatch::BadMask, *address, 0};
-    return {DenyMatch::Enforced, *address & *mask, *mask};
+        return {DenyMatch::BadMask, *address, {}};
+    return {DenyMatch::Enforced, Ipv4Address(address->HostOrder() & mask->HostOrder()), *mask};
 }
 
 std::string DenyRuleset::TableFor(std::string_view folder)
@@ -157,8 +157,8 @@ std::string DenyRuleset::TableFor(std::string_view folder)
     return name;
 }
 
-DenyRuleset::DenyRuleset(std::string tableName, uint32_t filterAddress, const DenyList& list)
-    : table(std::move(tableName)), filter(HostOrder(filterAddress))
+DenyRuleset::DenyRuleset(std::string tableName, Ipv4Address filterAddress, const DenyList& list)
+    : table(std::move(tableName)), filter(filterAddress)
 {
     std::vector<Block> all;
     for (const DenyEntry& e : list) {
@@ -202,8 +202,8 @@ std::string DenyRuleset::InstallCommands() const
            R"(,"chain":"input","expr":[{"match":{"op":"==","left":{"fib":{"result":"type","flags":["saddr"]}},)"
            R"("right":"local"}},{"accept":null}]}}},)";
     std::string loopback;
-    AppendPrefix(loopback, 0x7F000000, 8);
-    AppendRule(out, table, 0, PayloadMatch("saddr", loopback), "accept");
+    AppendPrefix(loopback, Ipv4Address(0x7F000000), 8);
+    AppendRule(out, table, {}, PayloadMatch("saddr", loopback), "accept");
     AppendRule(out, table, filter, PayloadMatch("saddr", "\"@" + std::string(kSetName) + "\""));
     for (const MaskedRule& r : rules)
         AppendMaskedRule(out, table, filter, r);
@@ -232,7 +232,7 @@ DenyRuleset::Placement DenyRuleset::Place(const DenyEntry& entry) const
     // The first block that does not end before the new one: either it covers the new one, or
     // the new one takes the place of every block inside it (the set refuses overlaps).
     const auto at = std::lower_bound(blocks.begin(), blocks.end(), p.block->first,
-                                     [](const Block& b, uint32_t first) { return b.last < first; });
+                                     [](const Block& b, Ipv4Address first) { return b.last < first; });
     p.from = p.to = static_cast<size_t>(at - blocks.begin());
     p.covered = at != blocks.end() && at->first <= p.block->first && at->last >= p.block->last;
     while (!p.covered && p.to < blocks.size() && blocks[p.to].last <= p.block->last)
@@ -273,20 +273,21 @@ bool DenyRuleset::Covers(const DenyMatch& m) const
         return false;
     if (const std::optional<Block> b = BlockOf(m)) {
         const auto at = std::upper_bound(blocks.begin(), blocks.end(), b->first,
-                                         [](uint32_t first, const Block& x) { return first < x.first; });
+                                         [](Ipv4Address first, const Block& x) { return first < x.first; });
         return at != blocks.begin() && std::prev(at)->last >= b->last;
     }
     return std::any_of(rules.begin(), rules.end(),
                        [&](const MaskedRule& r) { return r.address == m.address && r.mask == m.mask; });
 }
 
-bool DenyRuleset::Drops(uint32_t source, uint32_t destination) const
+bool DenyRuleset::Drops(Ipv4Address source, Ipv4Address destination) const
 {
-    const uint32_t from = HostOrder(source);
-    if ((filter != 0 && destination != 0 && HostOrder(destination) != filter) || from >> 24 == 127)
+    if ((!filter.IsAny() && !destination.IsAny() && destination != filter) || source.IsLoopback())
         return false;
-    return Covers({DenyMatch::Enforced, from, 0xFFFFFFFF}) ||
-           std::any_of(rules.begin(), rules.end(), [&](const MaskedRule& r) { return (from & r.mask) == r.address; });
+    return Covers({DenyMatch::Enforced, source, Ipv4Address(0xFFFFFFFF)}) ||
+           std::any_of(rules.begin(), rules.end(), [&](const MaskedRule& r) {
+               return Ipv4Address(source.HostOrder() & r.mask.HostOrder()) == r.address;
+           });
 }
 
 }  // namespace zpmoni

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "access/deny_entry.h"
+#include "base/ipv4_address.h"
 
 #include <cstdint>
 #include <optional>
@@ -16,8 +17,8 @@ namespace zpmoni {
 struct DenyMatch {
     enum Kind { Enforced, BadAddress, BadMask };
     Kind kind = BadAddress;
-    uint32_t address = 0;  // host byte order, already masked
-    uint32_t mask = 0;     // host byte order
+    Ipv4Address address;  // already masked
+    Ipv4Address mask;
 
     // A block of more than 2^24 addresses (a mask shorter than /8, 0.0.0.0 included): enforced
     // only when confirmed on the page, and named in the error log when it comes from the file.
@@ -37,19 +38,18 @@ DenyMatch MatchOf(const DenyEntry& entry);
 // built from parsed 32-bit values only: no text of an entry ever reaches nftables.
 class DenyRuleset {
 public:
-    // Addresses in host byte order (first part in the most significant byte).
     struct Block {
-        uint32_t first;
-        uint32_t last;
+        Ipv4Address first;
+        Ipv4Address last;
     };
     struct MaskedRule {
-        uint32_t address;  // already masked
-        uint32_t mask;
+        Ipv4Address address;  // already masked
+        Ipv4Address mask;
     };
 
     DenyRuleset() = default;
-    // filterAddress in network byte order; 0 guards every local address.
-    DenyRuleset(std::string table, uint32_t filterAddress, const DenyList& list);
+    // A filter address of 0.0.0.0 guards every local address.
+    DenyRuleset(std::string table, Ipv4Address filterAddress, const DenyList& list);
 
     // "zpmoni_" and a short hash of the working folder: one table per folder, so that monitors
     // of different folders keep their own rules, and the next monitor of a folder finds the
@@ -69,12 +69,12 @@ public:
 
     // Whether the rules drop what the entry matches.
     bool Covers(const DenyMatch& match) const;
-    // Whether the rules drop a datagram between these addresses (network byte order; a
-    // destination of 0 stands for the filter address).
-    bool Drops(uint32_t source, uint32_t destination) const;
+    // Whether the rules drop a datagram between these addresses (a destination of 0.0.0.0
+    // stands for the filter address).
+    bool Drops(Ipv4Address source, Ipv4Address destination) const;
 
     const std::string& Table() const { return table; }
-    uint32_t FilterAddress() const { return filter; }  // host byte order
+    Ipv4Address FilterAddress() const { return filter; }
     // Disjoint, in ascending order: a block inside another is left out.
     const std::vector<Block>& Blocks() const { return blocks; }
     const std::vector<MaskedRule>& Rules() const { return rules; }
@@ -93,7 +93,7 @@ private:
     Placement Place(const DenyEntry& entry) const;
 
     std::string table;
-    uint32_t filter = 0;
+    Ipv4Address filter;
     std::vector<Block> blocks;
     std::vector<MaskedRule> rules;
 };

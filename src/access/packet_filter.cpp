@@ -42,12 +42,25 @@ std::string QuotedFolder(std::string_view folder)
     return '"' + text + '"';
 }
 
+// The library's message for the error log: its first line (the lines after it repeat the
+// commands, ten thousand entries long for a long list), trimmed and bounded.
+std::string ErrorLine(std::string_view message)
+{
+    message = message.substr(0, message.find('\n'));
+    while (!message.empty() && (message.back() == '\r' || message.back() == ' '))
+        message.remove_suffix(1);
+    constexpr size_t kMax = 300;
+    if (message.size() > kMax)
+        return std::string(message.substr(0, kMax)) + "...";
+    return message.empty() ? "nftables refused the change" : std::string(message);
+}
+
 }  // namespace
 
 PacketFilter::~PacketFilter()
 {
     if (everInstalled)
-        Remove();
+        (void)Remove();
 }
 
 void PacketFilter::SetFolder(const std::string& f)
@@ -56,61 +69,57 @@ void PacketFilter::SetFolder(const std::string& f)
     table = DenyRuleset::TableFor(folder);
 }
 
-bool PacketFilter::Run(const std::string& commands, bool json)
+Status PacketFilter::Run(const std::string& commands, bool json)
 {
-    if (!NetfilterReachable()) {
-        lastError = "no netfilter netlink socket";
-        return false;
-    }
+    if (!NetfilterReachable())
+        return Failure{"no netfilter netlink socket"};
     // A fresh context each time: it works in the caller's network namespace and keeps no
     // cache that another program's changes could have made stale.
     std::unique_ptr<nft_ctx, decltype(&nft_ctx_free)> ctx(nft_ctx_new(NFT_CTX_DEFAULT), &nft_ctx_free);
-    if (!ctx) {
-        lastError = "no nftables context";
-        return false;
-    }
+    if (!ctx)
+        return Failure{"no nftables context"};
     // JSON output makes the library read its input as JSON.
     if (json)
         nft_ctx_output_set_flags(ctx.get(), NFT_CTX_OUTPUT_JSON);
     nft_ctx_buffer_output(ctx.get());
     nft_ctx_buffer_error(ctx.get());
-    const bool ok = nft_run_cmd_from_buffer(ctx.get(), commands.c_str()) == 0;
+    if (nft_run_cmd_from_buffer(ctx.get(), commands.c_str()) == 0)
+        return {};
     const char* error = nft_ctx_get_error_buffer(ctx.get());
-    lastError = ok || !error ? std::string() : std::string(error);
-    return ok;
+    return Failure{ErrorLine(error ? error : "")};
 }
 
-bool PacketFilter::Put(DenyRuleset next)
+Status PacketFilter::Put(DenyRuleset next)
 {
     // The comment only names the folder for whoever lists the rule set; it is set when the
-    // table is made (JSON cannot carry it) and an existing table keeps its own.
-    Run("add table inet " + table + " { comment " + QuotedFolder(folder) + "; }", false);
-    if (!Run(next.InstallCommands())) {
+    // table is made (JSON cannot carry it) and an existing table keeps its own. When it fails,
+    // the install below fails too and tells why.
+    (void)Run("add table inet " + table + " { comment " + QuotedFolder(folder) + "; }", false);
+    Status done = Run(next.InstallCommands());
+    if (!done) {
         installed = false;
         // Nothing of this run was in force yet: a killed monitor's rules stay (they ban what
         // the folder's list banned then); the empty table just made goes.
         if (!everInstalled) {
-            const std::string error = lastError;
-            leftover = Run(next.ListCommands());
+            leftover = Run(next.ListCommands()).ok();
             if (!leftover)
-                Run(next.RemoveCommands());
-            lastError = error;
+                (void)Run(next.RemoveCommands());
         }
-        return false;
+        return done;
     }
     active = wanted = std::move(next);
     installed = everInstalled = true;
     leftover = false;
-    return true;
+    return done;
 }
 
-bool PacketFilter::Install(uint32_t filterAddress, const DenyList& list)
+Status PacketFilter::Install(Ipv4Address filterAddress, const DenyList& list)
 {
     wanted = DenyRuleset(table, filterAddress, list);
     return Put(wanted);
 }
 
-bool PacketFilter::Add(const DenyEntry& entry)
+Status PacketFilter::Add(const DenyEntry& entry)
 {
     DenyRuleset next = wanted;
     next.Add(entry);
@@ -118,30 +127,34 @@ bool PacketFilter::Add(const DenyEntry& entry)
         const std::string commands = wanted.AddCommands(entry);
         if (commands.empty() || Run(commands)) {
             active = wanted = std::move(next);
-            return true;
+            return {};
         }
     }
     const DenyRuleset asked = wanted;
-    if (Put(std::move(next)))
-        return true;
-    wanted = asked;
-    return false;
+    Status put = Put(std::move(next));
+    if (!put)
+        wanted = asked;
+    return put;
 }
 
-PacketFilter::Check PacketFilter::Verify()
+Result<PacketFilter::Check> PacketFilter::Verify()
 {
     if (!everInstalled || Run(wanted.ListCommands()))
         return Check::Present;
     active = DenyRuleset();
     installed = false;
-    return Put(wanted) ? Check::Restored : Check::Missing;
+    Status put = Put(wanted);
+    if (!put)
+        return Failure{put.error()};
+    return Check::Restored;
 }
 
-void PacketFilter::Remove()
+Status PacketFilter::Remove()
 {
-    Run(DenyRuleset(table, 0, {}).RemoveCommands());
+    Status removed = Run(DenyRuleset(table, {}, {}).RemoveCommands());
     wanted = active = DenyRuleset();
     installed = everInstalled = leftover = false;
+    return removed;
 }
 
 }  // namespace zpmoni

@@ -3,6 +3,8 @@
 
 #include "access/deny_entry.h"
 #include "access/deny_ruleset.h"
+#include "base/ipv4_address.h"
+#include "base/result.h"
 
 #include <cstdint>
 #include <string>
@@ -24,20 +26,21 @@ public:
     // before the first change.
     void SetFolder(const std::string& folder);
 
-    // Puts the rules of `list` on the filter address (network byte order; 0 for every local
-    // address) in place of the table's (also those a killed monitor of the folder left behind).
-    // False when nftables refused: the rules of InForce() stay.
-    bool Install(uint32_t filterAddress, const DenyList& list);
+    // Puts the rules of `list` on the filter address (0.0.0.0 for every local address) in place
+    // of the table's (also those a killed monitor of the folder left behind). When nftables
+    // refuses, its message, and the rules of InForce() stay.
+    Status Install(Ipv4Address filterAddress, const DenyList& list);
     // One entry more, at once. When the kernel does not hold what was asked last (an install
     // failed) the whole rule set is put in with it.
-    bool Add(const DenyEntry& entry);
+    Status Add(const DenyEntry& entry);
     // Deletes the table.
-    void Remove();
+    Status Remove();
 
-    enum class Check { Present, Restored, Missing };
+    enum class Check { Present, Restored };
     // Whether the table is still there once rules were in force; a table that is gone (someone
-    // flushed the rule set, a firewall reloaded) is put back with what was asked last.
-    Check Verify();
+    // flushed the rule set, a firewall reloaded) is put back with what was asked last. nftables'
+    // message when it is gone and cannot be put back.
+    Result<Check> Verify();
 
     // The kernel holds what was asked last.
     bool Installed() const { return installed; }
@@ -46,12 +49,9 @@ public:
     // Nothing of this run is in force, but the table a killed monitor of the folder left is.
     bool Leftover() const { return leftover; }
     const std::string& Table() const { return table; }
-    // nftables' message for the last failure.
-    const std::string& LastError() const { return lastError; }
-
 private:
-    bool Run(const std::string& commands, bool json = true);
-    bool Put(DenyRuleset next);
+    Status Run(const std::string& commands, bool json = true);
+    Status Put(DenyRuleset next);
 
     std::string folder;
     std::string table = DenyRuleset::TableFor({});
@@ -60,7 +60,6 @@ private:
     bool installed = false;  // active is wanted
     bool everInstalled = false;
     bool leftover = false;
-    std::string lastError;
 };
 
 }  // namespace zpmoni

@@ -82,7 +82,7 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
         controller.Shutdown();
     }
     app.StopTimeWatch();
-    app.RemoveIpFilters();
+    (void)app.access.RemoveAll();
     return 0;
 }
 

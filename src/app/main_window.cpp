@@ -80,7 +80,7 @@ void MainWindow::Initialize()
     });
     controller->Events().SetRowSink(monitorPage);
     auto deny = [this](const std::string& address, const std::string& comment) {
-        app.DenyAccess(address, comment);
+        (void)app.access.Ban("window", address, comment);  // told in the error and action logs
     };
     connectPage->SetDenyAccess(deny);
     monitorPage->SetDenyAccess(deny);
@@ -309,7 +309,7 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         app.StopTimeWatch();
         window = nullptr;
     }
-    app.RemoveIpFilters();
+    (void)app.access.RemoveAll();
     return 0;
 }
 

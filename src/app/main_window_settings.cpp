@@ -27,7 +27,7 @@ void MainWindow::OnMonitorSettings()
     auto* schedule = new SchedulePage(in.schedule);
     auto* packlist = new PackListPage(in.packFile, *bootconf, std::make_unique<KnownAircraft>(),
                                        SystemDirectoryListing());
-    auto* ipfilter = new DenyListPage(in.denyList, &app.packetFilter.InForce());
+    auto* ipfilter = new DenyListPage(in.denyList, &app.access.InForce());
     auto* glimit = new GLimitPage(in.glimit);
     for (SettingsPage* page : std::initializer_list<SettingsPage*>{bootconf, schedule, packlist, ipfilter, glimit})
         sheet.AddPage(page);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor_app.h"
 
-#include "access/deny_file.h"
-#include "access/deny_ruleset.h"
 #include "base/text_escape.h"
 #include "capture/packet_capture.h"
 #include "platform/address_table.h"
@@ -28,6 +26,14 @@ std::string ConsoleSocketName()
     return plain ? std::string(s) : "zpmoni";
 }
 
+// The same folder gives the same table of deny rules however the program was started.
+std::string CanonicalOrAsGiven(const std::string& folder)
+{
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(folder, error);
+    return error ? folder : canonical.string();
+}
+
 // The folder as the lock found it; a folder used without a lock (tests), as it is now.
 std::optional<FileIdentity> LockedOrCurrent(const std::string& folder)
 {
@@ -38,7 +44,8 @@ std::optional<FileIdentity> LockedOrCurrent(const std::string& folder)
 }  // namespace
 
 MonitorApp::MonitorApp(std::string dir, const Clock& clock)
-    : workdir(std::move(dir)),
+    : access(dir, CanonicalOrAsGiven(dir), AccessLinks()),
+      workdir(std::move(dir)),
       workdirIdentity(LockedOrCurrent(workdir)),
       clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock),
@@ -58,10 +65,28 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
     errorLog.SetFolderCheck([this] { return folderState.load() != FolderLost; });
     actionLog.SetFailureReport(toErrorLog);
     actionLog.SetFolderCheck(ours);
-    // The same folder gives the same table however the program was started.
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::weakly_canonical(workdir, error);
-    packetFilter.SetFolder(error ? workdir : folder.string());
+}
+
+AccessService::Links MonitorApp::AccessLinks()
+{
+    AccessService::Links links;
+    links.errorLog = [this](std::string_view line) { errorLog.Write(line); };
+    links.actionLog = [this](std::string_view who, std::string_view action, std::string_view target,
+                             std::string_view comment) { actionLog.Write(who, action, target, comment); };
+    links.filterTarget = [this] { return FilterTarget{settings.interfaceNumber, FilterAddress()}; };
+    links.isLocal = [this](Ipv4Address a) { return capture.LocalAddresses().Contains(a.NetworkOrder()); };
+    links.mayWrite = [this] { return WorkFolderUnchanged(); };
+    // As the connection list's delete command: no log-off line, the record just goes (its
+    // datagrams no longer reach the server).
+    links.banned = [this] {
+        for (int i = 0; i < PlayerTable::kSlots; ++i) {
+            PlayerRecord& r = capture.Table().Slot(i);
+            if (r.address != 0 && access.Denied(Ipv4Address::FromNetworkOrder(r.address), {}))
+                capture.Table().Clear(r);
+        }
+    };
+    links.sync = &SyncToDisk;
+    return links;
 }
 
 bool MonitorApp::WorkFolderUnchanged()
@@ -103,9 +128,9 @@ void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
     LoadPackIndex();
     if (std::optional<int> error = timeWatch->Start())
         WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
-    IpFilterFile(true);
-    ReportDenyFile();
-    InstallIpFilters();
+    // Each failure is in the error log already; the monitor runs on without the rules.
+    (void)access.Load();
+    (void)access.Install();
 }
 
 void MonitorApp::LoadPackIndex()
@@ -116,26 +141,13 @@ void MonitorApp::LoadPackIndex()
     FileReport("read", path, packIndex.Load(path));
 }
 
-uint32_t MonitorApp::FilterAddress() const
+Ipv4Address MonitorApp::FilterAddress() const
 {
     const std::vector<uint32_t> table = InterfaceAddresses();
     const int n = settings.interfaceNumber;
     if (n < 0 || static_cast<size_t>(n) >= table.size() || IsLoopback(table[static_cast<size_t>(n)]))
-        return 0;
-    return table[static_cast<size_t>(n)];
-}
-
-bool MonitorApp::DeniedSource(uint32_t source, uint32_t destination) const
-{
-    return packetFilter.InForce().Drops(source, destination) && !capture.LocalAddresses().Contains(source);
-}
-
-bool MonitorApp::IpFilterFile(bool load)
-{
-    const std::string path = workdir + "/ipfilter.txt";
-    if (load)
-        return FileReport("read", path, deny_file::Load(path, denyList));
-    return WorkFolderUnchanged() && FileReport("write", path, deny_file::Save(path, denyList, &SyncToDisk));
+        return {};
+    return Ipv4Address::FromNetworkOrder(table[static_cast<size_t>(n)]);
 }
 
 bool MonitorApp::FileReport(std::string_view action, const std::string& path, FileResult result)
@@ -144,113 +156,6 @@ bool MonitorApp::FileReport(std::string_view action, const std::string& path, Fi
     if (const std::string problem = FileProblem(action, path, result); !problem.empty())
         WriteErrorLog(problem);
     return result.status == FileStatus::Ok;
-}
-
-namespace {
-
-std::string EntryText(const DenyEntry& e)
-{
-    return Escaped(e.address + " " + e.mask + (e.comment.empty() ? "" : " " + e.comment));
-}
-
-// Which rules the kernel holds, for the error log after a change that failed.
-std::string InForceLine(const PacketFilter& filter)
-{
-    const DenyRuleset& held = filter.InForce();
-    if (filter.Leftover())
-        return "Deny rules in force: those an earlier monitor of this folder left";
-    if (held.Table().empty())
-        return "Deny rules in force: none";
-    return "Deny rules in force: the previous list (" + std::to_string(held.Blocks().size()) + " blocks, " +
-           std::to_string(held.Rules().size()) + " masked rules)";
-}
-
-}  // namespace
-
-void MonitorApp::ReportDenyFile()
-{
-    for (const DenyEntry& e : denyList) {
-        const DenyMatch m = MatchOf(e);
-        if (m.kind == DenyMatch::BadAddress)
-            WriteErrorLog("Deny entry not enforced, address is not a dotted quad: " + EntryText(e));
-        else if (m.kind == DenyMatch::BadMask)
-            WriteErrorLog("Deny entry not enforced, mask is not a dotted quad: " + EntryText(e));
-        else if (m.Wide())
-            WriteErrorLog("Deny entry drops the wide block " + m.Text() + ": " + EntryText(e));
-    }
-}
-
-void MonitorApp::InstallIpFilters()
-{
-    const uint32_t filter = FilterAddress();
-    if (filter == 0 && !denyList.empty())
-        WriteErrorLog("Interface number " + std::to_string(settings.interfaceNumber) +
-                      " gives no IPv4 address but loopback: deny rules guard every local address");
-    // One transaction for the whole list: when it fails, the rules held before stay.
-    if (!packetFilter.Install(filter, denyList)) {
-        for (size_t i = 0; i < denyList.size(); ++i)
-            WriteErrorLog("Cannnot add filter");
-        WriteErrorLog(InForceLine(packetFilter));
-    }
-    filterMissing = false;
-}
-
-void MonitorApp::CheckIpFilters()
-{
-    switch (packetFilter.Verify()) {
-    case PacketFilter::Check::Present:
-        return;
-    case PacketFilter::Check::Restored:
-        if (!filterMissing)
-            WriteErrorLog("Deny rules were gone from nftables and have been put back");
-        filterMissing = false;
-        return;
-    case PacketFilter::Check::Missing:
-        if (!filterMissing)
-            WriteErrorLog("Deny rules are gone from nftables and cannot be put back: " +
-                          Escaped(packetFilter.LastError()));
-        filterMissing = true;
-        return;
-    }
-}
-
-void MonitorApp::RemoveIpFilters()
-{
-    packetFilter.Remove();
-    denyList.clear();
-}
-
-bool MonitorApp::DenyAddress(const std::string& address, const std::string& comment)
-{
-    DenyEntry entry{address, "255.255.255.255", comment};
-    const DenyMatch m = MatchOf(entry);
-    CheckIpFilters();
-    if (m.kind != DenyMatch::Enforced || !packetFilter.Add(entry)) {
-        WriteErrorLog("Cannnot add filter");
-        return false;
-    }
-    denyList.push_back(std::move(entry));
-    // As the connection list's delete command: no log-off line, the record just goes.
-    for (int i = 0; i < PlayerTable::kSlots; ++i) {
-        PlayerRecord& r = capture.Table().Slot(i);
-        if (r.address != 0 && DeniedSource(r.address, 0))
-            capture.Table().Clear(r);
-    }
-    return true;
-}
-
-void MonitorApp::DenyAccess(const std::string& address, const std::string& comment)
-{
-    const bool banned = DenyAddress(address, comment);
-    IpFilterFile(false);
-    actionLog.Write("window", banned ? "deny" : "deny failed", address, comment);
-}
-
-void MonitorApp::RebuildIpFilters(DenyList list)
-{
-    denyList = std::move(list);
-    InstallIpFilters();
-    IpFilterFile(false);
 }
 
 }  // namespace zpmoni

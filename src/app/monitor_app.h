@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "access/deny_entry.h"
-#include "access/packet_filter.h"
+#include "access/access_service.h"
 #include "base/clock.h"
 #include "base/monitor_settings.h"
 #include "base/settings_snapshot.h"
@@ -43,44 +42,18 @@ public:
     // The schedule thread's end, after the main window has closed.
     void StopTimeWatch() { timeWatch->Stop(); }
 
-    // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
-    // ipfilter.txt; false when the file cannot be opened or written.
-    bool IpFilterFile(bool load);
     // A file's problem, if any, in the error log; whether the read or write was whole.
     bool FileReport(std::string_view action, const std::string& path, FileResult result);
-    // Names in the error log each entry of the file that is not enforced (no dotted quad) and
-    // each wide block (the page asks before it adds one).
-    void ReportDenyFile();
-    // Replaces whatever the packet filter holds with the list's rules; when they cannot be put
-    // in force, the error log gets "Cannnot add filter" per entry and which rules are in force.
-    void InstallIpFilters();
-    // The minute's check: a table that is gone is put back; told once until it is back.
-    void CheckIpFilters();
-    // Takes every rule off and empties the list (the file stays as last saved).
-    void RemoveIpFilters();
-    // Bans one address at once; the entry joins the list only if its rule is in force. The
-    // players it covers leave the table at once (their datagrams no longer reach the server).
-    // False when the rule could not be put in force.
-    bool DenyAddress(const std::string& address, const std::string& comment);
-    // The lists' deny-access command: DenyAddress, then the file saved.
-    void DenyAccess(const std::string& address, const std::string& comment);
-    // After the settings sheet's OK, once InterfaceNumber holds its new value: the new list's
-    // rules on the new filter address, replacing the old ones in one step, then the file saved.
-    void RebuildIpFilters(DenyList list);
     // The address the settings page shows and the capture binds: the interface list's entry
-    // InterfaceNumber, network byte order; 0 (every local address) when there is none or it is
-    // loopback.
-    uint32_t FilterAddress() const;
+    // InterfaceNumber; 0.0.0.0 (every local address) when there is none or it is loopback.
+    Ipv4Address FilterAddress() const;
     // False once the working folder's name leads to another folder than the one locked at
     // start (removed and made anew, say): from then on nothing more is written there, after one
     // error-log line that says so. Callable from any thread.
     bool WorkFolderUnchanged();
-    // Whether the rules in force drop a datagram between these addresses (network byte order;
-    // destination 0 for the filter address); never one from the machine itself.
-    bool DeniedSource(uint32_t source, uint32_t destination) const;
 
     // First, so that it goes last: the rules stay until everything else is gone.
-    PacketFilter packetFilter;
+    AccessService access;
     const std::string workdir;
     // The working folder as locked (or, without a lock, as found when the object was made).
     const std::optional<FileIdentity> workdirIdentity;
@@ -95,16 +68,19 @@ public:
     ErrorLog errorLog;
     ActionLog actionLog;
     PackIndex packIndex;
-    DenyList denyList;
     // The packet socket, the decoder, the player table and the host's own addresses.
     CaptureService capture;
-    bool filterMissing = false;  // the table was found gone and is not back yet
     // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
     // "zpmoni" for the console server), and the schedule thread that reads both.
     const std::string consoleSocket;
     ServerState server;
     std::unique_ptr<WindowSystem> windows;
     std::unique_ptr<TimeWatchThread> timeWatch;
+
+private:
+    // What the access service may use of the program: the logs, the settings' filter address,
+    // the local addresses, the folder check and the player table.
+    AccessService::Links AccessLinks();
 };
 
 }  // namespace zpmoni

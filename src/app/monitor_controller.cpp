@@ -6,7 +6,6 @@
 namespace zpmoni {
 
 namespace {
-constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
 constexpr std::string_view kDialogSection = "ZpmoniDlg";
 }  // namespace
 
@@ -14,14 +13,16 @@ MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObjec
     : QObject(parent), app(app), eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
 {
     app.capture.SetEvents(this);
-    app.capture.SetSourceFilter([&app](uint32_t source, uint32_t destination) { return app.DeniedSource(source, destination); });
+    app.capture.SetSourceFilter([&app](uint32_t source, uint32_t destination) {
+        return app.access.Denied(Ipv4Address::FromNetworkOrder(source), Ipv4Address::FromNetworkOrder(destination));
+    });
     statusTimer.setParent(this);
     statusTimer.setTimerType(Qt::PreciseTimer);  // once a second, not up to 5 % early
     chatRelay.logFailure.SetReport([&app](std::string_view message) { app.WriteErrorLog(message); });
     statusTimer.setInterval(1000);
     connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
     filterCheckTimer.setInterval(60 * 1000);
-    connect(&filterCheckTimer, &QTimer::timeout, this, [&app] { app.CheckIpFilters(); });
+    connect(&filterCheckTimer, &QTimer::timeout, this, [&app] { (void)app.access.CheckMinute(); });
 }
 
 MonitorController::~MonitorController()
@@ -84,7 +85,7 @@ void MonitorController::Initialize()
     client->chatLogFlag = app.settings.chatLog != 0;
     client->WatchHang(app.clock, hangSeconds, [this](int seconds) { OnServerHung(seconds); });
     if (glimit)
-        client->ConnectWithLimitName(kLoopback, app.settings.port);
+        client->ConnectWithLimitName(Ipv4Address::Loopback().HostOrder(), app.settings.port);
 
     // Last, so that everything the datagrams reach exists.
     StartCapture();
@@ -157,7 +158,7 @@ void MonitorController::SaveEventLogSettings()
 
 void MonitorController::OnLogonFlood(uint32_t address)
 {
-    app.WriteErrorLog("Too many log-ons from " + std::string(DottedAddress(address).View()) +
+    app.WriteErrorLog("Too many log-ons from " + Ipv4Address::FromNetworkOrder(address).ToString() +
                       " within a minute; further ones are refused");
 }
 

@@ -4,10 +4,9 @@
 #include "capture/capture_file.h"
 #include "capture/capture_service.h"
 #include "capture/event_log.h"
+#include "base/ipv4_address.h"
 #include "base/text_escape.h"
 #include "platform/system_clock.h"
-
-#include <arpa/inet.h>
 
 #include <cstring>
 
@@ -33,7 +32,7 @@ public:
     }
     void OnLogonFlood(uint32_t address) override
     {
-        std::fprintf(err, "zpmoni: too many log-ons from %s within a minute\n", DottedAddress(address).View().data());
+        std::fprintf(err, "zpmoni: too many log-ons from %s within a minute\n", Ipv4Address::FromNetworkOrder(address).ToString().c_str());
     }
     void WriteLine(std::string_view text) override
     {
@@ -68,8 +67,7 @@ std::string ParseReplayArguments(const std::vector<std::string>& args, ReplayOpt
         if (a == "--local") {
             if (!value(v))
                 return "--local needs an address";
-            in_addr parsed{};
-            if (inet_pton(AF_INET, v.c_str(), &parsed) != 1)
+            if (!Ipv4Address::Parse(v))
                 return "not an IPv4 address: " + v;
             if (o.localAddresses.size() >= 4)
                 return "at most four --local addresses";
@@ -77,11 +75,10 @@ std::string ParseReplayArguments(const std::vector<std::string>& args, ReplayOpt
         } else if (a == "--port") {
             if (!value(v))
                 return "--port needs a number";
-            char* end = nullptr;
-            long p = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || p < 0 || p > 65535)
+            const std::optional<Port> p = Port::Parse(v);
+            if (!p)
                 return "not a port: " + v;
-            o.port = static_cast<int>(p);
+            o.port = p->Number();
         } else if (a == "--no-checksum") {
             o.checksum = false;
         } else if (a == "--packs") {
@@ -121,7 +118,7 @@ int RunReplay(const ReplayOptions& o, FILE* out, FILE* err)
     service.Configure(static_cast<uint16_t>(o.port), o.checksum);
     LocalAddressTable local;
     for (size_t i = 0; i < o.localAddresses.size(); ++i)
-        inet_pton(AF_INET, o.localAddresses[i].c_str(), &local.entries[i]);
+        local.entries[i] = Ipv4Address::Parse(o.localAddresses[i]).value_or(Ipv4Address()).NetworkOrder();
     service.SetLocalAddresses(local);
 
     uint64_t datagrams = 0;

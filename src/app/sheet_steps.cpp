@@ -7,10 +7,6 @@
 
 namespace zpmoni {
 
-namespace {
-constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
-}  // namespace
-
 SheetValues SheetSteps::Current()
 {
     GLimitClient& client = *controller.Client();
@@ -19,7 +15,7 @@ SheetValues SheetSteps::Current()
                               limiter.Interval(), client.version};
     const EventLog& events = controller.Events();
     return SheetValuesFrom(app.settings, {events.displayLogin, events.displayJoin, events.createLogfile},
-                           controller.closeInterval, app.denyList, glimit);
+                           controller.closeInterval, app.access.List(), glimit);
 }
 
 MonitorSettings& SheetSteps::Settings() { return app.settings; }
@@ -37,7 +33,7 @@ void SheetSteps::SetWindowValues(const EventLogFlags& flags, int32_t closeInterv
 
 void SheetSteps::LoadPackIndex() { app.LoadPackIndex(); }
 void SheetSteps::StopCapture() { app.capture.Stop(); }
-void SheetSteps::ReplaceDenyList(const DenyList& list) { app.denyList = list; }
+void SheetSteps::ReplaceDenyList(const DenyList& list) { app.access.SetList(list); }
 void SheetSteps::StartCapture() { controller.StartCapture(); }
 // Every setting has its new value by now: the file gets them, and so does the schedule thread.
 void SheetSteps::SaveSettings()
@@ -68,17 +64,17 @@ void SheetSteps::Reconnect(bool logOn, uint16_t port)
     GLimitClient& client = *controller.Client();
     client.Disconnect();
     if (logOn)
-        client.ConnectWithLimitName(kLoopback, port);
+        client.ConnectWithLimitName(Ipv4Address::Loopback().HostOrder(), port);
 }
 
 // Swaps the whole table for the new list on the new filter address in one transaction: the old
 // rules stay in force up to that moment, so there is no moment without rules.
 void SheetSteps::InstallIpFilters()
 {
-    app.InstallIpFilters();
-    app.actionLog.Write("window", "deny list set", std::to_string(app.denyList.size()) + " entries", {});
+    (void)app.access.Install();  // a refusal is in the error log
+    app.actionLog.Write("window", "deny list set", std::to_string(app.access.List().size()) + " entries", {});
 }
-void SheetSteps::WriteDenyFile() { app.IpFilterFile(false); }
+void SheetSteps::WriteDenyFile() { (void)app.access.Save(); }  // told in the error log
 bool SheetSteps::ServerRunning() { return app.server.serverRunning != 0; }
 
 void SheetSteps::SetErrorDialogTimer(int32_t ms)

@@ -2,7 +2,7 @@
 #include "capture/connection_list.h"
 
 #include "base/ascii.h"
-#include "base/ipv4_text.h"
+#include "base/ipv4_address.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -76,7 +76,7 @@ int CompareText(std::string_view a, std::string_view b, int d)
 
 int CompareAddress(std::string_view a, std::string_view b, int d)
 {
-    return Order(ParseDottedQuad(a).value_or(0), ParseDottedQuad(b).value_or(0), d);
+    return Order(Ipv4Address::Parse(a).value_or(Ipv4Address()), Ipv4Address::Parse(b).value_or(Ipv4Address()), d);
 }
 
 int CompareUserName(std::string_view a, std::string_view b, int d)

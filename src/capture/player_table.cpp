@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "capture/player_table.h"
 
+#include "base/ipv4_address.h"
+
 #include <cstdio>
 
 namespace zpmoni {
-
-FixedText<16> DottedAddress(uint32_t networkOrder)
-{
-    const auto* b = reinterpret_cast<const unsigned char*>(&networkOrder);
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-    return FixedText<16>(text);
-}
 
 std::string FormatStatusText(const StatusFigures& f)
 {
@@ -43,7 +37,7 @@ PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
     for (auto& r : records) {
         if (r.InUse())
             continue;
-        r.addressText = DottedAddress(address);
+        r.addressText = Ipv4Address::FromNetworkOrder(address).ToString();
         r.address = address;
         r.hostText = r.addressText.View();
         r.port = port;

@@ -71,8 +71,6 @@ inline uint64_t SecondsAfter(int64_t from, int64_t to)
 {
     return to > from ? static_cast<uint64_t>(to) - static_cast<uint64_t>(from) : 0;
 }
-// Dotted form of an address held in network byte order.
-FixedText<16> DottedAddress(uint32_t networkOrder);
 
 // The 24 player slots, the traffic counters and the status figures. Used by one thread: the
 // resolver must deliver its answers on it.

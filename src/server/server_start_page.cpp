@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "server/server_start_page.h"
 
+#include "base/ipv4_address.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,12 +47,6 @@ constexpr std::array kFlags{
 };
 constexpr size_t kCloseErrorDialog = 1;
 constexpr int kInterfaceEntries = 4;
-
-QString Dotted(uint32_t networkOrder)
-{
-    const auto* b = reinterpret_cast<const uint8_t*>(&networkOrder);
-    return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
-}
 
 bool FlagOn(const ServerStartValues& v, const Flag& f)
 {
@@ -147,7 +143,8 @@ void ServerStartPage::BuildControls()
 
     Fill();
     for (int i = 0; i < kInterfaceEntries && i < static_cast<int>(addresses.size()); ++i)
-        interfaces->addItem(Dotted(addresses[static_cast<size_t>(i)]));
+        interfaces->addItem(
+            QString::fromStdString(Ipv4Address::FromNetworkOrder(addresses[static_cast<size_t>(i)]).ToString()));
     if (interfaces->count() == 0) {
         interfaces->addItem(QStringLiteral("IP address not found"));
         interfaces->setCurrentIndex(0);

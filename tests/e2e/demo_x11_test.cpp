@@ -68,7 +68,7 @@ TEST(DemoX11Test, PlayersAppearAndEveryTabAndSettingsPageIsPhotographed)
             EXPECT_TRUE(window.screen()->grabWindow(window.winId()).save(file(names[tab]))) << names[tab];
         }
         // Every page of the settings sheet, opened from the menu, with a deny list to show.
-        app.denyList = {{"198.51.100.9", "255.255.255.255", "bot"}, {"bogus", "255.0.0.0", "typo"}};
+        app.access.SetList({{"198.51.100.9", "255.255.255.255", "bot"}, {"bogus", "255.0.0.0", "typo"}});
         WithSheetFromMenu(window, [&](SettingsSheet& sheet) {
             for (int i = 0; i < sheet.PageCount(); ++i) {
                 EXPECT_TRUE(sheet.SetActivePage(i));

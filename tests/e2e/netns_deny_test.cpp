@@ -150,8 +150,8 @@ TEST_F(NetnsDenyTest, EachFolderKeepsItsOwnBansOnTheAddressThePageShows)
 }
 
 // As nobody, neither the deny list nor the capture can start: each entry and the capture are
-// reported once, with what is in force, the wide block and the mask that is none; the monitor
-// runs on.
+// reported once, with nftables' message, what is in force, the wide block and the mask that is
+// none; the monitor runs on.
 TEST_F(NetnsDenyTest, WithoutPrivilegesEveryFailureIsReportedAndTheMonitorRunsOn)
 {
     dir.Write("ipfilter.txt", "198.51.100.3\n198.51.100.4\n10.0.0.0 255.0.255.0\n0.0.0.0 0.0.0.0\n1.2.3.4 -1\n");
@@ -161,14 +161,18 @@ TEST_F(NetnsDenyTest, WithoutPrivilegesEveryFailureIsReportedAndTheMonitorRunsOn
     const std::string log = dir.Read("MoniErrLog.txt");
     EXPECT_EQ(CountOf(log, "Cannnot add filter\n"), 5u) << log;
     EXPECT_EQ(CountOf(log, "Deny rules in force: none\n"), 1u) << log;
+    // Its line ends with the library's cause.
+    const size_t refused = log.find(" nftables refused the deny rules: ");
+    EXPECT_EQ(log.find("Operation not permitted\n", refused), log.find('\n', refused) - 23) << log;
     EXPECT_EQ(CountOf(log, "Deny entry drops the wide block 0.0.0.0/0: 0.0.0.0 0.0.0.0\n"), 1u) << log;
     EXPECT_EQ(CountOf(log, "Deny entry not enforced, mask is not a dotted quad: 1.2.3.4 -1\n"), 1u) << log;
     EXPECT_EQ(CountOf(log, "Error at start capture. Fail socket.\n"), 1u) << log;
     EXPECT_TRUE(ExitedWith(monitor->Stop(), 0)) << dir.Read("out.txt");
 }
 
-// The ban also takes the player's record away and is written to the action log. Rules that
-// vanish (a flushed rule set) come back at the minute's check and at a ban, told once each time.
+// The ban also takes the player's record away and is written to the action log; held back, not
+// lost, the datagram gets through once the unban takes the rule away. Rules that vanish (a
+// flushed rule set) come back at the minute's check and at a ban, told once each time.
 TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
 {
     dir.Write("ipfilter.txt", "198.51.100.3 255.255.255.255 banned earlier\n");
@@ -182,13 +186,13 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
         SystemClock clock;
         MonitorApp app(dir.path.string(), clock);
         fs::create_directories(dir.path / "Log");
-        app.IpFilterFile(true);
-        app.InstallIpFilters();
-        ASSERT_TRUE(app.packetFilter.Installed()) << app.packetFilter.LastError();
+        ASSERT_TRUE(app.access.Load());
+        const Status installed = app.access.Install();
+        ASSERT_TRUE(installed) << installed.error();
         for (const uint16_t port : {40000, 40001})
             app.capture.Table().Find(inet_addr(port == 40000 ? VethTestbed::kBotsAddress : "198.51.100.4"), port, true);
         ASSERT_TRUE(bed.server.Run({nft, "flush", "ruleset"}));
-        app.DenyAccess("198.51.100.2", "Viper\tpilot");
+        EXPECT_TRUE(app.access.Ban("window", "198.51.100.2", "Viper\tpilot"));
         ASSERT_EQ(send(client, "b", 1, 0), 1);
         EXPECT_FALSE(arrives(1500ms));
         EXPECT_FALSE(Connects(3, 1500ms));  // the earlier ban came back with it
@@ -198,16 +202,19 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
                   "198.51.100.3\t255.255.255.255\tbanned earlier\n198.51.100.2\t255.255.255.255\tViper\tpilot\n");
         const std::string actions = dir.Read("Log/" + FormatTime(clock.LocalTime(clock.Now()), "action%Y%m%d.txt"));
         EXPECT_EQ(actions.substr(std::min<size_t>(actions.size(), 8)), "\twindow\tdeny\t198.51.100.2\tViper\\x09pilot\n");
+        // Unbanned: the rule goes at once, the file keeps the other entry.
+        const Result<size_t> unbanned = app.access.Unban("window", "198.51.100.2");
+        EXPECT_TRUE(unbanned && *unbanned == 1u && arrives(10s)) << unbanned.error();
+        EXPECT_EQ(dir.Read("ipfilter.txt"), "198.51.100.3\t255.255.255.255\tbanned earlier\n");
+        EXPECT_FALSE(app.access.Unban("window", "198.51.100.2"));
 
         ASSERT_TRUE(bed.server.Run({nft, "flush", "ruleset"}));
-        app.CheckIpFilters();
-        app.CheckIpFilters();
+        EXPECT_TRUE(app.access.CheckMinute());
+        EXPECT_TRUE(app.access.CheckMinute());
         EXPECT_FALSE(Connects(3, 1500ms));
         EXPECT_EQ(CountOf(dir.Read("MoniErrLog.txt"), "Deny rules were gone from nftables and have been put back\n"), 2u);
-        app.RemoveIpFilters();
+        EXPECT_TRUE(app.access.RemoveAll());
     }
-    // Held back, not lost: the retransmission gets through once the rule is gone.
-    EXPECT_TRUE(arrives(10s));
     close(peer);
     close(client);
 }

@@ -3,7 +3,6 @@
 // text read as an address; the rule set built from them.
 #include "access/deny_file.h"
 #include "access/deny_ruleset.h"
-#include "access/parse_address.h"
 #include "fuzz/fuzz_target.h"
 
 #include <cstdlib>
@@ -24,7 +23,7 @@ FUZZ_TARGET(FuzzDenyFile)
     deny_file::Read(deny_file::Format(list), again);
     if (again.size() != list.size())
         std::abort();
-    const auto filter = ParseDenyQuad(in);
-    DenyRuleset("zpmoni_fuzz", HostOrder(filter.value_or(0)), list).InstallCommands();
+    const auto filter = Ipv4Address::Parse(in, Ipv4Address::LeadingZeros::Decimal);
+    DenyRuleset("zpmoni_fuzz", filter.value_or(Ipv4Address()), list).InstallCommands();
     return 0;
 }

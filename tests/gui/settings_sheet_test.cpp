@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_list_page.h"
-#include "base/ipv4_text.h"
+#include "base/ipv4_address.h"
 #include "app/monitor_controller.h"
 #include "packlist/known_aircraft.h"
 #include "client/glimit_page.h"
@@ -144,19 +144,19 @@ TEST(SettingsPagesTest, DenyListPageShowsWhatIsInForce)
     DenyList given;
     for (const Case& c : cases)
         given.push_back(c.entry);
-    const DenyRuleset held("zpmoni_t", 0, {given[1], given[3]});
+    const DenyRuleset held("zpmoni_t", {}, {given[1], given[3]});
     DenyListPage page(given, &held);
     page.Activate();
     auto* rows = Find<QTreeWidget>(page, "rows");
     EXPECT_EQ(page.List(), given);
     for (int r = 0; r < static_cast<int>(std::size(cases)); ++r) {
         const Case& c = cases[r];
-        const DenyRuleset alone("zpmoni_t", 0, {c.entry});
+        const DenyRuleset alone("zpmoni_t", {}, {c.entry});
         std::string installed;
         for (const DenyRuleset::Block& b : alone.Blocks())
-            installed += FormatDottedQuad(b.first) + "-" + FormatDottedQuad(b.last);
+            installed += b.first.ToString() + "-" + b.last.ToString();
         for (const DenyRuleset::MaskedRule& m : alone.Rules())
-            installed += FormatDottedQuad(m.address) + "&" + FormatDottedQuad(m.mask);
+            installed += m.address.ToString() + "&" + m.mask.ToString();
         EXPECT_EQ(installed, c.installed) << r;
         EXPECT_EQ(rows->topLevelItem(r)->text(3),
                   QString::fromUtf8(c.shown) + (installed.empty() || c.held ? "" : " 適用されていません")) << r;

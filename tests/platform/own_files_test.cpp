@@ -38,9 +38,9 @@ const std::tuple<std::string, std::string, std::string, size_t, std::function<Us
      }},
     {"ipfilter.txt", "1.2.3.4\n", "1.2.3.4", kSettingsFileLimit, [](const std::string& f) {
          DenyList list;
-         const std::string problem = FileProblem("read", f, deny_file::Load(f + "/ipfilter.txt", list));
+         const std::string problem = deny_file::Load(f + "/ipfilter.txt", list).error();
          return Use{list.empty() ? "" : list[0].address,
-                    problem + FileProblem("write", f, deny_file::Save(f + "/ipfilter.txt", {{"5.6.7.8", "", ""}}))};
+                    problem + deny_file::Save(f + "/ipfilter.txt", {{"5.6.7.8", "", ""}}).error()};
      }},
     {"Packlist.txt", "Pack=P\nF-15\n", "P", kPackListLimit, [](const std::string& f) {
          PackIndex index;
@@ -115,7 +115,7 @@ TEST(OwnFiles, ReplacedWorkingFolderIsLeftAlone)
     fs::rename(dir.path, moved.path);  // over the empty folder
     fs::create_directory(dir.path);
     app.profile.WriteInt("A", "k", 2);
-    EXPECT_FALSE(app.IpFilterFile(false));
+    EXPECT_FALSE(app.access.Save());
     app.dailyLog.WriteLine("hello");
     app.WriteErrorLog("later");
     EXPECT_EQ(fs::directory_iterator(dir.path)->path().filename(), "MoniErrLog.txt");
