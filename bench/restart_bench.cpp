@@ -61,25 +61,25 @@ void BM_RestartAfterKill(benchmark::State& state)
     app.settings.exeType = exeType;
     app.settings.checkRunning = 1;
     app.settings.serverUser = "root";  // a root run must name it; elsewhere it is not used
-    ServerSupervisor supervisor(app);
-    supervisor.Logic().StartServer();
-    while (app.server.serverProcessId == 0)
+    app.server.Supervise([] {}, [](std::string_view) {});
+    static_cast<void>(app.server.Start());
+    while (app.server.state.serverProcessId == 0)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
 
     for (auto _ : state) {
         clock.offset += 61'000;
-        const uint32_t pid = app.server.serverProcessId;
+        const uint32_t pid = app.server.state.serverProcessId;
         const auto killed = std::chrono::steady_clock::now();
         kill(static_cast<pid_t>(pid), SIGKILL);
-        while (app.server.serverProcessId == pid || app.server.serverProcessId == 0)
+        while (app.server.state.serverProcessId == pid || app.server.state.serverProcessId == 0)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count());
     }
 
     app.settings.checkRunning = 0;
-    const uint32_t last = app.server.serverProcessId;
+    const uint32_t last = app.server.state.serverProcessId;
     kill(static_cast<pid_t>(last), SIGKILL);
-    while (app.server.serverRunning)
+    while (app.server.state.serverRunning)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     if (exeType == 3) {
         const pid_t tmux = fork();

@@ -17,16 +17,6 @@ namespace zpmoni {
 
 namespace {
 
-// The console server's tmux socket: a plain name, so that tmux keeps it in its own folder.
-std::string ConsoleSocketName()
-{
-    const char* name = std::getenv("ZPMONI_TMUX_SOCKET");
-    std::string_view s = name ? name : "";
-    const bool plain = !s.empty() && s.size() <= 64 && s.find_first_not_of(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") == s.npos;
-    return plain ? std::string(s) : "zpmoni";
-}
-
 // The folder as the lock found it; a folder used without a lock (tests), as it is now.
 std::optional<FileIdentity> LockedOrCurrent(const std::string& folder)
 {
@@ -41,8 +31,7 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
       workdirIdentity(LockedOrCurrent(workdir)),
       clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock), players(clock, &resolver),
-      consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
-      timeWatch(std::make_unique<TimeWatchThread>(settings, server, *windows, dailyLog, clock))
+      server(settings, dailyLog, clock)
 {
     profile.SetSync(&SyncToDisk);
     auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
@@ -78,7 +67,7 @@ bool MonitorApp::WorkFolderUnchanged()
 
 MonitorApp::~MonitorApp()
 {
-    timeWatch->Stop();
+    server.StopSchedule();
     // A lookup stuck in a slow reverse zone must not hold up the end of the program.
     resolver.Shutdown();
 }
@@ -99,7 +88,7 @@ void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
         message("Logフォルダを作成できません");
 
     LoadPackIndex();
-    if (std::optional<int> error = timeWatch->Start())
+    if (std::optional<int> error = server.StartSchedule())
         WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
     IpFilterFile(true);
     ReportDenyFile();

@@ -11,9 +11,7 @@
 #include "packlist/pack_index.h"
 #include "capture/packet_capture.h"
 #include "capture/player_table.h"
-#include "base/server_state.h"
-#include "server/time_watch_thread.h"
-#include "platform/window_system.h"
+#include "server/server_service.h"
 #include "platform/name_resolver.h"
 
 #include <atomic>
@@ -45,8 +43,6 @@ public:
     void LoadPackIndex();
 
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
-    // The schedule thread's end, after the main window has closed.
-    void StopTimeWatch() { timeWatch->Stop(); }
 
     // The deny list and its rules. IpFilterFile loads (empties the list first) or saves
     // ipfilter.txt; false when the file cannot be opened or written.
@@ -105,12 +101,8 @@ public:
     PacketCapture capture;
     bool capturing = false;
     bool filterMissing = false;  // the table was found gone and is not back yet
-    // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
-    // "zpmoni" for the console server), and the schedule thread that reads both.
-    const std::string consoleSocket;
-    ServerState server;
-    std::unique_ptr<WindowSystem> windows;
-    std::unique_ptr<TimeWatchThread> timeWatch;
+    // The simulator's windows, its supervision and the schedule thread.
+    ServerService server;
 };
 
 }  // namespace zpmoni

@@ -77,7 +77,7 @@ void SheetSteps::InstallIpFilters()
     app.actionLog.Write("window", "deny list set", std::to_string(app.denyList.size()) + " entries", {});
 }
 void SheetSteps::WriteDenyFile() { app.IpFilterFile(false); }
-bool SheetSteps::ServerRunning() { return app.server.serverRunning != 0; }
+bool SheetSteps::ServerRunning() { return app.server.state.serverRunning != 0; }
 
 void SheetSteps::SetErrorDialogTimer(int32_t ms)
 {

@@ -38,6 +38,14 @@ struct ServerProcessTest : ::testing::Test {
         while (!done() && t.elapsed() < ms)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+    // A start, waited for: it answers on the event loop.
+    Result<uint32_t> Start(ServerProcesses& processes, const LaunchSpec& spec)
+    {
+        std::optional<Result<uint32_t>> result;
+        processes.Start(spec, [&](Result<uint32_t> r) { result.emplace(std::move(r)); });
+        Spin(5000, [&] { return result.has_value(); });
+        return result.value_or(Failure{"no answer"});
+    }
 };
 
 TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
@@ -50,8 +58,9 @@ TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
         auto processes = MakeServerProcesses("", calls);
         std::vector<uint32_t> ended;
         processes->onExit = [&](uint32_t pid) { ended.push_back(pid); };
-        const uint32_t pid = processes->Start(Spec({"/bin/sleep", "0.4"}));
-        ASSERT_NE(pid, 0u);
+        const Result<uint32_t> started = Start(*processes, Spec({"/bin/sleep", "0.4"}));
+        ASSERT_TRUE(started) << started.error();
+        const uint32_t pid = *started;
         Spin(200, [&] { return !ended.empty(); });
         EXPECT_TRUE(ended.empty());
         EXPECT_TRUE(processes->Alive(pid));
@@ -80,8 +89,9 @@ TEST_F(ServerProcessTest, AFailedStartNamesItsCause)
                                     "the server runs as (ServerUser=root runs it as root)"},
                                    {{{"/bin/true"}, "/", false, "zpt-none\n"}, "ServerUser zpt-none\\x0a is no user of this system"}});
     for (const auto& [spec, why] : cases) {
-        EXPECT_EQ(processes->Start(spec), 0u);
-        EXPECT_EQ(processes->failure, why);
+        const Result<uint32_t> started = Start(*processes, spec);
+        EXPECT_FALSE(started);
+        EXPECT_EQ(started.error(), why);
     }
 }
 
@@ -92,7 +102,7 @@ TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePat
     EXPECT_FALSE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/" + fd}));
     EXPECT_TRUE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/1"}));
     auto processes = MakeServerProcesses("");
-    const uint32_t pid = processes->Start(Spec({"/bin/sleep", "5"}));
+    const uint32_t pid = Start(*processes, Spec({"/bin/sleep", "5"})).value();
     Spin(300, [] { return false; });
     const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
     EXPECT_EQ(std::distance(begin(fds), end(fds)), 3);
