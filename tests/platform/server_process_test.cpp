@@ -3,6 +3,7 @@
 #include "platform/server_process.h"
 
 #include "platform/command_runner.h"
+#include "platform/command_runner_queue.h"
 #include "support/temp_folder.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <thread>
 
 using namespace zpmoni;
 
@@ -128,6 +131,27 @@ TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePat
     }
     ::setenv("PATH", path.c_str(), 1);
     std::filesystem::current_path(cwd);
+}
+
+// Jobs run in order on the queue's thread, their answers on the event loop's; at the end, with
+// no event loop, Drain waits for the jobs and runs the answers and what they post in turn.
+TEST_F(ServerProcessTest, QueuedJobsRunInOrderOffTheEventLoopAndAnswerOnIt)
+{
+    JobQueue queue;
+    const std::thread::id here = std::this_thread::get_id();
+    std::vector<int> order;
+    std::vector<bool> answeredHere;
+    for (int i = 0; i < 3; ++i)
+        queue.Post([&, i] { order.push_back(std::this_thread::get_id() == here ? -1 : i); },
+                   [&] { answeredHere.push_back(std::this_thread::get_id() == here); });
+    Spin(2000, [&] { return answeredHere.size() == 3; });
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(answeredHere, std::vector<bool>(3, true));
+    int answers = 0;
+    queue.Post([] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); },
+               [&] { ++answers, queue.Post({}, [&] { ++answers; }); });
+    queue.Drain();
+    EXPECT_EQ(answers, 2);
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ struct SupervisorTest : ::testing::Test {
         sup.onNotice = [this](std::string_view t) { fake.Add("notice " + std::string(t)); };
         fake.onExit = [this](uint32_t pid) { sup.OnProcessExited(pid); };
     }
-    // A server stopped, if any, and a fresh one (pid 100) started at 0 ms, its window (7) found by timer 4.
+    // A server stopped, if any, and a fresh one (pid 100) started at 0 ms, its window (7) found by the window search.
     void Running()
     {
         sup.TerminateServer();
@@ -167,7 +167,7 @@ TEST_F(SupervisorTest, TerminateAndTheStopsAndStartsThatMeetIt)
     auto plus = [](Lines a, const Lines& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
     const std::pair<std::function<void()>, Lines> cases[] = {
         // Terminate: Escape three times, the close request, then signals while the process stays
-        // (timer 4 stopped itself on finding the window; timer 5 is left to itself) ...
+        // (the window search stopped on finding the window; the minimise timer is left to itself) ...
         {[&] { sup.TerminateServer(), fake.Add(std::to_string(state.lastRestart == kNoMark) + std::to_string(startEnabled)); },
          plus(stopped, {"0 11", "100 key 27 7", "200 key 27 7", "700 close 7", "2700 SIGTERM 100", "4700 SIGKILL 100"})},
         {[&] { sup.TerminateServer(), fake.RunUntil(3000), fake.alive.clear(); },
