@@ -4,6 +4,7 @@
 
 #include "platform/command_runner.h"
 #include "platform/command_runner_queue.h"
+#include "server/server_service.h"
 #include "support/temp_folder.h"
 
 #include <QCoreApplication>
@@ -152,6 +153,34 @@ TEST_F(ServerProcessTest, QueuedJobsRunInOrderOffTheEventLoopAndAnswerOnIt)
                [&] { ++answers, queue.Post({}, [&] { ++answers; }); });
     queue.Drain();
     EXPECT_EQ(answers, 2);
+}
+
+// The operator's operations on a real process: each says whether it was taken, and why not.
+TEST_F(ServerProcessTest, TheServiceStartsAndStopsTheServerAndSaysWhatItRefused)
+{
+    TempFolder dir;
+    std::filesystem::permissions(dir.Write("zemain.exe", "#!/bin/sh\nexec sleep 30\n"), std::filesystem::perms::owner_all);
+    MonitorSettings settings;
+    settings.folderPath = dir.Path().string();
+    settings.serverUser = "root";
+    ManualClock clock;
+    struct : LineWriter {
+        std::vector<std::string> lines;
+        void WriteLine(std::string_view line) override { lines.emplace_back(line); }
+    } events;
+    ServerService service(settings, events, clock);
+    EXPECT_EQ(service.Start().error(), "the server is not supervised now");
+    service.Supervise([] {}, [](std::string_view) {});
+    EXPECT_TRUE(service.Start());
+    EXPECT_EQ(service.Start().error(), "the server is already running");
+    Spin(5000, [&] { return service.CurrentStatus().running; });
+    const uint32_t pid = service.CurrentStatus().pid;
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);
+    EXPECT_TRUE(service.Stop());
+    EXPECT_EQ(service.Stop().error(), "no server is running");
+    Spin(5000, [&] { return ::kill(static_cast<pid_t>(pid), 0) != 0; });
+    EXPECT_EQ(events.lines, (std::vector<std::string>{"Start server", "Terminate server"}));
+    EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0);
 }
 
 }  // namespace
