@@ -73,8 +73,6 @@ void MonitorController::Initialize()
         noticeTicks = 5;
         UpdateStatus();
     });
-    app.server.Schedule().onTerminate = [this] { supervisor->Logic().TerminateServer(); };
-    app.server.Schedule().onStart = [this] { supervisor->Logic().StartServer(); };
     app.server.Schedule().onWarning = [this](int minutes) {
         if (client && client->IsConnected() && !app.settings.restartWarningText.empty())
             client->SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
@@ -125,8 +123,6 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
         SaveEventLogSettings();
 
     // The server keeps running; the schedule's queued calls find no supervisor any more.
-    app.server.Schedule().onTerminate = nullptr;
-    app.server.Schedule().onStart = nullptr;
     app.server.Schedule().onWarning = nullptr;
     supervisor = nullptr;
     app.server.EndSupervision();

@@ -38,11 +38,17 @@ ServerSupervisor& ServerService::Supervise(std::function<void()> onServerStopped
     supervisor = std::make_unique<ServerSupervisor>(settings, state, *windows, consoleSocket, events, clock);
     supervisor->Logic().onServerStopped = std::move(onServerStopped);
     supervisor->Logic().onError = std::move(onError);
+    // A scheduled restart: terminate, then start 3 s later.
+    schedule.onTerminate = [this] { supervisor->Logic().TerminateServer(); };
+    schedule.onStart = [this] { supervisor->Logic().StartServer(); };
     return *supervisor;
 }
 
 void ServerService::EndSupervision()
 {
+    // The server keeps running; the schedule's queued calls find no supervisor any more.
+    schedule.onTerminate = nullptr;
+    schedule.onStart = nullptr;
     supervisor.reset();
 }
 
