@@ -41,8 +41,10 @@ void TimeWatchThread::Stop()
 
 bool TimeWatchThread::Sleep(const std::stop_token& stop, int ms)
 {
+    // Nothing but a stop ends the wait early.
     std::unique_lock guard(lock);
-    return !wake.wait_for(guard, stop, std::chrono::milliseconds(ms), [] { return false; });
+    wake.wait_for(guard, stop, std::chrono::milliseconds(ms), [] { return false; });
+    return !stop.stop_requested();
 }
 
 void TimeWatchThread::OnMain(std::function<void()>* hook)
