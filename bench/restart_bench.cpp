@@ -3,11 +3,14 @@
 // killed, the monitor sees the exit through its pidfd and starts a new process (CheckRunning).
 #include "server/server_supervisor.h"
 #include "app/monitor_app.h"
+#include "platform/command_runner.h"
 #include "platform/server_process.h"
 #include "platform/system_clock.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -61,25 +64,25 @@ void BM_RestartAfterKill(benchmark::State& state)
     app.settings.exeType = exeType;
     app.settings.checkRunning = 1;
     app.settings.serverUser = "root";  // a root run must name it; elsewhere it is not used
-    ServerSupervisor supervisor(app);
-    supervisor.Logic().StartServer();
-    while (app.server.serverProcessId == 0)
+    app.server.Supervise([] {}, [](std::string_view) {});
+    static_cast<void>(app.server.Start());
+    while (app.server.state.serverProcessId == 0)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
 
     for (auto _ : state) {
         clock.offset += 61'000;
-        const uint32_t pid = app.server.serverProcessId;
+        const uint32_t pid = app.server.state.serverProcessId;
         const auto killed = std::chrono::steady_clock::now();
         kill(static_cast<pid_t>(pid), SIGKILL);
-        while (app.server.serverProcessId == pid || app.server.serverProcessId == 0)
+        while (app.server.state.serverProcessId == pid || app.server.state.serverProcessId == 0)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count());
     }
 
     app.settings.checkRunning = 0;
-    const uint32_t last = app.server.serverProcessId;
+    const uint32_t last = app.server.state.serverProcessId;
     kill(static_cast<pid_t>(last), SIGKILL);
-    while (app.server.serverRunning)
+    while (app.server.state.serverRunning)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     if (exeType == 3) {
         const pid_t tmux = fork();
@@ -100,6 +103,62 @@ BENCHMARK(BM_RestartAfterKill)
     ->Unit(benchmark::kMillisecond)
     ->ComputeStatistics("max", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); })
     ->ReportAggregatesOnly(true);
+
+// The event loop's worst lateness while the console server in tmux is supervised: a 1 ms timer's
+// largest delay over 20 s of the down check, window search and minimise timers asking tmux.
+// Argument 1: the tmux server is stopped (SIGSTOP) meanwhile, as a tmux that no longer answers.
+void BM_EventLoopLatenessUnderSupervision(benchmark::State& state)
+{
+    const bool hung = state.range(0) != 0;
+    unsetenv("DISPLAY");
+    const std::string socket = "zpmoni-lateness-bench-" + std::to_string(getpid()) + "-" + std::to_string(hung);
+    setenv("ZPMONI_TMUX_SOCKET", socket.c_str(), 1);
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / socket;
+    std::filesystem::create_directories(dir / "Log");
+    std::ofstream(dir / "zemainsvr.exe") << "#!/bin/sh\nexec sleep 600\n";
+    std::filesystem::permissions(dir / "zemainsvr.exe", std::filesystem::perms::owner_all);
+    SystemClock clock;
+    MonitorApp app(dir.string(), clock);
+    app.settings.folderPath = dir.string();
+    app.settings.exeType = 3;
+    app.settings.minimizeZP = 1;
+    app.settings.serverUser = "root";
+    app.server.Supervise([] {}, [](std::string_view) {});
+    static_cast<void>(app.server.Start());
+    while (app.server.state.serverProcessId == 0)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    const std::optional<std::string> tmuxPid = RunCapture(TmuxCommand(socket, {"display-message", "-p", "#{pid}"}));
+    const pid_t tmuxServer = tmuxPid ? static_cast<pid_t>(std::atoi(tmuxPid->c_str())) : 0;
+    if (hung && tmuxServer > 0)
+        kill(tmuxServer, SIGSTOP);
+    for (auto _ : state) {
+        QElapsedTimer since;
+        since.start();
+        int64_t last = 0, worst = 0;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            const int64_t now = since.nsecsElapsed();
+            worst = std::max(worst, now - last - 1'000'000);
+            last = now;
+        });
+        tick.start(1);
+        while (since.elapsed() < 20'000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        state.SetIterationTime(static_cast<double>(worst) / 1e9);
+    }
+    app.server.EndSupervision();
+    if (hung && tmuxServer > 0)
+        kill(tmuxServer, SIGCONT);
+    const pid_t tmux = fork();
+    if (tmux == 0) {
+        execl("/usr/bin/tmux", "tmux", "-L", socket.c_str(), "kill-server", nullptr);
+        _exit(127);
+    }
+    waitpid(tmux, nullptr, 0);
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_EventLoopLatenessUnderSupervision)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -81,7 +81,7 @@ int RunHeadless(int argc, char** argv, const std::string& workdir)
         ServiceNotify::Stopping();
         controller.Shutdown();
     }
-    app.StopTimeWatch();
+    app.server.StopSchedule();
     (void)app.access.RemoveAll();
     return 0;
 }

@@ -151,8 +151,8 @@ void MainWindow::BuildMenus()
     QMenu* settings = menuBar()->addMenu(QString::fromUtf8("設定(&C)"));
     settings->addAction(QString::fromUtf8("モニター設定(&M)"), this, &MainWindow::OnMonitorSettings);
     settings->addAction(QString::fromUtf8("ZPウィンドウ検索(&W)"), this, [this] {
-        if (ServerSupervisor* s = controller->Supervisor())
-            TakeControl(this, s->Logic(), *app.windows);
+        if (controller->Supervisor())
+            TakeControl(this, app.server);
         app.publishedSettings.Publish(app.settings);  // the executable type may have changed
     });
     QMenu* help = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
@@ -306,7 +306,7 @@ int RunWindowed(int argc, char** argv, const std::string& workdir)
         dialog.installEventFilter(&quit);
         qapp.exec();
         dialog.removeEventFilter(&quit);
-        app.StopTimeWatch();
+        app.server.StopSchedule();
         window = nullptr;
     }
     (void)app.access.RemoveAll();

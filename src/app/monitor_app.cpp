@@ -16,16 +16,6 @@ namespace zpmoni {
 
 namespace {
 
-// The console server's tmux socket: a plain name, so that tmux keeps it in its own folder.
-std::string ConsoleSocketName()
-{
-    const char* name = std::getenv("ZPMONI_TMUX_SOCKET");
-    std::string_view s = name ? name : "";
-    const bool plain = !s.empty() && s.size() <= 64 && s.find_first_not_of(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") == s.npos;
-    return plain ? std::string(s) : "zpmoni";
-}
-
 // The same folder gives the same table of deny rules however the program was started.
 std::string CanonicalOrAsGiven(const std::string& folder)
 {
@@ -51,8 +41,7 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
       dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock),
       capture(clock, packIndex, std::make_unique<PacketCapture>(), MakeEventLoopResolver(),
               [this](std::string_view line) { errorLog.Write(line); }),
-      consoleSocket(ConsoleSocketName()), windows(MakeWindowSystem(consoleSocket)),
-      timeWatch(std::make_unique<TimeWatchThread>(publishedSettings, server, *windows, dailyLog, clock))
+      server(settings, publishedSettings, dailyLog, clock)
 {
     profile.SetSync(&SyncToDisk);
     auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
@@ -106,7 +95,7 @@ bool MonitorApp::WorkFolderUnchanged()
 
 MonitorApp::~MonitorApp()
 {
-    timeWatch->Stop();
+    server.StopSchedule();
 }
 
 void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
@@ -126,7 +115,7 @@ void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
         message("Logフォルダを作成できません");
 
     LoadPackIndex();
-    if (std::optional<int> error = timeWatch->Start())
+    if (std::optional<int> error = server.StartSchedule())
         WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
     // Each failure is in the error log already; the monitor runs on without the rules.
     (void)access.Load();

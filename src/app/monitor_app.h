@@ -9,9 +9,7 @@
 #include "capture/capture_service.h"
 #include "base/log_files.h"
 #include "packlist/pack_index.h"
-#include "base/server_state.h"
-#include "server/time_watch_thread.h"
-#include "platform/window_system.h"
+#include "server/server_service.h"
 
 #include <atomic>
 #include <functional>
@@ -39,8 +37,6 @@ public:
     void LoadPackIndex();
 
     void WriteErrorLog(std::string_view text) { errorLog.Write(text); }
-    // The schedule thread's end, after the main window has closed.
-    void StopTimeWatch() { timeWatch->Stop(); }
 
     // A file's problem, if any, in the error log; whether the read or write was whole.
     bool FileReport(std::string_view action, const std::string& path, FileResult result);
@@ -70,12 +66,8 @@ public:
     PackIndex packIndex;
     // The packet socket, the decoder, the player table and the host's own addresses.
     CaptureService capture;
-    // The supervisor's state, the simulator's windows (tmux socket $ZPMONI_TMUX_SOCKET or
-    // "zpmoni" for the console server), and the schedule thread that reads both.
-    const std::string consoleSocket;
-    ServerState server;
-    std::unique_ptr<WindowSystem> windows;
-    std::unique_ptr<TimeWatchThread> timeWatch;
+    // The simulator's windows, its supervision and the schedule thread.
+    ServerService server;
 
 private:
     // What the access service may use of the program: the logs, the settings' filter address,

@@ -64,16 +64,15 @@ void MonitorController::Initialize()
     statusTimer.start();
     filterCheckTimer.start();
 
-    supervisor = std::make_unique<ServerSupervisor>(app);
+    supervisor = &app.server.Supervise([this] { app.capture.Table().ClearAll(); },
+                                       [this](std::string_view text) { app.WriteErrorLog(text); });
     supervisor->Logic().closeInterval = closeInterval;
-    connect(supervisor.get(), &ServerSupervisor::notice, this, [this](const QString& text) {
+    connect(supervisor, &ServerSupervisor::notice, this, [this](const QString& text) {
         notice = text;
         noticeTicks = 5;
         UpdateStatus();
     });
-    app.timeWatch->onTerminate = [this] { supervisor->Logic().TerminateServer(); };
-    app.timeWatch->onStart = [this] { supervisor->Logic().StartServer(); };
-    app.timeWatch->onWarning = [this](int minutes) {
+    app.server.Schedule().onWarning = [this](int minutes) {
         if (client && client->IsConnected() && !app.settings.restartWarningText.empty())
             client->SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
     };
@@ -123,10 +122,9 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
         SaveEventLogSettings();
 
     // The server keeps running; the schedule's queued calls find no supervisor any more.
-    app.timeWatch->onTerminate = nullptr;
-    app.timeWatch->onStart = nullptr;
-    app.timeWatch->onWarning = nullptr;
-    supervisor.reset();
+    app.server.Schedule().onWarning = nullptr;
+    supervisor = nullptr;
+    app.server.EndSupervision();
 
     // The client writes its protocol version as it goes.
     client.reset();
@@ -135,7 +133,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
 void MonitorController::OnServerHung(int seconds)
 {
     // Only a server under this monitor's control is restarted.
-    if (!supervisor || !app.server.serverRunning)
+    if (!supervisor || !app.server.state.serverRunning)
         return;
     const std::string line = "server hung for " + std::to_string(seconds) + " s";
     if (!app.settings.checkRunning) {

@@ -41,7 +41,7 @@ public:
 
     EventLog& Events() { return eventLog; }
     // The server supervisor; exists from Initialize to Shutdown.
-    ServerSupervisor* Supervisor() { return supervisor.get(); }
+    ServerSupervisor* Supervisor() { return supervisor; }
     GLimitClient* Client() { return client.get(); }
     // The settings the decoder, the chat relay and the capture work with, taken over again.
     void ApplySettings();
@@ -76,7 +76,7 @@ private:
     EventLog eventLog;
     ChatRelay chatRelay;
     std::unique_ptr<GLimitClient> client;
-    std::unique_ptr<ServerSupervisor> supervisor;
+    ServerSupervisor* supervisor = nullptr;  // the server service's
     QTimer statusTimer;
     QTimer filterCheckTimer;  // the deny rules, once a minute
     QString statusLine;

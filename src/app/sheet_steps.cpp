@@ -75,7 +75,7 @@ void SheetSteps::InstallIpFilters()
     app.actionLog.Write("window", "deny list set", std::to_string(app.access.List().size()) + " entries", {});
 }
 void SheetSteps::WriteDenyFile() { (void)app.access.Save(); }  // told in the error log
-bool SheetSteps::ServerRunning() { return app.server.serverRunning != 0; }
+bool SheetSteps::ServerRunning() { return app.server.state.serverRunning != 0; }
 
 void SheetSteps::SetErrorDialogTimer(int32_t ms)
 {

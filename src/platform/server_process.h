@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/result.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,9 +25,10 @@ struct LaunchSpec {
 class ServerProcesses {
 public:
     virtual ~ServerProcesses() = default;
-    // Starts the process in a session of its own; its pid (watched), or 0 when it could not be
-    // started.
-    virtual uint32_t Start(const LaunchSpec& spec) = 0;
+    // Starts the process in a session of its own, away from the event loop (a console session
+    // waits for tmux); `done` gets its pid, watched from then on, or why it could not be started
+    // (paths escaped), later, on the main thread. Starts are made in the order asked.
+    virtual void Start(const LaunchSpec& spec, std::function<void(Result<uint32_t>)> done) = 0;
     // Watches a process that the monitor did not start (taken under control).
     virtual void Watch(uint32_t pid) = 0;
     // True while a watched process lives; false for any other pid.
@@ -34,8 +37,6 @@ public:
     virtual void Signal(uint32_t pid, bool kill) = 0;
     // Told on the main thread, at once, when a watched process has ended.
     std::function<void(uint32_t pid)> onExit;
-    // Why the last Start gave 0, for the error log (paths escaped).
-    std::string failure;
 };
 
 // The system calls the Linux processes depend on for watching, replaceable to try their failures.

@@ -2,6 +2,7 @@
 #include "platform/server_process.h"
 
 #include "platform/command_runner.h"
+#include "platform/command_runner_queue.h"
 #include "platform/spawn_args.h"
 
 #include "base/text_escape.h"
@@ -117,13 +118,23 @@ public:
         }
     }
 
-    uint32_t Start(const LaunchSpec& spec) override
+    void Start(const LaunchSpec& spec, std::function<void(Result<uint32_t>)> done) override
     {
-        failure.clear();
-        const uint32_t pid = TryStart(spec);
-        if (pid == 0 && failure.empty())
-            failure = "the process could not be created";
-        return pid;
+        // Made on the queue's thread, watched on this one.
+        auto made = std::make_shared<std::optional<Result<Started>>>();
+        starts.Post([this, spec, made] { made->emplace(TryStart(spec)); },
+                    [this, made, done = std::move(done)] {
+                        const Result<Started>& result = **made;
+                        if (!result) {
+                            done(Failure{result.error()});
+                            return;
+                        }
+                        Track(result->pid, result->child);
+                        // A pane that ended before its exec step read the file leaves it to the monitor.
+                        if (!result->startFile.empty())
+                            watched[result->pid].startFile = result->startFile;
+                        done(result->pid);
+                    });
     }
 
     void Watch(uint32_t pid) override { Track(pid, false, false); }
@@ -158,7 +169,16 @@ public:
     }
 
 private:
-    uint32_t TryStart(const LaunchSpec& spec)
+    // A process just started: its pid, whether it is this monitor's child, the console pane's
+    // start file.
+    struct Started {
+        uint32_t pid = 0;
+        bool child = false;
+        std::string startFile;
+    };
+
+    // Everything but the watching, so on any thread: it touches no member but the socket name.
+    Result<Started> TryStart(const LaunchSpec& spec) const
     {
         if (spec.argv.empty() || spec.argv[0].empty())
             return Fail("no executable");
@@ -200,11 +220,7 @@ private:
         return spec.console ? StartConsole(argv, spec.workdir, who) : Spawn(argv, spec.workdir, who);
     }
 
-    uint32_t Fail(std::string why)
-    {
-        failure = std::move(why);
-        return 0;
-    }
+    static Failure Fail(std::string why) { return Failure{std::move(why)}; }
 
     struct Watched {
         int pidfd = -1;  // -1: watched by polling
@@ -241,8 +257,8 @@ private:
             Ended(pid);
     }
 
-    uint32_t Spawn(const std::vector<std::string>& argv, const std::string& workdir,
-                   const std::optional<SpawnIdentity>& who)
+    static Result<Started> Spawn(const std::vector<std::string>& argv, const std::string& workdir,
+                                 const std::optional<SpawnIdentity>& who)
     {
         SpawnRequest request;
         request.argv = argv;
@@ -254,12 +270,11 @@ private:
         const pid_t pid = SpawnChild(request);
         if (pid < 0)
             return Fail("cannot run " + Escaped(argv[0]) + ": " + std::strerror(errno));
-        Track(static_cast<uint32_t>(pid), true);
-        return static_cast<uint32_t>(pid);
+        return Started{static_cast<uint32_t>(pid), true, {}};
     }
 
-    uint32_t StartConsole(const std::vector<std::string>& argv, const std::string& workdir,
-                          const std::optional<SpawnIdentity>& who)
+    Result<Started> StartConsole(const std::vector<std::string>& argv, const std::string& workdir,
+                                 const std::optional<SpawnIdentity>& who) const
     {
         // The user's own tmux server: the pane, and every later command to it, run as the user.
         SetConsoleIdentity(who);
@@ -300,10 +315,7 @@ private:
             ::unlink(startFile.c_str());
             return Fail("tmux told no process of the console server's session");
         }
-        Track(static_cast<uint32_t>(pid), false);
-        // A pane that ended before its exec step read the file leaves it to the monitor.
-        watched[static_cast<uint32_t>(pid)].startFile = startFile;
-        return static_cast<uint32_t>(pid);
+        return Started{static_cast<uint32_t>(pid), false, startFile};
     }
 
     void Track(uint32_t pid, bool child, bool started = true)
@@ -354,6 +366,8 @@ private:
     std::map<uint32_t, Watched> watched;
     QObject context;  // ends the queued reports with this object
     QTimer poller;    // the processes watched without a pidfd
+    // Last: a start under way is waited for before the rest goes, and its answer dropped.
+    JobQueue starts;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "base/server_state.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,18 +16,25 @@ namespace zpmoni {
 // into the console server.
 enum class KeyKind { KeyDown, Char };
 
+// What a window is to the supervisor: a program's own top-level window, a dialog or message
+// box that another window owns, a menu that pops up over it, or a console server's pane.
+enum class WindowKind { Main, Dialog, Menu, Console };
+
 // What the supervisor learns about a top-level window.
 struct WindowInfo {
     WindowId id = 0;
-    std::string className;  // "#32768" for menus
+    std::string className;  // the X11 class (WM_CLASS); "" for a console pane
     std::string title;
     uint32_t pid = 0;       // 0 when the window does not say
-    bool hasOwner = false;  // a pop-up of another window, not a top-level one of its own
+    WindowKind kind = WindowKind::Main;
+    // A window of its own, not a pop-up of another one.
+    bool TopLevel() const { return kind == WindowKind::Main || kind == WindowKind::Console; }
 };
 
 // The windows of other programs: X11 windows of the graphical executables and the console
-// panes of the console server. Everything may be called on the main thread; PostKey also from
-// any other thread. Without a display or a console the lists are empty and posts reach nobody.
+// panes of the console server. Any thread, one at a time; each call may wait for tmux or the X
+// server, so the event loop reaches them through WindowAccess. Without a display or a console
+// the lists are empty and posts reach nobody.
 class WindowSystem {
 public:
     virtual ~WindowSystem() = default;
@@ -59,6 +67,33 @@ public:
         return 0;
     }
 };
+
+// The window system as the event loop reaches it: every call runs on a thread of its own, in
+// the order posted, and what it found comes back to the main thread.
+class WindowAccess {
+public:
+    virtual ~WindowAccess() = default;
+    // Any thread. `work` runs later with the window system; `answer` (may be empty) after it,
+    // on the main thread.
+    virtual void Post(std::function<void(WindowSystem&)> work, std::function<void()> answer = {}) = 0;
+    // The main thread, at the monitor's end: runs everything posted so far, answers included.
+    virtual void Drain() = 0;
+
+    // `work`'s value handed to `answer` on the main thread.
+    template <class R>
+    void Ask(std::function<R(WindowSystem&)> work, std::function<void(R)> answer)
+    {
+        auto value = std::make_shared<std::optional<R>>();
+        Post([value, work = std::move(work)](WindowSystem& w) { value->emplace(work(w)); },
+             [value, answer = std::move(answer)] {
+                 if (*value)
+                     answer(std::move(**value));
+             });
+    }
+};
+
+// The window system behind a queue of its own.
+std::unique_ptr<WindowAccess> MakeWindowAccess(std::unique_ptr<WindowSystem> windows);
 
 // The X11 display of $DISPLAY (connected when first needed, again after it was lost) and the
 // console panes of the tmux socket `consoleSocket` and of the user's default tmux socket.

@@ -20,8 +20,8 @@ namespace {
 
 // ---- X11 ---------------------------------------------------------------------------------
 
-// The windows of the graphical executables on $DISPLAY. One lock around the connection: the
-// schedule thread posts keys while the main thread looks at windows.
+// The windows of the graphical executables on $DISPLAY. One lock around the connection, which
+// may be used from any thread.
 class X11Windows {
 public:
     ~X11Windows()
@@ -56,7 +56,7 @@ public:
                 continue;
             WindowInfo info = Describe(w);
             if (IsMenu(w))
-                info.className = "#32768";
+                info.kind = WindowKind::Menu;
             return info;
         }
         return std::nullopt;
@@ -273,7 +273,7 @@ private:
             }
         }
         info.pid = ClientPid(w);
-        info.hasOwner = TransientFor(w) != XCB_NONE;
+        info.kind = TransientFor(w) != XCB_NONE ? WindowKind::Dialog : WindowKind::Main;
         return info;
     }
 
@@ -468,7 +468,7 @@ private:
         info.pid = static_cast<uint32_t>(std::strtoul(std::string(f[1]).c_str(), nullptr, 10));
         info.id = kConsoleBit | (defaultSocket ? kDefaultSocketBit : 0) |
                   (WindowId{pane & 0xfffffff} << 32) | info.pid;
-        info.className = "ConsoleWindowClass";
+        info.kind = WindowKind::Console;
         info.title = std::string(f[2]) + " " + std::string(line);
         out.push_back(std::move(info));
     }

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "server/find_window_dialog.h"
 
-#include "server/supervisor.h"
+#include "server/server_service.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -37,7 +38,17 @@ FindWindowDialog::FindWindowDialog(Search search, std::function<void(WindowId)> 
 
 void FindWindowDialog::OnSearch(bool quiet)
 {
-    found = search();
+    searchButton->setEnabled(false);
+    search([dialog = QPointer<FindWindowDialog>(this), quiet](std::optional<WindowInfo> window) {
+        if (dialog)
+            dialog->Searched(std::move(window), quiet);
+    });
+}
+
+void FindWindowDialog::Searched(std::optional<WindowInfo> window, bool quiet)
+{
+    searchButton->setEnabled(true);
+    found = std::move(window);
     // A search that finds nothing leaves nothing to put under control, even after an earlier
     // one found a window.
     controlButton->setEnabled(found.has_value());
@@ -49,18 +60,20 @@ void FindWindowDialog::OnSearch(bool quiet)
     show(found->id);
 }
 
-void TakeControl(QWidget* parent, Supervisor& supervisor, WindowSystem& windows)
+void TakeControl(QWidget* parent, ServerService& server)
 {
-    if (!supervisor.CanTakeControl()) {
+    if (!server.CanTakeOver()) {
         QMessageBox::information(parent, QString::fromUtf8("ZPウィンドウ検索"),
                                  QString::fromUtf8("2つ以上のZEPHRINEを制御することはできません\n"
                                                    "ZP終了を行ってから，再度実行してください"));
         return;
     }
-    FindWindowDialog dialog([&] { return supervisor.SearchServerWindow(); },
-                          [&](WindowId w) { windows.ShowAndRaise(w); }, parent);
+    FindWindowDialog dialog([&](auto answer) { server.SearchWindow(std::move(answer)); },
+                            [&](WindowId w) { server.ShowWindow(w); }, parent);
+    // Refused only when a server came under control meanwhile (a scheduled start), which the
+    // greyed start command shows.
     if (dialog.exec() == QDialog::Accepted && dialog.Found())
-        supervisor.TakeControl(*dialog.Found());
+        static_cast<void>(server.TakeOver(*dialog.Found()));
 }
 
 }  // namespace zpmoni

@@ -1,22 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "server/server_supervisor.h"
 
-#include "app/monitor_app.h"
-
 namespace zpmoni {
 
-ServerSupervisor::ServerSupervisor(MonitorApp& app, QObject* parent)
-    : QObject(parent), processes(MakeServerProcesses(app.consoleSocket)),
-      logic(app.settings, app.server, *app.windows, *processes, *this, app.dailyLog, app.clock)
+ServerSupervisor::ServerSupervisor(MonitorSettings& settings, ServerState& state, WindowAccess& windows,
+                                   const std::string& consoleSocket, LineWriter& events,
+                                   const Clock& clock, QObject* parent)
+    : QObject(parent), processes(MakeServerProcesses(consoleSocket)),
+      logic(settings, state, windows, *processes, *this, events, clock)
 {
-    UseConsoleUser(app.settings.serverUser);
+    UseConsoleUser(settings.serverUser);
     processes->onExit = [this](uint32_t pid) { logic.OnProcessExited(pid); };
     logic.onStartEnabled = [this](bool enabled) {
         startEnabled = enabled;
         emit startEnabledChanged(enabled);
     };
-    logic.onServerStopped = [&app] { app.capture.Table().ClearAll(); };
-    logic.onError = [&app](std::string_view text) { app.WriteErrorLog(text); };
     logic.onNotice = [this](std::string_view text) {
         emit notice(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     };

@@ -11,15 +11,14 @@
 
 namespace zpmoni {
 
-class MonitorApp;
-
-// The supervisor on the event loop: timers 2 to 5 of the main window as QTimers, the stop
-// sequence's steps as single shots, process exits from the platform. The main window and the
-// headless run both drive it.
+// The supervisor on the event loop: its timers as QTimers, the stop sequence's steps as single
+// shots, process exits from the platform. The main window and the headless run both drive it.
 class ServerSupervisor final : public QObject, private SupervisorTimers {
     Q_OBJECT
 public:
-    explicit ServerSupervisor(MonitorApp& app, QObject* parent = nullptr);
+    ServerSupervisor(MonitorSettings& settings, ServerState& state, WindowAccess& windows,
+                     const std::string& consoleSocket, LineWriter& events, const Clock& clock,
+                     QObject* parent = nullptr);
     ~ServerSupervisor() override;
 
     Supervisor& Logic() { return logic; }

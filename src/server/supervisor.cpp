@@ -19,7 +19,6 @@ constexpr std::array<ExecutableKind, 4> kExecutables{{
 // The order in which a found window's title decides the executable type.
 constexpr std::array<int32_t, 4> kKeywordOrder{1, 0, 2, 3};
 
-constexpr std::string_view kMenuClass = "#32768";
 constexpr uint8_t kEscape = 27;
 // The stop sequence: Escape three times, then the close request; a stopped process still alive
 // 2 s after the close request is ended by signals.
@@ -72,7 +71,7 @@ std::optional<LaunchSpec> ServerLaunch(const MonitorSettings& s)
     return spec;
 }
 
-Supervisor::Supervisor(MonitorSettings& settings, ServerState& state, WindowSystem& windows,
+Supervisor::Supervisor(MonitorSettings& settings, ServerState& state, WindowAccess& windows,
                        ServerProcesses& processes, SupervisorTimers& timers, LineWriter& events,
                        const Clock& clock)
     : settings(settings), state(state), windows(windows), processes(processes), timers(timers),
@@ -80,18 +79,37 @@ Supervisor::Supervisor(MonitorSettings& settings, ServerState& state, WindowSyst
 {
 }
 
-bool Supervisor::LaunchServerProcess()
+template <class R>
+void Supervisor::Ask(SupervisorTimers::Id duty, std::function<R(WindowSystem&)> work,
+                     std::function<void(R)> answer)
 {
-    if (state.serverRunning)
-        return true;
+    if (asking[duty])
+        return;
+    asking[duty] = true;
+    windows.Ask<R>(std::move(work), [this, duty, answer = std::move(answer)](R value) {
+        asking[duty] = false;
+        answer(std::move(value));
+    });
+}
+
+void Supervisor::Launch(uint32_t generation)
+{
     const std::optional<LaunchSpec> spec = ServerLaunch(settings);
-    const uint32_t pid = spec ? processes.Start(*spec) : 0;
-    if (pid == 0) {
-        const std::string why = spec ? processes.failure
-                                     : "ExeType " + std::to_string(settings.exeType) + " is not one of 0 to 3";
+    if (!spec) {
+        Launched(generation, Failure{"ExeType " + std::to_string(settings.exeType) + " is not one of 0 to 3"});
+        return;
+    }
+    processes.Start(*spec, [this, generation](Result<uint32_t> pid) { Launched(generation, std::move(pid)); });
+}
+
+void Supervisor::Launched(uint32_t generation, Result<uint32_t> started)
+{
+    starting = false;
+    const uint32_t pid = started ? *started : 0;
+    if (!started) {
         if (onError)
-            onError("Cannot start server: " + why);
-        Notice(std::string(kCannotStart) + why);
+            onError("Cannot start server: " + started.error());
+        Notice(std::string(kCannotStart) + started.error());
     }
     state.serverRunning = pid != 0;
     state.serverProcessId = pid;
@@ -103,13 +121,30 @@ bool Supervisor::LaunchServerProcess()
     state.lastRestart = now;
     state.lastReset = now;
     state.serverWindow = 0;
-    return pid != 0;
+    // A terminate that came while the process was being started ends it once it is known.
+    const bool stopped = generation != startGeneration;
+    if (!state.serverRunning) {
+        // Under CheckRunning a start that failed (a tmux or disk hiccup) is tried again, spaced
+        // like a crash loop, rather than leaving the server down for good.
+        if (settings.checkRunning && !stopped)
+            StartLater("failed to start");
+        return;
+    }
+    if (onStartEnabled)
+        onStartEnabled(false);
+    timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
+    timers.Arm(SupervisorTimers::DownCheck, 1000);
+    timers.Arm(SupervisorTimers::WindowSearch, 1000);
+    timers.Arm(SupervisorTimers::Minimize, 1000);
+    events.WriteLine("Start server");
+    if (stopped)
+        TerminateServer();
 }
 
 void Supervisor::StartServer()
 {
     // A second start would only lose the known window: it is refused, and said so.
-    if (state.serverRunning) {
+    if (state.serverRunning || starting) {
         Notice(kAlreadyRunning);
         return;
     }
@@ -125,41 +160,41 @@ void Supervisor::StartServer()
     // predecessor left running, instead of a second one that could not have the port.
     const bool first = !everStarted;
     everStarted = true;
-    if (first && AdoptRunningServer())
-        return;
-    LaunchServerProcess();
-    if (!state.serverRunning) {
-        // Under CheckRunning a start that failed (a tmux or disk hiccup) is tried again, spaced
-        // like a crash loop, rather than leaving the server down for good.
-        if (settings.checkRunning)
-            StartLater("failed to start");
+    starting = true;
+    const uint32_t generation = startGeneration;
+    const std::optional<ExecutableKind> exe = Executable(settings.exeType);
+    if (!first || !exe) {
+        Launch(generation);
         return;
     }
-    if (onStartEnabled)
-        onStartEnabled(false);
-    timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
-    timers.Arm(SupervisorTimers::DownCheck, 1000);
-    timers.Arm(SupervisorTimers::WindowSearch, 1000);
-    timers.Arm(SupervisorTimers::Minimize, 1000);
-    events.WriteLine("Start server");
+    const bool console = exe->keys == KeyKind::Char;
+    windows.Ask<std::vector<WindowInfo>>(
+        [console](WindowSystem& w) { return w.ServerWindows(console); },
+        [this, generation](std::vector<WindowInfo> found) {
+            if (generation != startGeneration)
+                starting = false;  // terminated meanwhile: nothing was started
+            else if (!AdoptRunningServer(found))
+                Launch(generation);
+        });
 }
 
-bool Supervisor::AdoptRunningServer()
+bool Supervisor::AdoptRunningServer(const std::vector<WindowInfo>& found)
 {
     const std::optional<ExecutableKind> exe = Executable(settings.exeType);
     if (!exe)
         return false;
     const bool console = exe->keys == KeyKind::Char;
-    for (const WindowInfo& w : windows.ServerWindows(console)) {
+    for (const WindowInfo& w : found) {
         // A session this monitor's kind named on its own socket, or a simulator window whose
         // process the X server knows.
         const bool ours = console ? w.title.starts_with(kConsoleSessionPrefix)
-                                  : !w.hasOwner && (w.className == "ZEPHRINEWINDOW" || AsciiEqualNoCase(w.className, exe->file));
+                                  : w.kind == WindowKind::Main && (w.className == "ZEPHRINEWINDOW" || AsciiEqualNoCase(w.className, exe->file));
         if (!ours || w.pid == 0)
             continue;
         processes.Watch(w.pid);
         if (!processes.Alive(w.pid))
             continue;
+        starting = false;
         state.serverRunning = 1;
         state.serverProcessId = w.pid;
         state.serverWindow = w.id;
@@ -219,13 +254,15 @@ void Supervisor::RunStopSteps(uint32_t generation, size_t last)
             stop.active = false;  // ended: nothing more to ask of it
             return;
         }
-        // Only while the window still belongs to the stopped process.
-        if (stop.pid != 0 && windows.WindowPid(stop.window) != stop.pid)
-            continue;
-        if (step == StopStep::Escape)
-            windows.PostKey(stop.window, stop.keys, kEscape);
-        else
-            windows.PostClose(stop.window);
+        windows.Post([window = stop.window, pid = stop.pid, keys = stop.keys, step](WindowSystem& w) {
+            // Only while the window still belongs to the stopped process.
+            if (pid != 0 && w.WindowPid(window) != pid)
+                return;
+            if (step == StopStep::Escape)
+                w.PostKey(window, keys, kEscape);
+            else
+                w.PostClose(window);
+        });
     }
 }
 
@@ -239,6 +276,7 @@ void Supervisor::FinishPendingStop()
 {
     RunStopSteps(stopGeneration, kTermStep);
     CancelStop();
+    windows.Drain();
 }
 
 void Supervisor::Notice(std::string_view text)
@@ -272,12 +310,13 @@ void Supervisor::CloseErrorDialogs()
     const WindowId window = state.serverWindow;
     if (!state.serverRunning || !settings.closeErrorDialog || window == 0)
         return;
-    const std::optional<WindowInfo> popup = windows.EnabledPopup(window);
-    if (!popup)
-        return;
-    // Menus stay open; message boxes and dialogs are closed.
-    if (std::string_view(popup->className).substr(0, 16) != kMenuClass)
-        windows.PostClose(popup->id);
+    Ask<bool>(SupervisorTimers::ErrorDialog, [window](WindowSystem& w) {
+        const std::optional<WindowInfo> popup = w.EnabledPopup(window);
+        // Menus stay open; message boxes and dialogs are closed.
+        if (popup && popup->kind != WindowKind::Menu)
+            w.PostClose(popup->id);
+        return true;
+    }, [](bool) {});
 }
 
 void Supervisor::ServerDown()
@@ -308,7 +347,7 @@ void Supervisor::StartLater(const char* what)
         onError(std::string("server ") + what + " " + std::to_string(quickExits) + " times in " +
                 std::to_string(minutes) + " minutes; next start in " + std::to_string(delay / 1000) + " s");
     timers.After(static_cast<int>(delay), [this, g = startGeneration] {
-        if (g == startGeneration && !state.serverRunning && settings.checkRunning)
+        if (g == startGeneration && !state.serverRunning && !starting && settings.checkRunning)
             StartServer();
     });
 }
@@ -324,10 +363,16 @@ void Supervisor::DownCheck()
         return;
     }
     const WindowId window = state.serverWindow;
-    if (window != 0 && !windows.IsWindow(window)) {
-        state.serverWindow = 0;
-        timers.Arm(SupervisorTimers::WindowSearch, 1000);
-    }
+    if (window == 0)
+        return;
+    Ask<bool>(SupervisorTimers::DownCheck, [window](WindowSystem& w) { return w.IsWindow(window); },
+              [this, window](bool there) {
+                  // Only about the window still known: a stop or a search may have come meanwhile.
+                  if (there || !state.serverRunning || state.serverWindow != window)
+                      return;
+                  state.serverWindow = 0;
+                  timers.Arm(SupervisorTimers::WindowSearch, 1000);
+              });
 }
 
 void Supervisor::OnProcessExited(uint32_t pid)
@@ -341,11 +386,18 @@ void Supervisor::OnProcessExited(uint32_t pid)
 void Supervisor::WindowSearch()
 {
     const std::optional<ExecutableKind> exe = Executable(settings.exeType);
-    const WindowId window = FindWindowOf(state.serverProcessId,
-                                         windows.ServerWindows(exe && exe->keys == KeyKind::Char));
-    state.serverWindow = window;
-    if (window != 0)
-        timers.Stop(SupervisorTimers::WindowSearch);
+    const bool console = exe && exe->keys == KeyKind::Char;
+    const uint32_t pid = state.serverProcessId;
+    Ask<std::vector<WindowInfo>>(SupervisorTimers::WindowSearch,
+        [console](WindowSystem& w) { return w.ServerWindows(console); },
+        [this, pid](std::vector<WindowInfo> found) {
+            if (state.serverProcessId != pid)
+                return;  // another server since: the next tick looks for its window
+            const WindowId window = FindWindowOf(pid, found);
+            state.serverWindow = window;
+            if (window != 0)
+                timers.Stop(SupervisorTimers::WindowSearch);
+        });
 }
 
 void Supervisor::MinimizeWindow()
@@ -353,10 +405,15 @@ void Supervisor::MinimizeWindow()
     const WindowId window = state.serverWindow;
     if (!settings.minimizeZP || window == 0)
         return;
-    if (windows.IsIconic(window))
-        timers.Stop(SupervisorTimers::Minimize);
-    else
-        windows.PostMinimize(window);
+    Ask<bool>(SupervisorTimers::Minimize, [window](WindowSystem& w) {
+        const bool iconic = w.IsIconic(window);
+        if (!iconic)
+            w.PostMinimize(window);
+        return iconic;
+    }, [this, window](bool iconic) {
+        if (iconic && state.serverWindow == window)
+            timers.Stop(SupervisorTimers::Minimize);
+    });
 }
 
 void Supervisor::SettingsConfirmed(int newCloseInterval)
@@ -366,28 +423,22 @@ void Supervisor::SettingsConfirmed(int newCloseInterval)
         timers.Arm(SupervisorTimers::ErrorDialog, ClampCloseInterval(closeInterval));
 }
 
-WindowId Supervisor::FindProcessWindow(uint32_t pid)
-{
-    return FindWindowOf(pid, windows.TopLevelWindows());
-}
-
 WindowId Supervisor::FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates)
 {
     if (pid == 0)
         return 0;
     for (const WindowInfo& w : candidates) {
-        if (!w.hasOwner && w.pid == pid)
+        if (w.TopLevel() && w.pid == pid)
             return w.id;
     }
     return 0;
 }
 
-std::optional<WindowInfo> Supervisor::SearchServerWindow()
+std::optional<WindowInfo> Supervisor::ServerWindowAmong(const std::vector<WindowInfo>& windows)
 {
-    for (const WindowInfo& w : windows.TopLevelWindows()) {
+    for (const WindowInfo& w : windows) {
         bool match = w.className == "ZEPHRINEWINDOW" ||
-                     (w.className == "ConsoleWindowClass" &&
-                      w.title.find("zemainsvr.exe") != std::string::npos);
+                     (w.kind == WindowKind::Console && w.title.find("zemainsvr.exe") != std::string::npos);
         // Wine names a program's windows after its executable.
         for (const ExecutableKind& exe : kExecutables)
             match = match || AsciiEqualNoCase(w.className, exe.file);
@@ -399,12 +450,12 @@ std::optional<WindowInfo> Supervisor::SearchServerWindow()
 
 void Supervisor::TakeControl(const WindowInfo& found)
 {
-    if (state.serverRunning || found.id == 0)
+    if (!CanTakeControl() || found.id == 0)
         return;
     state.serverWindow = found.id;
     state.serverRunning = 1;
     // A console window is the console server whatever its title says ("CPU" in a prompt, say).
-    const bool console = found.className == "ConsoleWindowClass";
+    const bool console = found.kind == WindowKind::Console;
     if (console)
         settings.exeType = 3;
     for (int32_t type : kKeywordOrder) {

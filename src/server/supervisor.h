@@ -48,11 +48,13 @@ std::string ServerCommandLine(const MonitorSettings& s);
 std::optional<LaunchSpec> ServerLaunch(const MonitorSettings& s);
 
 // Starts the simulator, finds and minimises its window, closes its error dialogs, notices when
-// it has gone, restarts it, stops it, and takes a running one under control. Everything runs on
-// the main thread; the timers and the platform are injected.
+// it has gone, restarts it, stops it, and takes a running one under control. It decides on the
+// main thread; the windows and the starts answer later (posted jobs, their answers on the main
+// thread), so a start or a window's answer may meet a state that moved on meanwhile. The timers
+// and the platform are injected.
 class Supervisor {
 public:
-    Supervisor(MonitorSettings& settings, ServerState& state, WindowSystem& windows,
+    Supervisor(MonitorSettings& settings, ServerState& state, WindowAccess& windows,
                ServerProcesses& processes, SupervisorTimers& timers, LineWriter& events,
                const Clock& clock);
 
@@ -67,7 +69,6 @@ public:
     // Period of the error-dialog timer, ms.
     int closeInterval = 800;
 
-    bool LaunchServerProcess();
     void StartServer();
     void StopServerProcess();
     void TerminateServer();
@@ -82,11 +83,10 @@ public:
     // The settings sheet was confirmed: the error-dialog timer follows the new values.
     void SettingsConfirmed(int newCloseInterval);
 
-    WindowId FindProcessWindow(uint32_t pid);
-    // The window finder's search: the first simulator window, graphical or console.
-    std::optional<WindowInfo> SearchServerWindow();
-    // Take control may be offered only while no server is under control.
-    bool CanTakeControl() const { return state.serverRunning == 0; }
+    // The window finder's choice: the first simulator window, graphical or console.
+    static std::optional<WindowInfo> ServerWindowAmong(const std::vector<WindowInfo>& windows);
+    // Take control may be offered only while no server is under control or being started.
+    bool CanTakeControl() const { return state.serverRunning == 0 && !starting; }
     // The window finder was confirmed with `found`.
     void TakeControl(const WindowInfo& found);
 
@@ -97,11 +97,19 @@ public:
 
 private:
     static WindowId FindWindowOf(uint32_t pid, const std::vector<WindowInfo>& candidates);
+    // Asks the windows for a timer's duty; the next tick of that timer asks nothing while the
+    // answer is still out (a tmux that hangs gets one question at a time).
+    template <class R>
+    void Ask(SupervisorTimers::Id duty, std::function<R(WindowSystem&)> work,
+             std::function<void(R)> answer);
+    // Starts a process, or takes up the one found in `found` (the first start's windows).
+    void Launch(uint32_t generation);
+    void Launched(uint32_t generation, Result<uint32_t> pid);
     void ServerDown();
     // The next start after a back-off step, its cause (`what`: "exited") in the error log.
     void StartLater(const char* what);
     // The server a previous monitor left running, under control again; false when none runs.
-    bool AdoptRunningServer();
+    bool AdoptRunningServer(const std::vector<WindowInfo>& found);
     void EscalateStop(uint32_t pid, bool kill);
     // Runs the current stop's steps up to and including `last`, unless `generation` is over.
     void RunStopSteps(uint32_t generation, size_t last);
@@ -110,7 +118,7 @@ private:
 
     MonitorSettings& settings;
     ServerState& state;
-    WindowSystem& windows;
+    WindowAccess& windows;
     ServerProcesses& processes;
     SupervisorTimers& timers;
     LineWriter& events;
@@ -120,6 +128,10 @@ private:
     uint32_t controlledPid = 0;
     uint32_t stoppedPid = 0;
     bool startPending = false;
+    // A start asked of the platform (or the first start's look for a running server) that has
+    // not answered yet.
+    bool starting = false;
+    std::array<bool, SupervisorTimers::kCount> asking{};
     bool takenOver = false;
     // Found running at this monitor's first start: watched and restarted like a started one,
     // but, its pid told by a window, only asked to close.

@@ -10,7 +10,7 @@
 namespace zpmoni {
 
 TimeWatchThread::TimeWatchThread(const SharedSettings& settings, ServerState& state,
-                                 WindowSystem& windows, LineWriter& log, const Clock& clock)
+                                 WindowAccess& windows, LineWriter& log, const Clock& clock)
     : settings(settings), state(state), windows(windows), log(log), clock(clock)
 {
 }
@@ -24,9 +24,8 @@ std::optional<int> TimeWatchThread::Start()
 {
     if (thread.joinable())
         return std::nullopt;
-    stopFlag = 0;
     try {
-        thread = std::thread([this] { Run(); });
+        thread = std::jthread([this](std::stop_token stop) { Run(stop); });
     } catch (const std::system_error& e) {
         return e.code().value();
     }
@@ -35,20 +34,17 @@ std::optional<int> TimeWatchThread::Start()
 
 void TimeWatchThread::Stop()
 {
-    {
-        std::lock_guard guard(lock);
-        stopFlag = 1;
-    }
-    wake.notify_all();
+    thread.request_stop();
     if (thread.joinable())
         thread.join();
 }
 
-bool TimeWatchThread::Sleep(int ms)
+bool TimeWatchThread::Sleep(const std::stop_token& stop, int ms)
 {
+    // Nothing but a stop ends the wait early.
     std::unique_lock guard(lock);
-    wake.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopFlag != 0; });
-    return stopFlag == 0;
+    wake.wait_for(guard, stop, std::chrono::milliseconds(ms), [] { return false; });
+    return !stop.stop_requested();
 }
 
 void TimeWatchThread::OnMain(std::function<void()>* hook)
@@ -62,15 +58,15 @@ void TimeWatchThread::OnMain(std::function<void()>* hook)
         Qt::QueuedConnection);
 }
 
-void TimeWatchThread::Run()
+void TimeWatchThread::Run(std::stop_token stop)
 {
     ScheduleMarks marks;
-    while (stopFlag == 0) {
+    while (!stop.stop_requested()) {
         const std::shared_ptr<const MonitorSettings> s = settings.Snapshot();
         const ScheduleDecision d = SchedulePass(*s, state, marks, ReadScheduleClock(clock));
         if (d.restart) {
             OnMain(&onTerminate);
-            if (!Sleep(3000))
+            if (!Sleep(stop, 3000))
                 return;
             OnMain(&onStart);
         }
@@ -88,10 +84,12 @@ void TimeWatchThread::Run()
         const WindowId window = state.serverWindow;
         if (window != 0 && !d.keys.empty()) {
             const KeyKind kind = s->exeType == 3 ? KeyKind::Char : KeyKind::KeyDown;
-            for (char key : d.keys)
-                windows.PostKey(window, kind, static_cast<uint8_t>(key));
+            windows.Post([window, kind, keys = d.keys](WindowSystem& w) {
+                for (char key : keys)
+                    w.PostKey(window, kind, static_cast<uint8_t>(key));
+            });
         }
-        if (!Sleep(1000))
+        if (!Sleep(stop, 1000))
             return;
     }
 }

@@ -9,21 +9,21 @@
 
 #include <QObject>
 
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 
 namespace zpmoni {
 
 // The schedule's worker: one pass a second. It reaches the main thread only by queued calls
-// (terminate, then start 3 s later, for a restart) and the simulator only by the window
-// system's key posting; it writes "Ground obj reconstruct" to the daily log.
+// (terminate, then start 3 s later, for a restart) and the simulator only by keys posted to the
+// windows' queue; it writes "Ground obj reconstruct" to the daily log.
 class TimeWatchThread {
 public:
-    TimeWatchThread(const SharedSettings& settings, ServerState& state, WindowSystem& windows,
+    TimeWatchThread(const SharedSettings& settings, ServerState& state, WindowAccess& windows,
                     LineWriter& log, const Clock& clock);
     ~TimeWatchThread();
     TimeWatchThread(const TimeWatchThread&) = delete;
@@ -37,25 +37,25 @@ public:
 
     // Starts the thread; the error number when it could not be started.
     std::optional<int> Start();
-    // Sets the stop flag and waits for the thread's end.
+    // Asks the thread to stop and waits for its end.
     void Stop();
 
 private:
-    void Run();
-    // Sleeps up to ms; false when the stop flag was set meanwhile.
-    bool Sleep(int ms);
+    void Run(std::stop_token stop);
+    // Sleeps up to ms; false when a stop was asked meanwhile.
+    bool Sleep(const std::stop_token& stop, int ms);
     void OnMain(std::function<void()>* hook);
 
     const SharedSettings& settings;  // a snapshot per pass
     ServerState& state;
-    WindowSystem& windows;
+    WindowAccess& windows;
     LineWriter& log;
     const Clock& clock;
-    std::atomic<uint32_t> stopFlag{0};
     std::mutex lock;
-    std::condition_variable wake;
-    std::thread thread;
+    std::condition_variable_any wake;
     QObject mainThread;  // queued calls land here; deleting it drops those not yet run
+    // Last: stopped and joined before anything it uses goes.
+    std::jthread thread;
 };
 
 }  // namespace zpmoni

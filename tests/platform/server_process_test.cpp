@@ -3,6 +3,8 @@
 #include "platform/server_process.h"
 
 #include "platform/command_runner.h"
+#include "platform/command_runner_queue.h"
+#include "server/server_service.h"
 #include "support/temp_folder.h"
 
 #include <QCoreApplication>
@@ -13,6 +15,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <thread>
 
 using namespace zpmoni;
 
@@ -38,6 +42,14 @@ struct ServerProcessTest : ::testing::Test {
         while (!done() && t.elapsed() < ms)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+    // A start, waited for: it answers on the event loop.
+    Result<uint32_t> Start(ServerProcesses& processes, const LaunchSpec& spec)
+    {
+        std::optional<Result<uint32_t>> result;
+        processes.Start(spec, [&](Result<uint32_t> r) { result.emplace(std::move(r)); });
+        Spin(5000, [&] { return result.has_value(); });
+        return result.value_or(Failure{"no answer"});
+    }
 };
 
 TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
@@ -50,8 +62,9 @@ TEST_F(ServerProcessTest, ARefusedPidfdIsWatchedByPollingNotTakenForAnEnd)
         auto processes = MakeServerProcesses("", calls);
         std::vector<uint32_t> ended;
         processes->onExit = [&](uint32_t pid) { ended.push_back(pid); };
-        const uint32_t pid = processes->Start(Spec({"/bin/sleep", "0.4"}));
-        ASSERT_NE(pid, 0u);
+        const Result<uint32_t> started = Start(*processes, Spec({"/bin/sleep", "0.4"}));
+        ASSERT_TRUE(started) << started.error();
+        const uint32_t pid = *started;
         Spin(200, [&] { return !ended.empty(); });
         EXPECT_TRUE(ended.empty());
         EXPECT_TRUE(processes->Alive(pid));
@@ -80,8 +93,9 @@ TEST_F(ServerProcessTest, AFailedStartNamesItsCause)
                                     "the server runs as (ServerUser=root runs it as root)"},
                                    {{{"/bin/true"}, "/", false, "zpt-none\n"}, "ServerUser zpt-none\\x0a is no user of this system"}});
     for (const auto& [spec, why] : cases) {
-        EXPECT_EQ(processes->Start(spec), 0u);
-        EXPECT_EQ(processes->failure, why);
+        const Result<uint32_t> started = Start(*processes, spec);
+        EXPECT_FALSE(started);
+        EXPECT_EQ(started.error(), why);
     }
 }
 
@@ -92,7 +106,7 @@ TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePat
     EXPECT_FALSE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/" + fd}));
     EXPECT_TRUE(RunCapture({"/usr/bin/readlink", "/proc/self/fd/1"}));
     auto processes = MakeServerProcesses("");
-    const uint32_t pid = processes->Start(Spec({"/bin/sleep", "5"}));
+    const uint32_t pid = Start(*processes, Spec({"/bin/sleep", "5"})).value();
     Spin(300, [] { return false; });
     const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
     EXPECT_EQ(std::distance(begin(fds), end(fds)), 3);
@@ -118,6 +132,56 @@ TEST_F(ServerProcessTest, ChildrenGetNoStrayDescriptorsAndNoToolFromARelativePat
     }
     ::setenv("PATH", path.c_str(), 1);
     std::filesystem::current_path(cwd);
+}
+
+// Jobs run in order on the queue's thread, their answers on the event loop's; at the end, with
+// no event loop, Drain waits for the jobs and runs the answers and what they post in turn.
+TEST_F(ServerProcessTest, QueuedJobsRunInOrderOffTheEventLoopAndAnswerOnIt)
+{
+    JobQueue queue;
+    const std::thread::id here = std::this_thread::get_id();
+    std::vector<int> order;
+    std::vector<bool> answeredHere;
+    for (int i = 0; i < 3; ++i)
+        queue.Post([&, i] { order.push_back(std::this_thread::get_id() == here ? -1 : i); },
+                   [&] { answeredHere.push_back(std::this_thread::get_id() == here); });
+    Spin(2000, [&] { return answeredHere.size() == 3; });
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(answeredHere, std::vector<bool>(3, true));
+    int answers = 0;
+    queue.Post([] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); },
+               [&] { ++answers, queue.Post({}, [&] { ++answers; }); });
+    queue.Drain();
+    EXPECT_EQ(answers, 2);
+}
+
+// The operator's operations on a real process: each says whether it was taken, and why not.
+TEST_F(ServerProcessTest, TheServiceStartsAndStopsTheServerAndSaysWhatItRefused)
+{
+    TempFolder dir;
+    std::filesystem::permissions(dir.Write("zemain.exe", "#!/bin/sh\nexec sleep 30\n"), std::filesystem::perms::owner_all);
+    MonitorSettings settings;
+    settings.folderPath = dir.Path().string();
+    settings.serverUser = "root";
+    ManualClock clock;
+    struct : LineWriter {
+        std::vector<std::string> lines;
+        void WriteLine(std::string_view line) override { lines.emplace_back(line); }
+    } events;
+    SharedSettings published;
+    ServerService service(settings, published, events, clock);
+    EXPECT_EQ(service.Start().error(), "the server is not supervised now");
+    service.Supervise([] {}, [](std::string_view) {});
+    EXPECT_TRUE(service.Start());
+    EXPECT_EQ(service.Start().error(), "the server is already running");
+    Spin(5000, [&] { return service.CurrentStatus().running; });
+    const uint32_t pid = service.CurrentStatus().pid;
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), 0);
+    EXPECT_TRUE(service.Stop());
+    EXPECT_EQ(service.Stop().error(), "no server is running");
+    Spin(5000, [&] { return ::kill(static_cast<pid_t>(pid), 0) != 0; });
+    EXPECT_EQ(events.lines, (std::vector<std::string>{"Start server", "Terminate server"}));
+    EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0);
 }
 
 }  // namespace

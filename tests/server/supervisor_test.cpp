@@ -15,7 +15,8 @@ using Lines = std::vector<std::string>;
 using Periods = std::array<int, SupervisorTimers::kCount>;
 
 // The whole platform, recording what the supervisor does to it as "ms what" lines in order.
-struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, LineWriter {
+// The windows answer at once, unless held: then their jobs wait for Release.
+struct FakePlatform final : WindowSystem, WindowAccess, ServerProcesses, SupervisorTimers, LineWriter {
     int64_t ms = 0;
     Lines lines;
     void Add(const std::string& what) { lines.push_back(std::to_string(ms) + " " + what); }
@@ -23,6 +24,20 @@ struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, Lin
     std::vector<WindowInfo> top;
     std::optional<WindowInfo> popup;
     std::set<WindowId> gone, iconic;
+    bool hold = false;
+    std::vector<std::function<void()>> held;
+    void Post(std::function<void(WindowSystem&)> work, std::function<void()> answer) override
+    {
+        auto job = [this, work, answer] { work(*this); if (answer) answer(); };
+        hold ? held.push_back(job) : job();
+    }
+    void Drain() override { Release(); }
+    void Release()
+    {
+        hold = false;
+        for (auto& job : std::exchange(held, {}))
+            job();
+    }
     std::vector<WindowInfo> TopLevelWindows() override { return top; }
     std::optional<WindowInfo> EnabledPopup(WindowId) override { return popup; }
     bool IsWindow(WindowId w) override { return !gone.count(w); }
@@ -38,11 +53,11 @@ struct FakePlatform final : WindowSystem, ServerProcesses, SupervisorTimers, Lin
     uint32_t next = 100;
     bool fail = false;
     std::set<uint32_t> alive;
-    uint32_t Start(const LaunchSpec& s) override
+    void Start(const LaunchSpec& s, std::function<void(Result<uint32_t>)> done) override
     {
         Add("start " + s.argv[0] + (s.console ? " console" : ""));
-        failure = fail ? "no such file" : "";
-        return fail ? 0 : *alive.insert(next++).first;
+        auto job = [this, done] { fail ? done(Failure{"no such file"}) : done(*alive.insert(next++).first); };
+        hold ? held.push_back(job) : job();
     }
     void Watch(uint32_t pid) override { alive.insert(pid); }
     bool Alive(uint32_t pid) override { return alive.count(pid) > 0; }
@@ -81,14 +96,14 @@ struct SupervisorTest : ::testing::Test {
         sup.onNotice = [this](std::string_view t) { fake.Add("notice " + std::string(t)); };
         fake.onExit = [this](uint32_t pid) { sup.OnProcessExited(pid); };
     }
-    // A server stopped, if any, and a fresh one (pid 100) started at 0 ms, its window (7) found by timer 4.
+    // A server stopped, if any, and a fresh one (pid 100) started at 0 ms, its window (7) found by the window search.
     void Running()
     {
         sup.TerminateServer();
         fake.steps.clear(), fake.alive.clear(), fake.next = 100, fake.ms = 0;
         fake.gone.clear(), fake.iconic.clear(), fake.top.clear();
         sup.StartServer();
-        fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100, false}};
+        fake.top = {{7, "ZEPHRINEWINDOW", "CPU", 100}};
         sup.WindowSearch();
         clock.tick += 60000;  // a server that ran a minute is brought back at once
         fake.lines.clear();
@@ -152,7 +167,7 @@ TEST_F(SupervisorTest, TerminateAndTheStopsAndStartsThatMeetIt)
     auto plus = [](Lines a, const Lines& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
     const std::pair<std::function<void()>, Lines> cases[] = {
         // Terminate: Escape three times, the close request, then signals while the process stays
-        // (timer 4 stopped itself on finding the window; timer 5 is left to itself) ...
+        // (the window search stopped on finding the window; the minimise timer is left to itself) ...
         {[&] { sup.TerminateServer(), fake.Add(std::to_string(state.lastRestart == kNoMark) + std::to_string(startEnabled)); },
          plus(stopped, {"0 11", "100 key 27 7", "200 key 27 7", "700 close 7", "2700 SIGTERM 100", "4700 SIGKILL 100"})},
         {[&] { sup.TerminateServer(), fake.RunUntil(3000), fake.alive.clear(); },
@@ -184,7 +199,7 @@ TEST_F(SupervisorTest, TerminateAndTheStopsAndStartsThatMeetIt)
          plus(stopped, {"100 key 27 7", "2700 SIGTERM 100", "4700 SIGKILL 100"})},
         // A new start ends what is left of the stop of a window whose process is not known.
         {[&] { sup.TerminateServer(), fake.RunUntil(9000), fake.lines.clear(), fake.ms = 0,
-               fake.alive.clear(), sup.TakeControl({7, "ZEPHRINEWINDOW", "CPU", 0, false}),
+               fake.alive.clear(), sup.TakeControl({7, "ZEPHRINEWINDOW", "CPU", 0}),
                sup.TerminateServer(), fake.RunUntil(150), sup.StartServer(); },
          plus(stopped, {"100 key 27 7", "150 start /zp/zemain.exe", "150 event Start server"})},
         // At the monitor's end a stop under way finishes at once, up to the polite signal.
@@ -206,10 +221,11 @@ TEST_F(SupervisorTest, TheFirstStartTakesUpTheServerAPreviousMonitorLeftRunning)
 {
     settings.checkRunning = 1;
     const std::tuple<int, WindowInfo, Lines> cases[] = {
-        {3, {5, "ConsoleWindowClass", "zemainsvr-9-1 zpmoni", 55, false}, {"0 event Take control"}},
-        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 55, false}, {"0 event Take control"}},
-        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 0, false}, {"0 start /zp/zemain.exe", "0 event Start server"}},
-        {3, {5, "ConsoleWindowClass", "bash", 55, false}, {"0 start /zp/zemainsvr.exe console", "0 event Start server"}}};
+        {3, {5, "", "zemainsvr-9-1 zpmoni", 55, WindowKind::Console}, {"0 event Take control"}},
+        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 55}, {"0 event Take control"}},
+        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 55, WindowKind::Dialog}, {"0 start /zp/zemain.exe", "0 event Start server"}},
+        {1, {5, "ZEPHRINEWINDOW", "OpenGL", 0}, {"0 start /zp/zemain.exe", "0 event Start server"}},
+        {3, {5, "", "bash", 55, WindowKind::Console}, {"0 start /zp/zemainsvr.exe console", "0 event Start server"}}};
     for (const auto& [type, window, expected] : cases) {
         ServerState st;
         Supervisor monitor{settings, st, fake, fake, fake, fake, clock};
@@ -243,11 +259,11 @@ TEST_F(SupervisorTest, MinimizeTimerPostsUntilIconicAndStopsThen)
 TEST_F(SupervisorTest, ErrorDialogsAreClosedAndMenusLeftOpen)
 {
     Running();
-    const std::pair<std::string, int> cases[] = {{"#32770", 1}, {"#32768", 0}, {"Error", 1}};
-    for (const auto& [cls, closed] : cases) {
-        fake.popup = WindowInfo{9, cls, "", 100, true};
+    const std::pair<WindowKind, int> cases[] = {{WindowKind::Dialog, 1}, {WindowKind::Menu, 0}};
+    for (const auto& [kind, closed] : cases) {
+        fake.popup = WindowInfo{9, "Error", "", 100, kind};
         sup.CloseErrorDialogs();
-        EXPECT_EQ(Taken().size(), static_cast<size_t>(closed)) << cls;
+        EXPECT_EQ(Taken().size(), static_cast<size_t>(closed));
     }
     settings.closeErrorDialog = 0;
     sup.CloseErrorDialogs();
@@ -257,15 +273,15 @@ TEST_F(SupervisorTest, ErrorDialogsAreClosedAndMenusLeftOpen)
 TEST_F(SupervisorTest, TakeControlFindsTheWindowAndSetsTheTypeByKeywordOrder)
 {
     settings.checkRunning = 1;
-    fake.top = {{3, "xterm", "zemainsvr.exe", 1, false}, {4, "ConsoleWindowClass", "bash", 2, false}};
-    EXPECT_FALSE(sup.SearchServerWindow());
+    fake.top = {{3, "xterm", "zemainsvr.exe", 1}, {4, "", "bash", 2, WindowKind::Console}};
+    EXPECT_FALSE(Supervisor::ServerWindowAmong(fake.top));
     const std::tuple<std::string, std::string, int> cases[] = {
         {"ZEPHRINEWINDOW", "ZEPHRINE OpenGL CPU", 1}, {"ZEPHRINEWINDOW", "OpenGL", 0},
-        {"Zemaindx.exe", "Direct3D", 2}, {"ConsoleWindowClass", "s zemainsvr.exe CPU", 3},
+        {"Zemaindx.exe", "Direct3D", 2}, {"", "s zemainsvr.exe CPU", 3},
         {"ZEPHRINEWINDOW", "untitled", 3}};
     for (const auto& [cls, title, type] : cases) {
-        fake.top.push_back({5, cls, title, 77, false});
-        const std::optional<WindowInfo> found = sup.SearchServerWindow();
+        fake.top.push_back({5, cls, title, 77, cls.empty() ? WindowKind::Console : WindowKind::Main});
+        const std::optional<WindowInfo> found = Supervisor::ServerWindowAmong(fake.top);
         ASSERT_TRUE(found) << cls;
         sup.TakeControl(*found);
         EXPECT_EQ(settings.exeType, type) << title;
@@ -291,9 +307,43 @@ TEST_F(SupervisorTest, CommandLineAndWindowOfTheProcess)
     EXPECT_FALSE(ServerLaunch(settings));
     sup.StartServer();
     EXPECT_EQ(Taken().front(), "0 error Cannot start server: ExeType 4 is not one of 0 to 3");
-    fake.top = {{1, "a", "", 42, true}, {2, "b", "", 41, false}, {3, "c", "", 42, false}};
-    EXPECT_EQ(sup.FindProcessWindow(42), 3u);
-    EXPECT_EQ(sup.FindProcessWindow(43), 0u);
+    // The window of the started process, not a pop-up of its own nor another's.
+    fake.top = {{1, "a", "", 100, WindowKind::Dialog}, {2, "b", "", 41}, {3, "c", "", 100}};
+    settings.exeType = 1;
+    sup.StartServer();
+    sup.WindowSearch();
+    EXPECT_EQ(state.serverWindow, 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// The platform answers later: what came meanwhile decides what the answer may still change.
+TEST_F(SupervisorTest, LateAnswersMeetTheStateAsItIsThen)
+{
+    settings.checkRunning = 1;
+    // The first start's look for a running server is out: a second start is refused, and a
+    // terminate ends the start before anything is started.
+    fake.hold = true;
+    sup.StartServer(), sup.StartServer(), sup.TerminateServer(), fake.Release();
+    EXPECT_EQ(Taken(), Lines{"0 notice サーバーは既に起動しています"});
+    // A terminate while the process is being started stops it once it is known.
+    fake.hold = true;
+    sup.StartServer(), sup.TerminateServer(), fake.Release(), fake.RunUntil(5000);
+    EXPECT_EQ(Taken(), (Lines{"0 start /zp/zemain.exe", "0 event Start server", "0 event Terminate server",
+                              "2700 SIGTERM 100", "4700 SIGKILL 100"}));
+    // One question per timer while its answer is out; a window answer about a window no longer
+    // known changes nothing.
+    settings.minimizeZP = 1;
+    Running();
+    fake.hold = true;
+    sup.MinimizeWindow(), sup.MinimizeWindow(), fake.gone.insert(7), sup.DownCheck();
+    state.serverWindow = 8;
+    fake.Release();
+    EXPECT_EQ(Taken(), Lines{"0 minimize 7"});
+    EXPECT_EQ(state.serverWindow, 8u);
+    EXPECT_EQ(fake.period[SupervisorTimers::WindowSearch], 0);
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "base/clock.h"
+#include "base/log_files.h"
+#include "base/monitor_settings.h"
+#include "base/settings_snapshot.h"
+#include "base/result.h"
+#include "base/server_state.h"
+#include "platform/window_system.h"
+#include "server/server_supervisor.h"
+#include "server/time_watch_thread.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zpmoni {
+
+// How the server stands, for whoever asks (the window, an operator's console).
+struct ServerStatus {
+    bool supervised = false;  // the supervisor runs: operations are taken
+    bool running = false;     // a server is under control
+    uint32_t pid = 0;         // its process, 0 when not known
+    WindowId window = 0;      // its window, 0 while none is known
+    int64_t lastRestart = kNoMark;
+};
+
+// The server feature: the simulator's windows, the supervisor that starts, watches and stops the
+// server, and the schedule thread. The operator's operations are plain methods with results;
+// they run on the main thread and their effects (a start, a stop) follow on the event loop.
+class ServerService {
+public:
+    // The console server's tmux socket is $ZPMONI_TMUX_SOCKET when it is a plain name, or "zpmoni".
+    // The supervisor works with the main thread's settings, the schedule thread with `published`.
+    ServerService(MonitorSettings& settings, const SharedSettings& published, LineWriter& events,
+                  const Clock& clock);
+    ~ServerService();
+    ServerService(const ServerService&) = delete;
+    ServerService& operator=(const ServerService&) = delete;
+
+    const std::string consoleSocket;
+    // Written on the main thread, read by the schedule thread.
+    ServerState state;
+
+    // The schedule thread: started once the settings are read; the error number when it could
+    // not be started. Stopped before the monitor's end (the main window closed).
+    std::optional<int> StartSchedule() { return schedule.Start(); }
+    void StopSchedule() { schedule.Stop(); }
+    TimeWatchThread& Schedule() { return schedule; }
+    WindowAccess& Windows() { return *windows; }
+
+    // Supervision lasts from the main window's (or headless run's) start to its end; the hooks
+    // reset the players when the server stops and write the error log.
+    ServerSupervisor& Supervise(std::function<void()> onServerStopped,
+                                std::function<void(std::string_view)> onError);
+    // Ends supervision; a stop under way is finished up to the polite signal, the server left up.
+    void EndSupervision();
+    ServerSupervisor* Supervisor() { return supervisor.get(); }
+
+    // The operator's operations.
+    Status Start();
+    Status Stop();
+    // A stop, then a start once the stopped process has ended.
+    Status Restart();
+    // Whether TakeOver is open: supervised, and no server under control or being started.
+    bool CanTakeOver() { return supervisor && supervisor->Logic().CanTakeControl(); }
+    // Puts a running server's window (from SearchWindow) under control.
+    Status TakeOver(const WindowInfo& window);
+    // The first simulator window, handed to `found` on the main thread.
+    void SearchWindow(std::function<void(std::optional<WindowInfo>)> found);
+    void ShowWindow(WindowId window);
+    ServerStatus CurrentStatus() const;
+
+private:
+    Result<zpmoni::Supervisor*> Logic();
+
+    MonitorSettings& settings;
+    LineWriter& events;
+    const Clock& clock;
+    std::unique_ptr<WindowAccess> windows;
+    TimeWatchThread schedule;
+    std::unique_ptr<ServerSupervisor> supervisor;
+};
+
+}  // namespace zpmoni
