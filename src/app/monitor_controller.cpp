@@ -12,13 +12,13 @@ constexpr std::string_view kDialogSection = "ZpmoniDlg";
 
 MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent)
     : QObject(parent), app(app), decoder(app.players, app.packIndex, app.clock),
-      eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
+      eventLog(app.dailyLog, app.clock),
+      client(chatView, app.workdir, app.clock, [&app](std::string_view message) { app.WriteErrorLog(message); })
 {
     decoder.SetEvents(this);
     decoder.SetSourceFilter([&app](uint32_t source, uint32_t destination) { return app.DeniedSource(source, destination); });
     statusTimer.setParent(this);
     statusTimer.setTimerType(Qt::PreciseTimer);  // once a second, not up to 5 % early
-    chatRelay.logFailure.SetReport([&app](std::string_view message) { app.WriteErrorLog(message); });
     statusTimer.setInterval(1000);
     connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
     filterCheckTimer.setInterval(60 * 1000);
@@ -35,8 +35,7 @@ void MonitorController::ApplySettings()
     decoder.SetPort(app.settings.port);
     decoder.SetChecksum(app.settings.checksum != 0);
     decoder.SetLocalAddresses(app.localAddresses);
-    chatRelay.glimit = glimit != 0;
-    chatRelay.chatLog = app.settings.chatLog != 0;
+    client.SetChatOptions(glimit != 0, app.settings.chatLog != 0);
 }
 
 void MonitorController::Initialize()
@@ -75,18 +74,15 @@ void MonitorController::Initialize()
     app.timeWatch->onTerminate = [this] { supervisor->Logic().TerminateServer(); };
     app.timeWatch->onStart = [this] { supervisor->Logic().StartServer(); };
     app.timeWatch->onWarning = [this](int minutes) {
-        if (client && client->IsConnected() && !app.settings.restartWarningText.empty())
-            client->SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
+        // A warning that cannot be sent is lost; the connection tells a failed send itself.
+        if (client.State().connected && !app.settings.restartWarningText.empty())
+            (void)client.SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
     };
     if (app.settings.startUp)
         supervisor->Logic().StartServer();
 
-    client = std::make_unique<GLimitClient>(app.clock, &chatRelay, this);
-    client->Create(ini);
-    client->chatLogFlag = app.settings.chatLog != 0;
-    client->WatchHang(app.clock, hangSeconds, [this](int seconds) { OnServerHung(seconds); });
-    if (glimit)
-        client->ConnectWithLimitName(kLoopback, app.settings.port);
+    client.Start(ini, {glimit != 0, app.settings.chatLog != 0, kLoopback, app.settings.port, hangSeconds},
+                 [this](int seconds) { OnServerHung(seconds); });
 
     // Last, so that everything the datagrams reach exists.
     StartCapture();
@@ -130,7 +126,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     supervisor.reset();
 
     // The client writes its protocol version as it goes.
-    client.reset();
+    client.Stop();
 }
 
 void MonitorController::OnServerHung(int seconds)

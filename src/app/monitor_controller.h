@@ -5,8 +5,7 @@
 #include "app/monitor_app.h"
 #include "capture/decoder.h"
 #include "capture/event_log.h"
-#include "client/chat_relay.h"
-#include "client/glimit_client.h"
+#include "client/client_service.h"
 
 #include <QObject>
 #include <QString>
@@ -42,7 +41,7 @@ public:
     EventLog& Events() { return eventLog; }
     // The server supervisor; exists from Initialize to Shutdown.
     ServerSupervisor* Supervisor() { return supervisor.get(); }
-    GLimitClient* Client() { return client.get(); }
+    ClientService& Client() { return client; }
     // The settings the decoder, the chat relay and the capture work with, taken over again.
     void ApplySettings();
     // Starts the capture on the settings' interface, handing its datagrams to the decoder.
@@ -67,7 +66,7 @@ private:
     void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }
     void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
     void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
-    void OnCapturedChat(std::string_view text) override { chatRelay.OnCapturedChat(text); }
+    void OnCapturedChat(std::string_view text) override { client.OnCapturedChat(text); }
     void OnLogonFlood(uint32_t address) override;
     // The client connection found the server hung: restarted when CheckRunning is on.
     void OnServerHung(int seconds);
@@ -75,8 +74,7 @@ private:
     MonitorApp& app;
     Decoder decoder;
     EventLog eventLog;
-    ChatRelay chatRelay;
-    std::unique_ptr<GLimitClient> client;
+    ClientService client;
     std::unique_ptr<ServerSupervisor> supervisor;
     QTimer statusTimer;
     QTimer filterCheckTimer;  // the deny rules, once a minute

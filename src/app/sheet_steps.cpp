@@ -13,10 +13,8 @@ constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
 
 SheetValues SheetSteps::Current()
 {
-    GLimitClient& client = *controller.Client();
-    const GLimiter& limiter = client.Limiter();
-    const GlimitValues glimit{controller.glimit, limiter.NegativeLimit(), limiter.PositiveLimit(),
-                              limiter.Interval(), client.version};
+    GlimitValues glimit = controller.Client().Glimit();
+    glimit.enable = controller.glimit;
     const EventLog& events = controller.Events();
     return SheetValuesFrom(app.settings, {events.displayLogin, events.displayJoin, events.createLogfile},
                            controller.closeInterval, app.denyList, glimit);
@@ -43,14 +41,9 @@ void SheetSteps::SaveSettings() { zpmoni::SaveSettings(app.profile, app.settings
 
 void SheetSteps::ApplyGlimit(const GlimitValues& glimit, bool chatLog)
 {
-    GLimitClient& client = *controller.Client();
     controller.glimit = glimit.enable;
-    client.Limiter().ApplyLimits(glimit.negative, glimit.positive);
-    client.Limiter().ApplyDamage(glimit.interval, 1);
-    client.chatLogFlag = chatLog;
+    controller.Client().ApplyGlimit(glimit, chatLog);
     controller.ApplySettings();  // the chat relay follows the log flag and the limiter switch
-    client.Limiter().SaveSettings(app.profile);
-    client.version = glimit.version;
 }
 
 void SheetSteps::ResolveNames(bool on)
@@ -62,10 +55,8 @@ void SheetSteps::ResolveNames(bool on)
 
 void SheetSteps::Reconnect(bool logOn, uint16_t port)
 {
-    GLimitClient& client = *controller.Client();
-    client.Disconnect();
-    if (logOn)
-        client.ConnectWithLimitName(kLoopback, port);
+    // A failed attempt is in the error log already, and the retry timer tries again.
+    (void)controller.Client().Reconnect(logOn, kLoopback, port);
 }
 
 // The rules stay in force until InstallIpFilters swaps the whole table for the new list on the

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QSocketNotifier;
@@ -19,6 +20,18 @@ namespace zpmoni {
 class Clock;
 class ProfileStore;
 
+// Tells a failure once per episode: the first failure after a success (or after the start) is
+// told, the ones that follow it are not, so a cause that lasts neither floods the error log nor
+// goes unsaid.
+class FailureEpisode {
+public:
+    // True when this failure opens an episode and is to be told.
+    bool Failed() { return !std::exchange(failing, true); }
+    void Ended() { failing = false; }
+
+private:
+    bool failing = false;
+};
 
 // The monitor's own client connection to the server: connects, logs on, keeps the connection
 // alive and connects again when it is lost. Runs on the event loop.
@@ -33,20 +46,26 @@ public:
 
     // Reads the protocol version; the store is where it goes back at destruction.
     virtual void Create(ProfileStore& store);
-    // Address in host byte order. The result of the connect call, 0 when none was started.
-    int Connect(uint32_t address, uint16_t port, std::string_view name);
+    // Address in host byte order. Fails with the cause when an attempt could not be started
+    // (the retry timer tries again); succeeds when one was started or none was needed.
+    Status Connect(uint32_t address, uint16_t port, std::string_view name);
     // Stops retrying and closes the sending direction; connected until the server closes.
     void Disconnect();
     bool IsConnected() const { return connected; }
     // Watches for a hung server (seconds 0: off); onHung gets the seconds of silence, once per
     // hang.
     void WatchHang(const Clock& clock, int seconds, std::function<void(int)> onHung);
+    // Where failures go, each once per episode: attempts that fail (a refused one only after
+    // kRefusalsTold in a row: a server that is stopped or starting refuses for a while), sends
+    // the transport refuses, and a stream that had to be dropped.
+    void SetFailureReport(std::function<void(std::string_view)> report) { failureReport = std::move(report); }
+    static constexpr int kRefusalsTold = 10;  // a minute of retries
 
     uint32_t version = 0;
     bool chatLogFlag = false;
 
 protected:
-    bool Transmit(const uint8_t* data, size_t size) override;
+    Status Transmit(const uint8_t* data, size_t size) override;
     virtual void OnConnected() {}
     virtual void OnDisconnected() {}
 
@@ -54,6 +73,10 @@ private:
     void OnReadable();
     void OnWritable();
     void OnConnectResult(int error);
+    // An attempt that failed with errno `error`; the cause, also told once per episode.
+    Failure ConnectFailed(int error);
+    Failure SendFailed(std::string cause);
+    void Report(FailureEpisode& episode, const std::string& message);
     void OnClose();
     void CloseSocket();
     void FlushPending();
@@ -75,6 +98,11 @@ private:
     HangWatch hang;
     const Clock* hangClock = nullptr;
     std::function<void(int)> onHung;
+    std::function<void(std::string_view)> failureReport;
+    FailureEpisode connectFailure;
+    FailureEpisode sendFailure;
+    FailureEpisode streamFailure;
+    int refusals = 0;  // attempts refused in a row
     // What a non-blocking send could not take yet; bounded, beyond it packets are lost as a
     // failed send would lose them.
     std::vector<uint8_t> pending;

@@ -54,7 +54,7 @@ TEST(ChatRelayTest, ShowsAndLogsByRoadAndSetting)
             << c.name;
         // The next line, after midnight, goes to the next day's file.
         clock.seconds += 2;
-        WriteChatLog(dir.path.string(), clock, "(a)two");
+        EXPECT_TRUE(WriteChatLog(dir.path.string(), clock, "(a)two").ok());
         EXPECT_EQ(dir.Read("Log/chat20261206.txt"), "[00:00:01] (a)two\n") << c.name;
     }
 }

@@ -19,10 +19,10 @@ namespace {
 
 // Records what the protocol sends and which hooks it calls (name, body length, last byte).
 struct Probe final : ClientProtocol {
-    bool Transmit(const uint8_t* data, size_t size) override
+    Status Transmit(const uint8_t* data, size_t size) override
     {
         sent.emplace_back(data, data + size);
-        return true;
+        return {};
     }
     void OnAirState(const uint8_t* b, size_t n) override { Hook("air", b, n); }
     void OnAddObject(const uint8_t* b, size_t n) override { Hook("add", b, n); }
@@ -78,7 +78,7 @@ TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
         bool ok = true;
         for (size_t n : c.reads.empty() ? std::vector<size_t>{c.stream.size()} : c.reads) {
             n = std::min(n, c.stream.size() - at);
-            ok = probe.OnReceive(n ? c.stream.data() + at : nullptr, n) && ok;
+            ok = probe.OnReceive(n ? c.stream.data() + at : nullptr, n).ok() && ok;
             at += n;
         }
         EXPECT_EQ(probe.sent, c.sent) << c.name;
@@ -87,7 +87,7 @@ TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
     }
     // The log-on carries at most 15 characters of the name and a zero byte 15.
     Probe probe;
-    probe.SendLogon("abcdefghijklmnopqrst", 20080220);
+    EXPECT_TRUE(probe.SendLogon("abcdefghijklmnopqrst", 20080220).ok());
     EXPECT_EQ(probe.sent, std::vector<Bytes>{Frame(1, {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
                                                        'n', 'o', 0, 0x5C, 0x66, 0x32, 0x01})});
 }
