@@ -13,7 +13,7 @@ constexpr std::string_view kDialogSection = "ZpmoniDlg";
 MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent)
     : QObject(parent), app(app), decoder(app.players, app.packIndex, app.clock),
       eventLog(app.dailyLog, app.clock),
-      client(chatView, app.workdir, app.clock, [&app](std::string_view message) { app.WriteErrorLog(message); })
+      client(chatView, app.workdir, app.clock, [&app](std::string_view message) { app.WriteErrorLog(message); }, this)
 {
     decoder.SetEvents(this);
     decoder.SetSourceFilter([&app](uint32_t source, uint32_t destination) { return app.DeniedSource(source, destination); });

@@ -5,8 +5,9 @@
 
 namespace zpmoni {
 
-ClientService::ClientService(ChatView& view, std::string workdir, const Clock& clock, Report errorLog)
-    : chat(view, std::move(workdir), clock), clock(clock), errorLog(std::move(errorLog))
+ClientService::ClientService(ChatView& view, std::string workdir, const Clock& clock, Report errorLog,
+                             QObject* parent)
+    : chat(view, std::move(workdir), clock), clock(clock), errorLog(std::move(errorLog)), parent(parent)
 {
     chat.logFailure.SetReport(this->errorLog);
 }
@@ -20,7 +21,7 @@ void ClientService::Start(ProfileStore& profile, const ClientOptions& o, std::fu
 {
     store = &profile;
     options = o;
-    connection = std::make_unique<GLimitClient>(clock, &chat);
+    connection = std::make_unique<GLimitClient>(clock, &chat, parent);
     connection->Create(profile);
     connection->SetFailureReport(errorLog);
     connection->chatLogFlag = options.chatLog;

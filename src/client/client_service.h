@@ -42,7 +42,8 @@ class ClientService {
 public:
     using Report = std::function<void(std::string_view message)>;
 
-    ClientService(ChatView& view, std::string workdir, const Clock& clock, Report errorLog);
+    // The connection and its timers live under `parent` when one is given.
+    ClientService(ChatView& view, std::string workdir, const Clock& clock, Report errorLog, QObject* parent = nullptr);
     ~ClientService();
     ClientService(const ClientService&) = delete;
     ClientService& operator=(const ClientService&) = delete;
@@ -82,6 +83,7 @@ private:
     const Clock& clock;
     Report errorLog;
     ProfileStore* store = nullptr;
+    QObject* parent;
     ClientOptions options;
     std::unique_ptr<GLimitClient> connection;
 };
