@@ -132,25 +132,8 @@ Failure ServerConnection::ConnectFailed(int error)
     char address[INET_ADDRSTRLEN] = "?";
     const in_addr a{htonl(serverAddress)};
     ::inet_ntop(AF_INET, &a, address, sizeof address);
-    Failure failure{"Cannot connect to the server at " + std::string(address) + ":" + std::to_string(serverPort) +
-                    ": " + std::strerror(error)};
-    refusals = error == ECONNREFUSED ? refusals + 1 : 0;
-    if (error != ECONNREFUSED || refusals >= kRefusalsTold)
-        Report(connectFailure, failure.message);
-    return failure;
-}
-
-Failure ServerConnection::SendFailed(std::string cause)
-{
-    Failure failure{"Cannot send to the server: " + std::move(cause)};
-    Report(sendFailure, failure.message);
-    return failure;
-}
-
-void ServerConnection::Report(FailureEpisode& episode, const std::string& message)
-{
-    if (episode.Failed() && failureReport)
-        failureReport(message);
+    return failures.Attempt(std::string(address) + ":" + std::to_string(serverPort), std::strerror(error),
+                            error == ECONNREFUSED);
 }
 
 void ServerConnection::Disconnect()
@@ -158,8 +141,7 @@ void ServerConnection::Disconnect()
     retryTimer.stop();
     hang.Reset();
     // Stopped on purpose: what failed before is over; the next start tells afresh.
-    refusals = 0;
-    connectFailure.Ended();
+    failures.Connected();
     if (connected) {
         ::shutdown(fd, SHUT_WR);
     } else {
@@ -191,8 +173,7 @@ void ServerConnection::OnConnectResult(int error)
         (void)ConnectFailed(error);  // told there; the retry timer tries again
         return;
     }
-    refusals = 0;
-    connectFailure.Ended();
+    failures.Connected();
     writeNotifier->setEnabled(false);
     connected = true;
     keepAliveTimer.start();
@@ -224,9 +205,9 @@ void ServerConnection::OnReadable()
         hang.Reset();  // the server closed the connection itself: it answers
     const Status received = OnReceive(buffer, static_cast<size_t>(n));
     if (received)
-        streamFailure.Ended();
+        failures.Received();
     else
-        Report(streamFailure, "Dropped the connection to the server: " + received.error());
+        (void)failures.Stream(received.error());
     if (!received || n == 0)
         OnClose();
 }
@@ -265,21 +246,21 @@ Status ServerConnection::Transmit(const uint8_t* data, size_t size)
         return Failure{"not connected to the server"};
     if (!pending.empty()) {
         if (pending.size() + size > kPendingLimit)
-            return SendFailed("the send queue is full (" + std::to_string(kPendingLimit) + " bytes)");
+            return failures.Send("the send queue is full (" + std::to_string(kPendingLimit) + " bytes)");
         pending.insert(pending.end(), data, data + size);
         return {};
     }
     ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return SendFailed(std::strerror(errno));
+            return failures.Send(std::strerror(errno));
         n = 0;
     }
     if (static_cast<size_t>(n) < size) {
         pending.assign(data + n, data + size);
         writeNotifier->setEnabled(true);
     }
-    sendFailure.Ended();
+    failures.Sent();
     return {};
 }
 
@@ -291,7 +272,7 @@ void ServerConnection::FlushPending()
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return;
             pending.clear();
-            (void)SendFailed(std::strerror(errno));  // what was queued is lost, as a failed send's
+            (void)failures.Send(std::strerror(errno));  // what was queued is lost, as a failed send's
             break;
         }
         pending.erase(pending.begin(), pending.begin() + n);

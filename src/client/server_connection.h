@@ -2,6 +2,7 @@
 #pragma once
 
 #include "client/client_protocol.h"
+#include "client/connection_failures.h"
 #include "client/server_connection_hang.h"
 
 #include <QObject>
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 class QSocketNotifier;
@@ -20,18 +20,6 @@ namespace zpmoni {
 class Clock;
 class ProfileStore;
 
-// Tells a failure once per episode: the first failure after a success (or after the start) is
-// told, the ones that follow it are not, so a cause that lasts neither floods the error log nor
-// goes unsaid.
-class FailureEpisode {
-public:
-    // True when this failure opens an episode and is to be told.
-    bool Failed() { return !std::exchange(failing, true); }
-    void Ended() { failing = false; }
-
-private:
-    bool failing = false;
-};
 
 // The monitor's own client connection to the server: connects, logs on, keeps the connection
 // alive and connects again when it is lost. Runs on the event loop.
@@ -55,11 +43,8 @@ public:
     // Watches for a hung server (seconds 0: off); onHung gets the seconds of silence, once per
     // hang.
     void WatchHang(const Clock& clock, int seconds, std::function<void(int)> onHung);
-    // Where failures go, each once per episode: attempts that fail (a refused one only after
-    // kRefusalsTold in a row: a server that is stopped or starting refuses for a while), sends
-    // the transport refuses, and a stream that had to be dropped.
-    void SetFailureReport(std::function<void(std::string_view)> report) { failureReport = std::move(report); }
-    static constexpr int kRefusalsTold = 10;  // a minute of retries
+    // Where failures go, each once per episode (see ConnectionFailures).
+    void SetFailureReport(std::function<void(std::string_view)> report) { failures.SetReport(std::move(report)); }
 
     uint32_t version = 0;
     bool chatLogFlag = false;
@@ -75,8 +60,6 @@ private:
     void OnConnectResult(int error);
     // An attempt that failed with errno `error`; the cause, also told once per episode.
     Failure ConnectFailed(int error);
-    Failure SendFailed(std::string cause);
-    void Report(FailureEpisode& episode, const std::string& message);
     void OnClose();
     void CloseSocket();
     void FlushPending();
@@ -98,11 +81,7 @@ private:
     HangWatch hang;
     const Clock* hangClock = nullptr;
     std::function<void(int)> onHung;
-    std::function<void(std::string_view)> failureReport;
-    FailureEpisode connectFailure;
-    FailureEpisode sendFailure;
-    FailureEpisode streamFailure;
-    int refusals = 0;  // attempts refused in a row
+    ConnectionFailures failures;
     // What a non-blocking send could not take yet; bounded, beyond it packets are lost as a
     // failed send would lose them.
     std::vector<uint8_t> pending;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "client/client_protocol.h"
+#include "client/connection_failures.h"
 #include "client/server_connection_hang.h"
 
 #include "capture/datagram_builder.h"
@@ -114,6 +115,48 @@ TEST(HangWatchTest, HungOnlyWhenAnAnswerWasAwaitedForTheWholeLimit)
         }
         EXPECT_EQ(got, says) << did;
     }
+}
+
+// What happened on the connection (r: attempt refused, x: attempt failed otherwise, c:
+// connected, s: send failed, S: sent, d: stream dropped, R: received) and what reached the
+// error log at each step (A: the attempt's cause, S: the send's, D: the drop's, .: nothing).
+TEST(ConnectionFailuresTest, EachEpisodeToldOnceWithItsCause)
+{
+    const std::string nine(9, 'r');
+    const std::pair<std::string, std::string> cases[] = {
+        {"xxxcxx", "A...A."},
+        {nine + "rr", std::string(9, '.') + "A."},               // a server down a minute
+        {"rrxrr", "..A.."},                                      // another cause at once
+        {nine + "c" + nine + "r", std::string(19, '.') + "A"},  // connecting starts the count afresh
+        {"ssSsdRdd", "S..SD.D."},
+    };
+    for (const auto& [did, told] : cases) {
+        ConnectionFailures failures;
+        std::string got;
+        std::vector<std::string> lines;
+        failures.SetReport([&](std::string_view line) { lines.emplace_back(line); });
+        for (char e : did) {
+            const size_t before = lines.size();
+            Failure f{};
+            switch (e) {
+            case 'r': f = failures.Attempt("127.0.0.1:7000", "Connection refused", true); break;
+            case 'x': f = failures.Attempt("127.0.0.1:7000", "Too many open files", false); break;
+            case 's': f = failures.Send("Broken pipe"); break;
+            case 'd': f = failures.Stream("a packet length of 3 bytes"); break;
+            case 'c': failures.Connected(); break;
+            case 'S': failures.Sent(); break;
+            case 'R': failures.Received(); break;
+            }
+            got += lines.size() == before ? '.' : lines.back()[0] == 'D' ? 'D' : lines.back()[7] == 'c' ? 'A' : 'S';
+            if (lines.size() > before) {
+                EXPECT_EQ(lines.back(), f.message) << did;
+            }
+        }
+        EXPECT_EQ(got, told) << did;
+    }
+    ConnectionFailures failures;
+    EXPECT_EQ(failures.Attempt("127.0.0.1:7000", "Connection timed out", false).message,
+              "Cannot connect to the server at 127.0.0.1:7000: Connection timed out");
 }
 
 }  // namespace
