@@ -55,7 +55,9 @@ public:
         connect.Ended();
     }
     void Sent() { send.Ended(); }
-    void Received() { stream.Ended(); }
+    // A connection ended without a drop: a server that sends nonsense on every connection is
+    // told once, not at every retry.
+    void ClosedInOrder() { stream.Ended(); }
 
 private:
     Failure Tell(FailureEpisode& episode, std::string message)

@@ -196,6 +196,7 @@ void ServerConnection::OnReadable()
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
             return;
+        // Lost, as when the server goes away: the retry connects again and tells if it cannot.
         OnClose();
         return;
     }
@@ -204,10 +205,10 @@ void ServerConnection::OnReadable()
     else
         hang.Reset();  // the server closed the connection itself: it answers
     const Status received = OnReceive(buffer, static_cast<size_t>(n));
-    if (received)
-        failures.Received();
-    else
+    if (!received)
         (void)failures.Stream(received.error());
+    else if (n == 0)
+        failures.ClosedInOrder();
     if (!received || n == 0)
         OnClose();
 }

@@ -118,7 +118,7 @@ TEST(HangWatchTest, HungOnlyWhenAnAnswerWasAwaitedForTheWholeLimit)
 }
 
 // What happened on the connection (r: attempt refused, x: attempt failed otherwise, c:
-// connected, s: send failed, S: sent, d: stream dropped, R: received) and what reached the
+// connected, s: send failed, S: sent, d: stream dropped, R: closed in order) and what reached the
 // error log at each step (A: the attempt's cause, S: the send's, D: the drop's, .: nothing).
 TEST(ConnectionFailuresTest, EachEpisodeToldOnceWithItsCause)
 {
@@ -145,7 +145,7 @@ TEST(ConnectionFailuresTest, EachEpisodeToldOnceWithItsCause)
             case 'd': f = failures.Stream("a packet length of 3 bytes"); break;
             case 'c': failures.Connected(); break;
             case 'S': failures.Sent(); break;
-            case 'R': failures.Received(); break;
+            case 'R': failures.ClosedInOrder(); break;
             }
             got += lines.size() == before ? '.' : lines.back()[0] == 'D' ? 'D' : lines.back()[7] == 'c' ? 'A' : 'S';
             if (lines.size() > before) {
