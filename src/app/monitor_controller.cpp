@@ -10,7 +10,8 @@ constexpr std::string_view kDialogSection = "ZpmoniDlg";
 }  // namespace
 
 MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent)
-    : QObject(parent), app(app), eventLog(app.dailyLog, app.clock), chatRelay(chatView, app.workdir, app.clock)
+    : QObject(parent), app(app), eventLog(app.dailyLog, app.clock),
+      client(chatView, app.workdir, app.clock, [&app](std::string_view message) { app.WriteErrorLog(message); }, this)
 {
     app.capture.SetEvents(this);
     app.capture.SetSourceFilter([&app](uint32_t source, uint32_t destination) {
@@ -18,7 +19,6 @@ MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObjec
     });
     statusTimer.setParent(this);
     statusTimer.setTimerType(Qt::PreciseTimer);  // once a second, not up to 5 % early
-    chatRelay.logFailure.SetReport([&app](std::string_view message) { app.WriteErrorLog(message); });
     statusTimer.setInterval(1000);
     connect(&statusTimer, &QTimer::timeout, this, &MonitorController::UpdateStatus);
     filterCheckTimer.setInterval(60 * 1000);
@@ -34,8 +34,7 @@ MonitorController::~MonitorController()
 void MonitorController::ApplySettings()
 {
     app.capture.Configure(app.settings.port, app.settings.checksum != 0);
-    chatRelay.glimit = glimit != 0;
-    chatRelay.chatLog = app.settings.chatLog != 0;
+    client.SetChatOptions(glimit != 0, app.settings.chatLog != 0);
 }
 
 void MonitorController::Initialize()
@@ -73,18 +72,17 @@ void MonitorController::Initialize()
         UpdateStatus();
     });
     app.server.Schedule().onWarning = [this](int minutes) {
-        if (client && client->IsConnected() && !app.settings.restartWarningText.empty())
-            client->SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
+        // A warning that cannot be sent is lost; the connection tells a failed send itself.
+        if (client.State().connected && !app.settings.restartWarningText.empty())
+            (void)client.SendChat(RestartWarningLine(app.settings.restartWarningText, minutes));
     };
     if (app.settings.startUp)
         supervisor->Logic().StartServer();
 
-    client = std::make_unique<GLimitClient>(app.clock, &chatRelay, this);
-    client->Create(ini);
-    client->chatLogFlag = app.settings.chatLog != 0;
-    client->WatchHang(app.clock, hangSeconds, [this](int seconds) { OnServerHung(seconds); });
-    if (glimit)
-        client->ConnectWithLimitName(Ipv4Address::Loopback().HostOrder(), app.settings.port);
+    client.Start(ini,
+                 {glimit != 0, app.settings.chatLog != 0, Ipv4Address::Loopback().HostOrder(), app.settings.port,
+                  hangSeconds},
+                 [this](int seconds) { OnServerHung(seconds); });
 
     // Last, so that everything the datagrams reach exists.
     StartCapture();
@@ -127,7 +125,7 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     app.server.EndSupervision();
 
     // The client writes its protocol version as it goes.
-    client.reset();
+    client.Stop();
 }
 
 void MonitorController::OnServerHung(int seconds)

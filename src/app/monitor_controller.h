@@ -5,8 +5,7 @@
 #include "app/monitor_app.h"
 #include "capture/capture_service.h"
 #include "capture/event_log.h"
-#include "client/chat_relay.h"
-#include "client/glimit_client.h"
+#include "client/client_service.h"
 
 #include <QObject>
 #include <QString>
@@ -42,7 +41,7 @@ public:
     EventLog& Events() { return eventLog; }
     // The server supervisor; exists from Initialize to Shutdown.
     ServerSupervisor* Supervisor() { return supervisor; }
-    GLimitClient* Client() { return client.get(); }
+    ClientService& Client() { return client; }
     // The settings the decoder, the chat relay and the capture work with, taken over again.
     void ApplySettings();
     // Starts the capture on the settings' interface, handing its datagrams to the decoder.
@@ -67,15 +66,14 @@ private:
     void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }
     void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
     void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
-    void OnCapturedChat(std::string_view text) override { chatRelay.OnCapturedChat(text); }
+    void OnCapturedChat(std::string_view text) override { client.OnCapturedChat(text); }
     void OnLogonFlood(uint32_t address) override;
     // The client connection found the server hung: restarted when CheckRunning is on.
     void OnServerHung(int seconds);
 
     MonitorApp& app;
     EventLog eventLog;
-    ChatRelay chatRelay;
-    std::unique_ptr<GLimitClient> client;
+    ClientService client;
     ServerSupervisor* supervisor = nullptr;  // the server service's
     QTimer statusTimer;
     QTimer filterCheckTimer;  // the deny rules, once a minute

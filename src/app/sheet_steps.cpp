@@ -9,10 +9,8 @@ namespace zpmoni {
 
 SheetValues SheetSteps::Current()
 {
-    GLimitClient& client = *controller.Client();
-    const GLimiter& limiter = client.Limiter();
-    const GlimitValues glimit{controller.glimit, limiter.NegativeLimit(), limiter.PositiveLimit(),
-                              limiter.Interval(), client.version};
+    GlimitValues glimit = controller.Client().Glimit();
+    glimit.enable = controller.glimit;
     const EventLog& events = controller.Events();
     return SheetValuesFrom(app.settings, {events.displayLogin, events.displayJoin, events.createLogfile},
                            controller.closeInterval, app.access.List(), glimit);
@@ -44,14 +42,9 @@ void SheetSteps::SaveSettings()
 
 void SheetSteps::ApplyGlimit(const GlimitValues& glimit, bool chatLog)
 {
-    GLimitClient& client = *controller.Client();
     controller.glimit = glimit.enable;
-    client.Limiter().ApplyLimits(glimit.negative, glimit.positive);
-    client.Limiter().ApplyDamage(glimit.interval, 1);
-    client.chatLogFlag = chatLog;
+    controller.Client().ApplyGlimit(glimit, chatLog);
     controller.ApplySettings();  // the chat relay follows the log flag and the limiter switch
-    client.Limiter().SaveSettings(app.profile);
-    client.version = glimit.version;
 }
 
 void SheetSteps::ResolveNames(bool on)
@@ -61,10 +54,8 @@ void SheetSteps::ResolveNames(bool on)
 
 void SheetSteps::Reconnect(bool logOn, uint16_t port)
 {
-    GLimitClient& client = *controller.Client();
-    client.Disconnect();
-    if (logOn)
-        client.ConnectWithLimitName(Ipv4Address::Loopback().HostOrder(), port);
+    // A failed attempt is in the error log already, and the retry timer tries again.
+    (void)controller.Client().Reconnect(logOn, Ipv4Address::Loopback().HostOrder(), port);
 }
 
 // Swaps the whole table for the new list on the new filter address in one transaction: the old

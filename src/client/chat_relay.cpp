@@ -10,27 +10,38 @@
 
 namespace zpmoni {
 
-bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
+namespace {
+Failure SystemFailure()
+{
+    return Failure{errno != 0 ? std::strerror(errno) : ""};
+}
+}  // namespace
+
+Status WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text)
 {
     if (text.empty() || text.front() != '(')
-        return true;
+        return {};
     const std::tm local = clock.LocalTime(clock.Now());
     const std::string name = FormatTime(local, "Log/chat%Y%m%d.txt");
     std::string line = FormatTime(local, "[%H:%M:%S]") + " ";
     AppendEscaped(line, text);
     line.push_back('\n');
     // Opened and closed for each line, so the next line tries again.
+    errno = 0;
     FILE* f = OpenForAppend(workdir, name);
     if (!f)
-        return false;
+        return SystemFailure();
     const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-    return std::fclose(f) == 0 && written;
+    Status status = written ? Status{} : SystemFailure();
+    if (std::fclose(f) != 0 && status)
+        status = SystemFailure();
+    return status;
 }
 
 void ChatRelay::Log(std::string_view text)
 {
-    const bool ok = WriteChatLog(workdir, clock, text);
-    logFailure.Attempted(ok, "the chat log", ok ? 0 : errno);
+    const Status written = WriteChatLog(workdir, clock, text);
+    logFailure.Attempted(written.ok(), written.error().empty() ? "the chat log" : "the chat log: " + written.error(), 0);
 }
 
 void ChatRelay::OnChat(std::string_view text, bool chatLogFlag)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/clock.h"
+#include "base/result.h"
 #include "base/write_failure_notice.h"
 
 #include <cstddef>
@@ -23,8 +24,8 @@ inline constexpr size_t kChatViewLimit = 1 << 20;
 constexpr bool ChatViewFull(size_t length, size_t limit) { return length + 200 > limit; }
 
 // Appends a player's line ("(name)text") to Log/chatYYYYMMDD.txt; other texts are ignored.
-// False when the line could not be written (errno tells why).
-bool WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text);
+// Fails with the system's words for the cause (empty when it gave none).
+Status WriteChatLog(const std::string& workdir, const Clock& clock, std::string_view text);
 
 // Chat from the client connection and from the capture, shown once and logged on request.
 class ChatRelay {

@@ -8,25 +8,25 @@ namespace zpmoni {
 
 using namespace wire;
 
-bool ClientProtocol::SendPacket(uint32_t type, std::span<const uint8_t> body)
+Status ClientProtocol::SendPacket(uint32_t type, std::span<const uint8_t> body)
 {
     // A packet longer than the send buffer (an oversized echo request, say) is not sent.
-    if (!BuildPacket(type, body, out))
-        return false;
+    if (Status built = BuildPacket(type, body, out); !built)
+        return built;
     return Transmit(out.bytes.data(), out.size);
 }
 
-bool ClientProtocol::SendAck(int32_t code, uint32_t value)
+Status ClientProtocol::SendAck(int32_t code, uint32_t value)
 {
     return SendPacket(PKT_ACK, AckBody(code, value));
 }
 
-bool ClientProtocol::SendLogon(std::string_view userName, uint32_t version)
+Status ClientProtocol::SendLogon(std::string_view userName, uint32_t version)
 {
     return SendPacket(PKT_LOGON, LogonBody(userName, version));
 }
 
-bool ClientProtocol::SendChat(std::string_view text, std::string_view sender)
+Status ClientProtocol::SendChat(std::string_view text, std::string_view sender)
 {
     std::array<uint8_t, OutPacket::kMaxBody> body{};  // two zero words, the line, its NUL
     const std::string line = sender.empty() ? std::string(text) : "(" + std::string(sender) + ")" + std::string(text);
@@ -35,10 +35,9 @@ bool ClientProtocol::SendChat(std::string_view text, std::string_view sender)
     return SendPacket(PKT_CHAT, std::span<const uint8_t>(body.data(), chat::kText + length + 1));
 }
 
-bool ClientProtocol::OnReceive(const uint8_t* data, size_t count)
+Status ClientProtocol::OnReceive(const uint8_t* data, size_t count)
 {
-    return cutter.Feed(data, count, [this](const uint8_t* p, size_t size) { OnPacket(p, size); }) ==
-           StreamCutter::Result::Ok;
+    return cutter.Feed(data, count, [this](const uint8_t* p, size_t size) { OnPacket(p, size); });
 }
 
 void ClientProtocol::OnPacket(const uint8_t* p, size_t size)
@@ -49,16 +48,18 @@ void ClientProtocol::OnPacket(const uint8_t* p, size_t size)
     const size_t length = size - frame::kBody;
     const std::span<const uint8_t> bodySpan(body, length);
     const ByteReader fields(bodySpan);
+    // Replies whose result is not looked at: the transport reports its own failures, and an echo
+    // too long for the send buffer is refused on purpose.
     switch (type) {
     case PKT_HANDSHAKE:
         for (int32_t code : ack::kHandshakeCodes)
-            SendAck(code, 0);
-        SendPacket(PKT_HANDSHAKE, bodySpan);
-        SendPacket(PKT_HANDSHAKE_DONE, {});
+            (void)SendAck(code, 0);
+        (void)SendPacket(PKT_HANDSHAKE, bodySpan);
+        (void)SendPacket(PKT_HANDSHAKE_DONE, {});
         break;
     case PKT_ADD_OBJECT:
         // A body too short for the kind and id is acknowledged with zeros in their place.
-        SendAck(static_cast<int16_t>(fields.Le16(add_object::kKind)), fields.Le32(add_object::kObjectId));
+        (void)SendAck(static_cast<int16_t>(fields.Le16(add_object::kKind)), fields.Le32(add_object::kObjectId));
         OnAddObject(body, length);
         break;
     case PKT_AIR_STATE:
@@ -68,17 +69,17 @@ void ClientProtocol::OnPacket(const uint8_t* p, size_t size)
         OnRemoveObject(body, length);
         break;
     case PKT_ACK_REQUEST:
-        SendAck(ack::kAckRequestCode, 0);
+        (void)SendAck(ack::kAckRequestCode, 0);
         break;
     case PKT_CHAT:
         OnChat(body, length);
         break;
     case PKT_HANDSHAKE_DONE:
-        SendAck(ack::kHandshakeDoneCode, 0);
+        (void)SendAck(ack::kHandshakeDoneCode, 0);
         break;
     case PKT_ECHO:
     case PKT_ECHO_ALT:
-        SendPacket(type, bodySpan);
+        (void)SendPacket(type, bodySpan);
         break;
     default:
         // PKT_DAMAGE relayed to us, PKT_NOTICE and every other type are passed over.

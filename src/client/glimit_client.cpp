@@ -15,14 +15,14 @@ void GLimitClient::Create(ProfileStore& store)
     limiter.LoadSettings(store);
 }
 
-int GLimitClient::ConnectWithLimitName(uint32_t address, uint16_t port)
+Status GLimitClient::ConnectWithLimitName(uint32_t address, uint16_t port)
 {
     return Connect(address, port, limiter.LimitName());
 }
 
 void GLimitClient::Punish(uint32_t aircraftId, uint16_t amount)
 {
-    SendPacket(PKT_DAMAGE, DamageBody(aircraftId, amount));
+    (void)SendPacket(PKT_DAMAGE, DamageBody(aircraftId, amount));  // a failed send is told by Transmit
 }
 
 void GLimitClient::OnAirState(const uint8_t* body, size_t length)

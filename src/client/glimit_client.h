@@ -17,10 +17,11 @@ public:
 
     void Create(ProfileStore& store) override;
     // Address in host byte order.
-    int ConnectWithLimitName(uint32_t address, uint16_t port);
+    Status ConnectWithLimitName(uint32_t address, uint16_t port);
 
     void Punish(uint32_t aircraftId, uint16_t amount);
     GLimiter& Limiter() { return limiter; }
+    const GLimiter& Limiter() const { return limiter; }
 
 protected:
     void OnAirState(const uint8_t* body, size_t length) override;

@@ -3,12 +3,14 @@
 
 #include "base/byte_reader.h"
 #include "base/protocol.h"
+#include "base/result.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace zpmoni {
 
@@ -19,23 +21,23 @@ struct OutPacket {
     size_t size = 0;
 };
 
-// Builds a packet; false (and nothing built) when the body does not fit the send buffer.
-bool BuildPacket(uint32_t type, std::span<const uint8_t> body, OutPacket& out);
+// Builds a packet; nothing is built when the body does not fit the send buffer.
+Status BuildPacket(uint32_t type, std::span<const uint8_t> body, OutPacket& out);
 
 // Cuts complete packets out of a TCP byte stream. Holds the unfinished tail between reads in
 // a fixed buffer; a length field that can never complete in it, or names no type, makes the
 // stream unusable.
 class StreamCutter {
 public:
-    enum class Result { Ok, BadLength };
     static constexpr size_t kBufferSize = 8192;
     // The largest length field whose packet fits the buffer.
     static constexpr uint32_t kMaxLength = kBufferSize - wire::frame::kLengthField;
 
     // Calls onPacket(packet, length + 4) for every complete packet, in order. A zero count is
-    // the peer's orderly close: the partial packet is dropped.
+    // the peer's orderly close: the partial packet is dropped. Fails on a length that makes the
+    // stream unusable.
     template <typename OnPacket>
-    Result Feed(const uint8_t* data, size_t count, OnPacket&& onPacket);
+    Status Feed(const uint8_t* data, size_t count, OnPacket&& onPacket);
 
     void Reset() { buffered = 0; }
 
@@ -45,11 +47,11 @@ private:
 };
 
 template <typename OnPacket>
-StreamCutter::Result StreamCutter::Feed(const uint8_t* data, size_t count, OnPacket&& onPacket)
+Status StreamCutter::Feed(const uint8_t* data, size_t count, OnPacket&& onPacket)
 {
     if (count == 0) {
         buffered = 0;
-        return Result::Ok;
+        return {};
     }
     while (count > 0) {
         // Packets that lie whole in the new bytes are dispatched in place; only a tail is copied.
@@ -66,7 +68,8 @@ StreamCutter::Result StreamCutter::Feed(const uint8_t* data, size_t count, OnPac
             const uint32_t length = ByteReader(p, total).Le32(wire::frame::kLength);
             if (length < wire::frame::kMinLength || length > kMaxLength) {
                 buffered = 0;
-                return Result::BadLength;
+                return Failure{"a packet length of " + std::to_string(length) + " bytes, outside 4 to " +
+                               std::to_string(kMaxLength)};
             }
             const size_t need = static_cast<size_t>(length) + wire::frame::kLengthField;
             if (total < need)
@@ -82,7 +85,7 @@ StreamCutter::Result StreamCutter::Feed(const uint8_t* data, size_t count, OnPac
         data += taken;
         count -= taken;
     }
-    return Result::Ok;
+    return {};
 }
 
 }  // namespace zpmoni

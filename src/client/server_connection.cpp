@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -27,10 +28,10 @@ ServerConnection::ServerConnection(QObject* parent) : QObject(parent)
     keepAliveTimer.setInterval(kKeepAliveMs);
     connect(&retryTimer, &QTimer::timeout, this, [this] {
         if (!connected)
-            Connect(serverAddress, serverPort, userName);
+            (void)Connect(serverAddress, serverPort, userName);  // a failure is told by Connect
     });
     connect(&keepAliveTimer, &QTimer::timeout, this,
-            [this] { SendPacket(PKT_KEEPALIVE, {}); });
+            [this] { (void)SendPacket(PKT_KEEPALIVE, {}); });  // a failed send is told by Transmit
     hangTimer.setInterval(1000);
     connect(&hangTimer, &QTimer::timeout, this, &ServerConnection::OnHangTick);
 }
@@ -64,7 +65,7 @@ void ServerConnection::OnHangTick()
             connected = false;
             OnDisconnected();
         }
-        Connect(serverAddress, serverPort, userName);
+        (void)Connect(serverAddress, serverPort, userName);  // a failure is told by Connect
         break;
     case HangWatch::Verdict::Hung:
         if (onHung)
@@ -91,31 +92,31 @@ void ServerConnection::Create(ProfileStore& s)
         s.GetInt("Zpconnect", "ZpVersion", static_cast<int32_t>(wire::logon::kDefaultVersion)));
 }
 
-int ServerConnection::Connect(uint32_t address, uint16_t port, std::string_view name)
+Status ServerConnection::Connect(uint32_t address, uint16_t port, std::string_view name)
 {
     serverAddress = address;
     serverPort = port;
     userName = std::string(name.substr(0, 15));
     retryTimer.start();
     if (connected || userName.empty())
-        return 0;
+        return {};
     // An attempt still pending from the last tick is given up, not left open.
     CloseSocket();
 
     fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return -1;
+        return ConnectFailed(errno);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(address);
-    int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-    if (result != 0 && errno != EINPROGRESS) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
         // Refused at once: the same as a connect event with an error; the timer retries.
-        if (errno == ECONNREFUSED)
+        const int error = errno;
+        if (error == ECONNREFUSED)
             hang.Reset();
         CloseSocket();
-        return -1;
+        return ConnectFailed(error);
     }
     hang.Attempt(NowMs());
     connecting = true;
@@ -123,13 +124,24 @@ int ServerConnection::Connect(uint32_t address, uint16_t port, std::string_view 
     writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
     connect(readNotifier, &QSocketNotifier::activated, this, &ServerConnection::OnReadable);
     connect(writeNotifier, &QSocketNotifier::activated, this, &ServerConnection::OnWritable);
-    return result;
+    return {};
+}
+
+Failure ServerConnection::ConnectFailed(int error)
+{
+    char address[INET_ADDRSTRLEN] = "?";
+    const in_addr a{htonl(serverAddress)};
+    ::inet_ntop(AF_INET, &a, address, sizeof address);
+    return failures.Attempt(std::string(address) + ":" + std::to_string(serverPort), std::strerror(error),
+                            error == ECONNREFUSED);
 }
 
 void ServerConnection::Disconnect()
 {
     retryTimer.stop();
     hang.Reset();
+    // Stopped on purpose: what failed before is over; the next start tells afresh.
+    failures.Connected();
     if (connected) {
         ::shutdown(fd, SHUT_WR);
     } else {
@@ -158,14 +170,16 @@ void ServerConnection::OnConnectResult(int error)
         if (error == ECONNREFUSED)
             hang.Reset();
         CloseSocket();
+        (void)ConnectFailed(error);  // told there; the retry timer tries again
         return;
     }
+    failures.Connected();
     writeNotifier->setEnabled(false);
     connected = true;
     keepAliveTimer.start();
     ResetStream();
     pending.clear();
-    SendLogon(userName, version);
+    (void)SendLogon(userName, version);  // a failed send is told by Transmit
     OnConnected();
 }
 
@@ -182,6 +196,7 @@ void ServerConnection::OnReadable()
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
             return;
+        // Lost, as when the server goes away: the retry connects again and tells if it cannot.
         OnClose();
         return;
     }
@@ -189,7 +204,12 @@ void ServerConnection::OnReadable()
         hang.Heard(NowMs());
     else
         hang.Reset();  // the server closed the connection itself: it answers
-    if (!OnReceive(buffer, static_cast<size_t>(n)) || n == 0)
+    const Status received = OnReceive(buffer, static_cast<size_t>(n));
+    if (!received)
+        (void)failures.Stream(received.error());
+    else if (n == 0)
+        failures.ClosedInOrder();
+    if (!received || n == 0)
         OnClose();
 }
 
@@ -220,27 +240,29 @@ void ServerConnection::CloseSocket()
     pending.clear();
 }
 
-bool ServerConnection::Transmit(const uint8_t* data, size_t size)
+Status ServerConnection::Transmit(const uint8_t* data, size_t size)
 {
+    // Not an episode: whoever sends while the connection is down is told so and decides.
     if (fd < 0 || !connected)
-        return false;
+        return Failure{"not connected to the server"};
     if (!pending.empty()) {
         if (pending.size() + size > kPendingLimit)
-            return false;
+            return failures.Send("the send queue is full (" + std::to_string(kPendingLimit) + " bytes)");
         pending.insert(pending.end(), data, data + size);
-        return true;
+        return {};
     }
     ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
+            return failures.Send(std::strerror(errno));
         n = 0;
     }
     if (static_cast<size_t>(n) < size) {
         pending.assign(data + n, data + size);
         writeNotifier->setEnabled(true);
     }
-    return true;
+    failures.Sent();
+    return {};
 }
 
 void ServerConnection::FlushPending()
@@ -251,6 +273,7 @@ void ServerConnection::FlushPending()
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return;
             pending.clear();
+            (void)failures.Send(std::strerror(errno));  // what was queued is lost, as a failed send's
             break;
         }
         pending.erase(pending.begin(), pending.begin() + n);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "client/client_protocol.h"
+#include "client/connection_failures.h"
 #include "client/server_connection_hang.h"
 
 #include <QObject>
@@ -33,20 +34,23 @@ public:
 
     // Reads the protocol version; the store is where it goes back at destruction.
     virtual void Create(ProfileStore& store);
-    // Address in host byte order. The result of the connect call, 0 when none was started.
-    int Connect(uint32_t address, uint16_t port, std::string_view name);
+    // Address in host byte order. Fails with the cause when an attempt could not be started
+    // (the retry timer tries again); succeeds when one was started or none was needed.
+    Status Connect(uint32_t address, uint16_t port, std::string_view name);
     // Stops retrying and closes the sending direction; connected until the server closes.
     void Disconnect();
     bool IsConnected() const { return connected; }
     // Watches for a hung server (seconds 0: off); onHung gets the seconds of silence, once per
     // hang.
     void WatchHang(const Clock& clock, int seconds, std::function<void(int)> onHung);
+    // Where failures go, each once per episode (see ConnectionFailures).
+    void SetFailureReport(std::function<void(std::string_view)> report) { failures.SetReport(std::move(report)); }
 
     uint32_t version = 0;
     bool chatLogFlag = false;
 
 protected:
-    bool Transmit(const uint8_t* data, size_t size) override;
+    Status Transmit(const uint8_t* data, size_t size) override;
     virtual void OnConnected() {}
     virtual void OnDisconnected() {}
 
@@ -54,6 +58,8 @@ private:
     void OnReadable();
     void OnWritable();
     void OnConnectResult(int error);
+    // An attempt that failed with errno `error`; the cause, also told once per episode.
+    Failure ConnectFailed(int error);
     void OnClose();
     void CloseSocket();
     void FlushPending();
@@ -75,6 +81,7 @@ private:
     HangWatch hang;
     const Clock* hangClock = nullptr;
     std::function<void(int)> onHung;
+    ConnectionFailures failures;
     // What a non-blocking send could not take yet; bounded, beyond it packets are lost as a
     // failed send would lose them.
     std::vector<uint8_t> pending;

@@ -54,9 +54,29 @@ TEST(ChatRelayTest, ShowsAndLogsByRoadAndSetting)
             << c.name;
         // The next line, after midnight, goes to the next day's file.
         clock.seconds += 2;
-        WriteChatLog(dir.path.string(), clock, "(a)two");
+        EXPECT_TRUE(WriteChatLog(dir.path.string(), clock, "(a)two").ok());
         EXPECT_EQ(dir.Read("Log/chat20261206.txt"), "[00:00:01] (a)two\n") << c.name;
     }
+}
+
+// A chat log that cannot be written reaches the error log with its cause, once until a line gets
+// through again.
+TEST(ChatRelayTest, UnwritableLogToldOncePerEpisode)
+{
+    TempFolder dir;  // no Log folder yet
+    ManualClock clock;
+    Lines view;
+    ChatRelay relay(view, dir.path.string(), clock);
+    std::vector<std::string> told;
+    relay.logFailure.SetReport([&](std::string_view line) { told.emplace_back(line); });
+    for (int folder : {0, 0, 1, 0}) {
+        if (folder)
+            std::filesystem::create_directory(dir.path / "Log");
+        else
+            std::filesystem::remove_all(dir.path / "Log");
+        relay.OnChat("(a)hi", true);
+    }
+    EXPECT_EQ(told, std::vector<std::string>(2, "Cannot write the chat log: No such file or directory"));
 }
 
 }  // namespace

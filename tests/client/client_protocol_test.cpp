@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "client/client_protocol.h"
+#include "client/connection_failures.h"
 #include "client/server_connection_hang.h"
 
 #include "capture/datagram_builder.h"
@@ -19,10 +20,10 @@ namespace {
 
 // Records what the protocol sends and which hooks it calls (name, body length, last byte).
 struct Probe final : ClientProtocol {
-    bool Transmit(const uint8_t* data, size_t size) override
+    Status Transmit(const uint8_t* data, size_t size) override
     {
         sent.emplace_back(data, data + size);
-        return true;
+        return {};
     }
     void OnAirState(const uint8_t* b, size_t n) override { Hook("air", b, n); }
     void OnAddObject(const uint8_t* b, size_t n) override { Hook("add", b, n); }
@@ -78,7 +79,7 @@ TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
         bool ok = true;
         for (size_t n : c.reads.empty() ? std::vector<size_t>{c.stream.size()} : c.reads) {
             n = std::min(n, c.stream.size() - at);
-            ok = probe.OnReceive(n ? c.stream.data() + at : nullptr, n) && ok;
+            ok = probe.OnReceive(n ? c.stream.data() + at : nullptr, n).ok() && ok;
             at += n;
         }
         EXPECT_EQ(probe.sent, c.sent) << c.name;
@@ -87,7 +88,7 @@ TEST(ClientProtocolTest, AnswersHooksAndCutsOfTheStream)
     }
     // The log-on carries at most 15 characters of the name and a zero byte 15.
     Probe probe;
-    probe.SendLogon("abcdefghijklmnopqrst", 20080220);
+    EXPECT_TRUE(probe.SendLogon("abcdefghijklmnopqrst", 20080220).ok());
     EXPECT_EQ(probe.sent, std::vector<Bytes>{Frame(1, {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
                                                        'n', 'o', 0, 0x5C, 0x66, 0x32, 0x01})});
 }
@@ -114,6 +115,48 @@ TEST(HangWatchTest, HungOnlyWhenAnAnswerWasAwaitedForTheWholeLimit)
         }
         EXPECT_EQ(got, says) << did;
     }
+}
+
+// What happened on the connection (r: attempt refused, x: attempt failed otherwise, c:
+// connected, s: send failed, S: sent, d: stream dropped, R: closed in order) and what reached the
+// error log at each step (A: the attempt's cause, S: the send's, D: the drop's, .: nothing).
+TEST(ConnectionFailuresTest, EachEpisodeToldOnceWithItsCause)
+{
+    const std::string nine(9, 'r');
+    const std::pair<std::string, std::string> cases[] = {
+        {"xxxcxx", "A...A."},
+        {nine + "rr", std::string(9, '.') + "A."},               // a server down a minute
+        {"rrxrr", "..A.."},                                      // another cause at once
+        {nine + "c" + nine + "r", std::string(19, '.') + "A"},  // connecting starts the count afresh
+        {"ssSsdRdd", "S..SD.D."},
+    };
+    for (const auto& [did, told] : cases) {
+        ConnectionFailures failures;
+        std::string got;
+        std::vector<std::string> lines;
+        failures.SetReport([&](std::string_view line) { lines.emplace_back(line); });
+        for (char e : did) {
+            const size_t before = lines.size();
+            Failure f{};
+            switch (e) {
+            case 'r': f = failures.Attempt("127.0.0.1:7000", "Connection refused", true); break;
+            case 'x': f = failures.Attempt("127.0.0.1:7000", "Too many open files", false); break;
+            case 's': f = failures.Send("Broken pipe"); break;
+            case 'd': f = failures.Stream("a packet length of 3 bytes"); break;
+            case 'c': failures.Connected(); break;
+            case 'S': failures.Sent(); break;
+            case 'R': failures.ClosedInOrder(); break;
+            }
+            got += lines.size() == before ? '.' : lines.back()[0] == 'D' ? 'D' : lines.back()[7] == 'c' ? 'A' : 'S';
+            if (lines.size() > before) {
+                EXPECT_EQ(lines.back(), f.message) << did;
+            }
+        }
+        EXPECT_EQ(got, told) << did;
+    }
+    ConnectionFailures failures;
+    EXPECT_EQ(failures.Attempt("127.0.0.1:7000", "Connection timed out", false).message,
+              "Cannot connect to the server at 127.0.0.1:7000: Connection timed out");
 }
 
 }  // namespace

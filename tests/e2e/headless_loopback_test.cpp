@@ -101,6 +101,9 @@ TEST(HeadlessLoopbackTest, HostileServerNeitherCrashesNorStallsTheClient)
         EXPECT_TRUE(WaitFor([&] { return h.Seen("in", 1, [](auto&) { return true; }).size() >= logOns; }, 15s));
         EXPECT_TRUE(!handshake || h.LoggedOn());
         EXPECT_EQ(h.monitor->Stop(SIGTERM), 0);
+        // The drop is told once with its cause, however often the retry meets it again.
+        EXPECT_EQ(CountOf(h.Read("MoniErrLog.txt"), "Dropped the connection to the server: a packet length of "),
+                  handshake ? 0u : 1u);
     }
 }
 

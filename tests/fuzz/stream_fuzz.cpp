@@ -13,7 +13,10 @@ namespace {
 // The monitor's client without a socket: answers go nowhere, the hooks reach the G limiter.
 class Client final : public ClientProtocol {
 public:
-    bool Transmit(const uint8_t*, size_t size) override { return size <= 8 + OutPacket::kMaxBody; }
+    Status Transmit(const uint8_t*, size_t size) override
+    {
+        return size <= 8 + OutPacket::kMaxBody ? Status{} : Failure{"too long"};
+    }
     void OnAirState(const uint8_t* body, size_t length) override { limiter.OnAirState(body, length, tick += 97); }
     void OnAddObject(const uint8_t* body, size_t length) override { limiter.OnAddObject(body, length); }
     void OnRemoveObject(const uint8_t* body, size_t length) override { limiter.OnRemoveObject(body, length); }
