@@ -115,8 +115,8 @@ void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
         message("Logフォルダを作成できません");
 
     LoadPackIndex();
-    if (std::optional<int> error = server.StartSchedule())
-        WriteErrorLog("Cannot begin watching time thread. Error number=" + std::to_string(*error));
+    if (const Status started = server.StartSchedule(); !started)
+        WriteErrorLog(started.error());
     // Each failure is in the error log already; the monitor runs on without the rules.
     (void)access.Load();
     (void)access.Install();

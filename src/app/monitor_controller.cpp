@@ -5,10 +5,6 @@
 
 namespace zpmoni {
 
-namespace {
-constexpr std::string_view kDialogSection = "ZpmoniDlg";
-}  // namespace
-
 MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent)
     : QObject(parent), app(app), eventLog(app.dailyLog, app.clock),
       client(chatView, app.workdir, app.clock, [&app](std::string_view message) { app.WriteErrorLog(message); }, this)
@@ -43,21 +39,18 @@ void MonitorController::Initialize()
         return;
     initialized = true;
     ProfileStore& ini = app.profile;
-    // What the event list page holds; read when the page is created. Each default is the
-    // member's own initial value.
-    auto read = [&](std::string_view section, std::string_view key, int& value) {
-        value = ini.GetInt(section, key, value);
-    };
-    read(kProgramDataSection, "DisplayLogin", eventLog.displayLogin);
-    read(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
-    read(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
+    // What the event list page holds and the window's own values, as the file holds them now.
+    MonitorSettings s;
+    LoadSettings(ini, s);
+    eventLog.displayLogin = s.displayLogin;
+    eventLog.displayJoin = s.displayJoin;
+    eventLog.createLogfile = s.createLogfile;
     listLine = LoadListLine(ini);
-    read(kDialogSection, "CloseInterval", closeInterval);
-    closeInterval = ClampCloseInterval(closeInterval);
-    read(kDialogSection, "WindowTextInterval", windowTextInterval);
-    read(kDialogSection, "CheckRunningInterval", checkRunningInterval);
-    read(kDialogSection, "Glimit", glimit);
-    read(kDialogSection, "HangSeconds", hangSeconds);
+    closeInterval = ClampCloseInterval(s.closeInterval);
+    windowTextInterval = s.windowTextInterval;
+    checkRunningInterval = s.checkRunningInterval;
+    glimit = s.glimit;
+    hangSeconds = s.hangSeconds;
     ApplySettings();
 
     statusTimer.start();
@@ -106,11 +99,13 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     ProfileStore& ini = app.profile;
     // Everything written from here to the end of the client goes to the file at once.
     ProfileStore::Batch batch(ini);
-    ini.WriteInt(kDialogSection, "CloseInterval", closeInterval);
-    ini.WriteInt(kDialogSection, "WindowTextInterval", windowTextInterval);
-    ini.WriteInt(kDialogSection, "CheckRunningInterval", checkRunningInterval);
-    ini.WriteInt(kDialogSection, "Glimit", glimit);
-    ini.WriteInt(kDialogSection, "HangSeconds", hangSeconds);
+    MonitorSettings window = app.settings;
+    window.closeInterval = closeInterval;
+    window.windowTextInterval = windowTextInterval;
+    window.checkRunningInterval = checkRunningInterval;
+    window.glimit = glimit;
+    window.hangSeconds = hangSeconds;
+    SaveSettings(ini, window, SavedBy::Window);
 
     app.capture.Stop();
 
@@ -145,11 +140,12 @@ void MonitorController::OnServerHung(int seconds)
 
 void MonitorController::SaveEventLogSettings()
 {
-    ProfileStore& ini = app.profile;
-    ini.WriteInt(kProgramDataSection, "DisplayLogin", eventLog.displayLogin);
-    ini.WriteInt(kProgramDataSection, "DisplayJoin", eventLog.displayJoin);
-    ini.WriteInt(kProgramDataSection, "CreateLogfile", eventLog.createLogfile);
-    ini.WriteInt(kProgramDataSection, "ListLine", listLine);
+    MonitorSettings list = app.settings;
+    list.displayLogin = eventLog.displayLogin;
+    list.displayJoin = eventLog.displayJoin;
+    list.createLogfile = eventLog.createLogfile;
+    list.listLine = listLine;
+    SaveSettings(app.profile, list, SavedBy::EventList);
 }
 
 void MonitorController::OnLogonFlood(uint32_t address)

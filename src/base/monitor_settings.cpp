@@ -33,7 +33,21 @@ constexpr SettingKey Period(std::string_view key, int32_t S::*member, int32_t de
     return {P, key, member, def, {}, 60, kMaxPeriod, kSchedule};
 }
 
-// Saved keys in the order a new file gets them, then the read only ones.
+// The main window's own value; the sheet checks the close period on its page.
+constexpr SettingKey Window(std::string_view key, int32_t S::*member, int32_t def)
+{
+    return {kMainWindowSection, key, member, def, {}, 0, 0, SheetPage::None, SavedBy::Window};
+}
+
+constexpr int32_t kMaxListLine = 10000;
+
+constexpr SettingKey EventList(std::string_view key, int32_t S::*member, int32_t def, int32_t max)
+{
+    return {P, key, member, def, {}, 0, max, SheetPage::None, SavedBy::EventList};
+}
+
+// Keys the sheet saves in the order a new file gets them, then the read only ones, then those
+// that other owners write.
 constexpr SettingKey kKeys[] = {
     {P, "FolderPath", &S::folderPath, 0, kDefaultFolderPath, 0, 0, kStart},
     {P, "ExeType", &S::exeType, 1, {}, 0, 3, kStart},
@@ -64,9 +78,21 @@ constexpr SettingKey kKeys[] = {
     Flag("MinimizeZP", &S::minimizeZP, 0, kStart),
     {P, "PackFile", &S::packFile, 0, "Packlist.txt", 0, 0, SheetPage::PackList},
     // Read only: no page edits them; the operator writes them by hand.
-    {P, "RestartWarnings", &S::restartWarnings, 0, "10,5,1", 0, 0, SheetPage::None, false},
-    {P, "RestartWarningText", &S::restartWarningText, 0, "Server restarts in %d min", 0, 0, SheetPage::None, false},
-    {kMainWindowSection, "ServerUser", &S::serverUser, 0, "", 0, 0, SheetPage::None, false},
+    {P, "RestartWarnings", &S::restartWarnings, 0, "10,5,1", 0, 0, SheetPage::None, SavedBy::Nobody},
+    {P, "RestartWarningText", &S::restartWarningText, 0, "Server restarts in %d min", 0, 0, SheetPage::None,
+     SavedBy::Nobody},
+    {kMainWindowSection, "ServerUser", &S::serverUser, 0, "", 0, 0, SheetPage::None, SavedBy::Nobody},
+    // Written when the main window closes, in this order.
+    Window("CloseInterval", &S::closeInterval, 800),
+    Window("WindowTextInterval", &S::windowTextInterval, 1000),
+    Window("CheckRunningInterval", &S::checkRunningInterval, 3000),
+    Window("Glimit", &S::glimit, 0),
+    Window("HangSeconds", &S::hangSeconds, 120),
+    // Written with the event list's pages, in this order.
+    EventList("DisplayLogin", &S::displayLogin, 1, 1),
+    EventList("DisplayJoin", &S::displayJoin, 1, 1),
+    EventList("CreateLogfile", &S::createLogfile, 1, 1),
+    EventList("ListLine", &S::listLine, 200, kMaxListLine),
 };
 
 template <typename T>
@@ -235,18 +261,19 @@ void LoadSettings(const ProfileStore& store, MonitorSettings& s)
     }
 }
 
-void SaveSettings(ProfileStore& store, const MonitorSettings& s)
+void SaveSettings(ProfileStore& store, const MonitorSettings& s, SavedBy group)
 {
     ProfileStore::Batch batch(store);
     for (const SettingKey& k : kKeys) {
-        if (k.saved)
+        if (k.saved == group && group != SavedBy::Nobody)
             store.WriteString(k.section, k.key, SettingText(s, k));
     }
 }
 
 int LoadListLine(const ProfileStore& store)
 {
-    return std::clamp(store.GetInt(kProgramDataSection, "ListLine", 200), 0, 10000);
+    const SettingKey& k = Setting("ListLine");
+    return std::clamp(store.GetInt(k.section, k.key, k.number), 0, kMaxListLine);
 }
 
 void ParseRestartWarnings(std::string_view text, MonitorSettings& s)

@@ -78,10 +78,27 @@ struct MonitorSettings {
 
     // The user a root monitor starts the server as: empty refuses the start, "root" keeps root.
     std::string serverUser;
+
+    // The main window's values: the error-dialog close period and the window-text and
+    // check-running periods (ms), whether the G limiter connects, and the silence after which
+    // the server counts as hung (s).
+    int32_t closeInterval = 0;
+    int32_t windowTextInterval = 0;
+    int32_t checkRunningInterval = 0;
+    int32_t glimit = 0;
+    int32_t hangSeconds = 0;
+    // The event list's: which events it shows and writes, and how many rows it keeps.
+    int32_t displayLogin = 0;
+    int32_t displayJoin = 0;
+    int32_t createLogfile = 0;
+    int32_t listLine = 0;
 };
 
 // Which page of the settings sheet edits a key.
 enum class SheetPage : uint8_t { None, ServerStart, Schedule, PackList };
+// When a key is written: with the sheet's OK, when the main window closes, with the event
+// list's pages, or never (read only: the file keeps the user's text).
+enum class SavedBy : uint8_t { Sheet, Window, EventList, Nobody };
 
 // The member a key is read into; its type is the key's type.
 using SettingMember =
@@ -98,8 +115,7 @@ struct SettingKey {
     int64_t min = 0;             // what the settings sheet accepts for a number
     int64_t max = 0;
     SheetPage page = SheetPage::None;
-    // Read only keys are never written, so the file keeps the user's text.
-    bool saved = true;
+    SavedBy saved = SavedBy::Sheet;
 };
 
 // Every key, saved ones in the order a new file gets them.
@@ -123,8 +139,8 @@ void LoadSettings(const ProfileStore& store, MonitorSettings& s);
 // ListLine (ProgramData, default 200): the most rows the event list keeps, held to 0 to 10,000,
 // so that a hand-edited value cannot make the list grow without bound.
 int LoadListLine(const ProfileStore& store);
-// Writes every saved key, replacing the file once.
-void SaveSettings(ProfileStore& store, const MonitorSettings& s);
+// Writes every key the sheet saves (or the keys of another group), replacing the file once.
+void SaveSettings(ProfileStore& store, const MonitorSettings& s, SavedBy group = SavedBy::Sheet);
 
 // "10,5,1": minutes from 1 to 1440, at most eight of them; other pieces are skipped.
 void ParseRestartWarnings(std::string_view text, MonitorSettings& s);

@@ -45,9 +45,9 @@ public:
     // Written on the main thread, read by the schedule thread.
     ServerState state;
 
-    // The schedule thread: started once the settings are read; the error number when it could
-    // not be started. Stopped before the monitor's end (the main window closed).
-    std::optional<int> StartSchedule() { return schedule.Start(); }
+    // The schedule thread: started once the settings are read; a failure names the error
+    // number. Stopped before the monitor's end (the main window closed).
+    Status StartSchedule() { return schedule.Start(); }
     void StopSchedule() { schedule.Stop(); }
     TimeWatchThread& Schedule() { return schedule; }
     WindowAccess& Windows() { return *windows; }

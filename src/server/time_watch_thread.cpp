@@ -20,16 +20,16 @@ TimeWatchThread::~TimeWatchThread()
     Stop();
 }
 
-std::optional<int> TimeWatchThread::Start()
+Status TimeWatchThread::Start()
 {
     if (thread.joinable())
-        return std::nullopt;
+        return {};
     try {
         thread = std::jthread([this](std::stop_token stop) { Run(stop); });
     } catch (const std::system_error& e) {
-        return e.code().value();
+        return Failure{"Cannot begin watching time thread. Error number=" + std::to_string(e.code().value())};
     }
-    return std::nullopt;
+    return {};
 }
 
 void TimeWatchThread::Stop()

@@ -5,6 +5,7 @@
 #include "base/settings_snapshot.h"
 #include "base/server_state.h"
 #include "base/log_files.h"
+#include "base/result.h"
 #include "platform/window_system.h"
 
 #include <QObject>
@@ -35,8 +36,8 @@ public:
     // The players' warning of a coming restart, in minutes; on the main thread, queued.
     std::function<void(int)> onWarning;
 
-    // Starts the thread; the error number when it could not be started.
-    std::optional<int> Start();
+    // Starts the thread; a failure names the error number.
+    Status Start();
     // Asks the thread to stop and waits for its end.
     void Stop();
 

@@ -48,6 +48,14 @@ TEST(MonitorSettings, EveryKeyLoadsSavesAndRoundTrips)
               "AirsupportInterval=300\nInterfaceNumber=0\nCloseErrorDialog=1\nStartUp=0\nResolveName=1\nChatLog=0\n"
               "Checksum=1\nCheatCheck=1\nCheckRunning=0\nMinimizeZP=0\nPackFile=Packlist.txt\n");
     EXPECT_EQ(MonitorSettings().restartWarnings, (RestartWarnings{10, 5, 1}));
+    // The window's and the event list's keys, each group in the order it has always been written.
+    TempFolder other;
+    ProfileStore groups(other.File("Zpmoni.ini"));
+    SaveSettings(groups, MonitorSettings(), SavedBy::Window);
+    SaveSettings(groups, MonitorSettings(), SavedBy::EventList);
+    EXPECT_EQ(other.Read("Zpmoni.ini"),
+              "[ZpmoniDlg]\nCloseInterval=800\nWindowTextInterval=1000\nCheckRunningInterval=3000\nGlimit=0\n"
+              "HangSeconds=120\n[ProgramData]\nDisplayLogin=1\nDisplayJoin=1\nCreateLogfile=1\nListLine=200\n");
     auto upper = [](std::string s) { return std::ranges::transform(s, s.begin(), ::toupper), s; };
     int i = 0;
     for (const SettingKey& k : SettingKeys()) {
@@ -66,10 +74,12 @@ TEST(MonitorSettings, EveryKeyLoadsSavesAndRoundTrips)
         IsNumber(k) ? SetSettingNumber(expected, k, std::stoll(read)) : SetSettingText(expected, k, read);
         EXPECT_EQ(s, expected);  // no other member moved
 
-        SaveSettings(store, s);
+        // A read only key sees the sheet's save pass over it.
+        const bool writes = k.saved != SavedBy::Nobody;
+        SaveSettings(store, s, writes ? k.saved : SavedBy::Sheet);
         const std::string saved = dir.Read("Zpmoni.ini");
-        EXPECT_TRUE(saved.starts_with(k.saved ? "; note\r\n" : head + "=" + written + "\r\n")) << saved;
-        EXPECT_EQ(saved.find("\r\n" + std::string(k.key) + "=" + read + "\r\n") != std::string::npos, k.saved);
+        EXPECT_TRUE(saved.starts_with(writes ? "; note\r\n" : head + "=" + written + "\r\n")) << saved;
+        EXPECT_EQ(saved.find("\r\n" + std::string(k.key) + "=" + read + "\r\n") != std::string::npos, writes);
         EXPECT_NE(saved.find(other), std::string::npos);
         LoadSettings(store, again);
         EXPECT_EQ(again, s);
