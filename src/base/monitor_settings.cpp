@@ -46,6 +46,13 @@ constexpr SettingKey EventList(std::string_view key, int32_t S::*member, int32_t
     return {P, key, member, def, {}, 0, max, SheetPage::None, SavedBy::EventList};
 }
 
+constexpr std::string_view kAlertsSection = "Alerts";
+
+constexpr SettingKey Alerts(std::string_view key, std::string S::*member, std::string_view def)
+{
+    return {kAlertsSection, key, member, 0, def, 0, 0, SheetPage::None, SavedBy::Nobody};
+}
+
 // Keys the sheet saves in the order a new file gets them, then the read only ones, then those
 // that other owners write.
 constexpr SettingKey kKeys[] = {
@@ -93,6 +100,13 @@ constexpr SettingKey kKeys[] = {
     EventList("DisplayJoin", &S::displayJoin, 1, 1),
     EventList("CreateLogfile", &S::createLogfile, 1, 1),
     EventList("ListLine", &S::listLine, 200, kMaxListLine),
+    // Read only, written by hand: where alerts go and how often.
+    Alerts("Url1", &S::alertUrl1, ""),
+    Alerts("Url2", &S::alertUrl2, ""),
+    Alerts("Url3", &S::alertUrl3, ""),
+    Alerts("Url4", &S::alertUrl4, ""),
+    Alerts("Format", &S::alertFormat, "plain"),
+    {kAlertsSection, "AlertQuietSeconds", &S::alertQuietSeconds, 300, {}, 0, 86400, SheetPage::None, SavedBy::Nobody},
 };
 
 template <typename T>

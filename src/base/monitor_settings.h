@@ -92,6 +92,14 @@ struct MonitorSettings {
     int32_t displayJoin = 0;
     int32_t createLogfile = 0;
     int32_t listLine = 0;
+    // Webhooks the operator's alerts are posted to (http or https), their body's shape
+    // ("plain", "discord", "slack") and the least seconds between two alerts of one kind.
+    std::string alertUrl1;
+    std::string alertUrl2;
+    std::string alertUrl3;
+    std::string alertUrl4;
+    std::string alertFormat;
+    int32_t alertQuietSeconds = 0;
 };
 
 // Which page of the settings sheet edits a key.
