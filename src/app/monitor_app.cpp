@@ -39,6 +39,7 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
       workdirIdentity(LockedOrCurrent(workdir)),
       clock(clock), profile(workdir + "/Zpmoni.ini"),
       dailyLog(workdir, clock), errorLog(workdir, clock), actionLog(workdir, clock),
+      alerts(clock, [this](std::string_view line) { errorLog.Write(line); }),
       capture(clock, packIndex, std::make_unique<PacketCapture>(), MakeEventLoopResolver(),
               [this](std::string_view line) { errorLog.Write(line); }),
       server(settings, publishedSettings, dailyLog, clock)
@@ -46,13 +47,26 @@ MonitorApp::MonitorApp(std::string dir, const Clock& clock)
     profile.SetSync(&SyncToDisk);
     auto toErrorLog = [this](std::string_view message) { errorLog.Write(message); };
     profile.SetFailureReport(toErrorLog);
-    dailyLog.SetFailureReport(toErrorLog);
+    auto logFailed = [this](std::string_view message) {
+        errorLog.Write(message);
+        alerts.Raise(AlertKind::LogWriteFailure, message);
+    };
+    dailyLog.SetFailureReport(logFailed);
     auto ours = [this] { return WorkFolderUnchanged(); };
     profile.SetWriteCheck(ours);
     dailyLog.SetFolderCheck(ours);
     // Only the line that tells of the change may still go there.
     errorLog.SetFolderCheck([this] { return folderState.load() != FolderLost; });
-    actionLog.SetFailureReport(toErrorLog);
+    actionLog.SetFailureReport(logFailed);
+    capture.onDropEpisode = [this](uint64_t dropped) {
+        alerts.Raise(AlertKind::CaptureDrops, "Capture lost " + std::to_string(dropped) +
+                                                  " datagrams; the player list may be wrong");
+    };
+    server.onChange = [this](ServerChange change, std::string_view text) {
+        constexpr AlertKind kinds[] = {AlertKind::ServerDown, AlertKind::ServerUp, AlertKind::CrashLoop,
+                                       AlertKind::ScheduledRestart};
+        alerts.Raise(kinds[static_cast<size_t>(change)], text);
+    };
     actionLog.SetFolderCheck(ours);
 }
 
@@ -61,7 +75,13 @@ AccessService::Links MonitorApp::AccessLinks()
     AccessService::Links links;
     links.errorLog = [this](std::string_view line) { errorLog.Write(line); };
     links.actionLog = [this](std::string_view who, std::string_view action, std::string_view target,
-                             std::string_view comment) { actionLog.Write(who, action, target, comment); };
+                             std::string_view comment) {
+        actionLog.Write(who, action, target, comment);
+        if (action == "deny")
+            alerts.Raise(AlertKind::BanAdded, "Ban added: " + std::string(target) +
+                                                  (comment.empty() ? "" : " (" + std::string(comment) + ")") +
+                                                  ", from the " + std::string(who));
+    };
     links.filterTarget = [this] { return FilterTarget{settings.interfaceNumber, FilterAddress()}; };
     links.isLocal = [this](Ipv4Address a) { return capture.LocalAddresses().Contains(a.NetworkOrder()); };
     links.mayWrite = [this] { return WorkFolderUnchanged(); };
@@ -102,6 +122,7 @@ void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
 {
     LoadSettings(profile, settings);
     publishedSettings.Publish(settings);
+    alerts.Configure(settings);
     capture.SetResolveNames(settings.resolveName != 0);
 
     if (std::optional<LocalAddressTable> local = LocalAddresses())

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "access/access_service.h"
+#include "alerts/alert_service.h"
 #include "base/clock.h"
 #include "base/monitor_settings.h"
 #include "base/settings_snapshot.h"
@@ -63,6 +64,8 @@ public:
     DailyLog dailyLog;
     ErrorLog errorLog;
     ActionLog actionLog;
+    // The operator's webhooks: what the services report of the server, bans, capture and logs.
+    AlertService alerts;
     PackIndex packIndex;
     // The packet socket, the decoder, the player table and the host's own addresses.
     CaptureService capture;

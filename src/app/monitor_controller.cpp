@@ -129,6 +129,8 @@ void MonitorController::OnServerHung(int seconds)
     if (!supervisor || !app.server.state.serverRunning)
         return;
     const std::string line = "server hung for " + std::to_string(seconds) + " s";
+    app.alerts.Raise(AlertKind::ServerHung, "Server hung: no answer for " + std::to_string(seconds) + " s" +
+                                                (app.settings.checkRunning ? "; restarting it" : ""));
     if (!app.settings.checkRunning) {
         app.WriteErrorLog(line);
         return;

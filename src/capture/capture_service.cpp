@@ -82,6 +82,8 @@ StatusFigures CaptureService::Tick(int64_t now)
     if (figures.dropped != 0 && !dropping && report)
         report("Capture lost " + std::to_string(figures.dropped) +
                " datagrams the kernel had no room for; the player list may be wrong until they log on again");
+    if (figures.dropped != 0 && !dropping && onDropEpisode)
+        onDropEpisode(figures.dropped);
     dropping = figures.dropped != 0;
     return figures;
 }

@@ -79,6 +79,8 @@ public:
     // tick, with the datagrams the kernel dropped meanwhile. The first tick of a run of ticks
     // with drops tells the error log.
     StatusFigures Tick(int64_t now);
+    // Told with the first tick of each run of ticks with drops, as the error log is.
+    std::function<void(uint64_t dropped)> onDropEpisode;
 
 private:
     std::unique_ptr<DatagramSource> source;

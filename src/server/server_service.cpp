@@ -39,8 +39,16 @@ ServerSupervisor& ServerService::Supervise(std::function<void()> onServerStopped
     supervisor = std::make_unique<ServerSupervisor>(settings, state, *windows, consoleSocket, events, clock);
     supervisor->Logic().onServerStopped = std::move(onServerStopped);
     supervisor->Logic().onError = std::move(onError);
+    supervisor->Logic().onChange = [this](ServerChange change, std::string_view text) {
+        if (onChange)
+            onChange(change, text);
+    };
     // A scheduled restart: terminate, then start 3 s later.
-    schedule.onTerminate = [this] { supervisor->Logic().TerminateServer(); };
+    schedule.onTerminate = [this] {
+        if (onChange)
+            onChange(ServerChange::ScheduledRestart, "Server restart by the schedule");
+        supervisor->Logic().TerminateServer();
+    };
     schedule.onStart = [this] { supervisor->Logic().StartServer(); };
     return *supervisor;
 }

@@ -56,6 +56,8 @@ public:
     // reset the players when the server stops and write the error log.
     ServerSupervisor& Supervise(std::function<void()> onServerStopped,
                                 std::function<void(std::string_view)> onError);
+    // What became of the server (down, up, a crash loop, a scheduled restart), for the alerts.
+    std::function<void(ServerChange, std::string_view)> onChange;
     // Ends supervision; a stop under way is finished up to the polite signal, the server left up.
     void EndSupervision();
     ServerSupervisor* Supervisor() { return supervisor.get(); }

@@ -137,6 +137,8 @@ void Supervisor::Launched(uint32_t generation, Result<uint32_t> started)
     timers.Arm(SupervisorTimers::WindowSearch, 1000);
     timers.Arm(SupervisorTimers::Minimize, 1000);
     events.WriteLine("Start server");
+    if (onChange)
+        onChange(ServerChange::Up, "Server up: process " + std::to_string(pid));
     if (stopped)
         TerminateServer();
 }
@@ -321,6 +323,9 @@ void Supervisor::CloseErrorDialogs()
 
 void Supervisor::ServerDown()
 {
+    if (onChange)
+        onChange(ServerChange::Down, settings.checkRunning ? "Server down: its process ended; starting it again"
+                                                           : "Server down: its process ended");
     TerminateServer();
     const uint32_t now = clock.TickMs();
     const uint32_t lived = now - startedTick;
@@ -343,9 +348,12 @@ void Supervisor::StartLater(const char* what)
         firstQuickExit = now;
     const uint32_t delay = std::min(kFirstBackOff << std::min(quickExits - 1, 16u), kMaxBackOff);
     const uint32_t minutes = std::max((now - firstQuickExit + 59999) / 60000, 1u);
+    const std::string line = std::string("server ") + what + " " + std::to_string(quickExits) + " times in " +
+                             std::to_string(minutes) + " minutes; next start in " + std::to_string(delay / 1000) + " s";
     if (onError)
-        onError(std::string("server ") + what + " " + std::to_string(quickExits) + " times in " +
-                std::to_string(minutes) + " minutes; next start in " + std::to_string(delay / 1000) + " s");
+        onError(line);
+    if (onChange && quickExits > 1)
+        onChange(ServerChange::CrashLoop, "Server crash loop: " + line);
     timers.After(static_cast<int>(delay), [this, g = startGeneration] {
         if (g == startGeneration && !state.serverRunning && !starting && settings.checkRunning)
             StartServer();

@@ -16,6 +16,9 @@
 
 namespace zpmoni {
 
+// What happened to the server, for the operator's alerts.
+enum class ServerChange : uint8_t { Down, Up, CrashLoop, ScheduledRestart };
+
 // The main window's timers of the supervisor, and one-shot steps on the same loop.
 class SupervisorTimers {
 public:
@@ -66,6 +69,8 @@ public:
     std::function<void(std::string_view)> onError;
     // Tells the operator something in the status line.
     std::function<void(std::string_view)> onNotice;
+    // Tells the operator's alerts what became of the server, in words.
+    std::function<void(ServerChange, std::string_view)> onChange;
     // Period of the error-dialog timer, ms.
     int closeInterval = 800;
 
