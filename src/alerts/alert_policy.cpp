@@ -149,23 +149,24 @@ AlertPolicy::AlertPolicy(size_t count, Options o) : options(o), destinations(cou
     options.queueLimit = std::max<size_t>(options.queueLimit, 2);
 }
 
-void AlertPolicy::Raise(AlertKind kind, std::string text, int64_t time, int64_t nowMs)
+bool AlertPolicy::Raise(AlertKind kind, std::string text, int64_t time, int64_t nowMs)
 {
     if (static_cast<size_t>(kind) >= kAlertKinds)
-        return;
+        return false;
     Quiet& q = quiet[static_cast<size_t>(kind)];
     Alert alert{kind, Shortened(std::move(text), options.textLimit), time, 1};
     if (nowMs < q.untilMs) {
         ++q.folded;
         ++counts.folded;
         q.latest = std::move(alert);
-        return;
+        return false;
     }
     // A period that ended with events held back: they ride along with this one.
     alert.count += q.folded;
     q.folded = 0;
     q.untilMs = nowMs + options.quietMs;
     Queue(alert, nowMs);
+    return true;
 }
 
 void AlertPolicy::Tick(int64_t nowMs)

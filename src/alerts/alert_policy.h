@@ -74,8 +74,8 @@ public:
     AlertPolicy(size_t destinations, Options options);
 
     // An event at `nowMs` (calendar seconds `time`): queued for every webhook unless its kind's
-    // quiet period runs, then counted and kept as the kind's latest text.
-    void Raise(AlertKind kind, std::string text, int64_t time, int64_t nowMs);
+    // quiet period runs, then counted and kept as the kind's latest text. True when queued.
+    bool Raise(AlertKind kind, std::string text, int64_t time, int64_t nowMs);
 
     // The next body due to be sent, if any: at most one per webhook at a time, its answer
     // expected through Answered.

@@ -76,7 +76,9 @@ void AlertService::Raise(AlertKind kind, std::string_view text)
         // Shift_JIS names become UTF-8 here; whatever else is left the body's escaping covers.
         std::string line = "[" + origin + "] " + FormatTime(clock.LocalTime(now), "%Y-%m-%d %H:%M:%S") + " " +
                            NetworkText(text.substr(0, 4096)).toStdString();
-        policy->Raise(kind, std::move(line), now, clock.MonotonicMs());
+        // One held back (a burst, G-limit damage with every state packet) needs no sending now.
+        if (!policy->Raise(kind, std::move(line), now, clock.MonotonicMs()))
+            return;
     }
     // Sent from the service's own thread, whichever thread raised it.
     QMetaObject::invokeMethod(this, &AlertService::Pump, Qt::QueuedConnection);

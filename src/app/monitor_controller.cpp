@@ -72,6 +72,10 @@ void MonitorController::Initialize()
     if (app.settings.startUp)
         supervisor->Logic().StartServer();
 
+    client.onDamage = [this](uint32_t aircraft, uint16_t amount) {
+        app.alerts.Raise(AlertKind::GlimitDamage, "G-limit damage " + std::to_string(amount) + " sent to aircraft " +
+                                                      std::to_string(aircraft));
+    };
     client.Start(ini,
                  {glimit != 0, app.settings.chatLog != 0, Ipv4Address::Loopback().HostOrder(), app.settings.port,
                   hangSeconds},

@@ -26,6 +26,7 @@ void ClientService::Start(ProfileStore& profile, const ClientOptions& o, std::fu
     connection->SetFailureReport(errorLog);
     connection->chatLogFlag = options.chatLog;
     connection->WatchHang(clock, options.hangSeconds, std::move(onHung));
+    connection->onDamage = onDamage;
     if (options.glimit)
         (void)Connect();  // a failure is in the error log; the retry timer tries again
 }

@@ -23,6 +23,8 @@ Status GLimitClient::ConnectWithLimitName(uint32_t address, uint16_t port)
 void GLimitClient::Punish(uint32_t aircraftId, uint16_t amount)
 {
     (void)SendPacket(PKT_DAMAGE, DamageBody(aircraftId, amount));  // a failed send is told by Transmit
+    if (onDamage)
+        onDamage(aircraftId, amount);
 }
 
 void GLimitClient::OnAirState(const uint8_t* body, size_t length)

@@ -20,6 +20,8 @@ public:
     Status ConnectWithLimitName(uint32_t address, uint16_t port);
 
     void Punish(uint32_t aircraftId, uint16_t amount);
+    // Told of each damage sent, for the operator's alerts.
+    std::function<void(uint32_t aircraftId, uint16_t amount)> onDamage;
     GLimiter& Limiter() { return limiter; }
     const GLimiter& Limiter() const { return limiter; }
 
