@@ -6,6 +6,9 @@
 
 #include <QSysInfo>
 
+#include <algorithm>
+#include <iterator>
+
 namespace zpmoni {
 
 AlertService::AlertService(const Clock& clock, Report errorLog, QObject* parent)
