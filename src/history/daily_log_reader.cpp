@@ -134,9 +134,14 @@ Status DailyLogReader::ReadLine(const std::tm& date, std::string_view line)
     std::tm local = date;
     local.tm_hour = hour, local.tm_min = minute, local.tm_sec = second;
     if (n == 1 && IsServerLine(f[0])) {
-        // A server that started anew or was terminated has nobody left on it.
-        if (f[0] == "Start server" || f[0] == "Terminate server") {
-            const int64_t at = UtcOf(local);
+        // The LOGOUTs of a terminated server's players follow its line as their connections
+        // close; whoever is still open when a server starts anew lost theirs, and left no later
+        // than the termination, when there was one.
+        if (f[0] == "Terminate server")
+            serverEnded = UtcOf(local);
+        if (f[0] == "Start server") {
+            const int64_t at = serverEnded ? serverEnded : UtcOf(local);
+            serverEnded = 0;
             while (!open.empty())
                 if (Status s = Close(open.begin(), at); !s)
                     return s;

@@ -65,7 +65,8 @@ constexpr size_t kDailyLogFileLimit = size_t{256} << 20;
 //    aircraft to that session;
 //  - "HH:MM:SS<TAB>ADDR<TAB>USER<TAB>LOGOUT" closes it;
 //  - "Start server", "Terminate server", "Take control", "Ground obj reconstruct" are known;
-//    a server that starts or terminates ends every session still open, at that line's time.
+//    a server that starts ends every session still open, at the time of the "Terminate
+//    server" before it if there was one, else at its own.
 // A session stays open across midnight (its log-off is in the next day's file); a second
 // LOGIN of the same address and user closes the first at the new log-on's time, since its
 // LOGOUT was lost. Sessions still open at the end stay open (log-off 0). Lines end in LF or
@@ -93,6 +94,7 @@ private:
     SessionSink& sink;
     LocalZone zone;
     int64_t offset = 0;  // the zone's offset of the latest line, tried first for the next
+    int64_t serverEnded = 0;  // time of a "Terminate server" not yet followed by a start
     std::map<OpenKey, SessionRecord> open;
     BackfillCounts counts;
 };

@@ -32,7 +32,8 @@ TEST(DailyLogReaderTest, SessionsOfTheMonitorsOwnLogsAndBadLinesCounted)
                           {-200, "LOGIN", "198.51.100.2", sjis},      {-100, "LOGIN", "198.51.100.3", control},
                           {60, "JOIN", "198.51.100.2", "Falcon7", "A6M2"}, {120, "LOGOUT", "198.51.100.2", "Falcon7"},
                           {180, "LOGOUT", "198.51.100.3", control},   {240, "LOGIN", "198.51.100.3", control},
-                          {300, "LOGIN", "198.51.100.3", control},    {400, "Start server"},
+                          {300, "LOGIN", "198.51.100.3", control},    {350, "Terminate server"},
+                          {360, "LOGOUT", "198.51.100.3", control},   {400, "Start server"},
                           {500, "LOGIN", "198.51.100.4", "Open"},     {520, "LOGOUT", "198.51.100.9", "ghost"}};
     TempFolder dir;
     std::filesystem::create_directory(dir.path / "Log");
@@ -70,11 +71,11 @@ TEST(DailyLogReaderTest, SessionsOfTheMonitorsOwnLogsAndBadLinesCounted)
     ASSERT_TRUE(read) << read.error();
     const std::vector<SessionRecord> expected = {
         Session("198.51.100.2", "Falcon7", -600, 120, {{"F-15C", "Jets"}, {"A6M2", ""}}),
-        Session("198.51.100.2", sjis, -200, 400), Session("198.51.100.3", control, -100, 180),
-        Session("198.51.100.3", control, 240, 300), Session("198.51.100.3", control, 300, 400),
+        Session("198.51.100.2", sjis, -200, 350), Session("198.51.100.3", control, -100, 180),
+        Session("198.51.100.3", control, 240, 300), Session("198.51.100.3", control, 300, 360),
         Session("198.51.100.4", "Open", 500, 0), Session("198.51.100.8", "Old", 600, 1200)};
     EXPECT_EQ(read->sessions, expected);
-    const BackfillCounts counts{.files = 2, .lines = 23, .sessions = 7, .unreadable = 9, .unmatched = 1, .problems = {}};
+    const BackfillCounts counts{.files = 2, .lines = 25, .sessions = 7, .unreadable = 9, .unmatched = 1, .problems = {}};
     EXPECT_EQ(read->counts, counts);
 }
 
