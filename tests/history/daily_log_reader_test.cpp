@@ -15,9 +15,11 @@ namespace {
 constexpr int64_t kMidnight = 1796482800;
 std::tm Zone(int64_t t) { return UtcTime(t + (t < kMidnight + 450 ? 9 : 10) * 3600); }
 
-SessionRecord Session(const char* address, std::string user, int64_t on, int64_t off, std::vector<FlownAircraft> flown = {})
+SessionRecord Session(const char* address, std::string user, int64_t on, int64_t off,
+                      std::vector<FlownAircraft> flown = {})
 {
-    return {*Ipv4Address::Parse(address), 0, std::move(user), kMidnight + on, off ? kMidnight + off : 0, std::move(flown)};
+    return {*Ipv4Address::Parse(address), 0, std::move(user), kMidnight + on, off ? kMidnight + off : 0,
+            std::move(flown)};
 }
 
 // Logs written by the monitor's own writers, then lines of older monitors and damaged ones.
@@ -28,13 +30,14 @@ TEST(DailyLogReaderTest, SessionsOfTheMonitorsOwnLogsAndBadLinesCounted)
         std::string_view word, address = "", user = "", aircraft = "", pack = "";
     };
     const std::string sjis = "\x83\x5c\x83\x93", control = "ct\x01l";
-    const Step steps[] = {{-600, "LOGIN", "198.51.100.2", "Falcon7"}, {-300, "JOIN", "198.51.100.2", "Falcon7", "F-15C", "Jets"},
-                          {-200, "LOGIN", "198.51.100.2", sjis},      {-100, "LOGIN", "198.51.100.3", control},
-                          {60, "JOIN", "198.51.100.2", "Falcon7", "A6M2"}, {120, "LOGOUT", "198.51.100.2", "Falcon7"},
-                          {180, "LOGOUT", "198.51.100.3", control},   {240, "LOGIN", "198.51.100.3", control},
-                          {300, "LOGIN", "198.51.100.3", control},    {350, "Terminate server"},
-                          {360, "LOGOUT", "198.51.100.3", control},   {400, "Start server"},
-                          {500, "LOGIN", "198.51.100.4", "Open"},     {520, "LOGOUT", "198.51.100.9", "ghost"}};
+    const Step steps[] = {
+        {-600, "LOGIN", "198.51.100.2", "Falcon7"}, {-300, "JOIN", "198.51.100.2", "Falcon7", "F-15C", "Jets"},
+        {-200, "LOGIN", "198.51.100.2", sjis},      {-100, "LOGIN", "198.51.100.3", control},
+        {60, "JOIN", "198.51.100.2", "Falcon7", "A6M2"}, {120, "LOGOUT", "198.51.100.2", "Falcon7"},
+        {180, "LOGOUT", "198.51.100.3", control},   {240, "LOGIN", "198.51.100.3", control},
+        {300, "LOGIN", "198.51.100.3", control},    {350, "Terminate server"},
+        {360, "LOGOUT", "198.51.100.3", control},   {400, "Start server"},
+        {500, "LOGIN", "198.51.100.4", "Open"},     {520, "LOGOUT", "198.51.100.9", "ghost"}};
     TempFolder dir;
     std::filesystem::create_directory(dir.path / "Log");
     ManualClock clock;
@@ -75,7 +78,8 @@ TEST(DailyLogReaderTest, SessionsOfTheMonitorsOwnLogsAndBadLinesCounted)
         Session("198.51.100.3", control, 240, 300), Session("198.51.100.3", control, 300, 360),
         Session("198.51.100.4", "Open", 500, 0), Session("198.51.100.8", "Old", 600, 1200)};
     EXPECT_EQ(read->sessions, expected);
-    const BackfillCounts counts{.files = 2, .lines = 25, .sessions = 7, .unreadable = 9, .unmatched = 1, .problems = {}};
+    const BackfillCounts counts{
+        .files = 2, .lines = 25, .sessions = 7, .unreadable = 9, .unmatched = 1, .problems = {}};
     EXPECT_EQ(read->counts, counts);
 }
 
