@@ -12,9 +12,7 @@ namespace zpmoni {
 
 namespace {
 
-// Not "deny", the set without timeouts of earlier versions: a set keeps the flags it was made
-// with, and a table an earlier monitor left still holds that one (emptied with the table).
-constexpr std::string_view kSetName = "bans";
+constexpr std::string_view kSetName = "deny";
 
 bool Lapsed(int64_t until, int64_t now)
 {
@@ -228,12 +226,14 @@ DenyRuleset::DenyRuleset(std::string tableName, Ipv4Address filterAddress, const
     }
 }
 
-std::string DenyRuleset::InstallCommands(int64_t now) const
+std::string DenyRuleset::InstallCommands(int64_t now, bool newSet) const
 {
     std::string out;
     AppendTable(out, table, "add");
     // Emptied, not deleted: the table keeps the comment that names its folder.
     AppendTable(out, table, "flush");
+    if (newSet)
+        out += R"({"delete":{"set":{)" + TableRef(table) + R"(,"name":")" + std::string(kSetName) + R"("}}},)";
     out += R"({"add":{"chain":{)" + TableRef(table);
     out += R"(,"name":"input","type":"filter","hook":"input","prio":0,"policy":"accept"}}},)";
     out += R"({"add":{"set":{)" + TableRef(table) + R"(,"name":")";

@@ -71,7 +71,9 @@ public:
     static std::string TableFor(std::string_view folder);
 
     // One transaction that fills the table (created if missing, emptied if not) with this set.
-    std::string InstallCommands(int64_t now = 0) const;
+    // `newSet`: the set is deleted and made anew, as one made by an earlier version without
+    // timeouts must be (a set keeps the flags it was made with).
+    std::string InstallCommands(int64_t now = 0, bool newSet = false) const;
     // One transaction that deletes the table, whether it exists or not.
     std::string RemoveCommands() const;
     // A command that fails when the table or its chain is gone.

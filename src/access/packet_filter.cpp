@@ -96,6 +96,9 @@ Status PacketFilter::Put(DenyRuleset next)
     // the install below fails too and tells why.
     (void)Run("add table inet " + table + " { comment " + QuotedFolder(folder) + "; }", false);
     Status done = Run(next.InstallCommands(Now()));
+    // The table of an earlier version holds its set without timeouts; tried once more with a new one.
+    if (!done && Run(next.ListCommands()))
+        done = Run(next.InstallCommands(Now(), true));
     if (!done) {
         installed = false;
         // Nothing of this run was in force yet: a killed monitor's rules stay (they ban what
