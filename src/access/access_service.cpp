@@ -154,7 +154,10 @@ Status AccessService::AddRule(DenyEntry entry)
 
 Status AccessService::Ban(std::string_view who, const std::string& address, const std::string& comment)
 {
-    Status ban = AddRule({address, "255.255.255.255", comment});
+    // Taken as written to the file: up to a line break, and never as terms (a crafted user name
+    // could otherwise end its own ban).
+    Status ban = AddRule({address, "255.255.255.255",
+                          deny_file::FormatComment({comment.substr(0, comment.find_first_of("\r\n"))})});
     // Written whether the ban went in force or not, as the list stands now.
     Status saved = Save();
     if (links.actionLog)

@@ -120,8 +120,11 @@ std::string FormatComment(const BanTerms& terms, size_t limit)
         tail += " until=" + UtcText(terms.until);
     std::string reason = terms.reason;
     std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    if (tail.empty())
-        return reason.substr(0, limit);
+    if (tail.empty()) {
+        reason.resize(std::min(reason.size(), limit));
+        // A user name must not read as terms that end its own ban: a bar after them undoes them.
+        return ParseComment(reason).reason == reason ? reason : reason.substr(0, limit - 2) + " |";
+    }
     tail = " |" + tail;
     reason.resize(std::min(reason.size(), limit > tail.size() ? limit - tail.size() : 0));
     reason.erase(reason.find_last_not_of(kSpace) + 1);

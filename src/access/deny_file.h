@@ -29,8 +29,8 @@ constexpr size_t kMaxLine = 255;
 // times as 2026-12-07T23:00:00Z, each key at most once, in any order, all optional. Only a text
 // after the last '|' made of such words alone is read so; any other comment is all reason.
 struct BanTerms {
-    std::string reason;
-    std::string by;        // who banned: "window", the console...; empty when not known
+    std::string reason{};
+    std::string by{};      // who banned: "window", the console...; empty when not known
     int64_t at = 0;        // when, seconds since 1970; 0 when not known
     int64_t until = 0;     // when the ban ends; 0 for never
 
@@ -38,7 +38,8 @@ struct BanTerms {
 };
 BanTerms ParseComment(std::string_view comment);
 // The comment for these terms, at most `limit` bytes: the reason is shortened (and its line
-// breaks made blanks) so that the terms always fit on the line whole.
+// breaks made blanks) so that the terms always fit on the line whole. A reason alone that would
+// read as terms gets a " |" after it, so that it reads as all reason.
 std::string FormatComment(const BanTerms& terms, size_t limit = kMaxLine - 32);
 // "2026-12-07T23:00:00Z" and back; nothing for any other text.
 std::string UtcText(int64_t t);

@@ -109,6 +109,7 @@ TEST(DenyFile, BanTermsInTheComment)
         {"a | at=2026-12-07T23:00:00", {"a | at=2026-12-07T23:00:00", "", 0, 0}}, {"a | by=", {"a | by=", "", 0, 0}}};
     for (const auto& [comment, terms] : cases) {
         EXPECT_EQ(deny_file::ParseComment(comment), terms) << comment;
+        EXPECT_EQ(deny_file::ParseComment(deny_file::FormatComment({comment})).until, 0) << comment;
         const deny_file::BanTerms written = {terms.reason + "x\r\n" + std::string(300, 'r'), "a b|c", 1, terms.until};
         const DenyList list = {{"198.51.100.22", "255.255.255.255", deny_file::FormatComment(written)}};
         DenyList read;
