@@ -75,6 +75,8 @@ AccessService::Links MonitorApp::AccessLinks()
         }
     };
     links.sync = &SyncToDisk;
+    links.now = [this] { return clock.Now(); };
+    links.dailyLog = [this](std::string_view line) { dailyLog.WriteLine(line); };
     return links;
 }
 
