@@ -38,6 +38,7 @@ AccessService::AccessService(std::string folder, const std::string& tableFolder,
     : path(std::move(folder) + "/ipfilter.txt"), links(std::move(l))
 {
     filter.SetFolder(tableFolder);
+    filter.SetClock(links.now);
 }
 
 void AccessService::Log(std::string_view line) const
@@ -51,6 +52,8 @@ Status AccessService::Load()
     Status read = deny_file::Load(path, denyList);
     if (!read)
         Log(read.error());
+    // Ended while no monitor ran: told now, gone from the file at the next write.
+    (void)Expire();
     ReportEntries();
     return read;
 }
@@ -73,6 +76,8 @@ Status AccessService::Save()
     // A folder that is no longer ours has said so once already; nothing is written there.
     if (links.mayWrite && !links.mayWrite())
         return Failure{"Cannot write " + Escaped(path) + ": the working folder was replaced"};
+    if (Expire() > 0)
+        (void)Install();
     Status written = deny_file::Save(path, denyList, links.sync);
     if (!written && !saveFailing)
         Log(written.error());
@@ -110,6 +115,10 @@ Status AccessService::CheckMinute()
     if (*check == PacketFilter::Check::Restored && !filterMissing)
         Log("Deny rules were gone from nftables and have been put back");
     filterMissing = false;
+    if (Expire() > 0) {
+        (void)Install();
+        return Save();
+    }
     return {};
 }
 
@@ -145,7 +154,10 @@ Status AccessService::AddRule(DenyEntry entry)
 
 Status AccessService::Ban(std::string_view who, const std::string& address, const std::string& comment)
 {
-    Status ban = AddRule({address, "255.255.255.255", comment});
+    // Taken as written to the file: up to a line break, and never as terms (a crafted user name
+    // could otherwise end its own ban).
+    Status ban = AddRule({address, "255.255.255.255",
+                          deny_file::FormatComment({comment.substr(0, comment.find_first_of("\r\n"))})});
     // Written whether the ban went in force or not, as the list stands now.
     Status saved = Save();
     if (links.actionLog)
@@ -157,9 +169,65 @@ Status AccessService::Ban(std::string_view who, const std::string& address, cons
     return {};
 }
 
+size_t AccessService::Expire()
+{
+    const int64_t now = Now();
+    size_t expired = 0;
+    for (auto e = denyList.begin(); e != denyList.end();) {
+        const deny_file::BanTerms terms = deny_file::ParseComment(e->comment);
+        if (now == 0 || terms.until == 0 || terms.until > now) {
+            ++e;
+            continue;
+        }
+        const std::string block = MatchOf(*e).kind == DenyMatch::Enforced ? MatchOf(*e).Text() : e->address;
+        if (links.dailyLog)
+            links.dailyLog("Ban expired: " + Escaped(block) +
+                           (terms.reason.empty() ? "" : " (" + Escaped(terms.reason) + ")"));
+        if (links.actionLog)
+            links.actionLog("monitor", "expired", e->address, e->comment);
+        e = denyList.erase(e);
+        ++expired;
+    }
+    return expired;
+}
+
+Status AccessService::Ban(std::string_view who, const std::string& address, const std::string& mask,
+                          const std::string& reason, std::chrono::seconds duration)
+{
+    const int64_t now = Now();
+    DenyEntry entry{address, mask.empty() ? "255.255.255.255" : mask, {}};
+    (void)ReadBlockNotation(entry);
+    entry.comment = deny_file::FormatComment(
+        {reason, std::string(who), now, duration.count() > 0 && now > 0 ? now + duration.count() : 0});
+    if (duration.count() > 0 && now == 0)
+        return Failure{"No clock to end the ban by"};
+    Status ban = AddRule(entry);
+    Status saved = Save();
+    if (links.actionLog)
+        links.actionLog(who, ban ? "deny" : "deny failed", address, entry.comment);
+    if (!ban)
+        return ban;
+    if (!saved)
+        return Failure{"Banned until the monitor stops, not kept: " + saved.error()};
+    return {};
+}
+
+Result<size_t> AccessService::BanName(std::string_view who, std::string_view name, int days,
+                                      const std::string& reason, std::chrono::seconds duration)
+{
+    if (!links.addressesOfName)
+        return Failure{"No player history to find the addresses of " + Escaped(name) + " in"};
+    size_t banned = 0;
+    for (const Ipv4Address a : links.addressesOfName(name, days))
+        banned += Ban(who, a.ToString(), {}, reason.empty() ? std::string(name) : reason, duration).ok();
+    return banned;
+}
+
 Result<size_t> AccessService::Unban(std::string_view who, const std::string& address)
 {
-    const DenyMatch host = MatchOf({address, "255.255.255.255", {}});
+    DenyEntry asked{address, "255.255.255.255", {}};
+    (void)ReadBlockNotation(asked);
+    const DenyMatch host = MatchOf(asked);
     const auto same = [&](const DenyEntry& e) {
         const DenyMatch m = MatchOf(e);
         return host.kind == DenyMatch::Enforced ? m.kind == DenyMatch::Enforced && m.address == host.address &&
@@ -192,7 +260,7 @@ AccessSummary AccessService::Summary() const
 
 bool AccessService::Denied(Ipv4Address source, Ipv4Address destination) const
 {
-    return filter.InForce().Drops(source, destination) && !(links.isLocal && links.isLocal(source));
+    return filter.InForce().Drops(source, destination, Now()) && !(links.isLocal && links.isLocal(source));
 }
 
 }  // namespace zpmoni

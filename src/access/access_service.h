@@ -8,9 +8,11 @@
 #include "base/regular_file.h"
 #include "base/result.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zpmoni {
 
@@ -47,6 +49,13 @@ public:
         std::function<bool()> mayWrite;
         // After a ban is in force: the players it covers leave the table.
         std::function<void()> banned;
+        // Seconds since 1970, for when a ban was made and when it ends; without it no ban ends.
+        std::function<int64_t()> now;
+        // The daily log, which tells of each ban that ended.
+        std::function<void(std::string_view line)> dailyLog;
+        // The addresses the player history has seen a user name use in the last `days` days;
+        // without it a name cannot be banned.
+        std::function<std::vector<Ipv4Address>(std::string_view name, int days)> addressesOfName;
         FileSync sync;
     };
 
@@ -59,14 +68,17 @@ public:
     // read, each entry that is not enforced (no dotted quad) and each wide block (the page asks
     // before it adds one). A missing file is an empty list.
     Status Load();
-    // Writes the list to ipfilter.txt. A file that cannot be written is told in the error log
+    // Writes the list to ipfilter.txt, without the bans that have ended (see CheckMinute). A file that cannot be written is told in the error log
     // once, and not again until a write succeeds.
     Status Save();
     // Replaces whatever the packet filter holds with the list's rules; when they cannot be put
     // in force, the error log gets "Cannnot add filter" per entry, nftables' message and which
     // rules are in force.
     Status Install();
-    // The minute's check: a table that is gone is put back; told once until it is back.
+    // The minute's check: a table that is gone is put back; told once until it is back. Bans
+    // that have ended leave the list and the file, each with a daily-log line ("Ban expired: "
+    // and the block) and an action-log line ("expired"); the kernel took their rules away on
+    // time already, the list is put in again only to drop what it cannot time itself.
     Status CheckMinute();
     // Takes every rule off and empties the list (the file stays as last saved).
     Status RemoveAll();
@@ -74,7 +86,16 @@ public:
     // Bans one address at once and writes the file; the entry joins the list only if its rule
     // is in force. `who` names the operator's place in the action log ("window").
     Status Ban(std::string_view who, const std::string& address, const std::string& comment);
-    // Takes every entry of the address (as one host) off the list, puts the rest in force and
+    // A ban with its terms in the comment (see deny_file::BanTerms): who, now, and the end
+    // `duration` from now (none for zero). `address` may be a block "a.b.c.d/N"; `mask` dotted,
+    // "/N" or empty for one host.
+    Status Ban(std::string_view who, const std::string& address, const std::string& mask, const std::string& reason,
+               std::chrono::seconds duration);
+    // Every address the player history has seen `name` use in the last `days` days, banned as
+    // one host each with the same terms; how many went in force.
+    Result<size_t> BanName(std::string_view who, std::string_view name, int days, const std::string& reason,
+                           std::chrono::seconds duration);
+    // Takes every entry of the address (as one host, or the block "a.b.c.d/N") off the list, puts the rest in force and
     // writes the file; how many entries went. When the rest cannot be put in force, the list
     // stays as it was, as the rules do.
     Result<size_t> Unban(std::string_view who, const std::string& address);
@@ -94,6 +115,9 @@ private:
     Status AddRule(DenyEntry entry);
     void Log(std::string_view line) const;
     void ReportEntries() const;
+    int64_t Now() const { return links.now ? links.now() : 0; }
+    // Takes the bans that have ended off the list, each told; how many.
+    size_t Expire();
 
     const std::string path;
     Links links;

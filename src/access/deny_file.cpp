@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_file.h"
 
+#include "access/deny_ruleset.h"
+#include "base/clock.h"
+
 #include <algorithm>
 
 namespace zpmoni {
@@ -17,7 +20,116 @@ std::string_view Field(std::string_view text, std::string_view stops)
     return text.substr(0, text.find_first_of(stops));
 }
 
+constexpr std::string_view kKeys[] = {"by=", "at=", "until="};
+
+// The text after the last '|' as terms, if it is nothing but them.
+std::optional<BanTerms> ParseTerms(std::string_view text)
+{
+    BanTerms terms;
+    bool seen[std::size(kKeys)] = {};
+    bool any = false;
+    while (true) {
+        const size_t begin = text.find_first_not_of(' ');
+        if (begin == std::string_view::npos)
+            return any ? std::optional(terms) : std::nullopt;
+        text.remove_prefix(begin);
+        const std::string_view word = Field(text, " ");
+        text.remove_prefix(word.size());
+        size_t k = 0;
+        while (k < std::size(kKeys) && !word.starts_with(kKeys[k]))
+            ++k;
+        if (k == std::size(kKeys) || seen[k])
+            return std::nullopt;
+        seen[k] = any = true;
+        const std::string_view value = word.substr(kKeys[k].size());
+        if (k == 0) {
+            if (value.empty())
+                return std::nullopt;
+            terms.by = value;
+            continue;
+        }
+        const std::optional<int64_t> t = ParseUtcText(value);
+        if (!t)
+            return std::nullopt;
+        (k == 1 ? terms.at : terms.until) = *t;
+    }
+}
+
 }  // namespace
+
+std::string UtcText(int64_t t)
+{
+    return FormatTime(UtcTime(t), "%Y-%m-%dT%H:%M:%SZ");
+}
+
+std::optional<int64_t> ParseUtcText(std::string_view text)
+{
+    // Digits where the form has them, its own marks elsewhere: nothing else reads as a time.
+    constexpr std::string_view kForm = "0000-00-00T00:00:00Z";
+    if (text.size() != kForm.size())
+        return std::nullopt;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (kForm[i] == '0' ? (text[i] < '0' || text[i] > '9') : text[i] != kForm[i])
+            return std::nullopt;
+    }
+    auto number = [&](size_t at, size_t n) {
+        int v = 0;
+        for (size_t i = at; i < at + n; ++i)
+            v = v * 10 + (text[i] - '0');
+        return v;
+    };
+    std::tm t{};
+    t.tm_year = number(0, 4) - 1900;
+    t.tm_mon = number(5, 2) - 1;
+    t.tm_mday = number(8, 2);
+    t.tm_hour = number(11, 2);
+    t.tm_min = number(14, 2);
+    t.tm_sec = number(17, 2);
+    const int64_t seconds = CivilSeconds(t);
+    // A day or hour out of range would wrap into another date: only a time that reads back the same is one.
+    if (seconds < 0 || UtcText(seconds) != text)
+        return std::nullopt;
+    return seconds;
+}
+
+BanTerms ParseComment(std::string_view comment)
+{
+    const size_t bar = comment.rfind('|');
+    if (bar != std::string_view::npos) {
+        if (std::optional<BanTerms> terms = ParseTerms(comment.substr(bar + 1))) {
+            const std::string_view reason = comment.substr(0, bar);
+            terms->reason = reason.substr(0, reason.find_last_not_of(kSpace) + 1);
+            return *terms;
+        }
+    }
+    return {std::string(comment), {}, 0, 0};
+}
+
+std::string FormatComment(const BanTerms& terms, size_t limit)
+{
+    std::string tail;
+    std::string by;
+    // The name is one word of printable text, bounded, with no bar to end the reason early.
+    for (const char c : terms.by.substr(0, 32))
+        by += (c > ' ' && c < 0x7F && c != '|') ? c : '_';
+    if (!by.empty())
+        tail += " by=" + by;
+    if (terms.at > 0)
+        tail += " at=" + UtcText(terms.at);
+    if (terms.until > 0)
+        tail += " until=" + UtcText(terms.until);
+    std::string reason = terms.reason;
+    std::replace_if(reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    if (tail.empty()) {
+        reason.resize(std::min(reason.size(), limit));
+        // A user name must not read as terms that end its own ban: a bar after them undoes them.
+        return ParseComment(reason).reason == reason ? reason : reason.substr(0, limit - 2) + " |";
+    }
+    tail = " |" + tail;
+    reason.resize(std::min(reason.size(), limit > tail.size() ? limit - tail.size() : 0));
+    reason.erase(reason.find_last_not_of(kSpace) + 1);
+    return reason.empty() ? tail.substr(1) : reason + tail;
+}
 
 std::optional<DenyEntry> ParseLine(std::string_view line)
 {
@@ -35,13 +147,25 @@ std::optional<DenyEntry> ParseLine(std::string_view line)
     const std::string_view address = word();
     if (address.empty())
         return std::nullopt;
+    const auto rest = [&line] {
+        const size_t begin = line.find_first_not_of(kSpace);
+        const std::string_view r = begin == std::string_view::npos ? std::string_view{} : line.substr(begin);
+        return std::string(r.substr(0, r.find_last_not_of(kSpace) + 1));
+    };
+    if (address.find('/') != std::string_view::npos) {
+        DenyEntry block{std::string(address), {}, {}};
+        if (ReadBlockNotation(block)) {
+            block.comment = rest();
+            return block;
+        }
+    }
     const std::string_view mask = word();
     if (mask.empty())
         return DenyEntry{std::string(address), "255.255.255.255", {}};
-    const size_t begin = line.find_first_not_of(kSpace);
-    const std::string_view rest = begin == std::string_view::npos ? std::string_view{} : line.substr(begin);
-    return DenyEntry{std::string(address), std::string(mask),
-                     std::string(rest.substr(0, rest.find_last_not_of(kSpace) + 1))};
+    DenyEntry entry{std::string(address), std::string(mask), rest()};
+    if (mask.starts_with('/'))
+        (void)ReadBlockNotation(entry);
+    return entry;
 }
 
 void Read(std::string_view content, DenyList& list)

@@ -5,6 +5,7 @@
 #include "base/regular_file.h"
 #include "base/result.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,30 @@ namespace deny_file {
 // Longer lines are cut here and reading goes on with the next line.
 constexpr size_t kMaxLine = 255;
 
+// What a ban says beyond its block, kept at the end of the comment so that a reader that knows
+// nothing of it keeps the ban (forever) and writes it back as it was:
+//   <reason> | by=<who> at=<UTC time> until=<UTC time>
+// times as 2026-12-07T23:00:00Z, each key at most once, in any order, all optional. Only a text
+// after the last '|' made of such words alone is read so; any other comment is all reason.
+struct BanTerms {
+    std::string reason{};
+    std::string by{};      // who banned: "window", the console...; empty when not known
+    int64_t at = 0;        // when, seconds since 1970; 0 when not known
+    int64_t until = 0;     // when the ban ends; 0 for never
+
+    bool operator==(const BanTerms&) const = default;
+};
+BanTerms ParseComment(std::string_view comment);
+// The comment for these terms, at most `limit` bytes: the reason is shortened (and its line
+// breaks made blanks) so that the terms always fit on the line whole. A reason alone that would
+// read as terms gets a " |" after it, so that it reads as all reason.
+std::string FormatComment(const BanTerms& terms, size_t limit = kMaxLine - 32);
+// "2026-12-07T23:00:00Z" and back; nothing for any other text.
+std::string UtcText(int64_t t);
+std::optional<int64_t> ParseUtcText(std::string_view text);
+
+// A line is read as above; an address written as a block "a.b.c.d/N" takes no mask word after
+// it (the rest is the comment) and is read as address and dotted mask, as it is written back.
 std::optional<DenyEntry> ParseLine(std::string_view line);
 // Appends the entries of every line of the file's content.
 void Read(std::string_view content, DenyList& list);

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "access/deny_list_page.h"
 
+#include "access/deny_file.h"
 #include "base/ipv4_address.h"
+
+#include <QDateTime>
+#include <QIntValidator>
 
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -24,23 +28,36 @@ namespace {
 constexpr int kFieldRole = Qt::UserRole;  // the entry's own bytes, column by column
 
 // What an address field holds; fields left blank count as 0.
-Ipv4Address FieldValue(const QLineEdit* edit)
+Ipv4Address FieldValue(const QString& text)
 {
-    const QStringList parts = edit->text().split(QLatin1Char('.'));
+    const QStringList parts = text.split(QLatin1Char('.'));
     uint32_t value = 0;
     for (int i = 0; i < 4; ++i)
         value = value << 8 | (i < parts.size() ? (parts[i].toUInt() & 0xFF) : 0);
     return Ipv4Address(value);
 }
 
-QLineEdit* AddressField(const char* objectName, QWidget* parent)
+// Dotted text, then (for the address) a prefix length, or (for the mask) a prefix length alone.
+QLineEdit* AddressField(const char* objectName, bool isMask, QWidget* parent)
 {
-    static const QRegularExpression kDotted(QStringLiteral(
-        "((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?\\.){0,3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?"));
+    static const QString kDotted = QStringLiteral(
+        "((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?\\.){0,3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])?");
+    static const QString kPrefix = QStringLiteral("/(3[0-2]|[12]?[0-9])?");
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(objectName));
-    edit->setValidator(new QRegularExpressionValidator(kDotted, edit));
+    const QRegularExpression form(isMask ? kDotted + "|" + kPrefix : kDotted + "(" + kPrefix + ")?");
+    edit->setValidator(new QRegularExpressionValidator(form, edit));
     return edit;
+}
+
+// The field's dotted part completed with zeros, its "/N" kept.
+std::string FieldBlockText(const QLineEdit* edit)
+{
+    const QString text = edit->text();
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    if (slash == 0)
+        return text.toStdString();
+    return FieldValue(slash < 0 ? text : text.left(slash)).ToString() + (slash < 0 ? "" : text.mid(slash).toStdString());
 }
 
 QString FieldText(const std::string& text)
@@ -77,10 +94,14 @@ QString DenyListPage::InForceText(const DenyEntry& entry, const DenyRuleset* rul
 
 void DenyListPage::BuildControls()
 {
-    address = AddressField("address", this);
-    mask = AddressField("mask", this);
+    address = AddressField("address", false, this);
+    mask = AddressField("mask", true, this);
     comment = new QLineEdit(this);
     comment->setObjectName(QStringLiteral("comment"));
+    expiry = new QLineEdit(this);
+    expiry->setObjectName(QStringLiteral("expiry"));
+    expiry->setValidator(new QIntValidator(1, 5256000, expiry));  // ten years of minutes
+    expiry->setPlaceholderText(QString::fromUtf8("無期限"));
     auto* add = new QPushButton(QString::fromUtf8("リストに追加"), this);
     add->setObjectName(QStringLiteral("add"));
     auto* remove = new QPushButton(QString::fromUtf8("選択IPを削除"), this);
@@ -106,7 +127,9 @@ void DenyListPage::BuildControls()
     grid->addWidget(new QLabel(QString::fromUtf8("サブネットマスク"), this), 0, 2);
     grid->addWidget(mask, 0, 3);
     grid->addWidget(new QLabel(QString::fromUtf8("コメント"), this), 1, 0);
-    grid->addWidget(comment, 1, 1, 1, 3);
+    grid->addWidget(comment, 1, 1);
+    grid->addWidget(new QLabel(QString::fromUtf8("期限 (分)"), this), 1, 2);
+    grid->addWidget(expiry, 1, 3);
     grid->addWidget(add, 2, 1);
     grid->addWidget(remove, 2, 3);
     grid->addWidget(rows, 3, 0, 1, 4);
@@ -164,17 +187,31 @@ void DenyListPage::ResetControls()
     address->setText(QStringLiteral("0.0.0.0"));
     mask->setText(QStringLiteral("255.255.255.255"));
     comment->clear();
+    expiry->clear();
 }
 
 void DenyListPage::OnAdd()
 {
-    const Ipv4Address maskValue = FieldValue(mask);
-    if (!maskValue.IsPrefixMask()) {
+    DenyEntry entry{FieldValue(address->text()).ToString(), FieldValue(mask->text()).ToString(),
+                    comment->text().toStdString()};
+    if (address->text().contains(QLatin1Char('/')) || mask->text().startsWith(QLatin1Char('/'))) {
+        DenyEntry block{FieldBlockText(address), mask->text().toStdString(), {}};
+        if (!ReadBlockNotation(block)) {
+            // The address must be the block's first: 198.51.100.7/24 may mean either.
+            Message(QString::fromUtf8("ブロックの表記が不正です (a.b.c.0/24 のように先頭のアドレスで)"));
+            return;
+        }
+        entry.address = block.address;
+        entry.mask = block.mask;
+    }
+    if (!Ipv4Address::Parse(entry.mask)->IsPrefixMask()) {
         Message(QString::fromUtf8("サブネットマスクが不正です"));
         return;
     }
-    const DenyEntry entry{FieldValue(address).ToString(), maskValue.ToString(),
-                          comment->text().toStdString()};
+    if (const int minutes = expiry->text().toInt(); minutes > 0) {
+        const int64_t now = QDateTime::currentSecsSinceEpoch();
+        entry.comment = deny_file::FormatComment({entry.comment, "window", now, now + int64_t{minutes} * 60});
+    }
     if (const DenyMatch m = MatchOf(entry); m.Wide()) {
         const auto answer = QMessageBox::question(
             this, QGuiApplication::applicationDisplayName(),

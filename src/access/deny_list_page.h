@@ -14,7 +14,9 @@ namespace zpmoni {
 // The deny list as the settings sheet edits it: a copy of its own, taken over only when the sheet
 // is confirmed. A fourth column shows what the rules in force make of each entry (the masked
 // block, read as the rule set reads it); entries the rules do not hold (text that is no dotted
-// quad, or rules that could not be put in force) are listed too, marked, and kept.
+// quad, or rules that could not be put in force) are listed too, marked, and kept. A block may be
+// entered as "a.b.c.d/N" in the address field or "/N" in the mask field; a ban with an end (a
+// number of minutes) gets its terms in the comment (by "window", now, the end).
 class DenyListPage final : public SettingsPage {
     Q_OBJECT
 public:
@@ -42,6 +44,7 @@ private:
     QLineEdit* address = nullptr;
     QLineEdit* mask = nullptr;
     QLineEdit* comment = nullptr;
+    QLineEdit* expiry = nullptr;  // minutes; empty for a ban without end
     QTreeWidget* rows = nullptr;
 };
 

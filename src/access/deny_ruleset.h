@@ -19,6 +19,7 @@ struct DenyMatch {
     Kind kind = BadAddress;
     Ipv4Address address;  // already masked
     Ipv4Address mask;
+    int64_t until = 0;  // when the ban ends, from the comment's terms; 0 for never
 
     // A block of more than 2^24 addresses (a mask shorter than /8, 0.0.0.0 included): enforced
     // only when confirmed on the page, and named in the error log when it comes from the file.
@@ -29,6 +30,13 @@ struct DenyMatch {
 };
 DenyMatch MatchOf(const DenyEntry& entry);
 
+// A block written in CIDR notation: "a.b.c.d/N" as the address (with the mask left empty or at
+// its "255.255.255.255"), or "/N" as the mask. N is 0-32, decimal, without sign or leading
+// zero. The address must be the block's first: "198.51.100.7/24" is refused, as it is as likely
+// a mistyped host as the block (a dotted mask still masks, as it always has). True when the
+// entry now holds the dotted address and mask; false, and the entry unchanged, for any other text.
+bool ReadBlockNotation(DenyEntry& entry);
+
 // What one of the program's own nftables tables holds to enforce a deny list, and the commands,
 // in libnftables' JSON form, that put it there. Every enforced entry drops all IPv4 traffic from
 // its block to the filter address (to every local address when there is none). Traffic from the
@@ -36,20 +44,26 @@ DenyMatch MatchOf(const DenyEntry& entry);
 // machine off from itself. Entries whose mask is a prefix become elements of one interval set
 // (one lookup however long the list); any other mask becomes a rule of its own. The commands are
 // built from parsed 32-bit values only: no text of an entry ever reaches nftables.
+// A ban with an end is an element with a timeout, so the kernel takes it away on time by itself;
+// a block that swallows others lives as long as the longest of them (at most until the minute's
+// check puts the list in again), and an expired entry is left out. Times are seconds since 1970;
+// `now` 0 takes no entry as expired.
 class DenyRuleset {
 public:
     struct Block {
         Ipv4Address first;
         Ipv4Address last;
+        int64_t until = 0;
     };
     struct MaskedRule {
         Ipv4Address address;  // already masked
         Ipv4Address mask;
+        int64_t until = 0;
     };
 
     DenyRuleset() = default;
     // A filter address of 0.0.0.0 guards every local address.
-    DenyRuleset(std::string table, Ipv4Address filterAddress, const DenyList& list);
+    DenyRuleset(std::string table, Ipv4Address filterAddress, const DenyList& list, int64_t now = 0);
 
     // "zpmoni_" and a short hash of the working folder: one table per folder, so that monitors
     // of different folders keep their own rules, and the next monitor of a folder finds the
@@ -57,21 +71,23 @@ public:
     static std::string TableFor(std::string_view folder);
 
     // One transaction that fills the table (created if missing, emptied if not) with this set.
-    std::string InstallCommands() const;
+    // `newSet`: the set is deleted and made anew, as one made by an earlier version without
+    // timeouts must be (a set keeps the flags it was made with).
+    std::string InstallCommands(int64_t now = 0, bool newSet = false) const;
     // One transaction that deletes the table, whether it exists or not.
     std::string RemoveCommands() const;
     // A command that fails when the table or its chain is gone.
     std::string ListCommands() const;
     // The commands that add one entry to the installed table; empty when the set already
     // covers it or the entry is not enforced. Add() then records it.
-    std::string AddCommands(const DenyEntry& entry) const;
+    std::string AddCommands(const DenyEntry& entry, int64_t now = 0) const;
     void Add(const DenyEntry& entry);
 
     // Whether the rules drop what the entry matches.
-    bool Covers(const DenyMatch& match) const;
+    bool Covers(const DenyMatch& match, int64_t now = 0) const;
     // Whether the rules drop a datagram between these addresses (a destination of 0.0.0.0
     // stands for the filter address).
-    bool Drops(Ipv4Address source, Ipv4Address destination) const;
+    bool Drops(Ipv4Address source, Ipv4Address destination, int64_t now = 0) const;
 
     const std::string& Table() const { return table; }
     Ipv4Address FilterAddress() const { return filter; }

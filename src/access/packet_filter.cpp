@@ -95,7 +95,10 @@ Status PacketFilter::Put(DenyRuleset next)
     // table is made (JSON cannot carry it) and an existing table keeps its own. When it fails,
     // the install below fails too and tells why.
     (void)Run("add table inet " + table + " { comment " + QuotedFolder(folder) + "; }", false);
-    Status done = Run(next.InstallCommands());
+    Status done = Run(next.InstallCommands(Now()));
+    // The table of an earlier version holds its set without timeouts; tried once more with a new one.
+    if (!done && Run(next.ListCommands()))
+        done = Run(next.InstallCommands(Now(), true));
     if (!done) {
         installed = false;
         // Nothing of this run was in force yet: a killed monitor's rules stay (they ban what
@@ -115,7 +118,7 @@ Status PacketFilter::Put(DenyRuleset next)
 
 Status PacketFilter::Install(Ipv4Address filterAddress, const DenyList& list)
 {
-    wanted = DenyRuleset(table, filterAddress, list);
+    wanted = DenyRuleset(table, filterAddress, list, Now());
     return Put(wanted);
 }
 
@@ -124,7 +127,7 @@ Status PacketFilter::Add(const DenyEntry& entry)
     DenyRuleset next = wanted;
     next.Add(entry);
     if (installed) {
-        const std::string commands = wanted.AddCommands(entry);
+        const std::string commands = wanted.AddCommands(entry, Now());
         if (commands.empty() || Run(commands)) {
             active = wanted = std::move(next);
             return {};

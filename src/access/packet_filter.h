@@ -7,6 +7,7 @@
 #include "base/result.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zpmoni {
@@ -25,6 +26,8 @@ public:
     // The folder whose table this is (named after it, the folder in the table's comment). Set
     // before the first change.
     void SetFolder(const std::string& folder);
+    // Seconds since 1970, for the timeouts of bans with an end; without it none ends.
+    void SetClock(std::function<int64_t()> clock) { now = std::move(clock); }
 
     // Puts the rules of `list` on the filter address (0.0.0.0 for every local address) in place
     // of the table's (also those a killed monitor of the folder left behind). When nftables
@@ -53,7 +56,10 @@ private:
     Status Run(const std::string& commands, bool json = true);
     Status Put(DenyRuleset next);
 
+    int64_t Now() const { return now ? now() : 0; }
+
     std::string folder;
+    std::function<int64_t()> now;
     std::string table = DenyRuleset::TableFor({});
     DenyRuleset wanted;      // what should be in force
     DenyRuleset active;      // what is in force

@@ -3,9 +3,11 @@
 #include "packlist/packlist_command.h"
 #include "app/replay.h"
 #include "base/text_escape.h"
+#include "history/daily_log_reader.h"
 #include "platform/directory_listing.h"
 #include "platform/instance_lock.h"
 #include "platform/server_process.h"
+#include "platform/system_clock.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/main_window.h"
 #endif
@@ -29,8 +31,41 @@ void Usage(FILE* to)
                "       zpmoni --replay FILE --local ADDR [--local ADDR]... [--port P]\n"
                "              [--no-checksum] [--packs FILE]\n"
                "       zpmoni --build-packlist [--workdir DIR] [--folder SIMFOLDER] [--output FILE]\n"
+               "       zpmoni --import-logs [--workdir DIR]\n"
                "       zpmoni --version\n",
                to);
+}
+
+// Takes every session and keeps none, until the player history is there to keep them.
+class UnkeptSessions final : public SessionSink {
+public:
+    Status Add(const SessionRecord&) override { return {}; }
+};
+
+// The daily logs below the working folder read into the player history; each session once.
+int RunImportLogs(const std::vector<std::string>& args)
+{
+    std::string workdir = ".";
+    if (args.size() == 2 && args[0] == "--workdir") {
+        workdir = args[1];
+    } else if (!args.empty()) {
+        Usage(stderr);
+        return 2;
+    }
+    UnkeptSessions sink;
+    const Result<BackfillCounts> counts =
+        ImportDailyLogs(workdir + "/Log", SystemDirectoryListing(), SystemLocalTime, sink);
+    if (!counts) {
+        std::fprintf(stderr, "zpmoni: %s\n", counts.error().c_str());
+        return 1;
+    }
+    for (const std::string& problem : counts->problems)
+        std::fprintf(stderr, "zpmoni: %s\n", problem.c_str());
+    std::printf("%zu daily logs read, %zu not readable; %zu lines, %zu unreadable, %zu without a session; "
+                "%zu sessions\n",
+                counts->files, counts->skippedFiles, counts->lines, counts->unreadable, counts->unmatched,
+                counts->sessions);
+    return 0;
 }
 
 }  // namespace
@@ -49,6 +84,8 @@ int main(int argc, char** argv)
         return RunPaneExec(args[1]);
     if (!args.empty() && args[0] == "--build-packlist")
         return RunBuildPacklist({args.begin() + 1, args.end()}, SystemDirectoryListing(), stdout, stderr);
+    if (!args.empty() && args[0] == "--import-logs")
+        return RunImportLogs({args.begin() + 1, args.end()});
     if (!args.empty() && args[0] == "--replay") {
         ReplayOptions options;
         std::string error = ParseReplayArguments({args.begin() + 1, args.end()}, options);

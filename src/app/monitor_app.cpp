@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/monitor_app.h"
 
+#include "access/deny_file.h"
 #include "base/text_escape.h"
 #include "capture/packet_capture.h"
 #include "platform/address_table.h"
@@ -77,10 +78,16 @@ AccessService::Links MonitorApp::AccessLinks()
     links.actionLog = [this](std::string_view who, std::string_view action, std::string_view target,
                              std::string_view comment) {
         actionLog.Write(who, action, target, comment);
-        if (action == "deny")
-            alerts.Raise(AlertKind::BanAdded, "Ban added: " + std::string(target) +
-                                                  (comment.empty() ? "" : " (" + std::string(comment) + ")") +
-                                                  ", from the " + std::string(who));
+        if (action != "deny" && action != "expired")
+            return;
+        const deny_file::BanTerms terms = deny_file::ParseComment(comment);
+        std::string text = (action == "deny" ? "Ban added: " : "Ban expired: ") + std::string(target);
+        if (!terms.reason.empty())
+            text += " (" + terms.reason + ")";
+        if (action == "deny" && terms.until != 0)
+            text += ", until " + FormatTime(clock.LocalTime(terms.until), "%Y-%m-%d %H:%M");
+        alerts.Raise(action == "deny" ? AlertKind::BanAdded : AlertKind::BanExpired,
+                     text + (action == "deny" ? ", by the " + std::string(who) : ""));
     };
     links.filterTarget = [this] { return FilterTarget{settings.interfaceNumber, FilterAddress()}; };
     links.isLocal = [this](Ipv4Address a) { return capture.LocalAddresses().Contains(a.NetworkOrder()); };
@@ -95,6 +102,8 @@ AccessService::Links MonitorApp::AccessLinks()
         }
     };
     links.sync = &SyncToDisk;
+    links.now = [this] { return clock.Now(); };
+    links.dailyLog = [this](std::string_view line) { dailyLog.WriteLine(line); };
     return links;
 }
 

@@ -50,6 +50,8 @@ TEST(DenyFile, ReadsLines)
         {"  \t\n\r\n\n", {}},
         {"\t1.2.3.4\t255.0.0.0\t  a \t b \t\r\nbogus mask?", {{"1.2.3.4", "255.0.0.0", "a \t b"}, {"bogus", "mask?", ""}}},
         {"\xEF\xBB\xBF" "10.0.0.1\n\xEF\xBB\xBF", {{"10.0.0.1", "255.255.255.255", ""}, {"\xEF\xBB\xBF", "255.255.255.255", ""}}},
+        {"198.51.100.0/24 a  block\n198.51.100.7/24 x y\n", {{"198.51.100.0", "255.255.255.0", "a  block"}, {"198.51.100.7/24", "x", "y"}}},
+        {"10.0.0.0 /8 c\n", {{"10.0.0.0", "255.0.0.0", "c"}}},
         {"1.1.1.1 255.255.255.255 " + longComment + " tail\n2.2.2.2",
          {{"1.1.1.1", "255.255.255.255", std::string(255 - 24, 'x')}, {"2.2.2.2", "255.255.255.255", ""}}},
     };
@@ -74,6 +76,51 @@ TEST(DenyFile, WritesTabSeparatedLinesThatNoCommentCanSplit)
     DenyList read = {{"x", "y", "z"}};
     EXPECT_TRUE(deny_file::Load(dir.File("missing.txt"), read));
     EXPECT_TRUE(read.empty());
+}
+
+// A block's first address and a prefix of 0-32, or nothing: host bits set are refused, not masked.
+TEST(DenyFile, ReadsBlockNotation)
+{
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"198.51.100.0/24", "", "198.51.100.0", "255.255.255.0"}, {"0.0.0.0/0", "255.255.255.255", "0.0.0.0", "0.0.0.0"},
+        {"198.51.100.7/32", "", "198.51.100.7", "255.255.255.255"}, {"10.0.0.0", "/8", "10.0.0.0", "255.0.0.0"},
+        {"010.0.0.0/7", "", "10.0.0.0", "254.0.0.0"}, {"198.51.100.7/24", "", "", ""}, {"10.0.0.1", "/8", "", ""},
+        {"198.51.100.0/33", "", "", ""}, {"1.0.0.0/08", "", "", ""}, {"1.0.0.0/", "", "", ""}, {"1.0.0.0/-1", "", "", ""},
+        {"1.0.0.0/+8", "", "", ""}, {"1.0.0/8", "", "", ""}, {"10.0.0.0/8x", "", "", ""}, {"10.0.0.0/8", "255.0.0.0", "", ""},
+        {"10.0.0.0", "/", "", ""}, {"10.0.0.0", "8", "", ""}, {"x/8", "", "", ""}, {"1.2.3.4/999999999999", "", "", ""}};
+    for (const auto& [address, mask, readAddress, readMask] : cases) {
+        DenyEntry e{address, mask, "c"};
+        const bool read = ReadBlockNotation(e);
+        EXPECT_EQ(read, *readAddress != 0) << address << ' ' << mask;
+        EXPECT_EQ(e.address + ' ' + e.mask, read ? std::string(readAddress) + ' ' + readMask : std::string(address) + ' ' + mask);
+    }
+}
+
+// Comments of either version read as terms, and terms written read back whole on a line that any
+// reader splits into the same address and mask.
+TEST(DenyFile, BanTermsInTheComment)
+{
+    const std::string at = " at=2026-12-07T23:00:00Z", until = " until=2026-12-08T03:00:00Z";
+    const std::pair<std::string, deny_file::BanTerms> cases[] = {
+        {"Viper pilot", {"Viper pilot", "", 0, 0}}, {"a | b", {"a | b", "", 0, 0}}, {"a |", {"a |", "", 0, 0}},
+        {"x|y | by=window" + at + until, {"x|y", "window", 1796684400, 1796698800}},
+        {"|" + until, {"", "", 0, 1796698800}}, {"a | by=w by=v", {"a | by=w by=v", "", 0, 0}},
+        {"a | until=2026-02-30T00:00:00Z", {"a | until=2026-02-30T00:00:00Z", "", 0, 0}},
+        {"a | at=2026-12-07T23:00:00", {"a | at=2026-12-07T23:00:00", "", 0, 0}}, {"a | by=", {"a | by=", "", 0, 0}}};
+    for (const auto& [comment, terms] : cases) {
+        EXPECT_EQ(deny_file::ParseComment(comment), terms) << comment;
+        EXPECT_EQ(deny_file::ParseComment(deny_file::FormatComment({comment})).until, 0) << comment;
+        const deny_file::BanTerms written = {terms.reason + "x\r\n" + std::string(300, 'r'), "a b|c", 1, terms.until};
+        const DenyList list = {{"198.51.100.22", "255.255.255.255", deny_file::FormatComment(written)}};
+        DenyList read;
+        deny_file::Read(deny_file::Format(list), read);
+        ASSERT_EQ(read.size(), 1u);
+        EXPECT_EQ(read[0].address + read[0].mask, "198.51.100.22255.255.255.255");
+        const deny_file::BanTerms back = deny_file::ParseComment(read[0].comment);
+        EXPECT_EQ(std::tie(back.by, back.at, back.until), std::tuple("a_b_c", 1, terms.until)) << read[0].comment;
+        EXPECT_EQ(back.reason, (terms.reason + "x  " + std::string(300, 'r')).substr(0, back.reason.size()));
+        EXPECT_GT(back.reason.size(), 100u);
+    }
 }
 
 TEST(DenyRuleset, PrefixMasksShareOneSetOtherMasksGetRules)
@@ -149,6 +196,26 @@ TEST(DenyRuleset, AddsOnlyWhatTheSetDoesNotCover)
     EXPECT_EQ(rules.Blocks()[0].first.ToString() + "-" + rules.Blocks()[0].last.ToString(), "198.51.100.0-198.51.100.255");
     EXPECT_EQ(CountOf(rules.AddCommands({"1.2.3.4", "255.255.0.255", ""}), R"("right":"1.2.0.4")"), 1u);
     ASSERT_EQ(rules.Rules().size(), 1u);
+}
+
+// A ban with an end is an element with a timeout; one that has ended is left out; a block that
+// swallows a longer ban lives as long, however it came in.
+TEST(DenyRuleset, BansWithAnEndTimeOut)
+{
+    const auto until = [](int64_t t) { return deny_file::FormatComment({"r", "", 0, t}); };
+    const DenyList list = {{"198.51.100.2", "255.255.255.255", until(1002)}, {"198.51.100.3", "255.255.255.255", until(1000)},
+                           {"10.0.0.0", "255.0.0.0", until(1010)}, {"10.1.0.0", "255.255.0.0", until(1060)}};
+    DenyRuleset added("zpmoni_t", {}, {});
+    for (const DenyEntry& e : list)
+        added.Add(e);
+    for (const DenyRuleset& rules : {DenyRuleset("zpmoni_t", {}, list, 1000), added}) {
+        const std::string json = rules.InstallCommands(1000);
+        EXPECT_EQ(CountOf(json, R"({"elem":{"val":"198.51.100.2","timeout":2}})"), 1u) << json;
+        EXPECT_EQ(CountOf(json, R"({"elem":{"val":{"prefix":{"addr":"10.0.0.0","len":8}},"timeout":60}})"), 1u) << json;
+        EXPECT_EQ(CountOf(json, "198.51.100.3"), 0u);
+        EXPECT_TRUE(rules.Drops(Address("198.51.100.2"), {}, 1001) && rules.Drops(Address("10.2.0.1"), {}, 1059));
+        EXPECT_FALSE(rules.Drops(Address("198.51.100.2"), {}, 1002) || rules.Drops(Address("10.2.0.1"), {}, 1060));
+    }
 }
 
 }  // namespace

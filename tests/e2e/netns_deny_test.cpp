@@ -219,4 +219,29 @@ TEST_F(NetnsDenyTest, DenyAccessCutsAConnectedClientOffAtOnce)
     close(client);
 }
 
+// A ban of 2 s: the kernel lets the host back on time by itself; the minute's check then takes
+// it off the list and the file and tells of it in the daily and action logs.
+TEST_F(NetnsDenyTest, ABanWithAnEndLetsTheHostBackOnTime)
+{
+    InNamespace inside(bed.server.Name());
+    SystemClock clock;
+    MonitorApp app(dir.path.string(), clock);
+    fs::create_directories(dir.path / "Log");
+    ASSERT_TRUE(app.access.Install());
+    ASSERT_TRUE(app.access.Ban("window", "198.51.100.0/30", "", "an evening", 2s));
+    const auto banned = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Connects(2, 500ms));
+    EXPECT_TRUE(WaitFor([&] { return Connects(2, 200ms); }, 10s));
+    const auto back = std::chrono::duration<double>(std::chrono::steady_clock::now() - banned).count();
+    std::printf("host back %.2f s after a 2 s ban\n", back);
+    EXPECT_NE(dir.Read("ipfilter.txt").find("198.51.100.0\t255.255.255.252\tan evening | by=window at="), std::string::npos);
+    EXPECT_TRUE(app.access.CheckMinute());
+    EXPECT_TRUE(app.access.List().empty());
+    EXPECT_EQ(dir.Read("ipfilter.txt"), "");
+    const std::string day = FormatTime(clock.LocalTime(clock.Now()), "%Y%m%d.txt");
+    EXPECT_EQ(CountOf(dir.Read("Log/zplog" + day), "Ban expired: 198.51.100.0/30 (an evening)\n"), 1u);
+    EXPECT_EQ(CountOf(dir.Read("Log/action" + day), "\tmonitor\texpired\t198.51.100.0\tan evening | by=window"), 1u);
+    EXPECT_TRUE(app.access.RemoveAll());
+}
+
 }  // namespace

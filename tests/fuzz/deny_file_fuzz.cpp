@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Any bytes as an ipfilter.txt: read, written back and read again to the same list, and every
-// text read as an address; the rule set built from them.
+// text read as an address; the rule set built from them; the ban terms of every comment.
 #include "access/deny_file.h"
 #include "access/deny_ruleset.h"
 #include "fuzz/fuzz_target.h"
@@ -18,6 +18,11 @@ FUZZ_TARGET(FuzzDenyFile)
         if (e.address.size() > deny_file::kMaxLine || e.address.empty())
             std::abort();
         MatchOf(e).Text();
+        // The terms of any comment survive being written again, however long its reason.
+        const deny_file::BanTerms terms = deny_file::ParseComment(e.comment);
+        const deny_file::BanTerms back = deny_file::ParseComment(deny_file::FormatComment(terms));
+        if (back.until != terms.until || back.at != terms.at)
+            std::abort();
     }
     DenyList again;
     deny_file::Read(deny_file::Format(list), again);

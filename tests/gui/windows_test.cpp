@@ -68,8 +68,8 @@ QStringList RightClick(QWidget* target, const QPoint& at, const QString& choose 
 }
 
 // The event list's list: every column hideable but column 0 (never) and the user name.
-struct ListCtrlEx : ::testing::Test {
-    ListCtrlEx() { page.setGeometry(0, 0, 900, 300), page.show(); }
+struct ReportListViewTest : ::testing::Test {
+    ReportListViewTest() { page.setGeometry(0, 0, 900, 300), page.show(); }
     QPoint Cell(int row, int column) const { return list->visualRect(list->model()->index(row, column)).center(); }
     QString Title(int column) const { return list->model()->headerData(column, Qt::Horizontal).toString(); }
     QStringList HeaderMenu(int choose = -1) { return RightClick(list->header()->viewport(), {5, 5}, Title(choose)); }
@@ -80,7 +80,7 @@ struct ListCtrlEx : ::testing::Test {
     ReportListView* list = page.List();
 };
 
-TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
+TEST_F(ReportListViewTest, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
 {
     QStandardItemModel titled(0, 9);  // the log's columns and one more
     for (int c = 0; c < 9; ++c)
@@ -105,7 +105,7 @@ TEST_F(ListCtrlEx, HeaderMenuHidesAndShowsAllButColumnZeroAndTheKeyColumn)
     EXPECT_TRUE(HeaderMenu().isEmpty());
 }
 
-TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
+TEST_F(ReportListViewTest, OnlyTheSortColumnIsPaintedOnTheTint)
 {
     auto paint = [&](const QColor& base, int sort, int column) {
         QPalette palette = list->palette();
@@ -128,7 +128,7 @@ TEST_F(ListCtrlEx, OnlyTheSortColumnIsPaintedOnTheTint)
     EXPECT_EQ(list->SortColumn(), 4);
 }
 
-TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
+TEST_F(ReportListViewTest, StateRoundTripsThroughTheSettingsFile)
 {
     list->SetSortColumn(-3);
     list->header()->resizeSection(2, 150);
@@ -160,7 +160,7 @@ TEST_F(ListCtrlEx, StateRoundTripsThroughTheSettingsFile)
     EXPECT_EQ(other->SortColumn(), 1);
 }
 
-TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
+TEST_F(ReportListViewTest, CutOffTextShowsWholeAndPlain)
 {
     list->setFont(QFont(QStringLiteral("Sans"), 17));
     page.AppendRow({"<b>x</b>", "short"});
@@ -185,7 +185,7 @@ TEST_F(ListCtrlEx, CutOffTextShowsWholeAndPlain)
     EXPECT_FALSE(tip->isVisible());
 }
 
-TEST_F(ListCtrlEx, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
+TEST_F(ReportListViewTest, EventListTrimsToListLineAndFollowsOnlyAtTheEnd)
 {
     auto append = [&](const std::string& user) { page.AppendRow({"00:00:00", user, "", "", "", "", "", ""}); };
     for (int i = 0; i < 40; ++i)
