@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: MIT
+#include "history/history_store.h"
+
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+using namespace zpmoni;
+
+namespace {
+
+Ipv4Address A(const char* text) { return *Ipv4Address::Parse(text); }
+
+SessionRecord Session(std::string user, const char* address, int64_t logon, std::vector<FlownAircraft> flown = {})
+{
+    return {A(address), 7915, std::move(user), logon, logon + 60, std::move(flown), 100, 200, 3};
+}
+
+const SessionRecord kSessions[] = {
+    Session("Falcon7", "198.51.100.5", 1000, {{"F-16", "Jets"}, {"Cub", ""}}),
+    Session("falcon_x", "198.51.100.6", 2000),
+    Session("Eagle", "198.51.100.5", 3000),
+    Session("\x83\x41", "203.0.113.9", 4000),  // Shift_JIS katakana: its second byte is 'A'
+    Session("ZULU", "10.1.2.3", 5000),
+    Session("\xFF", "10.1.2.4", 6000),
+};
+
+std::unique_ptr<HistoryStore> Filled(const TempFolder& dir)
+{
+    auto store = HistoryStore::Open(dir.File("history.db"));
+    EXPECT_TRUE(store) << store.error();
+    for (const SessionRecord& s : kSessions)
+        EXPECT_TRUE(store.value()->Insert(s));
+    return std::move(store.value());
+}
+
+std::vector<int64_t> Logons(const std::vector<StoredSession>& found)
+{
+    std::vector<int64_t> logons;
+    for (const StoredSession& s : found)
+        logons.push_back(s.record.logon);
+    return logons;
+}
+
+using M = HistoryQuery::NameMatch;
+
+TEST(HistoryStore, SearchCases)
+{
+    struct Case {
+        HistoryQuery query;
+        std::vector<int64_t> logons;
+    };
+    const Case cases[] = {
+        {{"fal"}, {2000, 1000}},
+        {{"FALCON7"}, {1000}},
+        {{"LCON", M::Substring}, {2000, 1000}},
+        {{"falcon", M::Exact}, {}},
+        {{"eAgLe", M::Exact}, {3000}},
+        {{"\x83\x61", M::Substring}, {}},
+        {{"\x83\x41"}, {4000}},
+        {{"\xFF"}, {6000}},
+        {{"", M::Prefix, A("198.51.100.77"), A("255.255.255.0")}, {3000, 2000, 1000}},
+        {{"", M::Prefix, A("198.51.100.5"), A("255.255.255.255")}, {3000, 1000}},
+        {{"", M::Prefix, A("198.0.0.5"), A("255.0.0.255")}, {3000, 1000}},
+        {{"", M::Prefix, {}, {}, 2000, 4000}, {3000, 2000}},
+        {{"f", M::Prefix, A("198.51.100.5"), A("255.255.255.255")}, {1000}},
+        {{"", M::Prefix, {}, {}, 0, 0, 2}, {6000, 5000}},
+    };
+    TempFolder dir;
+    auto store = Filled(dir);
+    for (const Case& c : cases) {
+        auto found = store->Search(c.query);
+        ASSERT_TRUE(found) << found.error();
+        EXPECT_EQ(Logons(*found), c.logons) << c.query.user << " " << c.query.address.ToString();
+    }
+    auto first = store->Search({"falcon7", M::Exact});
+    ASSERT_TRUE(first && first->size() == 1);
+    EXPECT_EQ(first->front().record, kSessions[0]);
+}
+
+TEST(HistoryStore, NamesAndAddressesSeenTogether)
+{
+    TempFolder dir;
+    auto store = Filled(dir);
+    ASSERT_TRUE(store->Insert(Session("falcon7", "198.51.100.9", 7000)));
+    auto others = store->OtherNamesOf("FALCON7");
+    ASSERT_TRUE(others);
+    ASSERT_EQ(others->size(), 1u);
+    EXPECT_EQ(others->front().user, "Eagle");
+    EXPECT_EQ(others->front().address, A("198.51.100.5"));
+    auto addresses = store->AddressesOf("Falcon7");
+    ASSERT_TRUE(addresses);
+    ASSERT_EQ(addresses->size(), 2u);
+    EXPECT_EQ(addresses->at(0).address, A("198.51.100.9"));
+    EXPECT_EQ(addresses->at(1).address, A("198.51.100.5"));
+    auto recent = store->AddressesOf("falcon7", 5000);
+    ASSERT_TRUE(recent);
+    EXPECT_EQ(recent->size(), 1u);
+}
+
+TEST(HistoryStore, CloseImportAndPrune)
+{
+    TempFolder dir;
+    auto store = Filled(dir);
+    ASSERT_TRUE(store->Close(1, 1500, 7, 8, 9));
+    auto found = store->Search({"Falcon7", M::Exact});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->front().record.logoff, 1500);
+    EXPECT_EQ(found->front().record.damageSent, 9u);
+    EXPECT_EQ(store->InsertIfAbsent(kSessions[1]).value(), false);
+    EXPECT_EQ(store->InsertIfAbsent(Session("falcon_x", "198.51.100.6", 2001)).value(), true);
+
+    EXPECT_EQ(store->Prune(86400 + 2500, 0).value(), 0);
+    EXPECT_EQ(store->Prune(86400 + 2500, 1).value(), 3);
+    EXPECT_EQ(Logons(store->Search({}).value()), (std::vector<int64_t>{6000, 5000, 4000, 3000}));
+}
+
+// Opening brings every older or empty file to the current layout and refuses what it cannot read.
+TEST(HistoryStore, OpensOldFilesAndRefusesOthers)
+{
+    auto raw = [](const std::string& path, const char* sql) {
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"absent", [](const std::string&) {}, true},
+        {"empty", [](const std::string& p) { WriteText(p, ""); }, true},
+        {"version 0", [&](const std::string& p) { raw(p, "CREATE TABLE notes(x); INSERT INTO notes VALUES(1)"); }, true},
+        {"newer", [&](const std::string& p) { raw(p, "PRAGMA user_version = 2"); }, false},
+        {"not a database", [](const std::string& p) { WriteText(p, std::string(4096, 'x')); }, false},
+        {"link", [](const std::string& p) { std::filesystem::create_symlink(p + ".real", p); }, false},
+    };
+    for (const Case& c : cases) {
+        TempFolder dir;
+        const std::string path = dir.File("history.db");
+        c.make(path);
+        auto store = HistoryStore::Open(path);
+        ASSERT_EQ(store.ok(), c.opens) << c.name << ": " << store.error();
+        if (!store)
+            continue;
+        EXPECT_EQ(store.value()->SchemaVersion(), kHistorySchemaVersion) << c.name;
+        ASSERT_TRUE(store.value()->Insert(kSessions[0])) << c.name;
+        store.value().reset();
+        auto again = HistoryStore::Open(path);
+        ASSERT_TRUE(again) << c.name;
+        EXPECT_EQ(again.value()->Search({}).value().size(), 1u) << c.name;
+    }
+}
+
+}  // namespace
