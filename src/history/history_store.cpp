@@ -191,6 +191,9 @@ Status HistoryStore::Migrate()
 
 Status HistoryStore::InTransaction(const std::function<Status()>& work)
 {
+    // Inside another transaction the work is part of that one.
+    if (!sqlite3_get_autocommit(db))
+        return work();
     if (Status s = Exec("BEGIN IMMEDIATE"); !s)
         return s;
     Status result = work();

@@ -42,7 +42,7 @@ struct SeenWith {
 // case of ASCII letters (a Shift_JIS character's second byte is never folded).
 struct HistoryQuery {
     enum class NameMatch { Prefix, Substring, Exact };
-    std::string user;
+    std::string user{};
     NameMatch match = NameMatch::Prefix;
     // Address block: sessions whose address & mask == address & mask; mask 0 matches all.
     Ipv4Address address{};
@@ -68,7 +68,8 @@ public:
 
     int SchemaVersion() const;
 
-    // Runs `work` in one transaction: committed if it succeeds, rolled back if not.
+    // Runs `work` in one transaction: committed if it succeeds, rolled back if not (inside
+    // another transaction, as part of that one).
     Status InTransaction(const std::function<Status()>& work);
 
     // A new session with its aircraft; its row number.
