@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <charconv>
 #include <utility>
 #include <variant>
 
@@ -443,6 +444,36 @@ Result<int64_t> HistoryStore::Prune(int64_t now, int keepDays)
     if (!s)
         return Failure{s.error()};
     return removed;
+}
+
+std::optional<HistoryQuery> ParseHistorySearch(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    if (text.empty())
+        return std::nullopt;
+    HistoryQuery q;
+    const size_t slash = text.find('/');
+    if (auto address = Ipv4Address::Parse(text.substr(0, slash))) {
+        int bits = 32;
+        if (slash != std::string_view::npos) {
+            const std::string_view n = text.substr(slash + 1);
+            auto [end, error] = std::from_chars(n.data(), n.data() + n.size(), bits);
+            if (n.empty() || error != std::errc() || end != n.data() + n.size() || bits < 1 || bits > 32)
+                return std::nullopt;
+        }
+        q.address = *address;
+        q.mask = Ipv4Address(static_cast<uint32_t>(~uint64_t{0} << (32 - bits)));
+        return q;
+    }
+    if (text.front() == '*') {
+        q.match = HistoryQuery::NameMatch::Substring;
+        text.remove_prefix(1);
+    }
+    q.user = std::string(text);
+    return q;
 }
 
 }  // namespace zpmoni

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,6 +106,10 @@ private:
     std::vector<std::pair<const char*, sqlite3_stmt*>> statements;
     std::vector<std::unique_ptr<std::string>> shapes;
 };
+
+// What the search box asks for: "a.b.c.d" or "a.b.c.d/n" an address or block, "*text" a part of
+// a name, any other text the start of a name; nothing for an empty box or a bad block.
+std::optional<HistoryQuery> ParseHistorySearch(std::string_view text);
 
 // The bytes of a name with ASCII letters in lower case, Shift_JIS double-byte characters kept
 // whole: the key names are searched by.

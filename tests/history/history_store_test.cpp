@@ -76,6 +76,15 @@ TEST(HistoryStore, SearchCases)
         ASSERT_TRUE(found) << found.error();
         EXPECT_EQ(Logons(*found), c.logons) << c.query.user << " " << c.query.address.ToString();
     }
+    // As typed in the history tab's box; nothing for text that asks for nothing sound.
+    const std::pair<const char*, std::vector<int64_t>> typed[] = {
+        {" Fal ", {2000, 1000}}, {"*CON", {2000, 1000}}, {"198.51.100.0/24", {3000, 2000, 1000}},
+        {"198.51.100.5", {3000, 1000}}, {"10.0.0.0/8", {6000, 5000}}, {"1.2.3.4.5", {}},
+    };
+    for (const auto& [text, logons] : typed)
+        EXPECT_EQ(Logons(store->Search(*ParseHistorySearch(text)).value()), logons) << text;
+    for (const char* bad : {"", "  ", "10.0.0.0/0", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/8x"})
+        EXPECT_FALSE(ParseHistorySearch(bad)) << bad;
     auto first = store->Search({"falcon7", M::Exact});
     ASSERT_TRUE(first && first->size() == 1);
     EXPECT_EQ(first->front().record, kSessions[0]);
