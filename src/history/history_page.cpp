@@ -6,7 +6,11 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QStringEncoder>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <optional>
 
 namespace zpmoni {
 
@@ -47,22 +51,35 @@ void HistoryPage::Search(const QString& text)
 {
     rows->Remove(0, rows->rowCount() - 1);
     note->clear();
-    // The box holds what the user typed; names are searched as the bytes the server sends.
-    const QByteArray typed = text.toUtf8();
-    std::optional<HistoryQuery> query = ParseHistorySearch(std::string_view(typed.constData(), typed.size()));
-    if (!query)
-        return;
-    if (!store) {
-        auto opened = HistoryStore::Open(path);
-        if (!opened)
-            return note->setText(QString::fromStdString(opened.error()));
-        store = std::move(opened.value());
+    // Names are stored as the bytes the server sent: what was typed is looked for as UTF-8 and,
+    // unless it is ASCII, as Shift_JIS as well (the simulator's own character set).
+    std::vector<QByteArray> spellings{text.toUtf8()};
+    if (QStringEncoder sjis("Shift_JIS", QStringEncoder::Flag::Stateless); sjis.isValid()) {
+        QByteArray encoded = sjis(text);
+        if (!sjis.hasError() && encoded != spellings.front())
+            spellings.push_back(encoded);
     }
-    auto found = store->Search(*query);
-    if (!found)
-        return note->setText(QString::fromStdString(found.error()));
+    std::optional<HistoryQuery> query;
+    std::vector<StoredSession> found;
+    for (const QByteArray& typed : spellings) {
+        query = ParseHistorySearch(std::string_view(typed.constData(), static_cast<size_t>(typed.size())));
+        if (!query)
+            return;
+        if (!store) {
+            auto opened = HistoryStore::Open(path);
+            if (!opened)
+                return note->setText(QString::fromStdString(opened.error()));
+            store = std::move(opened.value());
+        }
+        auto some = store->Search(*query);
+        if (!some)
+            return note->setText(QString::fromStdString(some.error()));
+        found.insert(found.end(), some->begin(), some->end());
+    }
+    std::ranges::sort(found, std::greater(), [](const StoredSession& s) { return std::pair(s.record.logon, s.id); });
+    found.resize(std::min(found.size(), static_cast<size_t>(kDefaultSearchLimit)));
     auto time = [&](int64_t t) { return t ? FormatTime(clock.LocalTime(t), "%Y/%m/%d %H:%M:%S") : std::string(); };
-    for (const StoredSession& s : *found) {
+    for (const StoredSession& s : found) {
         std::string flown;
         for (const FlownAircraft& a : s.record.aircraft)
             flown += (flown.empty() ? "" : ", ") + a.aircraft;
@@ -70,7 +87,7 @@ void HistoryPage::Search(const QString& text)
                                      time(s.record.logoff), flown};
         rows->Insert(rows->rowCount(), cells, static_cast<int>(s.id));
     }
-    QString summary = QString::fromUtf8("%1 件").arg(found->size());
+    QString summary = QString::fromUtf8("%1 件").arg(found.size());
     if (!query->user.empty() && query->match == HistoryQuery::NameMatch::Prefix) {
         // Other names seen from the addresses used with the name typed, when it is a whole name.
         if (auto others = store->OtherNamesOf(query->user); others && !others->empty()) {

@@ -95,19 +95,15 @@ TEST(HistoryStore, NamesAndAddressesSeenTogether)
     TempFolder dir;
     auto store = Filled(dir);
     ASSERT_TRUE(store->Insert(Session("falcon7", "198.51.100.9", 7000)));
-    auto others = store->OtherNamesOf("FALCON7");
-    ASSERT_TRUE(others);
-    ASSERT_EQ(others->size(), 1u);
-    EXPECT_EQ(others->front().user, "Eagle");
-    EXPECT_EQ(others->front().address, A("198.51.100.5"));
-    auto addresses = store->AddressesOf("Falcon7");
-    ASSERT_TRUE(addresses);
-    ASSERT_EQ(addresses->size(), 2u);
-    EXPECT_EQ(addresses->at(0).address, A("198.51.100.9"));
-    EXPECT_EQ(addresses->at(1).address, A("198.51.100.5"));
-    auto recent = store->AddressesOf("falcon7", 5000);
-    ASSERT_TRUE(recent);
-    EXPECT_EQ(recent->size(), 1u);
+    auto text = [](const Result<std::vector<SeenWith>>& seen) {
+        std::string t;
+        for (const SeenWith& s : seen.value())
+            t += s.user + "@" + s.address.ToString() + " ";
+        return t;
+    };
+    EXPECT_EQ(text(store->OtherNamesOf("FALCON7")), "Eagle@198.51.100.5 ");
+    EXPECT_EQ(text(store->AddressesOf("Falcon7")), "falcon7@198.51.100.9 Falcon7@198.51.100.5 ");
+    EXPECT_EQ(text(store->AddressesOf("falcon7", 5000)), "falcon7@198.51.100.9 ");
 }
 
 TEST(HistoryStore, CloseImportAndPrune)
@@ -115,10 +111,8 @@ TEST(HistoryStore, CloseImportAndPrune)
     TempFolder dir;
     auto store = Filled(dir);
     ASSERT_TRUE(store->Close(1, 1500, 7, 8, 9));
-    auto found = store->Search({"Falcon7", M::Exact});
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->front().record.logoff, 1500);
-    EXPECT_EQ(found->front().record.damageSent, 9u);
+    const SessionRecord closed = store->Search({"Falcon7", M::Exact}).value().at(0).record;
+    EXPECT_EQ(std::tuple(closed.logoff, closed.bytesIn, closed.bytesOut, closed.damageSent), std::tuple(1500, 7u, 8u, 9u));
     EXPECT_EQ(store->InsertIfAbsent(kSessions[1]).value(), false);
     EXPECT_EQ(store->InsertIfAbsent(Session("falcon_x", "198.51.100.6", 2001)).value(), true);
 
