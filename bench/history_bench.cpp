@@ -48,7 +48,8 @@ void HistoryInsert(benchmark::State& state)
     }
     history.Stop();
     state.SetItemsProcessed(n);
-    const auto bytes = std::filesystem::file_size(dir + "/history.db") + std::filesystem::file_size(dir + "/history.db-wal");
+    const auto bytes =
+        std::filesystem::file_size(dir + "/history.db") + std::filesystem::file_size(dir + "/history.db-wal");
     state.counters["MB_per_100k"] = static_cast<double>(bytes) / 1e6 * 100000.0 / static_cast<double>(n);
     std::filesystem::remove_all(dir);
 }

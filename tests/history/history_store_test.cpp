@@ -111,8 +111,8 @@ TEST(HistoryStore, CloseImportAndPrune)
     TempFolder dir;
     auto store = Filled(dir);
     ASSERT_TRUE(store->Close(1, 1500, 7, 8, 9));
-    const SessionRecord closed = store->Search({"Falcon7", M::Exact}).value().at(0).record;
-    EXPECT_EQ(std::tuple(closed.logoff, closed.bytesIn, closed.bytesOut, closed.damageSent), std::tuple(1500, 7u, 8u, 9u));
+    const SessionRecord c = store->Search({"Falcon7", M::Exact}).value().at(0).record;
+    EXPECT_EQ(std::tuple(c.logoff, c.bytesIn, c.bytesOut, c.damageSent), std::tuple(1500, 7u, 8u, 9u));
     EXPECT_EQ(store->InsertIfAbsent(kSessions[1]).value(), false);
     EXPECT_EQ(store->InsertIfAbsent(Session("falcon_x", "198.51.100.6", 2001)).value(), true);
 
@@ -138,7 +138,7 @@ TEST(HistoryStore, OpensOldFilesAndRefusesOthers)
     const Case cases[] = {
         {"absent", [](const std::string&) {}, true},
         {"empty", [](const std::string& p) { WriteText(p, ""); }, true},
-        {"version 0", [&](const std::string& p) { raw(p, "CREATE TABLE notes(x); INSERT INTO notes VALUES(1)"); }, true},
+        {"version 0", [&](const std::string& p) { raw(p, "CREATE TABLE t(x); INSERT INTO t VALUES(1)"); }, true},
         {"newer", [&](const std::string& p) { raw(p, "PRAGMA user_version = 2"); }, false},
         {"not a database", [](const std::string& p) { WriteText(p, std::string(4096, 'x')); }, false},
         {"link", [](const std::string& p) { std::filesystem::create_symlink(p + ".real", p); }, false},
