@@ -71,9 +71,13 @@ bool HistoryService::Push(Event e)
 {
     if (!store)
         return true;
-    std::lock_guard held(lock);
+    std::unique_lock held(lock);
     if (queue.size() >= limits.queue) {
         ++dropped;
+        held.unlock();
+        // Told once until a batch is written again.
+        if (!toldFull.exchange(true) && onError)
+            onError(std::string(kHistoryFileName) + ": the writer falls behind; events are dropped");
         return false;
     }
     if (queue.empty())
@@ -159,6 +163,7 @@ Result<size_t> HistoryService::WriteDue(bool all)
         return Failure{s.error()};
     }
     failing = false;
+    toldFull = false;
     openRows = std::move(open);
     return batch.size();
 }

@@ -4,6 +4,7 @@
 #include "base/result.h"
 #include "history/history_store.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -68,8 +69,8 @@ public:
     Status Open(const std::string& path);
     bool IsOpen() const { return store != nullptr; }
     const std::string& Path() const { return path; }
-    // The writer thread; `onError` hears of a failed batch, once until one succeeds again
-    // (from the writer thread).
+    // The writer thread; `onError` hears of a failed batch (from the writer thread) or of a full
+    // queue (from the caller's), each once until a batch succeeds again.
     void Start(std::function<void(std::string_view)> onError = {});
     // Writes what is queued and ends the thread.
     void Stop();
@@ -109,6 +110,7 @@ private:
     std::deque<Event> queue;
     int64_t firstQueuedMs = 0;
     uint64_t dropped = 0;
+    std::atomic<bool> toldFull{false};
     std::jthread writer;
 };
 
