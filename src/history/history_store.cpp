@@ -185,7 +185,11 @@ Status HistoryStore::Migrate()
                        std::to_string(version) + ", this program knows " + std::to_string(kHistorySchemaVersion) +
                        ")"};
     for (int v = version; v < kHistorySchemaVersion; ++v)
-        if (Status s = InTransaction([&] { return Exec(kMigrations[v]); }); !s)
+        if (Status s = InTransaction([&] {
+                // Another connection may have brought the file on while this one waited for it.
+                return SchemaVersion() == v ? Exec(kMigrations[v]) : Status();
+            });
+            !s)
             return s;
     return {};
 }
