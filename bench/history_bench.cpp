@@ -59,8 +59,13 @@ BENCHMARK(HistoryInsert)->Iterations(200000)->Unit(benchmark::kMicrosecond);
 // last digit finds about 500).
 void HistorySearchPrefix(benchmark::State& state)
 {
-    static const std::string dir = Folder("search");
-    static std::unique_ptr<HistoryStore> store = [] {
+    // The million sessions are made once and removed at exit.
+    static const struct Scratch {
+        std::string dir = Folder("search");
+        ~Scratch() { std::filesystem::remove_all(dir); }
+    } scratch;
+    const std::string& dir = scratch.dir;
+    static std::unique_ptr<HistoryStore> store = [&] {
         auto opened = HistoryStore::Open(dir + "/history.db");
         std::mt19937 random(2);
         for (int64_t batch = 0; batch < 1000; ++batch)
