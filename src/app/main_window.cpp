@@ -7,6 +7,7 @@
 #include "capture/connections_page.h"
 #include "capture/event_list_page.h"
 #include "client/chat_page.h"
+#include "history/history_page.h"
 #include "platform/system_clock.h"
 #include "ui/report_list_view.h"
 #include "platform/termination_signals.h"
@@ -70,6 +71,8 @@ void MainWindow::Initialize()
     tabs->addTab(connectPage, QString::fromUtf8("接続状況"));
     tabs->addTab(monitorPage, QString::fromUtf8("ログ"));
     tabs->addTab(chatPage, QString::fromUtf8("チャット"));
+    tabs->addTab(new HistoryPage(app.workdir + "/" + std::string(kHistoryFileName), app.clock),
+                 QString::fromUtf8("履歴"));
     setCentralWidget(tabs);
     // The list of the page shown takes the keys, so Ctrl+C and Delete act on it at once.
     connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {

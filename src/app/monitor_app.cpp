@@ -150,6 +150,11 @@ void MonitorApp::StartUp(const std::function<void(std::string_view)>& message)
     // Each failure is in the error log already; the monitor runs on without the rules.
     (void)access.Load();
     (void)access.Install();
+    // Without its file the monitor runs on and keeps no history.
+    if (Status opened = history.Open(workdir + "/" + std::string(kHistoryFileName)); !opened)
+        return WriteErrorLog(opened.error());
+    history.Start([this](std::string_view failure) { errorLog.Write(failure); });
+    history.PruneDaily(clock.Now(), settings.historyKeepDays);
 }
 
 void MonitorApp::LoadPackIndex()

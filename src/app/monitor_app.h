@@ -9,6 +9,7 @@
 #include "base/profile_store.h"
 #include "capture/capture_service.h"
 #include "base/log_files.h"
+#include "history/history_service.h"
 #include "packlist/pack_index.h"
 #include "server/server_service.h"
 
@@ -71,6 +72,8 @@ public:
     CaptureService capture;
     // The simulator's windows, its supervision and the schedule thread.
     ServerService server;
+    // The player history (history.db), written off the event loop.
+    HistoryService history;
 
 private:
     // What the access service may use of the program: the logs, the settings' filter address,

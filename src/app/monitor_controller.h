@@ -63,9 +63,14 @@ signals:
     void statusTicked(const QString& text);
 
 private:
-    void OnLogon(int64_t t, const PlayerRecord& r) override { eventLog.LogonEntry(t, r); }
-    void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r); }
-    void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r); }
+    void OnLogon(int64_t t, const PlayerRecord& r) override
+    {
+        eventLog.LogonEntry(t, r);
+        app.history.OnLogon(t, r);
+        app.history.PruneDaily(t, app.settings.historyKeepDays);
+    }
+    void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r), app.history.OnLogoff(t, r); }
+    void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r), app.history.OnJoin(t, r); }
     void OnCapturedChat(std::string_view text) override { client.OnCapturedChat(text); }
     void OnLogonFlood(uint32_t address) override;
     // The client connection found the server hung: restarted when CheckRunning is on.

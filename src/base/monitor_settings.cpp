@@ -89,6 +89,7 @@ constexpr SettingKey kKeys[] = {
     {P, "RestartWarningText", &S::restartWarningText, 0, "Server restarts in %d min", 0, 0, SheetPage::None,
      SavedBy::Nobody},
     {kMainWindowSection, "ServerUser", &S::serverUser, 0, "", 0, 0, SheetPage::None, SavedBy::Nobody},
+    {"History", "KeepDays", &S::historyKeepDays, 365, {}, 0, 0, SheetPage::None, SavedBy::Nobody},
     // Written when the main window closes, in this order.
     Window("CloseInterval", &S::closeInterval, 800),
     Window("WindowTextInterval", &S::windowTextInterval, 1000),

@@ -78,6 +78,8 @@ struct MonitorSettings {
 
     // The user a root monitor starts the server as: empty refuses the start, "root" keeps root.
     std::string serverUser;
+    // Days the player history keeps a session; 0 keeps every one.
+    int32_t historyKeepDays = 0;
 
     // The main window's values: the error-dialog close period and the window-text and
     // check-running periods (ms), whether the G limiter connects, and the silence after which
