@@ -4,6 +4,7 @@
 #include "app/replay.h"
 #include "base/text_escape.h"
 #include "history/daily_log_reader.h"
+#include "history/history_store.h"
 #include "platform/directory_listing.h"
 #include "platform/instance_lock.h"
 #include "platform/server_process.h"
@@ -16,6 +17,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -37,9 +39,22 @@ void Usage(FILE* to)
 }
 
 // Takes every session and keeps none, until the player history is there to keep them.
-class UnkeptSessions final : public SessionSink {
+// Each session into the history unless it is there already, so a second import adds nothing.
+class StoredSessions final : public SessionSink {
 public:
-    Status Add(const SessionRecord&) override { return {}; }
+    explicit StoredSessions(HistoryStore& store) : store(store) {}
+    Status Add(const SessionRecord& s) override
+    {
+        const Result<bool> inserted = store.InsertIfAbsent(s);
+        if (!inserted)
+            return Failure{inserted.error()};
+        added += inserted.value() ? 1 : 0;
+        return {};
+    }
+    size_t added = 0;
+
+private:
+    HistoryStore& store;
 };
 
 // The daily logs below the working folder read into the player history; each session once.
@@ -52,19 +67,29 @@ int RunImportLogs(const std::vector<std::string>& args)
         Usage(stderr);
         return 2;
     }
-    UnkeptSessions sink;
-    const Result<BackfillCounts> counts =
-        ImportDailyLogs(workdir + "/Log", SystemDirectoryListing(), SystemLocalTime, sink);
-    if (!counts) {
-        std::fprintf(stderr, "zpmoni: %s\n", counts.error().c_str());
+    Result<std::unique_ptr<HistoryStore>> store = HistoryStore::Open(workdir + "/" + std::string(kHistoryFileName));
+    if (!store) {
+        std::fprintf(stderr, "zpmoni: %s\n", Escaped(store.error()).c_str());
         return 1;
     }
+    StoredSessions sink(*store.value());
+    std::optional<Result<BackfillCounts>> read;
+    // One transaction: years of logs go in at once, or not at all.
+    const Status stored = store.value()->InTransaction([&]() -> Status {
+        read.emplace(ImportDailyLogs(workdir + "/Log", SystemDirectoryListing(), SystemLocalTime, sink));
+        return read->ok() ? Status() : Failure{read->error()};
+    });
+    if (!stored || !read || !read->ok()) {
+        std::fprintf(stderr, "zpmoni: %s\n", Escaped(read && !read->ok() ? read->error() : stored.error()).c_str());
+        return 1;
+    }
+    const Result<BackfillCounts>& counts = *read;
     for (const std::string& problem : counts->problems)
         std::fprintf(stderr, "zpmoni: %s\n", problem.c_str());
     std::printf("%zu daily logs read, %zu not readable; %zu lines, %zu unreadable, %zu without a session; "
-                "%zu sessions\n",
+                "%zu sessions, %zu of them new in the history\n",
                 counts->files, counts->skippedFiles, counts->lines, counts->unreadable, counts->unmatched,
-                counts->sessions);
+                counts->sessions, sink.added);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include "access/deny_file.h"
 #include "base/text_escape.h"
 #include "capture/packet_capture.h"
+#include "history/history_store.h"
 #include "platform/address_table.h"
 #include "platform/file_sync.h"
 #include "platform/instance_lock.h"
@@ -100,6 +101,20 @@ AccessService::Links MonitorApp::AccessLinks()
             if (r.address != 0 && access.Denied(Ipv4Address::FromNetworkOrder(r.address), {}))
                 capture.Table().Clear(r);
         }
+    };
+    // Read over a connection of its own: the history's writer keeps its connection to itself.
+    links.addressesOfName = [this](std::string_view name, int days) {
+        std::vector<Ipv4Address> addresses;
+        if (!history.IsOpen())
+            return addresses;
+        Result<std::unique_ptr<HistoryStore>> store = HistoryStore::Open(history.Path());
+        if (!store)
+            return addresses;
+        const int64_t since = days > 0 ? clock.Now() - int64_t{days} * 86400 : 0;
+        if (Result<std::vector<SeenWith>> seen = store.value()->AddressesOf(name, since))
+            for (const SeenWith& s : seen.value())
+                addresses.push_back(s.address);
+        return addresses;
     };
     links.sync = &SyncToDisk;
     links.now = [this] { return clock.Now(); };
