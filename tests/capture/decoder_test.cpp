@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 
 using namespace zpmoni;
 
@@ -52,6 +54,12 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         EXPECT_EQ(rig.table.inboundBytes, c.counted ? size + 14 : 0u) << c.name;
         const bool decoded = c.counted && c.result == 0 && !c.dropped;
         EXPECT_EQ(rig.table.Slot(0).userName.View(), decoded ? "real" : "unknown") << c.name;
+        // The same segment back from the server answers the log-on: each way counts to the record.
+        std::swap_ranges(d.get() + 12, d.get() + 16, d.get() + 16);
+        std::swap_ranges(d.get() + 20, d.get() + 22, d.get() + 22);
+        rig.decoder.HandleDatagram(d.get(), size, c.status);
+        const uint64_t wire = decoded ? size + 14 : 0;
+        EXPECT_EQ(std::make_pair(rig.table.Slot(0).bytesIn, rig.table.Slot(0).bytesOut), std::make_pair(wire, wire)) << c.name;
     }
 }
 
