@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 
 using namespace zpmoni;
 
@@ -55,11 +53,11 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         const bool decoded = c.counted && c.result == 0 && !c.dropped;
         EXPECT_EQ(rig.table.Slot(0).userName.View(), decoded ? "real" : "unknown") << c.name;
         // The same segment back from the server answers the log-on: each way counts to the record.
-        std::swap_ranges(d.get() + 12, d.get() + 16, d.get() + 16);
-        std::swap_ranges(d.get() + 20, d.get() + 22, d.get() + 22);
+        std::swap_ranges(d.get() + 12, d.get() + 16, d.get() + 16);  // addresses
+        std::swap_ranges(d.get() + 20, d.get() + 22, d.get() + 22);  // ports
         rig.decoder.HandleDatagram(d.get(), size, c.status);
-        const uint64_t wire = decoded ? size + 14 : 0;
-        EXPECT_EQ(std::make_pair(rig.table.Slot(0).bytesIn, rig.table.Slot(0).bytesOut), std::make_pair(wire, wire)) << c.name;
+        const size_t wire = decoded ? size + 14 : 0;
+        EXPECT_EQ(std::pair(rig.table.Slot(0).bytesIn, rig.table.Slot(0).bytesOut), std::pair(wire, wire)) << c.name;
     }
 }
 
