@@ -71,8 +71,11 @@ void MainWindow::Initialize()
     tabs->addTab(connectPage, QString::fromUtf8("接続状況"));
     tabs->addTab(monitorPage, QString::fromUtf8("ログ"));
     tabs->addTab(chatPage, QString::fromUtf8("チャット"));
-    tabs->addTab(new HistoryPage(app.workdir + "/" + std::string(kHistoryFileName), app.clock),
-                 QString::fromUtf8("履歴"));
+    auto* historyPage = new HistoryPage(app.workdir + "/" + std::string(kHistoryFileName), app.clock);
+    historyPage->SetBanName([this](const std::string& name) {  // the last 30 days' addresses, without end
+        return app.access.BanName("window", name, 30, name, std::chrono::seconds{0});
+    });
+    tabs->addTab(historyPage, QString::fromUtf8("履歴"));
     setCentralWidget(tabs);
     // The list of the page shown takes the keys, so Ctrl+C and Delete act on it at once.
     connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {

@@ -156,6 +156,7 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         } else if (payloadLength > 0) {
             if (PlayerRecord* record = table.Find(source, sourcePort, true)) {
                 record->lastActivity = now;
+                record->bytesIn += received + kLinkHeader;
                 ScanFromClient(*record, payload, now);
             }
         }
@@ -170,6 +171,8 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         const int64_t now = clock.Now();
         DropUnanswered(now);
         PlayerRecord* record = table.Find(destination, destinationPort, false);
+        if (record)  // counted before a closing segment ends the session
+            record->bytesOut += received + kLinkHeader;
         // Any segment but a reset answers a held record, except a SYN-ACK: the server sends
         // that to a forged SYN too, and repeats it after the forged data.
         if (record && record->Held() && (flags & (tcp::kRst | kSyn)) == 0)

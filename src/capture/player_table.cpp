@@ -42,6 +42,8 @@ PlayerRecord* PlayerTable::Find(uint32_t address, uint16_t port, bool create)
         r.hostText = r.addressText.View();
         r.port = port;
         r.logonTime = clock.Now();
+        r.bytesIn = 0;
+        r.bytesOut = 0;
         r.flags |= PlayerRecord::kHeld;
         return &r;
     }
@@ -68,6 +70,8 @@ void PlayerTable::Clear(PlayerRecord& r)
     r.port = 0;
     r.logonTime = 0;
     r.lastActivity = 0;
+    r.bytesIn = 0;
+    r.bytesOut = 0;
     r.addressText = "0.0.0.0";
     r.address = 0;
     r.hostText = "0.0.0.0";

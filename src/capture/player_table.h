@@ -45,6 +45,10 @@ struct PlayerRecord {
     FixedText<32> startPosition;
     int64_t logonTime = 0;
     int64_t lastActivity = 0;
+    // Bytes on the wire of the datagrams attributed to this connection, for the session's
+    // history: from the player to the server, and back.
+    uint64_t bytesIn = 0;
+    uint64_t bytesOut = 0;
     std::array<HeldEvent, kHeldEvents> held{};
     size_t heldCount = 0;
 

@@ -6,6 +6,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QStringEncoder>
 #include <QVBoxLayout>
 
@@ -43,9 +45,39 @@ HistoryPage::HistoryPage(std::string path, const Clock& clock, QWidget* parent)
     layout->addWidget(host, 1);
     layout->addWidget(note);
     connect(box, &QLineEdit::returnPressed, this, [this] { Search(box->text()); });
+    connect(list, &ReportListView::rowMenuRequested, this, &HistoryPage::ShowMenu);
 }
 
 HistoryPage::~HistoryPage() = default;
+
+void HistoryPage::ShowMenu(const QPoint& globalPos)
+{
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8("この名前をアクセス禁止"), this, &HistoryPage::BanSelectedName)
+        ->setEnabled(banName && !list->SelectedRows().isEmpty());
+    menu.exec(globalPos);
+}
+
+void HistoryPage::BanSelectedName()
+{
+    const QList<int> selected = list->SelectedRows();
+    if (selected.isEmpty() || !banName)
+        return;
+    // The name as the server sent it, not as shown: a Shift_JIS name must match the history.
+    const std::string name = list->model()->index(selected.first(), 0).data(kBytesRole).toByteArray().toStdString();
+    const Result<size_t> banned = banName(name);
+    // Not modal to the event loop: the monitor goes on while the box is up.
+    auto* box = new QMessageBox(banned ? QMessageBox::Information : QMessageBox::Warning,
+                                QString::fromUtf8("アクセス禁止"),
+                                banned ? QString::fromUtf8("%1: %2 件のアドレスをアクセス禁止にしました")
+                                             .arg(NetworkText(name))
+                                             .arg(*banned)
+                                       : QString::fromStdString(banned.error()),
+                                QMessageBox::Ok, this);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
 
 void HistoryPage::Search(const QString& text)
 {

@@ -2,15 +2,18 @@
 #pragma once
 
 #include "base/clock.h"
+#include "base/result.h"
 #include "history/history_store.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 class QLabel;
 class QLineEdit;
+class QPoint;
 
 namespace zpmoni {
 
@@ -27,11 +30,18 @@ public:
 
     // The search the box's Enter runs.
     void Search(const QString& text);
+    // Bans every address the history knows for a user name (the bytes as stored); how many
+    // went in force. Without it the row menu's entry is disabled.
+    using BanName = std::function<Result<size_t>(const std::string& name)>;
+    void SetBanName(BanName ban) { banName = std::move(ban); }
     ReportListView* List() { return list; }
     QLineEdit* Box() { return box; }
     QLabel* Note() { return note; }
 
 private:
+    void ShowMenu(const QPoint& globalPos);
+    void BanSelectedName();
+
     const std::string path;
     const Clock& clock;
     std::unique_ptr<HistoryStore> store;
@@ -39,6 +49,7 @@ private:
     QLabel* note;
     ReportRows* rows;
     ReportListView* list;
+    BanName banName;
 };
 
 }  // namespace zpmoni

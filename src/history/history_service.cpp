@@ -115,10 +115,9 @@ void HistoryService::OnJoin(int64_t, const PlayerRecord& r)
     Push(Join{KeyOf(r), {std::string(r.aircraftName.View()), std::string(r.packName.View())}});
 }
 
-void HistoryService::OnLogoff(int64_t t, const PlayerRecord& r, uint64_t bytesIn, uint64_t bytesOut,
-                              uint32_t damageSent)
+void HistoryService::OnLogoff(int64_t t, const PlayerRecord& r, uint32_t damageSent)
 {
-    Push(Logoff{KeyOf(r), t, bytesIn, bytesOut, damageSent});
+    Push(Logoff{KeyOf(r), t, r.bytesIn, r.bytesOut, damageSent});
 }
 
 void HistoryService::PruneDaily(int64_t now, int keepDays)

@@ -78,8 +78,8 @@ public:
     // From the decoder, on the event loop: never waits on the disk.
     void OnLogon(int64_t t, const PlayerRecord& r);
     void OnJoin(int64_t t, const PlayerRecord& r);
-    void OnLogoff(int64_t t, const PlayerRecord& r, uint64_t bytesIn = 0, uint64_t bytesOut = 0,
-                  uint32_t damageSent = 0);
+    // The session closes with the bytes the record counted and the G-limit damage sent to it.
+    void OnLogoff(int64_t t, const PlayerRecord& r, uint32_t damageSent = 0);
     // Retention: at most once a calendar day (UTC), old sessions are deleted (keepDays 0 keeps all).
     void PruneDaily(int64_t now, int keepDays);
 

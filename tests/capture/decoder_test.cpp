@@ -52,6 +52,12 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         EXPECT_EQ(rig.table.inboundBytes, c.counted ? size + 14 : 0u) << c.name;
         const bool decoded = c.counted && c.result == 0 && !c.dropped;
         EXPECT_EQ(rig.table.Slot(0).userName.View(), decoded ? "real" : "unknown") << c.name;
+        // The same segment back from the server answers the log-on: each way counts to the record.
+        std::swap_ranges(d.get() + 12, d.get() + 16, d.get() + 16);  // addresses
+        std::swap_ranges(d.get() + 20, d.get() + 22, d.get() + 22);  // ports
+        rig.decoder.HandleDatagram(d.get(), size, c.status);
+        const size_t wire = decoded ? size + 14 : 0;
+        EXPECT_EQ(std::pair(rig.table.Slot(0).bytesIn, rig.table.Slot(0).bytesOut), std::pair(wire, wire)) << c.name;
     }
 }
 

@@ -73,7 +73,7 @@ struct HeldResolver final : NameResolver {
 };
 
 // The next holder of a cleared slot inherits nothing of the last one: neither its join's pack
-// and IFF nor the answer of the lookup made for it.
+// and IFF, its byte counts, nor the answer of the lookup made for it.
 TEST(PlayerTableTest, NextHolderOfASlotInheritsNothing)
 {
     ManualClock clock;
@@ -82,10 +82,10 @@ TEST(PlayerTableTest, NextHolderOfASlotInheritsNothing)
     PlayerRecord* r = table->Find(Addr("198.51.100.2"), 7, true);
     table->Confirm(*r);
     r->packName = "Jets";
-    r->iff = 2;
+    r->iff = 2, r->bytesIn = r->bytesOut = 9;
     table->Clear(*r);
     table->Confirm(*table->Find(Addr("198.51.100.3"), 8, true));
-    EXPECT_EQ(std::string(r->packName.View()) + std::to_string(r->iff), "0");
+    EXPECT_EQ(std::string(r->packName.View()) + std::to_string(r->iff + r->bytesIn + r->bytesOut), "0");
     resolver.answers[0]("old.example");
     resolver.answers[1](std::nullopt);
     EXPECT_EQ(r->HostText(), "198.51.100.3");
