@@ -2,6 +2,7 @@
 #include "app/monitor_controller.h"
 
 #include "server/schedule.h"
+#include "ui/network_text.h"
 
 namespace zpmoni {
 
@@ -72,9 +73,13 @@ void MonitorController::Initialize()
     if (app.settings.startUp)
         supervisor->Logic().StartServer();
 
-    client.onDamage = [this](uint32_t aircraft, uint16_t amount) {
-        app.alerts.Raise(AlertKind::GlimitDamage, "G-limit damage " + std::to_string(amount) + " sent to aircraft " +
-                                                      std::to_string(aircraft));
+    client.onDamage = [this](uint32_t aircraft, std::string_view pilot, uint16_t amount) {
+        // Counted for the pilot's session in the history; the map holds online pilots only.
+        if (!pilot.empty() && (damageSent.size() < kMaxDamaged || damageSent.contains(std::string(pilot))))
+            ++damageSent[std::string(pilot)];
+        app.alerts.Raise(AlertKind::GlimitDamage,
+                         "G-limit damage " + std::to_string(amount) + " sent to aircraft " + std::to_string(aircraft) +
+                             (pilot.empty() ? "" : " (" + NetworkText(pilot).toStdString() + ")"));
     };
     client.Start(ini,
                  {glimit != 0, app.settings.chatLog != 0, Ipv4Address::Loopback().HostOrder(), app.settings.port,

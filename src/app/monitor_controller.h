@@ -13,6 +13,9 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace zpmoni {
 
@@ -69,12 +72,27 @@ private:
         app.history.OnLogon(t, r);
         app.history.PruneDaily(t, app.settings.historyKeepDays);
     }
-    void OnLogoff(int64_t t, const PlayerRecord& r) override { eventLog.LogoffEntry(t, r), app.history.OnLogoff(t, r); }
+    void OnLogoff(int64_t t, const PlayerRecord& r) override
+    {
+        eventLog.LogoffEntry(t, r);
+        app.history.OnLogoff(t, r, TakeDamageSent(r.userName.View()));
+    }
     void OnJoin(int64_t t, const PlayerRecord& r) override { eventLog.JoinEntry(t, r), app.history.OnJoin(t, r); }
     void OnCapturedChat(std::string_view text) override { client.OnCapturedChat(text); }
     void OnLogonFlood(uint32_t address) override;
     // The client connection found the server hung: restarted when CheckRunning is on.
     void OnServerHung(int seconds);
+    // The G-limit damage sent to a pilot since the last log-off of that name, taken for the
+    // session that ends now.
+    uint32_t TakeDamageSent(std::string_view pilot)
+    {
+        const auto counted = damageSent.find(std::string(pilot));
+        if (counted == damageSent.end())
+            return 0;
+        const uint32_t n = counted->second;
+        damageSent.erase(counted);
+        return n;
+    }
 
     MonitorApp& app;
     EventLog eventLog;
@@ -87,6 +105,10 @@ private:
     QString notice;
     int noticeTicks = 0;
     bool initialized = false;
+    // Damage packets per pilot's user name, until that name logs off; names of the server's
+    // announcements, so bounded against a hostile server.
+    static constexpr size_t kMaxDamaged = 1024;
+    std::unordered_map<std::string, uint32_t> damageSent;
 };
 
 }  // namespace zpmoni

@@ -55,7 +55,7 @@ public:
     // Closes the connection and writes its protocol version.
     void Stop();
     // Told of each G-limit damage sent; set before Start.
-    std::function<void(uint32_t aircraftId, uint16_t amount)> onDamage;
+    std::function<void(uint32_t aircraftId, std::string_view pilot, uint16_t amount)> onDamage;
 
     // Logs on under the limit name at the options' address; fails when the G limiter is off,
     // the client is not started, or no attempt could be started.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "client/g_limiter.h"
 
+#include <cstring>
+
 #include "base/ascii.h"
 #include "base/protocol.h"
 
@@ -113,13 +115,30 @@ void GLimiter::OnAddObject(const uint8_t* body, size_t bodyLength)
         fields.Le16(wire::add_object::kKind) != wire::add_object::kAircraft)
         return;
     const uint32_t id = fields.Le32(wire::add_object::kObjectId);
-    if (Touch(id) != gravityList_.end())
+    std::string pilot;
+    if (fields.Holds(wire::add_object::kUserName, wire::add_object::kUserNameChars)) {
+        const auto* name = reinterpret_cast<const char*>(body + wire::add_object::kUserName);
+        pilot.assign(name, strnlen(name, wire::add_object::kUserNameChars));
+    }
+    if (auto known = Touch(id); known != gravityList_.end()) {
+        if (!pilot.empty())
+            known->pilot = std::move(pilot);
         return;
+    }
     if (gravityList_.size() >= kMaxWatched) {
         EraseDamage(gravityList_.front().aircraftId);
         gravityList_.pop_front();
     }
-    gravityList_.push_back({id, positiveLimit_, negativeLimit_, 0, 0, 0, damageStep_, damageInterval_});
+    gravityList_.push_back(
+        {id, positiveLimit_, negativeLimit_, 0, 0, 0, damageStep_, damageInterval_, std::move(pilot)});
+}
+
+std::string_view GLimiter::PilotOf(uint32_t aircraftId) const
+{
+    for (const GravityRecord& r : gravityList_)
+        if (r.aircraftId == aircraftId)
+            return r.pilot;
+    return {};
 }
 
 std::list<GravityRecord>::iterator GLimiter::Touch(uint32_t id)

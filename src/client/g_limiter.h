@@ -27,6 +27,7 @@ struct GravityRecord {
     uint32_t samples;         // G values examined so far
     int16_t damageStep;       // damage per whole interval
     uint32_t damageInterval;  // milliseconds; 0 = maximum damage at once
+    std::string pilot = {};   // the user name the server announced with it, as bytes
 };
 
 // Maximum damage that is sent again with every state packet of the aircraft until it leaves.
@@ -76,6 +77,8 @@ public:
     void OnAirState(const uint8_t* body, size_t bodyLength, uint32_t nowMs);
     void OnRemoveObject(const uint8_t* body, size_t bodyLength);
     size_t Watched() const { return gravityList_.size(); }
+    // Who flies a watched aircraft, as the server announced it; empty when unknown.
+    std::string_view PilotOf(uint32_t aircraftId) const;
 
 private:
     struct Verdict {

@@ -24,7 +24,7 @@ void GLimitClient::Punish(uint32_t aircraftId, uint16_t amount)
 {
     (void)SendPacket(PKT_DAMAGE, DamageBody(aircraftId, amount));  // a failed send is told by Transmit
     if (onDamage)
-        onDamage(aircraftId, amount);
+        onDamage(aircraftId, limiter.PilotOf(aircraftId), amount);
 }
 
 void GLimitClient::OnAirState(const uint8_t* body, size_t length)

@@ -20,8 +20,9 @@ public:
     Status ConnectWithLimitName(uint32_t address, uint16_t port);
 
     void Punish(uint32_t aircraftId, uint16_t amount);
-    // Told of each damage sent, for the operator's alerts.
-    std::function<void(uint32_t aircraftId, uint16_t amount)> onDamage;
+    // Told of each damage sent, with the pilot's user name as the server announced it (bytes;
+    // empty when unknown): for the operator's alerts and the pilot's session in the history.
+    std::function<void(uint32_t aircraftId, std::string_view pilot, uint16_t amount)> onDamage;
     GLimiter& Limiter() { return limiter; }
     const GLimiter& Limiter() const { return limiter; }
 

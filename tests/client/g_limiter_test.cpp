@@ -40,7 +40,10 @@ struct Limiter {
     }
     void Add(uint32_t id, size_t length = 140, int kind = 0)
     {
-        auto b = Body(length, {{0, kind}, {4, static_cast<int>(id)}});
+        // The pilot's name: the id's digits, then bytes past the name's 15 that must not count.
+        auto b = Body(length, {{0, kind}, {4, static_cast<int>(id)}, {124, 0x41414100 + static_cast<int>(id % 10) + '0'}});
+        if (length >= 144)
+            std::fill(b.begin() + 128, b.begin() + 144, 'B');
         lim.OnAddObject(b.data(), b.size());
     }
     void Remove(uint32_t id, size_t length = 4)
@@ -142,6 +145,12 @@ TEST(GLimiter, WatchedAircraftAndPendingDamage)
     l.State(kId, 1, 2, 0, 43);
     l.State(kId, 1, 2, 0, 7);  // no complete id: concerns nobody
     EXPECT_EQ(l.Take(), (Hits{{kId, kMax}, {kId, kMax}, {8, kMax}, {kId, kMax}, {kId, kMax}}));
+    // Who flies what, as announced: a name cut at 15 bytes, none from a body too short for one.
+    l.Add(9, 150);
+    l.Add(10, 138);
+    EXPECT_EQ(l.lim.PilotOf(9), "9AAABBBBBBBBBBB");
+    EXPECT_EQ(l.lim.PilotOf(8), std::string(1, '0' + 8 % 10) + "AAA");
+    EXPECT_EQ(l.lim.PilotOf(10), "");
     l.Remove(8, 3);  // too short: ignored
     l.Remove(kId);
     l.State(kId, 9, 3);
