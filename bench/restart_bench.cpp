@@ -42,6 +42,17 @@ private:
     SystemClock system;
 };
 
+// Ends the bench's own tmux server and its sessions.
+void KillTmuxServer(const std::string& socket)
+{
+    const pid_t tmux = fork();
+    if (tmux == 0) {
+        execl("/usr/bin/tmux", "tmux", "-L", socket.c_str(), "kill-server", nullptr);
+        _exit(127);
+    }
+    waitpid(tmux, nullptr, 0);
+}
+
 // Argument 1: a graphical executable without a display (the process alone); 3: the console
 // server in a tmux session of its own.
 void BM_RestartAfterKill(benchmark::State& state)
@@ -84,14 +95,8 @@ void BM_RestartAfterKill(benchmark::State& state)
     kill(static_cast<pid_t>(last), SIGKILL);
     while (app.server.state.serverRunning)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    if (exeType == 3) {
-        const pid_t tmux = fork();
-        if (tmux == 0) {
-            execl("/usr/bin/tmux", "tmux", "-L", socket.c_str(), "kill-server", nullptr);
-            _exit(127);
-        }
-        waitpid(tmux, nullptr, 0);
-    }
+    if (exeType == 3)
+        KillTmuxServer(socket);
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_RestartAfterKill)
@@ -150,12 +155,7 @@ void BM_EventLoopLatenessUnderSupervision(benchmark::State& state)
     app.server.EndSupervision();
     if (hung && tmuxServer > 0)
         kill(tmuxServer, SIGCONT);
-    const pid_t tmux = fork();
-    if (tmux == 0) {
-        execl("/usr/bin/tmux", "tmux", "-L", socket.c_str(), "kill-server", nullptr);
-        _exit(127);
-    }
-    waitpid(tmux, nullptr, 0);
+    KillTmuxServer(socket);
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_EventLoopLatenessUnderSupervision)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
