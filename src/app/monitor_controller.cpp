@@ -40,13 +40,12 @@ void MonitorController::Initialize()
         return;
     initialized = true;
     ProfileStore& ini = app.profile;
-    // What the event list page holds and the window's own values, as the file holds them now.
-    MonitorSettings s;
-    LoadSettings(ini, s);
+    // What the event list page holds and the window's own values, read at start-up with the rest.
+    const MonitorSettings& s = app.settings;
     eventLog.displayLogin = s.displayLogin;
     eventLog.displayJoin = s.displayJoin;
     eventLog.createLogfile = s.createLogfile;
-    listLine = LoadListLine(ini);
+    listLine = HeldListLine(s);
     closeInterval = ClampCloseInterval(s.closeInterval);
     windowTextInterval = s.windowTextInterval;
     checkRunningInterval = s.checkRunningInterval;
@@ -108,13 +107,13 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     ProfileStore& ini = app.profile;
     // Everything written from here to the end of the client goes to the file at once.
     ProfileStore::Batch batch(ini);
-    MonitorSettings window = app.settings;
-    window.closeInterval = closeInterval;
-    window.windowTextInterval = windowTextInterval;
-    window.checkRunningInterval = checkRunningInterval;
-    window.glimit = glimit;
-    window.hangSeconds = hangSeconds;
-    SaveSettings(ini, window, SavedBy::Window);
+    MonitorSettings& s = app.settings;
+    s.closeInterval = closeInterval;
+    s.windowTextInterval = windowTextInterval;
+    s.checkRunningInterval = checkRunningInterval;
+    s.glimit = glimit;
+    s.hangSeconds = hangSeconds;
+    SaveSettings(ini, s, SavedBy::Window);
 
     app.capture.Stop();
 
@@ -151,12 +150,12 @@ void MonitorController::OnServerHung(int seconds)
 
 void MonitorController::SaveEventLogSettings()
 {
-    MonitorSettings list = app.settings;
-    list.displayLogin = eventLog.displayLogin;
-    list.displayJoin = eventLog.displayJoin;
-    list.createLogfile = eventLog.createLogfile;
-    list.listLine = listLine;
-    SaveSettings(app.profile, list, SavedBy::EventList);
+    MonitorSettings& s = app.settings;
+    s.displayLogin = eventLog.displayLogin;
+    s.displayJoin = eventLog.displayJoin;
+    s.createLogfile = eventLog.createLogfile;
+    s.listLine = listLine;
+    SaveSettings(app.profile, s, SavedBy::EventList);
 }
 
 void MonitorController::OnLogonFlood(uint32_t address)

@@ -285,10 +285,9 @@ void SaveSettings(ProfileStore& store, const MonitorSettings& s, SavedBy group)
     }
 }
 
-int LoadListLine(const ProfileStore& store)
+int HeldListLine(const MonitorSettings& s)
 {
-    const SettingKey& k = Setting("ListLine");
-    return std::clamp(store.GetInt(k.section, k.key, k.number), 0, kMaxListLine);
+    return std::clamp(s.listLine, 0, kMaxListLine);
 }
 
 void ParseRestartWarnings(std::string_view text, MonitorSettings& s)

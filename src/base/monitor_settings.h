@@ -146,9 +146,9 @@ void CopySheetPage(SheetPage page, const MonitorSettings& from, MonitorSettings&
 // Reads every key of the table, taking the defaults for absent keys (and for empty numbers).
 // Nothing is validated here; the users of the values deal with out-of-range ones.
 void LoadSettings(const ProfileStore& store, MonitorSettings& s);
-// ListLine (ProgramData, default 200): the most rows the event list keeps, held to 0 to 10,000,
-// so that a hand-edited value cannot make the list grow without bound.
-int LoadListLine(const ProfileStore& store);
+// ListLine as loaded, held to 0 to 10,000: the most rows the event list keeps, so that a
+// hand-edited value cannot make the list grow without bound.
+int HeldListLine(const MonitorSettings& s);
 // Writes every key the sheet saves (or the keys of another group), replacing the file once.
 void SaveSettings(ProfileStore& store, const MonitorSettings& s, SavedBy group = SavedBy::Sheet);
 

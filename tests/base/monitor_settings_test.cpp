@@ -87,7 +87,9 @@ TEST(MonitorSettings, EveryKeyLoadsSavesAndRoundTrips)
     // ListLine as written in the file, and the row count the event list then keeps.
     for (auto [text, rows] : {std::pair{"", 200}, {"ListLine=10001", 10000}, {"ListLine=-5", 0}, {"ListLine=10000", 10000}}) {
         dir.Write("Zpmoni.ini", std::string("[ProgramData]\n") + text + "\n");
-        EXPECT_EQ(LoadListLine(ProfileStore(dir.File("Zpmoni.ini"))), rows) << text;
+        MonitorSettings s;
+        LoadSettings(ProfileStore(dir.File("Zpmoni.ini")), s);
+        EXPECT_EQ(HeldListLine(s), rows) << text;
     }
 }
 
