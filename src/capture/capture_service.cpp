@@ -61,15 +61,6 @@ bool CaptureService::Feed(const uint8_t* data, size_t length, ChecksumStatus sta
     return decoder.HandleDatagram(data, length, status) != 0;
 }
 
-CaptureService::Counts CaptureService::Players() const
-{
-    Counts counts;
-    for (int i = 0; i < PlayerTable::kSlots; ++i) {
-        counts.online += table.Slot(i).Online();
-        counts.flying += table.Slot(i).Flying();
-    }
-    return counts;
-}
 
 StatusFigures CaptureService::Tick(int64_t now)
 {

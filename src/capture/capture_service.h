@@ -67,11 +67,8 @@ public:
     // One datagram decoded as if captured; whether it was rejected (truncated, bad checksum).
     bool Feed(const uint8_t* data, size_t length, ChecksumStatus status = ChecksumStatus::Unknown);
 
-    struct Counts {
-        int online = 0;
-        int flying = 0;
-    };
-    Counts Players() const;
+    using Counts = PlayerCounts;
+    Counts Players() const { return table.Count(); }
     PlayerTable& Table() { return table; }
     const PlayerTable& Table() const { return table; }
 

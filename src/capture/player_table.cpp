@@ -125,15 +125,22 @@ void PlayerTable::StartResolver(PlayerRecord& record)
     });
 }
 
+PlayerCounts PlayerTable::Count() const
+{
+    PlayerCounts counts;
+    for (const auto& r : records) {
+        counts.online += r.Online();
+        counts.flying += r.Flying();
+    }
+    return counts;
+}
+
 StatusFigures PlayerTable::ComputeStatus()
 {
     StatusFigures f;
-    for (const auto& r : records) {
-        if (r.Online())
-            ++f.online;
-        if (r.Flying())
-            ++f.flying;
-    }
+    const PlayerCounts counts = Count();
+    f.online = counts.online;
+    f.flying = counts.flying;
     f.refused = refusedLogons;
     uint32_t tick = clock.TickMs();
     uint32_t dUp = outboundBytes - keptOutbound;

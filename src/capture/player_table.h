@@ -59,6 +59,12 @@ struct PlayerRecord {
     std::string HostText() const { return std::string(hostText.View()); }
 };
 
+// Players logged on, and those of them flying.
+struct PlayerCounts {
+    int online = 0;
+    int flying = 0;
+};
+
 struct StatusFigures {
     int flying = 0;
     int online = 0;
@@ -112,6 +118,7 @@ public:
 
     // Counts and rates since the previous call.
     StatusFigures ComputeStatus();
+    PlayerCounts Count() const;
 
 private:
     void StartResolver(PlayerRecord& record);
