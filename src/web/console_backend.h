@@ -60,7 +60,7 @@ public:
 
     // Performs the action for the operator `who` (the name the action log shows); a refusal
     // comes back as a Failure in the words the window would use.
-    virtual Status Perform(std::string_view who, const ConsoleAction& action) = 0;
+    virtual zpmoni::Status Perform(std::string_view who, const ConsoleAction& action) = 0;
 };
 
 }  // namespace zpmoni
