@@ -710,9 +710,6 @@ struct WebConsole::Impl {
 
     void AcceptLive(QWebSocket* socket)
     {
-        socket->setParent(&self);
-        socket->setMaxAllowedIncomingFrameSize(kMaxLiveIncoming);
-        socket->setMaxAllowedIncomingMessageSize(kMaxLiveIncoming);
         const QNetworkRequest request = socket->request();
         const QUrl url = socket->requestUrl();
         if (!hosts || !hosts->HostAllowed(request.rawHeader("Host").toStdString()))
@@ -764,8 +761,14 @@ struct WebConsole::Impl {
     {
         while (http && http->hasPendingWebSocketConnections()) {
             std::unique_ptr<QWebSocket> socket = http->nextPendingWebSocketConnection();
-            if (socket)
-                AcceptLive(socket.release());
+            if (!socket)
+                continue;
+            QWebSocket* ws = socket.release();
+            ws->setParent(&self);
+            ws->setMaxAllowedIncomingFrameSize(kMaxLiveIncoming);
+            ws->setMaxAllowedIncomingMessageSize(kMaxLiveIncoming);
+            // Checked once Qt's handshake code has returned; closing from inside it warns.
+            QTimer::singleShot(0, ws, [this, ws] { AcceptLive(ws); });
         }
     }
 
