@@ -328,7 +328,7 @@ TEST_F(Console, ReloadsOperators)
     WriteOperators(kWrong, 0644);
     now += 1;
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kViewer)}).status, 401);
-    ASSERT_EQ(errors.size(), 1u);
+    ASSERT_EQ(errors.size(), 2u);  // and the refused token's line
     EXPECT_TRUE(errors[0].starts_with("Console: nobody can log in: ")) << errors[0];
     chmod(dir.filePath("operators.txt").toLocal8Bit().constData(), 0600);
     now += 1;
