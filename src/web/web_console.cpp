@@ -343,6 +343,12 @@ struct WebConsole::Impl {
             ErrorLog("Console: nobody can log in: " + Escaped(loaded.error()));
         }
         sessions.Retain(operators);
+        // Live sockets of operators no longer in the list, or with another role now, end too.
+        for (QWebSocket* socket : std::vector<QWebSocket*>(live)) {
+            const Operator* op = operators.ByName(socket->property("operator").toString().toStdString());
+            if (!op || int(op->role) != socket->property("role").toInt())
+                Drop(socket);
+        }
     }
 
     static Reply Json(int status, const QJsonObject& body)
@@ -496,8 +502,7 @@ struct WebConsole::Impl {
 
     Reply Page(const QHttpServerRequest& request, const QString& path)
     {
-        if (request.method() != QHttpServerRequest::Method::Get &&
-            request.method() != QHttpServerRequest::Method::Head)
+        if (request.method() != QHttpServerRequest::Method::Get)
             return Error(405, "method not allowed");
         const QString name = path == QLatin1String("/") ? QStringLiteral("index.html") : path.mid(8);
         if (!pages.count(name))
@@ -736,6 +741,8 @@ struct WebConsole::Impl {
         if (live.size() >= kMaxLiveClients)
             return Refuse(socket, "too many live clients");
 
+        socket->setProperty("operator", QString::fromStdString(caller->name));
+        socket->setProperty("role", int(caller->role));
         live.push_back(socket);
         QObject::connect(socket, &QWebSocket::disconnected, &self, [this, socket] { Drop(socket); });
         for (const QJsonValue e : backend.Events(*events).value("events").toArray())
@@ -774,6 +781,7 @@ struct WebConsole::Impl {
 
     void Publish(const QJsonObject& message)
     {
+        RefreshOperators();
         const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
         for (QWebSocket* socket : std::vector<QWebSocket*>(live)) {
             if (socket->bytesToWrite() > kMaxLiveBacklog)

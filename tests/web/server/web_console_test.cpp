@@ -87,9 +87,10 @@ protected:
         for (const std::string& h : headers)
             request += h + "\r\n";
         request += (method == "GET" ? "" : "Content-Length: " + std::to_string(body.size()) + "\r\n") + "\r\n" + body;
-        QSslSocket s;
-        s.setPeerVerifyMode(QSslSocket::VerifyNone);
-        tls ? s.connectToHostEncrypted("127.0.0.1", console.Port()) : s.connectToHost(QHostAddress::LocalHost, console.Port());
+        QSslSocket ssl;  // its plain mode warns on reads after the peer closed
+        QTcpSocket plain, &s = tls ? ssl : plain;
+        ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls ? ssl.connectToHostEncrypted("127.0.0.1", console.Port()) : plain.connectToHost(QHostAddress::LocalHost, console.Port());
         s.write(request.data(), qint64(request.size()));
         QByteArray data;
         WaitFor([&] {
@@ -275,6 +276,37 @@ TEST_F(Console, LiveSocketResumesAndChecksOrigin)
         ws.close();
         EXPECT_TRUE(WaitFor([&] { return console.LiveClients() == 0; }));
     }
+}
+
+// A live client that reads nothing is dropped once far behind; one whose operator is gone, too.
+TEST_F(Console, DropsSlowAndRevokedLiveClients)
+{
+    QTcpSocket slow;
+    slow.setReadBufferSize(4096);
+    slow.connectToHost(QHostAddress::LocalHost, console.Port());
+    slow.write(("GET /api/v1/live HTTP/1.1\r\nHost: " + Host() + "\r\n" + Bearer(kViewer) +
+                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                "Sec-WebSocket-Version: 13\r\n\r\n").c_str());
+    ASSERT_TRUE(WaitFor([&] { return console.LiveClients() == 1; }));
+    for (int i = 0; i < 100 && console.LiveClients() == 1; ++i) {
+        console.Publish({{"type", "chat"}, {"chat", QString(256 * 1024, 'x')}});
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_EQ(console.LiveClients(), 0u);
+    QWebSocket ws;
+    QNetworkRequest request(QUrl(QString::fromStdString("ws://" + Host() + "/api/v1/live")));
+    request.setRawHeader("Authorization", ("Bearer " + kAdmin).c_str());
+    ws.open(request);
+    ASSERT_TRUE(WaitFor([&] { return console.LiveClients() == 1; }));
+    WriteOperators(kWrong, 0600);
+    now += 1;
+    console.Publish({{"type", "server"}});
+    EXPECT_EQ(console.LiveClients(), 1u);  // alice is still an admin, with a new token
+    chmod(dir.filePath("operators.txt").toLocal8Bit().constData(), 0640);
+    now += 1;
+    console.Publish({{"type", "server"}});
+    EXPECT_EQ(console.LiveClients(), 0u);
+    EXPECT_TRUE(WaitFor([&] { return ws.state() == QAbstractSocket::UnconnectedState; }));
 }
 
 // /metrics needs a token unless opened, and then only from loopback.
