@@ -53,35 +53,57 @@ constexpr qint64 kMaxPemFile = 1 << 20;
 constexpr int kMaxTextChars = 200;
 constexpr const char* kCookieName = "zpmoni_session";
 
-// Cuts a connection that sends more than its budget without getting an answer. Qt's server reads
-// everything available on each readyRead, so what is available when this slot (connected before
-// the server's) runs is what arrived since the last time.
-void AttachBudget(QTcpSocket* socket)
+// Connections open at once, and how long one may stay silent (no byte in or out) before it is
+// closed: a client cannot hold the console's sockets forever.
+constexpr int kMaxConnections = 128;
+constexpr int kIdleMilliseconds = 60'000;
+const char* const kIdleTimerName = "zpmoni-idle";
+
+// Cuts a connection that sends more than its budget without getting an answer, or that idles.
+// Qt's server reads everything available on each readyRead, so what is available when this slot
+// (connected before the server's) runs is what arrived since the last time. False when too many
+// connections are open: the caller closes this one.
+bool AttachBudget(QTcpSocket* socket, const std::shared_ptr<int>& open)
 {
+    if (*open >= kMaxConnections)
+        return false;
+    ++*open;
+    QObject::connect(socket, &QObject::destroyed, [open] { --*open; });
+    auto* idle = new QTimer(socket);
+    idle->setObjectName(kIdleTimerName);
+    idle->setSingleShot(true);
+    idle->start(kIdleMilliseconds);
+    QObject::connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
     auto received = std::make_shared<qint64>(0);
-    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, received] {
+    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, received, idle] {
+        idle->start(kIdleMilliseconds);
         *received += socket->bytesAvailable();
         if (*received > kConnectionBudget) {
             QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
             socket->abort();
         }
     });
-    QObject::connect(socket, &QIODevice::bytesWritten, socket, [received] { *received = 0; });
+    QObject::connect(socket, &QIODevice::bytesWritten, socket, [received, idle] {
+        *received = 0;
+        idle->start(kIdleMilliseconds);
+    });
+    return true;
 }
 
 class BudgetTcpServer : public QTcpServer {
 public:
     using QTcpServer::QTcpServer;
+    std::shared_ptr<int> open = std::make_shared<int>(0);
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
         auto* socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
+        if (!socket->setSocketDescriptor(descriptor) || !AttachBudget(socket, open)) {
+            socket->abort();
             delete socket;
             return;
         }
-        AttachBudget(socket);
         addPendingConnection(socket);
     }
 };
@@ -96,8 +118,10 @@ protected:
         // Qt hands a WebSocket upgrade to its WebSocket server after this returns; the socket is
         // checked there, and nothing may be written here first.
         if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
-            request.value("Connection").toLower().contains("upgrade"))
+            request.value("Connection").toLower().contains("upgrade")) {
+            delete socket->findChild<QTimer*>(kIdleTimerName, Qt::FindDirectChildrenOnly);  // live sockets idle
             return true;
+        }
         QHttpServerResponder responder = makeResponder(request, socket);
         handler(request, responder);
         return true;
@@ -484,6 +508,11 @@ struct WebConsole::Impl {
                 return Error(403, "missing or wrong CSRF token");
         }
 
+        if (route->need == Need::Admin && caller->role != OperatorRole::Admin) {
+            ActionLog("web:" + caller->name, ActionName(path, request.method()), "",
+                      "refused: a viewer may not act");
+            return Error(403, "viewers may not act");
+        }
         Call call{request, caller, {}};
         if (route->jsonBody) {
             QJsonParseError error{};
@@ -491,11 +520,6 @@ struct WebConsole::Impl {
             if (error.error != QJsonParseError::NoError || !doc.isObject())
                 return Error(400, "the body must be a JSON object");
             call.json = doc.object();
-        }
-        if (route->need == Need::Admin && caller->role != OperatorRole::Admin) {
-            ActionLog("web:" + caller->name, ActionName(path, request.method()), "",
-                      "refused: a viewer may not act");
-            return Error(403, "viewers may not act");
         }
         return (this->*route->handler)(call);
     }
@@ -781,6 +805,8 @@ struct WebConsole::Impl {
 
     void Publish(const QJsonObject& message)
     {
+        if (live.empty())
+            return;
         RefreshOperators();
         const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
         for (QWebSocket* socket : std::vector<QWebSocket*>(live)) {
@@ -847,7 +873,10 @@ struct WebConsole::Impl {
             auto* ssl = new QSslServer();
             ssl->setSslConfiguration(config);
             QObject::connect(ssl, &QSslServer::startedEncryptionHandshake, ssl,
-                             [](QSslSocket* socket) { AttachBudget(socket); });
+                             [open = std::make_shared<int>(0)](QSslSocket* socket) {
+                                 if (!AttachBudget(socket, open))
+                                     socket->abort();
+                             });
             server = ssl;
         } else {
             server = new BudgetTcpServer();

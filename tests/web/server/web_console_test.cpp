@@ -213,6 +213,15 @@ TEST_F(Console, RefusesLargeBodies)
     EXPECT_EQ(Call("POST", "/api/v1/chat", {Bearer(kAdmin)}, std::string(4 << 20, 'x')).status, 0);
     EXPECT_TRUE(backend.performed.empty());
     EXPECT_EQ(Call("POST", "/api/v1/chat", {Bearer(kAdmin)}, R"({"text":"still here"})").status, 200);
+    // Idle connections hold no more than their share: beyond it new ones are closed at once.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    EXPECT_TRUE(WaitFor([&] {
+        for (int i = 0; i < 16; ++i)
+            idle.emplace_back(std::make_unique<QTcpSocket>())->connectToHost(QHostAddress::LocalHost, console.Port());
+        return Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status == 0;
+    }));
+    idle.clear();
+    EXPECT_TRUE(WaitFor([&] { return Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status == 200; }));
 }
 
 // Malformed input is 400 and never reaches the monitor; a refusal by the monitor is 409 and logged.
