@@ -14,7 +14,6 @@
 #include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>

@@ -377,7 +377,9 @@ TEST_F(Console, ServesTls)
     ASSERT_TRUE(console.Start(options).ok()) << errors.back();
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
     EXPECT_TRUE(Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}", "", true).Has("; Secure"));
-    EXPECT_NE(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 200);
+    for (int i = 0; i < 130; ++i)  // failed handshakes leave no connection behind
+        EXPECT_NE(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 200);
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
 }
 
 }  // namespace
