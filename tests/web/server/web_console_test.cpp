@@ -43,8 +43,14 @@ struct Reply {
 
 class Console : public ::testing::Test {
 protected:
-    struct App {
-        App() { static int argc = 1; static char name[] = "test", *argv[] = {name, nullptr}; if (!QCoreApplication::instance()) new QCoreApplication(argc, argv); }
+    struct App {  // one for the whole run, made by the first test that needs it
+        App()
+        {
+            static int argc = 1;
+            static char name[] = "test", *argv[] = {name, nullptr};
+            if (!QCoreApplication::instance())
+                new QCoreApplication(argc, argv);
+        }
     } app;
     QTemporaryDir dir;
     FakeBackend backend;
@@ -53,7 +59,8 @@ protected:
     WebConsole console{backend, dir.path().toStdString(),
                        {[this](std::string_view l) { errors.emplace_back(l); },
                         [this](auto who, auto action, auto target, auto comment) {
-                            actions.push_back(std::string(who) + "|" + std::string(action) + "|" + std::string(target) + "|" + std::string(comment));
+                            actions.push_back(std::string(who) + "|" + std::string(action) + "|" +
+                                              std::string(target) + "|" + std::string(comment));
                         },
                         [this] { return now; }}};
     WebOptions options;
@@ -90,7 +97,10 @@ protected:
         QSslSocket ssl;  // its plain mode warns on reads after the peer closed
         QTcpSocket plain, &s = tls ? ssl : plain;
         ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
-        tls ? ssl.connectToHostEncrypted("127.0.0.1", console.Port()) : plain.connectToHost(QHostAddress::LocalHost, console.Port());
+        if (tls)
+            ssl.connectToHostEncrypted("127.0.0.1", console.Port());
+        else
+            plain.connectToHost(QHostAddress::LocalHost, console.Port());
         s.write(request.data(), qint64(request.size()));
         QByteArray data;
         WaitFor([&] {
