@@ -567,9 +567,7 @@ struct WebConsole::Impl {
         const ConsoleSession* session = sessions.Find(cookie.value(), Now());
         if (!session)
             return Error(500, "no session could be made");
-        Reply r = Json(200, {{"operator", QString::fromStdString(op->name)},
-                             {"role", QString::fromUtf8(RoleName(op->role).data(), qsizetype(RoleName(op->role).size()))},
-                             {"csrf", QString::fromStdString(session->csrf)}});
+        Reply r = Who(op->name, op->role, session->csrf);
         QByteArray setCookie = QByteArray(kCookieName) + "=" + QByteArray::fromStdString(cookie.value()) +
                                "; HttpOnly; SameSite=Strict; Path=/";
         if (tls)
@@ -590,13 +588,14 @@ struct WebConsole::Impl {
         return r;
     }
 
-    Reply Session(const Call& call)
+    static Reply Who(const std::string& name, OperatorRole role, const std::string& csrf)
     {
-        const std::string_view role = RoleName(call.caller->role);
-        return Json(200, {{"operator", QString::fromStdString(call.caller->name)},
-                          {"role", QString::fromUtf8(role.data(), qsizetype(role.size()))},
-                          {"csrf", QString::fromStdString(call.caller->csrf)}});
+        const std::string_view roleName = RoleName(role);
+        return Json(200, {{"operator", QString::fromStdString(name)},
+                          {"role", QString::fromUtf8(roleName.data(), qsizetype(roleName.size()))},
+                          {"csrf", QString::fromStdString(csrf)}});
     }
+    Reply Session(const Call& call) { return Who(call.caller->name, call.caller->role, call.caller->csrf); }
 
     Reply StatusReply(const Call&) { return Json(200, backend.Status()); }
     Reply RatesReply(const Call&) { return Json(200, backend.Rates()); }
