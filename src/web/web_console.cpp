@@ -14,7 +14,6 @@
 #include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -53,35 +52,57 @@ constexpr qint64 kMaxPemFile = 1 << 20;
 constexpr int kMaxTextChars = 200;
 constexpr const char* kCookieName = "zpmoni_session";
 
-// Cuts a connection that sends more than its budget without getting an answer. Qt's server reads
-// everything available on each readyRead, so what is available when this slot (connected before
-// the server's) runs is what arrived since the last time.
-void AttachBudget(QTcpSocket* socket)
+// Connections open at once, and how long one may stay silent (no byte in or out) before it is
+// closed: a client cannot hold the console's sockets forever.
+constexpr int kMaxConnections = 128;
+constexpr int kIdleMilliseconds = 60'000;
+const char* const kIdleTimerName = "zpmoni-idle";
+
+// Cuts a connection that sends more than its budget without getting an answer, or that idles.
+// Qt's server reads everything available on each readyRead, so what is available when this slot
+// (connected before the server's) runs is what arrived since the last time. False when too many
+// connections are open: the caller closes this one.
+bool AttachBudget(QTcpSocket* socket, const std::shared_ptr<int>& open)
 {
+    if (*open >= kMaxConnections)
+        return false;
+    ++*open;
+    QObject::connect(socket, &QObject::destroyed, [open] { --*open; });
+    auto* idle = new QTimer(socket);
+    idle->setObjectName(kIdleTimerName);
+    idle->setSingleShot(true);
+    idle->start(kIdleMilliseconds);
+    QObject::connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
     auto received = std::make_shared<qint64>(0);
-    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, received] {
+    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, received, idle] {
+        idle->start(kIdleMilliseconds);
         *received += socket->bytesAvailable();
         if (*received > kConnectionBudget) {
             QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
             socket->abort();
         }
     });
-    QObject::connect(socket, &QIODevice::bytesWritten, socket, [received] { *received = 0; });
+    QObject::connect(socket, &QIODevice::bytesWritten, socket, [received, idle] {
+        *received = 0;
+        idle->start(kIdleMilliseconds);
+    });
+    return true;
 }
 
 class BudgetTcpServer : public QTcpServer {
 public:
     using QTcpServer::QTcpServer;
+    std::shared_ptr<int> open = std::make_shared<int>(0);
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
         auto* socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
+        if (!socket->setSocketDescriptor(descriptor) || !AttachBudget(socket, open)) {
+            socket->abort();
             delete socket;
             return;
         }
-        AttachBudget(socket);
         addPendingConnection(socket);
     }
 };
@@ -96,8 +117,10 @@ protected:
         // Qt hands a WebSocket upgrade to its WebSocket server after this returns; the socket is
         // checked there, and nothing may be written here first.
         if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
-            request.value("Connection").toLower().contains("upgrade"))
+            request.value("Connection").toLower().contains("upgrade")) {
+            delete socket->findChild<QTimer*>(kIdleTimerName, Qt::FindDirectChildrenOnly);  // live sockets idle
             return true;
+        }
         QHttpServerResponder responder = makeResponder(request, socket);
         handler(request, responder);
         return true;
@@ -343,6 +366,12 @@ struct WebConsole::Impl {
             ErrorLog("Console: nobody can log in: " + Escaped(loaded.error()));
         }
         sessions.Retain(operators);
+        // Live sockets of operators no longer in the list, or with another role now, end too.
+        for (QWebSocket* socket : std::vector<QWebSocket*>(live)) {
+            const Operator* op = operators.ByName(socket->property("operator").toString().toStdString());
+            if (!op || int(op->role) != socket->property("role").toInt())
+                Drop(socket);
+        }
     }
 
     static Reply Json(int status, const QJsonObject& body)
@@ -478,6 +507,11 @@ struct WebConsole::Impl {
                 return Error(403, "missing or wrong CSRF token");
         }
 
+        if (route->need == Need::Admin && caller->role != OperatorRole::Admin) {
+            ActionLog("web:" + caller->name, ActionName(path, request.method()), "",
+                      "refused: a viewer may not act");
+            return Error(403, "viewers may not act");
+        }
         Call call{request, caller, {}};
         if (route->jsonBody) {
             QJsonParseError error{};
@@ -486,18 +520,12 @@ struct WebConsole::Impl {
                 return Error(400, "the body must be a JSON object");
             call.json = doc.object();
         }
-        if (route->need == Need::Admin && caller->role != OperatorRole::Admin) {
-            ActionLog("web:" + caller->name, ActionName(path, request.method()), "",
-                      "refused: a viewer may not act");
-            return Error(403, "viewers may not act");
-        }
         return (this->*route->handler)(call);
     }
 
     Reply Page(const QHttpServerRequest& request, const QString& path)
     {
-        if (request.method() != QHttpServerRequest::Method::Get &&
-            request.method() != QHttpServerRequest::Method::Head)
+        if (request.method() != QHttpServerRequest::Method::Get)
             return Error(405, "method not allowed");
         const QString name = path == QLatin1String("/") ? QStringLiteral("index.html") : path.mid(8);
         if (!pages.count(name))
@@ -539,9 +567,7 @@ struct WebConsole::Impl {
         const ConsoleSession* session = sessions.Find(cookie.value(), Now());
         if (!session)
             return Error(500, "no session could be made");
-        Reply r = Json(200, {{"operator", QString::fromStdString(op->name)},
-                             {"role", QString::fromUtf8(RoleName(op->role).data(), qsizetype(RoleName(op->role).size()))},
-                             {"csrf", QString::fromStdString(session->csrf)}});
+        Reply r = Who(op->name, op->role, session->csrf);
         QByteArray setCookie = QByteArray(kCookieName) + "=" + QByteArray::fromStdString(cookie.value()) +
                                "; HttpOnly; SameSite=Strict; Path=/";
         if (tls)
@@ -562,13 +588,14 @@ struct WebConsole::Impl {
         return r;
     }
 
-    Reply Session(const Call& call)
+    static Reply Who(const std::string& name, OperatorRole role, const std::string& csrf)
     {
-        const std::string_view role = RoleName(call.caller->role);
-        return Json(200, {{"operator", QString::fromStdString(call.caller->name)},
-                          {"role", QString::fromUtf8(role.data(), qsizetype(role.size()))},
-                          {"csrf", QString::fromStdString(call.caller->csrf)}});
+        const std::string_view roleName = RoleName(role);
+        return Json(200, {{"operator", QString::fromStdString(name)},
+                          {"role", QString::fromUtf8(roleName.data(), qsizetype(roleName.size()))},
+                          {"csrf", QString::fromStdString(csrf)}});
     }
+    Reply Session(const Call& call) { return Who(call.caller->name, call.caller->role, call.caller->csrf); }
 
     Reply StatusReply(const Call&) { return Json(200, backend.Status()); }
     Reply RatesReply(const Call&) { return Json(200, backend.Rates()); }
@@ -710,9 +737,6 @@ struct WebConsole::Impl {
 
     void AcceptLive(QWebSocket* socket)
     {
-        socket->setParent(&self);
-        socket->setMaxAllowedIncomingFrameSize(kMaxLiveIncoming);
-        socket->setMaxAllowedIncomingMessageSize(kMaxLiveIncoming);
         const QNetworkRequest request = socket->request();
         const QUrl url = socket->requestUrl();
         if (!hosts || !hosts->HostAllowed(request.rawHeader("Host").toStdString()))
@@ -739,6 +763,8 @@ struct WebConsole::Impl {
         if (live.size() >= kMaxLiveClients)
             return Refuse(socket, "too many live clients");
 
+        socket->setProperty("operator", QString::fromStdString(caller->name));
+        socket->setProperty("role", int(caller->role));
         live.push_back(socket);
         QObject::connect(socket, &QWebSocket::disconnected, &self, [this, socket] { Drop(socket); });
         for (const QJsonValue e : backend.Events(*events).value("events").toArray())
@@ -764,13 +790,22 @@ struct WebConsole::Impl {
     {
         while (http && http->hasPendingWebSocketConnections()) {
             std::unique_ptr<QWebSocket> socket = http->nextPendingWebSocketConnection();
-            if (socket)
-                AcceptLive(socket.release());
+            if (!socket)
+                continue;
+            QWebSocket* ws = socket.release();
+            ws->setParent(&self);
+            ws->setMaxAllowedIncomingFrameSize(kMaxLiveIncoming);
+            ws->setMaxAllowedIncomingMessageSize(kMaxLiveIncoming);
+            // Checked once Qt's handshake code has returned; closing from inside it warns.
+            QTimer::singleShot(0, ws, [this, ws] { AcceptLive(ws); });
         }
     }
 
     void Publish(const QJsonObject& message)
     {
+        if (live.empty())
+            return;
+        RefreshOperators();
         const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
         for (QWebSocket* socket : std::vector<QWebSocket*>(live)) {
             if (socket->bytesToWrite() > kMaxLiveBacklog)
@@ -836,7 +871,10 @@ struct WebConsole::Impl {
             auto* ssl = new QSslServer();
             ssl->setSslConfiguration(config);
             QObject::connect(ssl, &QSslServer::startedEncryptionHandshake, ssl,
-                             [](QSslSocket* socket) { AttachBudget(socket); });
+                             [open = std::make_shared<int>(0)](QSslSocket* socket) {
+                                 if (!AttachBudget(socket, open))
+                                     socket->abort();
+                             });
             server = ssl;
         } else {
             server = new BudgetTcpServer();

@@ -3,14 +3,11 @@
 
 #include "web/console_backend.h"
 
-#include <QJsonArray>
-#include <QJsonObject>
-
 #include <vector>
 
 namespace zpmoni {
 
-// A monitor with numbered events and chat lines, a deny list that unbans shrink, and a record of
+// A monitor with events 1..5 and chat lines 1..2, two bans that an unban removes, and a record of
 // every action handed to it; `refuse` makes every action fail with that reason.
 struct FakeBackend : ConsoleBackend {
     std::vector<ConsoleAction> performed;
@@ -29,22 +26,14 @@ struct FakeBackend : ConsoleBackend {
     QJsonArray Players() override { return {QJsonObject{{"user", "pilot1"}}}; }
     QJsonObject Events(uint64_t since) override { return Lines("events", since, 5); }
     QJsonObject Chat(uint64_t since) override { return Lines("chat", since, 2); }
-    QJsonObject Bans() override { return {{"installed", true}, {"bans", QJsonArray(QJsonArray::fromStringList(QStringList(bans, "b")))}}; }
+    QJsonObject Bans() override { return {{"bans", QJsonArray::fromStringList(QStringList(bans, "b"))}}; }
     QJsonObject Server() override { return {{"schedule", QJsonArray()}}; }
-    MetricsSnapshot Metrics() override
-    {
-        MetricsSnapshot m;
-        m.playersOnline = 5;
-        return m;
-    }
+    MetricsSnapshot Metrics() override { return MetricsSnapshot{5, 3, 0, 0, 0, 0, 0, 0, false, {}, 0, 0, false, 0}; }
     zpmoni::Status Perform(std::string_view, const ConsoleAction& action) override
     {
         performed.push_back(action);
-        if (!refuse.empty())
-            return Failure{refuse};
-        if (action.kind == ConsoleAction::Kind::Unban)
-            bans = 0;
-        return {};
+        bans = action.kind == ConsoleAction::Kind::Unban && refuse.empty() ? 0 : bans;
+        return refuse.empty() ? zpmoni::Status() : zpmoni::Status(Failure{refuse});
     }
 };
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "web/server/fake_backend.h"
-#include "web/web_console.h"
 #include "web/operators.h"
+#include "web/web_console.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,7 +13,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QWebSocket>
-
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -31,8 +30,7 @@ template <class F>
 bool WaitFor(F done, int ms = 5000)
 {
     QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
+    for (t.start(); !done() && t.elapsed() < ms;)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return done();
 }
@@ -40,20 +38,12 @@ bool WaitFor(F done, int ms = 5000)
 struct Reply {
     int status = 0;  // 0: the connection ended without an answer
     std::string head, body;
-    bool Has(std::string_view s) const { return head.find(s) != std::string::npos || body.find(s) != std::string::npos; }
+    bool Has(std::string_view s) const { return (head + body).find(s) != std::string::npos; }
 };
-
-WebOptions Options(const std::string& listen, const std::string& certFile = {})
-{
-    WebOptions o;
-    o.listen = listen;
-    o.certFile = certFile;
-    return o;
-}
 
 class Console : public ::testing::Test {
 protected:
-    struct App {
+    struct App {  // one for the whole run, made by the first test that needs it
         App()
         {
             static int argc = 1;
@@ -73,11 +63,12 @@ protected:
                                               std::string(target) + "|" + std::string(comment));
                         },
                         [this] { return now; }}};
-    WebOptions options = Options("127.0.0.1:0");
+    WebOptions options;
     std::vector<Reply> replies;  // every answer, scanned for tokens at the end
 
     void SetUp() override
     {
+        options.listen = "127.0.0.1:0";
         WriteOperators(kAdmin, 0600);
         ASSERT_TRUE(console.Start(options).ok());
     }
@@ -88,11 +79,11 @@ protected:
     }
     void WriteOperators(const std::string& adminToken, mode_t mode)
     {
-        const std::string path = dir.filePath("operators.txt").toStdString();
-        FILE* f = fopen(path.c_str(), "w");
-        fprintf(f, "alice admin %s\nbob viewer %s\n", HashToken(adminToken).c_str(), HashToken(kViewer).c_str());
-        fclose(f);
-        chmod(path.c_str(), mode);
+        QFile f(dir.filePath("operators.txt"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(("alice admin " + HashToken(adminToken) + "\nbob viewer " + HashToken(kViewer) + "\n").c_str());
+        f.close();
+        chmod(f.fileName().toLocal8Bit().constData(), mode);
     }
     std::string Host() const { return "127.0.0.1:" + std::to_string(console.Port()); }
 
@@ -102,41 +93,42 @@ protected:
         std::string request = method + " " + path + " HTTP/1.1\r\nHost: " + (host.empty() ? Host() : host) + "\r\n";
         for (const std::string& h : headers)
             request += h + "\r\n";
-        if (method != "GET")
-            request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-        request += "\r\n" + body;
-        QSslSocket s;
-        if (tls) {
-            s.setPeerVerifyMode(QSslSocket::VerifyNone);
-            s.connectToHostEncrypted("127.0.0.1", console.Port());
-        } else {
-            s.connectToHost(QHostAddress::LocalHost, console.Port());
-        }
+        request += (method == "GET" ? "" : "Content-Length: " + std::to_string(body.size()) + "\r\n") + "\r\n" + body;
+        QSslSocket ssl;  // its plain mode warns on reads after the peer closed
+        QTcpSocket plain, &s = tls ? ssl : plain;
+        ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
+        if (tls)
+            ssl.connectToHostEncrypted("127.0.0.1", console.Port());
+        else
+            plain.connectToHost(QHostAddress::LocalHost, console.Port());
         s.write(request.data(), qint64(request.size()));
         QByteArray data;
         WaitFor([&] {
-            data += s.readAll();
+            data += s.isReadable() ? s.readAll() : QByteArray();
             const qsizetype end = data.indexOf("\r\n\r\n"), at = data.indexOf("Content-Length: ");
             if (end < 0 || at < 0)
                 return s.state() == QAbstractSocket::UnconnectedState;
             return data.size() >= end + 4 + data.mid(at + 16, data.indexOf("\r\n", at) - at - 16).toLongLong();
         });
-        Reply r;
         const qsizetype end = data.indexOf("\r\n\r\n");
+        Reply r;
         if (data.startsWith("HTTP/1.1 ") && end > 0)
             r = {data.mid(9, 3).toInt(), data.left(end).toStdString(), data.mid(end + 4).toStdString()};
         replies.push_back(r);
         return r;
     }
+    // A log-in's session cookie ("zpmoni_session=...") and CSRF token.
+    std::pair<std::string, std::string> LogIn(const std::string& token)
+    {
+        const Reply r = Call("POST", "/api/v1/login", {}, R"({"token":")" + token + "\"}");
+        const size_t at = r.head.find("zpmoni_session="), from = r.body.find("\"csrf\":\"") + 8;
+        return {r.head.substr(at, r.head.find(';', at) - at), r.body.substr(from, r.body.find('"', from) - from)};
+    }
 };
 
 std::string Bearer(const std::string& token) { return "Authorization: Bearer " + token; }
 
-struct Endpoint {
-    const char *method, *path, *body;
-    bool admin;
-    int ok = 200;
-};
+struct Endpoint { const char *method, *path, *body; bool admin; int ok = 200; };
 const Endpoint kEndpoints[] = {
     {"GET", "/api/v1/status", "", false},          {"GET", "/api/v1/rates", "", false},
     {"GET", "/api/v1/players", "", false},         {"GET", "/api/v1/events?since=2", "", false},
@@ -166,9 +158,9 @@ TEST_F(Console, AnswersEachEndpointByRole)
         }
     }
     EXPECT_EQ(backend.performed.size(), 7u);
-    EXPECT_EQ(std::count_if(actions.begin(), actions.end(), [](auto& a) { return a.starts_with("web:bob|") && a.ends_with("|refused: a viewer may not act"); }), 7);
-    EXPECT_EQ(std::count_if(actions.begin(), actions.end(), [](auto& a) { return a.starts_with("web:alice|") && a.find("refused") == std::string::npos; }), 7);
-    EXPECT_EQ(actions.size(), 14u);
+    ASSERT_EQ(actions.size(), 14u);  // alice's and bob's, one each per action
+    for (size_t i = 0; i < actions.size(); ++i)
+        EXPECT_EQ(actions[i].ends_with("|refused: a viewer may not act"), i % 2 == 0) << actions[i];
     EXPECT_EQ(Call("GET", "/nothing", {Bearer(kAdmin)}).status, 404);
     EXPECT_EQ(Call("PUT", "/api/v1/bans", {Bearer(kAdmin)}).status, 405);
     const Reply page = Call("GET", "/");
@@ -181,15 +173,11 @@ TEST_F(Console, RefusesForeignHostsAndOrigins)
 {
     const std::string port = std::to_string(console.Port());
     const std::tuple<std::string, std::string, int> cases[] = {
-        {"evil.example:" + port, "", 421}, {"127.0.0.1:1", "", 421}, {"localhost:" + port, "", 200},
+        {"evil.example:" + port, "X-None: 1", 421}, {"127.0.0.1:1", "X-None: 1", 421}, {"localhost:" + port, "X-None: 1", 200},
         {"", "Origin: http://evil.example:" + port, 403}, {"", "Origin: https://127.0.0.1:" + port, 403},
         {"", "Origin: http://127.0.0.1:" + port, 200}};
-    for (const auto& [host, origin, status] : cases) {
-        std::vector<std::string> headers{Bearer(kAdmin)};
-        if (!origin.empty())
-            headers.push_back(origin);
-        EXPECT_EQ(Call("POST", "/api/v1/server/start", headers, "", host).status, status) << host << origin;
-    }
+    for (const auto& [host, origin, status] : cases)
+        EXPECT_EQ(Call("POST", "/api/v1/server/start", {Bearer(kAdmin), origin}, "", host).status, status) << host << origin;
     // A WebSocket with a foreign Host is closed (1008) before a message is sent.
     QTcpSocket raw;
     raw.connectToHost(QHostAddress::LocalHost, console.Port());
@@ -212,18 +200,14 @@ TEST_F(Console, LogsInWithCookieAndChecksCsrf)
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 429);
     EXPECT_EQ(errors, std::vector<std::string>(5, "Console: log-in failed from 127.0.0.1"));
     now += 61;
-    EXPECT_EQ(Call("POST", "/api/v1/login", {}, "[]").status, 400);
-    const Reply login = Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}");
-    ASSERT_EQ(login.status, 200);
-    EXPECT_TRUE(login.Has("; HttpOnly; SameSite=Strict; Path=/") && !login.Has("Secure") && login.Has(R"("operator":"alice")")) << login.head;
-    const size_t at = login.head.find("zpmoni_session=");
-    const std::string cookie = "Cookie: " + login.head.substr(at, login.head.find(';', at) - at);
-    const size_t from = login.body.find("\"csrf\":\"") + 8;
-    const std::string csrf = login.body.substr(from, login.body.find('"', from) - from);
+    auto [session, csrf] = LogIn(kAdmin);
+    const Reply& login = replies.back();
+    EXPECT_TRUE(login.Has("; HttpOnly; SameSite=Strict; Path=/") && !login.Has("Secure") && login.Has(R"("operator":"alice")"));
+    const std::string cookie = "Cookie: " + session;
     const std::string origin = "Origin: http://" + Host();
     const std::pair<std::vector<std::string>, int> cases[] = {
         {{cookie}, 403}, {{cookie, origin}, 403}, {{cookie, origin, "X-CSRF-Token: " + std::string(43, 'A')}, 403},
-        {{cookie, "X-CSRF-Token: " + csrf}, 403}, {{cookie, origin, "X-CSRF-Token: " + csrf}, 200}};
+        {{cookie, "X-CSRF-Token: " + csrf}, 403}, {{cookie, "origin: http://" + Host(), "x-csrf-token: " + csrf}, 200}};
     for (const auto& [headers, status] : cases)
         EXPECT_EQ(Call("POST", "/api/v1/server/stop", headers).status, status) << headers.size();
     EXPECT_EQ(backend.performed.size(), 1u);
@@ -239,6 +223,15 @@ TEST_F(Console, RefusesLargeBodies)
     EXPECT_EQ(Call("POST", "/api/v1/chat", {Bearer(kAdmin)}, std::string(4 << 20, 'x')).status, 0);
     EXPECT_TRUE(backend.performed.empty());
     EXPECT_EQ(Call("POST", "/api/v1/chat", {Bearer(kAdmin)}, R"({"text":"still here"})").status, 200);
+    // Idle connections hold no more than their share: beyond it new ones are closed at once.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    EXPECT_TRUE(WaitFor([&] {
+        for (int i = 0; i < 16; ++i)
+            idle.emplace_back(std::make_unique<QTcpSocket>())->connectToHost(QHostAddress::LocalHost, console.Port());
+        return Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status == 0;
+    }));
+    idle.clear();
+    EXPECT_TRUE(WaitFor([&] { return Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status == 200; }));
 }
 
 // Malformed input is 400 and never reaches the monitor; a refusal by the monitor is 409 and logged.
@@ -252,7 +245,7 @@ TEST_F(Console, ChecksInputBeforeActing)
         {"/api/v1/bans", R"({"address":"198.51.100.1","comment":"a\u0001b"})"},
         {"/api/v1/bans", R"({"address":"198.51.100.1","comment":")" + c201 + "\"}"}, {"/api/v1/bans", "[1]"},
         {"/api/v1/chat", R"({"text":""})"}, {"/api/v1/chat", R"({"text":"a\nb"})"}, {"/api/v1/chat", "{\"text\":\"" + c201 + "\"}"},
-        {"/api/v1/chat", "not json"}, {"/api/v1/server/start", "[]"}};
+        {"/api/v1/chat", "not json"}, {"/api/v1/server/start", "[]"}, {"/api/v1/login", "[]"}};
     for (const auto& [path, body] : cases)
         EXPECT_EQ(Call("POST", path, {Bearer(kAdmin)}, body).status, 400) << body;
     EXPECT_EQ(Call("DELETE", "/api/v1/bans?address=198.51.100.x", {Bearer(kAdmin)}).status, 400);
@@ -261,8 +254,7 @@ TEST_F(Console, ChecksInputBeforeActing)
     EXPECT_TRUE(Call("DELETE", "/api/v1/bans?address=198.51.100.0/24", {Bearer(kAdmin)}).Has(R"({"removed":2})"));
     backend.refuse = "the packet filter is not installed";
     const Reply r = Call("POST", "/api/v1/bans", {Bearer(kAdmin)}, R"({"address":"198.51.100.9","mask":"255.255.255.0"})");
-    EXPECT_EQ(r.status, 409);
-    EXPECT_TRUE(r.Has(backend.refuse));
+    EXPECT_TRUE(r.status == 409 && r.Has(backend.refuse)) << r.body;
     EXPECT_EQ(actions.back(), "web:alice|ban|198.51.100.9 mask 255.255.255.0|refused: " + backend.refuse);
 }
 
@@ -270,9 +262,7 @@ TEST_F(Console, ChecksInputBeforeActing)
 // foreign one for a bearer; accepted, it first sends what the client missed, then live messages.
 TEST_F(Console, LiveSocketResumesAndChecksOrigin)
 {
-    const Reply login = Call("POST", "/api/v1/login", {}, R"({"token":")" + kViewer + "\"}");
-    const size_t at = login.head.find("zpmoni_session=");
-    const std::string cookie = login.head.substr(at, login.head.find(';', at) - at);
+    const std::string cookie = LogIn(kViewer).first;
     const QString good = QString::fromStdString("http://" + Host()), evil = "http://evil.example";
     const std::tuple<std::string, std::string, QString, bool> cases[] = {
         {"Cookie", cookie, "", false}, {"Cookie", cookie, evil, false}, {"Authorization", "Bearer " + kWrong, "", false},
@@ -307,17 +297,45 @@ TEST_F(Console, LiveSocketResumesAndChecksOrigin)
     }
 }
 
+// A live client that reads nothing is dropped once far behind; one whose operator is gone, too.
+TEST_F(Console, DropsSlowAndRevokedLiveClients)
+{
+    QTcpSocket slow;
+    slow.setReadBufferSize(4096);
+    slow.connectToHost(QHostAddress::LocalHost, console.Port());
+    slow.write(("GET /api/v1/live HTTP/1.1\r\nHost: " + Host() + "\r\n" + Bearer(kViewer) +
+                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                "Sec-WebSocket-Version: 13\r\n\r\n").c_str());
+    ASSERT_TRUE(WaitFor([&] { return console.LiveClients() == 1; }));
+    for (int i = 0; i < 100 && console.LiveClients() == 1; ++i) {
+        console.Publish({{"type", "chat"}, {"chat", QString(256 * 1024, 'x')}});
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_EQ(console.LiveClients(), 0u);
+    QWebSocket ws;
+    QNetworkRequest request(QUrl(QString::fromStdString("ws://" + Host() + "/api/v1/live")));
+    request.setRawHeader("Authorization", ("Bearer " + kAdmin).c_str());
+    ws.open(request);
+    ASSERT_TRUE(WaitFor([&] { return console.LiveClients() == 1; }));
+    WriteOperators(kWrong, 0600);
+    now += 1;
+    console.Publish({{"type", "server"}});
+    EXPECT_EQ(console.LiveClients(), 1u);  // alice is still an admin, with a new token
+    chmod(dir.filePath("operators.txt").toLocal8Bit().constData(), 0640);
+    now += 1;
+    console.Publish({{"type", "server"}});
+    EXPECT_EQ(console.LiveClients(), 0u);
+    EXPECT_TRUE(WaitFor([&] { return ws.state() == QAbstractSocket::UnconnectedState; }));
+}
+
 // /metrics needs a token unless opened, and then only from loopback.
 TEST_F(Console, ServesMetricsOpenOrWithToken)
 {
     EXPECT_EQ(Call("GET", "/metrics").status, 401);
-    const Reply r = Call("GET", "/metrics", {Bearer(kViewer)});
-    EXPECT_TRUE(r.status == 200 && r.Has("Content-Type: text/plain; version=0.0.4; charset=utf-8") &&
-                r.Has("zpmoni_players_online 5"))
-        << r.head << r.body;
+    EXPECT_TRUE(Call("GET", "/metrics", {Bearer(kViewer)}).Has("text/plain; version=0.0.4; charset=utf-8\r\n"));
     options.metricsOpen = true;
     ASSERT_TRUE(console.Start(options).ok());
-    EXPECT_EQ(Call("GET", "/metrics").status, 200);
+    EXPECT_TRUE(Call("GET", "/metrics").Has("zpmoni_players_online 5\n"));
 }
 
 // operators.txt is read again when it changes; one others can read lets nobody in.
@@ -327,7 +345,8 @@ TEST_F(Console, ReloadsOperators)
     WriteOperators(kWrong, 0644);
     now += 1;
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kViewer)}).status, 401);
-    EXPECT_NE(errors.front().find("Console: nobody can log in: "), std::string::npos) << errors.front();
+    ASSERT_EQ(errors.size(), 2u);  // and the refused token's line
+    EXPECT_TRUE(errors[0].starts_with("Console: nobody can log in: ")) << errors[0];
     chmod(dir.filePath("operators.txt").toLocal8Bit().constData(), 0600);
     now += 1;
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kWrong)}).status, 200);
@@ -340,9 +359,9 @@ TEST_F(Console, RefusesUnsafeOrImpossibleListening)
 {
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost));
-    const WebOptions cases[] = {Options("198.51.100.1:8790"), Options("localhost:8790"),
-                                Options("127.0.0.1:8790", "cert.pem"),
-                                Options("127.0.0.1:" + std::to_string(taken.serverPort()))};
+    WebOptions cases[4];
+    cases[0].listen = "198.51.100.1:8790", cases[1].listen = "localhost:8790", cases[2].certFile = "cert.pem";
+    cases[3].listen = "127.0.0.1:" + std::to_string(taken.serverPort());
     for (const WebOptions& o : cases) {
         errors.clear();
         EXPECT_FALSE(console.Start(o).ok()) << o.listen;
@@ -362,14 +381,15 @@ TEST_F(Console, ServesTls)
     options.certFile = dir.filePath("cert.pem").toStdString();
     options.keyFile = dir.filePath("key.pem").toStdString();
     QProcess make;
-    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days",
-                                "1", "-keyout", QString::fromStdString(options.keyFile), "-out",
-                                QString::fromStdString(options.certFile)});
+    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout",
+                         QString::fromStdString(options.keyFile), "-out", QString::fromStdString(options.certFile)});
     make.waitForFinished();
     ASSERT_TRUE(console.Start(options).ok()) << errors.back();
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
     EXPECT_TRUE(Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}", "", true).Has("; Secure"));
-    EXPECT_NE(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 200);
+    for (int i = 0; i < 130; ++i)  // failed handshakes leave no connection behind
+        EXPECT_NE(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 200);
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
 }
 
 }  // namespace
