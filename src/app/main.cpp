@@ -2,6 +2,7 @@
 #include "app/headless.h"
 #include "packlist/packlist_command.h"
 #include "app/replay.h"
+#include "ctl/ctl_command.h"
 #include "base/text_escape.h"
 #include "history/daily_log_reader.h"
 #include "history/history_store.h"
@@ -34,6 +35,7 @@ void Usage(FILE* to)
                "              [--no-checksum] [--packs FILE]\n"
                "       zpmoni --build-packlist [--workdir DIR] [--folder SIMFOLDER] [--output FILE]\n"
                "       zpmoni --import-logs [--workdir DIR]\n"
+               "       zpmoni ctl [--url URL] [--token-file FILE] [--json] COMMAND ...  (zpmoni ctl --help)\n"
                "       zpmoni --version\n",
                to);
 }
@@ -111,6 +113,8 @@ int main(int argc, char** argv)
         return RunBuildPacklist({args.begin() + 1, args.end()}, SystemDirectoryListing(), stdout, stderr);
     if (!args.empty() && args[0] == "--import-logs")
         return RunImportLogs({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "ctl")
+        return RunCtl(argc, argv, {args.begin() + 1, args.end()}, stdout, stderr);
     if (!args.empty() && args[0] == "--replay") {
         ReplayOptions options;
         std::string error = ParseReplayArguments({args.begin() + 1, args.end()}, options);
