@@ -546,18 +546,26 @@ int Follow(ConsoleClient& client, const QString& kind, qint64 last, bool json, F
     request.setRawHeader("Authorization", client.Authorization());
 
     QEventLoop loop;
+    // The first reason to stop counts; an error and the close that follows it are one ending.
+    bool finished = false;
+    auto finish = [&](int code, const std::string& why) {
+        if (finished)
+            return;
+        finished = true;
+        if (!why.empty())
+            std::fprintf(err, "zpmoni ctl: %s\n", why.c_str());
+        loop.exit(code);
+    };
     StopSignals stops;
     std::optional<QSocketNotifier> notifier;
     if (stops.ReadEnd() >= 0) {
         notifier.emplace(stops.ReadEnd(), QSocketNotifier::Read);
-        QObject::connect(&*notifier, &QSocketNotifier::activated, [&] { loop.exit(kDone); });
+        QObject::connect(&*notifier, &QSocketNotifier::activated, [&] { finish(kDone, ""); });
     }
     QTimer connectTimer;
     connectTimer.setSingleShot(true);
-    QObject::connect(&connectTimer, &QTimer::timeout, [&] {
-        std::fputs("zpmoni ctl: the live connection did not open in time\n", err);
-        loop.exit(kUnreachable);
-    });
+    QObject::connect(&connectTimer, &QTimer::timeout,
+                     [&] { finish(kUnreachable, "the live connection did not open in time"); });
     QObject::connect(&socket, &QWebSocket::connected, &connectTimer, &QTimer::stop);
     QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& text) {
         const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
@@ -568,13 +576,9 @@ int Follow(ConsoleClient& client, const QString& kind, qint64 last, bool json, F
         json ? PrintJson(out, message) : PrintLine(out, item);
         std::fflush(out);
     });
-    QObject::connect(&socket, &QWebSocket::disconnected, [&] {
-        std::fputs("zpmoni ctl: the live connection closed\n", err);
-        loop.exit(kUnreachable);
-    });
+    QObject::connect(&socket, &QWebSocket::disconnected, [&] { finish(kUnreachable, "the live connection closed"); });
     QObject::connect(&socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), [&](QAbstractSocket::SocketError) {
-        std::fprintf(err, "zpmoni ctl: live connection: %s\n", TerminalText(socket.errorString()).c_str());
-        loop.exit(kUnreachable);
+        finish(kUnreachable, "the live connection ended: " + TerminalText(socket.errorString()));
     });
     connectTimer.start(kAnswerTimeoutMs);
     socket.open(request);
