@@ -240,7 +240,7 @@ void MonitorConsoleBackend::AddEvent(int64_t time, std::string line)
                                    {"kind", Text(EventKindName(added.kind))}, {"text", Text(added.text)}}}});
     // What the supervisor wrote to the daily log is in its own log as well.
     if (server && text)
-        OnServerLine(*text);
+        OnServerLine(*text, time);
 }
 
 void MonitorConsoleBackend::OnChat(std::string_view text)
@@ -251,9 +251,9 @@ void MonitorConsoleBackend::OnChat(std::string_view text)
                                   {"text", NetworkText(added.text)}}}});
 }
 
-void MonitorConsoleBackend::OnServerLine(std::string_view text)
+void MonitorConsoleBackend::OnServerLine(std::string_view text, std::optional<int64_t> time)
 {
-    const ConsoleLine& added = serverLog.Add(app.clock.Now(), EventKind::Server, std::string(text));
+    const ConsoleLine& added = serverLog.Add(time.value_or(app.clock.Now()), EventKind::Server, std::string(text));
     Publish({{"type", "server"},
              {"log", QJsonObject{{"time", static_cast<qint64>(added.time)}, {"text", Text(added.text)}}}});
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -112,8 +113,9 @@ public:
     void OnTick(const StatusFigures& figures);
     // A chat line as the chat view shows it.
     void OnChat(std::string_view text);
-    // A line of the supervisor's (what became of the server, its failures, its notices).
-    void OnServerLine(std::string_view text);
+    // A line of the supervisor's (what became of the server, its failures, its notices), now
+    // or at the time given.
+    void OnServerLine(std::string_view text, std::optional<int64_t> time = std::nullopt);
     // A line the daily log wrote; from any thread.
     void OnDailyLine(int64_t time, std::string_view line);
 
