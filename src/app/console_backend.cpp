@@ -176,12 +176,19 @@ MonitorConsoleBackend::MonitorConsoleBackend(MonitorApp& app, MonitorController&
     : QObject(parent), app(app), controller(controller)
 {
     ReadRecentLogs();
-    observer = app.dailyLog.AddObserver([this](int64_t time, std::string_view line) { OnDailyLine(time, line); });
+    relay->to = this;
+    observer = app.dailyLog.AddObserver([relay = relay](int64_t time, std::string_view line) {
+        std::lock_guard guard(relay->lock);
+        if (relay->to)
+            relay->to->OnDailyLine(time, line);
+    });
 }
 
 MonitorConsoleBackend::~MonitorConsoleBackend()
 {
     app.dailyLog.RemoveObserver(observer);
+    std::lock_guard guard(relay->lock);
+    relay->to = nullptr;
 }
 
 void MonitorConsoleBackend::ReadRecentLogs()

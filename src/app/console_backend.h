@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -131,6 +133,13 @@ private:
 
     MonitorApp& app;
     MonitorController& controller;
+    // What the daily log's observer reaches: this object until it goes. A line written on
+    // another thread meanwhile is posted under the lock, so never to an object already gone.
+    struct Relay {
+        std::recursive_mutex lock;  // a line the main thread writes while handling one
+        MonitorConsoleBackend* to = nullptr;
+    };
+    std::shared_ptr<Relay> relay = std::make_shared<Relay>();
     int observer = 0;
     LineRing events{kEventLines};
     LineRing chat{kChatLines};
