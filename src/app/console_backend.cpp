@@ -10,6 +10,7 @@
 
 #include <QJsonValue>
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 
 #include <fcntl.h>
@@ -244,7 +245,7 @@ void MonitorConsoleBackend::AddEvent(int64_t time, std::string line)
     const ConsoleLine& added = events.Add(time, kind, std::move(line));
     Publish({{"type", "event"},
              {"event", QJsonObject{{"seq", Count(added.seq)}, {"time", static_cast<qint64>(added.time)},
-                                   {"kind", Text(EventKindName(added.kind))}, {"text", Text(added.text)}}}});
+                                   {"kind", Text(EventKindName(added.kind))}, {"text", NetworkText(added.text)}}}});
     // What the supervisor wrote to the daily log is in its own log as well.
     if (server && text)
         OnServerLine(*text, time);
@@ -389,7 +390,7 @@ QJsonObject MonitorConsoleBackend::Events(uint64_t since)
     QJsonArray list;
     events.After(since, [&](const ConsoleLine& l) {
         list.append(QJsonObject{{"seq", Count(l.seq)}, {"time", static_cast<qint64>(l.time)},
-                                {"kind", Text(EventKindName(l.kind))}, {"text", Text(l.text)}});
+                                {"kind", Text(EventKindName(l.kind))}, {"text", NetworkText(l.text)}});
     });
     return {{"last", Count(events.Last())}, {"events", list}};
 }
@@ -416,7 +417,7 @@ QJsonObject MonitorConsoleBackend::BanList()
         list.append(QJsonObject{{"address", Text(e.address)},
                                 {"mask", e.mask == "255.255.255.255" ? QString() : Text(e.mask)},
                                 {"block", enforced ? Text(match.Text()) : QString()},
-                                {"comment", Text(e.comment)},
+                                {"comment", NetworkText(e.comment)},
                                 {"inForce", installed && enforced && held.Covers(match, now)},
                                 {"until", until == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(static_cast<qint64>(until))}});
     }
@@ -496,7 +497,10 @@ Status MonitorConsoleBackend::Perform(std::string_view who, const ConsoleAction&
         if (!app.server.CanTakeOver())
             return Failure{"2つ以上のZEPHRINEを制御することはできません ZP終了を行ってから，再度実行してください"};
         // The window is found later; what came of it is in the supervisor's log.
-        app.server.SearchWindow([this](std::optional<WindowInfo> found) {
+        // The answer may come after the console is gone.
+        app.server.SearchWindow([this, alive = QPointer<MonitorConsoleBackend>(this)](std::optional<WindowInfo> found) {
+            if (!alive)
+                return;
             if (!found) {
                 OnServerLine("Take control: no server window found");
                 return;
