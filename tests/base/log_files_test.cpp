@@ -68,6 +68,7 @@ TEST(DailyLogTest, FailureIsToldOnceAndWritingResumes)
         const std::string told = testing::internal::GetCapturedStderr();
         EXPECT_EQ(told.rfind("zpmoni: Cannot write Log/zplog20261205.txt: ", 0), 0u) << told;
         EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1);
+        EXPECT_EQ(log.WriteFailures(), 2u);  // told once, counted each time
         // Each error-log line stamped and appended.
         EXPECT_EQ(dir.Read("MoniErrLog.txt"), "26/12/05 23:58:19 before\n26/12/05 23:58:19 " + told.substr(8));
         fs::remove(dir.path / "Log/zplog20261205.txt");

@@ -50,6 +50,8 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         d[60] ^= c.corrupt ? 0x40 : 0;
         EXPECT_EQ(rig.decoder.HandleDatagram(d.get(), size, c.status), c.result) << c.name;
         EXPECT_EQ(rig.table.inboundBytes, c.counted ? size + 14 : 0u) << c.name;
+        EXPECT_EQ(rig.table.totals.datagramsIn, c.counted ? 1u : 0u) << c.name;
+        EXPECT_EQ(rig.table.totals.bytesIn, c.counted ? size + 14 : 0u) << c.name;
         const bool decoded = c.counted && c.result == 0 && !c.dropped;
         EXPECT_EQ(rig.table.Slot(0).userName.View(), decoded ? "real" : "unknown") << c.name;
         // The same segment back from the server answers the log-on: each way counts to the record.
@@ -57,6 +59,7 @@ TEST(DecoderTest, ChecksumVerdictsAndLocalAddresses)
         std::swap_ranges(d.get() + 20, d.get() + 22, d.get() + 22);  // ports
         rig.decoder.HandleDatagram(d.get(), size, c.status);
         const size_t wire = decoded ? size + 14 : 0;
+        EXPECT_EQ(rig.table.totals.datagramsOut, rig.table.outboundBytes != 0 ? 1u : 0u) << c.name;
         EXPECT_EQ(std::pair(rig.table.Slot(0).bytesIn, rig.table.Slot(0).bytesOut), std::pair(wire, wire)) << c.name;
     }
 }

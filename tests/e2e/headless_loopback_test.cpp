@@ -2,11 +2,16 @@
 // The program as a process: its client connection against the stand-in server on 127.0.0.1,
 // its working-folder lock and its end on a signal.
 #include "e2e/zpsim_harness.h"
+namespace zpmoni {}  // the namespace helpers name it
+#include "support/netns.h"
 
 #include <QDate>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <regex>
 
 
 namespace {
@@ -167,6 +172,69 @@ TEST(HeadlessLoopbackTest, SignalsEndTheRunWithItsSettingsSaved)
             EXPECT_EQ(ini.find("[Position]") != std::string::npos, windowed);
         }
     }
+}
+
+// A GET to the console at 127.0.0.1:port inside the namespace; the body, empty when it failed.
+std::string ConsoleGet(const std::string& ns, int port, const std::string& path, const std::string& token)
+{
+    int fd = -1;
+    {
+        InNamespace inside(ns);
+        if (inside.entered)
+            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET, a.sin_port = htons(static_cast<uint16_t>(port)), a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string answer;
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                "\r\nAuthorization: Bearer " + token + "\r\nConnection: close\r\n\r\n";
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
+        for (char buffer[4096]; answer.size() < (1u << 20);) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            answer.append(buffer, static_cast<size_t>(n));
+        }
+    ::close(fd);
+    const size_t body = answer.find("\r\n\r\n");
+    return answer.starts_with("HTTP/1.1 200") && body != std::string::npos ? answer.substr(body + 4) : "";
+}
+
+// The console of a headless monitor in the server's namespace, asked with a viewer's token while
+// two bots fly: its status and its metrics count them as the capture does.
+TEST(HeadlessLoopbackTest, ConsoleAnswersWithThePlayersOnline)
+{
+    ZPT_TESTBED(bed);
+    ZpsimHarness h(bed.server.Inside({}), bed.bots.Inside({}), VethTestbed::kServerAddress);
+    ASSERT_TRUE(RunCommand({ZPMONI_BINARY, "--add-operator", "watcher", "viewer", "--workdir", h.dir.path.string()},
+                           h.dir.File("operator.out")));
+    std::smatch token;
+    const std::string added = h.Read("operator.out");
+    ASSERT_TRUE(std::regex_search(added, token, std::regex("zpt_[A-Za-z0-9_-]+"))) << added;
+    h.StartServer({}, 7915);
+    const int port = 18790;  // the namespace is the test's own: nothing else listens there
+    h.StartMonitor("[ProgramData]\nInterfaceNumber=0\nResolveName=0\n[ZpmoniDlg]\nGlimit=0\n[Web]\nEnable=1\n"
+                   "Listen=127.0.0.1:" + std::to_string(port) + "\n");
+    std::vector<std::unique_ptr<ChildProcess>> bots;
+    for (const char* name : {"alpha", "bravo"})
+        bots.push_back(std::make_unique<ChildProcess>(
+            bed.bots.Inside({"/usr/bin/python3", ZPSIM, "bot", "--host", h.host, "--port", "7915", "--name", name,
+                             "--aircraft", "F-15C_EAGLE", "--duration", "10"}),
+            h.dir.File(std::string(name) + ".out")));
+
+    QJsonObject status;
+    EXPECT_TRUE(WaitFor([&] {
+        status = QJsonDocument::fromJson(QByteArray::fromStdString(ConsoleGet(bed.server.Name(), port, "/api/v1/status", token.str()))).object();
+        return status["players"].toObject()["online"].toInt() == 2;
+    }, 15s)) << h.Read("monitor.out");
+    EXPECT_TRUE(status["statusLine"].toString().contains("ONLINE 2")) << status["statusLine"].toString().toStdString();
+    const std::string metrics = ConsoleGet(bed.server.Name(), port, "/metrics", token.str());
+    EXPECT_NE(metrics.find("\nzpmoni_players_online 2\n"), std::string::npos) << metrics;
+    EXPECT_EQ(ConsoleGet(bed.server.Name(), port, "/api/v1/status", "zpt_wrong"), "");
+    EXPECT_TRUE(ExitedWith(h.monitor->Stop(SIGTERM), 0));
 }
 
 }  // namespace

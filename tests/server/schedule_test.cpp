@@ -141,3 +141,28 @@ TEST(RestartWarningTest, LineAndOffsets)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SchedulePassTest, NextActionsFollowTheMarksAndTheTimesOfDay)
+{
+    s.rebootAtInterval = 1, s.rebootIntervalSec = 900;
+    ParseTimeList("4:00|", s.resetSchedule);
+    s.endurance = 1, s.enduranceInterval = 120;
+    const auto next = [&](int64_t t) {
+        std::vector<std::pair<int64_t, std::string_view>> seen;
+        for (const ScheduledAction& a : ScheduleNext(s, state, marks, Now(t)))
+            seen.emplace_back(a.time - kDay, a.action);
+        return seen;
+    };
+    EXPECT_TRUE(next(At(3, 50, 0)).empty());  // the server is down
+    Started(At(3, 50, 0));
+    (void)Pass(At(3, 50, 1));  // the endurance event starts now, again 120 s later
+    using Seen = std::vector<std::pair<int64_t, std::string_view>>;
+    EXPECT_EQ(next(At(3, 50, 1)), (Seen{{At(3, 52, 1), "endurance"}, {At(4, 0, 0), "reset"}, {At(4, 5, 0), "restart"}}));
+    // Past the time of day: the next reset is tomorrow's.
+    (void)Pass(At(4, 0, 0));
+    EXPECT_EQ(next(At(4, 0, 1)).back(), (std::pair<int64_t, std::string_view>{At(28, 0, 0), "reset"}));
+}
+
+}  // namespace
