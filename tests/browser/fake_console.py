@@ -218,6 +218,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if csrf and self.headers.get('X-CSRF-Token') != csrf:
             return self.reply(403, {'error': 'bad CSRF token'})
         if url.path == '/api/v1/logout':
+            for sid in [k for k, v in self.server.sessions.items() if v[1] == csrf]:
+                del self.server.sessions[sid]
             return self.reply(200, {'ok': True})
         if role != 'admin':
             return self.reply(403, {'error': 'viewers cannot do that'})

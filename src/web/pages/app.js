@@ -655,7 +655,12 @@ function connectLive() {
     const ws = new WebSocket(proto + '//' + location.host + '/api/v1/live?events=' + state.lastEvent +
         '&chat=' + state.lastChat);
     state.ws = ws;
-    ws.onopen = () => { state.wsTries = 0; setLink(true); };
+    ws.onopen = () => {
+        // Events and chat resume from the sequence numbers; the rest is fetched again.
+        if (state.wsTries > 0) { loadBans(); loadServer(); }
+        state.wsTries = 0;
+        setLink(true);
+    };
     ws.onmessage = (m) => {
         let msg;
         try { msg = JSON.parse(m.data); } catch (e) { return; }
