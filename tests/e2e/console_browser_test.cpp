@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: MIT
+// The operator console in a real browser: the monitor runs without windows in the server's
+// namespace, supervising the stand-in server, with its console on that namespace's loopback;
+// the demo's bots fly from the players' namespace, one address each. Headless Chromium, driven
+// by tests/browser/console_browser.py inside the server's namespace, logs in, bans a bot from its
+// row, chats, restarts the server and photographs every page; zpmoni ctl reads the status and
+// bans and unbans an address, each change seen in the namespace's nftables rules.
+// Needs root, chromium and chromedriver, nftables, tmux and the user zpsim.
+#include "support/netns.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <sstream>
+
+using namespace zpmoni;
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The namespace is the test's own: the port is free there.
+constexpr const char* kConsole = "127.0.0.1:18790";
+
+// The demo's settings with the supervisor, the console and the given extra lines.
+std::string Settings(const std::string& demo, const std::string& zpsimBin)
+{
+    std::string ini;
+    std::istringstream in(demo);
+    for (std::string line; std::getline(in, line);) {
+        ini += line + "\n";
+        if (line == "[ProgramData]")
+            ini += "FolderPath=" + zpsimBin + "\nExeType=3\nHandleName=CONSOLE\nStartUp=1\nCheckRunning=1\n";
+        if (line == "[ZpmoniDlg]")
+            ini += "ServerUser=zpsim\n";
+    }
+    return ini + "[Web]\nEnable=1\nListen=" + kConsole + "\n";
+}
+
+// Whether something listens at 127.0.0.1:18790 in the namespace.
+bool ConsoleListens(const std::string& ns)
+{
+    InNamespace inside(ns);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{.sin_family = AF_INET, .sin_port = htons(18790), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    const bool ok = inside.entered && connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
+{
+    for (const char* program : {"/usr/bin/chromium", "/usr/bin/chromedriver", "/usr/bin/tmux"})
+        if (access(program, X_OK) != 0)
+            GTEST_SKIP() << program << " is not installed";
+    const std::string nft = FindProgram("nft");
+    if (nft.empty() || getpwnam("zpsim") == nullptr)
+        GTEST_SKIP() << "needs nftables' nft and the user zpsim (scripts/install-deps)";
+    TempFolder dir;
+    ZPT_TESTBED(net);
+    for (int k = 11; k <= 15; ++k)
+        ASSERT_TRUE(net.bots.Ip({"addr", "add", "198.51.100." + std::to_string(k) + "/24", "dev", net.botsLink}));
+
+    const std::string source = ZPMONI_SOURCE_DIR;
+    fs::copy_file(source + "/res/demo/Packlist.txt", dir.File("Packlist.txt"));
+    dir.Write("Zpmoni.ini", Settings(ReadText(source + "/res/demo/Zpmoni.ini"), source + "/tools/zpsim/bin"));
+    // The server runs as zpsim and records into this folder.
+    fs::permissions(dir.path, fs::perms::all);
+    const std::string record = dir.Write("zpsim.jsonl", "");
+    const passwd* zpsim = getpwnam("zpsim");
+    ASSERT_EQ(chown(record.c_str(), zpsim->pw_uid, zpsim->pw_gid), 0);
+    const std::string tmuxSocket = NetnsPrefix();
+    setenv("ZPSIM_RECORD", record.c_str(), 1);
+    setenv("ZPSIM_BIND", "0.0.0.0", 1);
+    setenv("ZPSIM_ARGS", "--skip-air-states", 1);
+    setenv("ZPMONI_TMUX_SOCKET", tmuxSocket.c_str(), 1);
+
+    // An admin's token, read from the last line --add-operator prints.
+    ASSERT_TRUE(RunCommand({ZPMONI_BINARY, "--add-operator", "tester", "admin", "--workdir", dir.path.string()},
+                           dir.File("operator.out")))
+        << dir.Read("operator.out");
+    std::string token = dir.Read("operator.out");
+    token = token.substr(0, token.find_last_not_of("\n") + 1);
+    token = token.substr(token.rfind('\n') + 1);
+    ASSERT_EQ(token.find(' '), std::string::npos) << token;
+    const std::string tokenFile = dir.Write("token.txt", token + "\n");
+    fs::permissions(tokenFile, fs::perms::owner_read | fs::perms::owner_write);
+
+    auto monitor = std::make_unique<ChildProcess>(
+        net.server.Inside({ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}), dir.File("monitor.out"));
+    ASSERT_TRUE(WaitFor([&] { return ConsoleListens(net.server.Name()); }, 30s))
+        << dir.Read("monitor.out") << dir.Read("MoniErrLog.txt");
+    ChildProcess bots(net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress, "11"}),
+                      dir.File("bots.out"));
+
+    const std::string url = std::string("http://") + kConsole + "/";
+    auto ctl = [&](std::vector<std::string> args, const std::string& output) {
+        args.insert(args.begin(), {ZPMONI_BINARY, "ctl", "--url", url, "--token-file", tokenFile});
+        fs::remove(dir.File(output));
+        return net.server.Run(args, dir.File(output));
+    };
+    auto ruleset = [&] {
+        fs::remove(dir.File("ruleset.txt"));
+        EXPECT_TRUE(net.server.Run({nft, "list", "ruleset"}, dir.File("ruleset.txt")));
+        return dir.Read("ruleset.txt");
+    };
+
+    // zpmoni ctl: the status as JSON, a ban that reaches the kernel's rules and an unban that
+    // takes it away.
+    EXPECT_TRUE(ctl({"--json", "status"}, "status.json")) << dir.Read("status.json");
+    EXPECT_NE(dir.Read("status.json").find("\"players\""), std::string::npos) << dir.Read("status.json");
+    EXPECT_EQ(ruleset().find("198.51.100.99"), std::string::npos);
+    EXPECT_TRUE(ctl({"ban", "198.51.100.99", "from", "ctl"}, "ban.out")) << dir.Read("ban.out");
+    EXPECT_NE(ruleset().find("198.51.100.99"), std::string::npos) << dir.Read("ruleset.txt");
+    EXPECT_NE(dir.Read("ipfilter.txt").find("198.51.100.99"), std::string::npos);
+    EXPECT_TRUE(ctl({"unban", "198.51.100.99"}, "unban.out")) << dir.Read("unban.out");
+    EXPECT_EQ(ruleset().find("198.51.100.99"), std::string::npos) << dir.Read("ruleset.txt");
+
+    // The browser, in the same namespace, reaches the console on its loopback.
+    const std::string screens = ZPMONI_SCREENS_DIR;
+    fs::create_directories(screens);
+    ChildProcess browser(net.server.Inside({"/usr/bin/python3", source + "/tests/browser/console_browser.py", "--url", url,
+                                            "--token-file", tokenFile, "--screens", screens, "--record", record,
+                                            "--admin-actions", "--player-timeout", "90"}),
+                         dir.File("browser.out"));
+    const bool ended = browser.Wait(300s);
+    EXPECT_TRUE(ended && ExitedWith(browser.ExitStatus(), 0))
+        << dir.Read("browser.out") << "\n--- monitor:\n" << dir.Read("monitor.out").substr(0, 4000);
+    if (!ended)
+        browser.Stop(SIGKILL);
+    // The bot banned from its row stays in the rules and in the list, with the operator's name.
+    const std::string banned = dir.Read("ipfilter.txt");
+    EXPECT_NE(banned.find("by=web:tester"), std::string::npos) << banned;
+    EXPECT_NE(ruleset().find(banned.substr(0, banned.find('\t'))), std::string::npos) << banned;
+    for (const char* page : {"overview", "players", "events", "chat", "bans", "server"})
+        for (const char* width : {"wide", "phone"})
+            EXPECT_GT(fs::exists(screens + "/console-" + page + "-" + width + ".png")
+                          ? fs::file_size(screens + "/console-" + page + "-" + width + ".png") : 0u, 2000u)
+                << page << " " << width;
+
+    // The bot loop leads its own process group: end the loop and the bots it started.
+    kill(-bots.Pid(), SIGTERM);
+    bots.Stop(SIGTERM);
+    EXPECT_TRUE(ExitedWith(monitor->Stop(), 0)) << dir.Read("monitor.out");
+    // The monitor leaves its server running: the servers it started go by their recorded pids,
+    // then the tmux server of the test's socket.
+    std::istringstream lines(dir.Read("zpsim.jsonl"));
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("\"pid\": ");
+        if (line.find("\"ev\": \"listen\"") != std::string::npos && at != std::string::npos)
+            kill(std::stoi(line.substr(at + 7)), SIGTERM);
+    }
+    RunCommand({"/usr/sbin/runuser", "-u", "zpsim", "--", "/usr/bin/tmux", "-L", tmuxSocket, "kill-server"});
+    for (const char* name : {"ZPSIM_RECORD", "ZPSIM_BIND", "ZPSIM_ARGS", "ZPMONI_TMUX_SOCKET"})
+        unsetenv(name);
+}
+
+}  // namespace
