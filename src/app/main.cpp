@@ -9,6 +9,7 @@
 #include "platform/instance_lock.h"
 #include "platform/server_process.h"
 #include "platform/system_clock.h"
+#include "web/operators.h"
 #ifdef ZPMONI_HAVE_GUI
 #include "app/main_window.h"
 #endif
@@ -34,6 +35,7 @@ void Usage(FILE* to)
                "              [--no-checksum] [--packs FILE]\n"
                "       zpmoni --build-packlist [--workdir DIR] [--folder SIMFOLDER] [--output FILE]\n"
                "       zpmoni --import-logs [--workdir DIR]\n"
+               "       zpmoni --add-operator NAME viewer|admin [--workdir DIR]\n"
                "       zpmoni --version\n",
                to);
 }
@@ -111,6 +113,8 @@ int main(int argc, char** argv)
         return RunBuildPacklist({args.begin() + 1, args.end()}, SystemDirectoryListing(), stdout, stderr);
     if (!args.empty() && args[0] == "--import-logs")
         return RunImportLogs({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "--add-operator")
+        return RunAddOperator({args.begin() + 1, args.end()}, stdout, stderr);
     if (!args.empty() && args[0] == "--replay") {
         ReplayOptions options;
         std::string error = ParseReplayArguments({args.begin() + 1, args.end()}, options);

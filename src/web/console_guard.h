@@ -55,6 +55,7 @@ struct ConsoleSession {
     OperatorRole role = OperatorRole::Viewer;
     std::string csrf;
     int64_t expires = 0;
+    std::string tokenHash;  // of the token that opened it: a new token for the name ends it
 };
 
 // The sessions the cookie names. Session ids and CSRF tokens are random (256 bits); only the
@@ -67,7 +68,7 @@ public:
     // The live session of a cookie value; expired ones are gone.
     const ConsoleSession* Find(std::string_view cookie, int64_t now);
     void Close(std::string_view cookie);
-    // Sessions of operators no longer in the list (or whose role changed) end.
+    // Sessions of operators no longer in the list (or whose role or token changed) end.
     void Retain(const OperatorList& operators);
     size_t Count() const { return sessions.size(); }
 

@@ -25,6 +25,8 @@ struct Operator {
 bool ValidOperatorName(std::string_view name);
 std::optional<OperatorRole> ParseRole(std::string_view role);
 std::string_view RoleName(OperatorRole role);
+// `bytes` random bytes from the kernel as base64url without padding (session ids, CSRF tokens).
+Result<std::string> RandomText(size_t bytes);
 // A new random token ("zpt_" and 43 base64url characters, 256 bits from the kernel).
 Result<std::string> NewToken();
 // "sha256:" and the token's SHA-256 in lowercase hex.
