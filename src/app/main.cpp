@@ -2,6 +2,7 @@
 #include "app/headless.h"
 #include "packlist/packlist_command.h"
 #include "app/replay.h"
+#include "ctl/ctl_command.h"
 #include "base/text_escape.h"
 #include "history/daily_log_reader.h"
 #include "history/history_store.h"
@@ -36,6 +37,7 @@ void Usage(FILE* to)
                "       zpmoni --build-packlist [--workdir DIR] [--folder SIMFOLDER] [--output FILE]\n"
                "       zpmoni --import-logs [--workdir DIR]\n"
                "       zpmoni --add-operator NAME viewer|admin [--workdir DIR]\n"
+               "       zpmoni ctl [--url URL] [--token-file FILE] [--json] COMMAND ...  (zpmoni ctl --help)\n"
                "       zpmoni --version\n",
                to);
 }
@@ -115,6 +117,8 @@ int main(int argc, char** argv)
         return RunImportLogs({args.begin() + 1, args.end()});
     if (!args.empty() && args[0] == "--add-operator")
         return RunAddOperator({args.begin() + 1, args.end()}, stdout, stderr);
+    if (!args.empty() && args[0] == "ctl")
+        return RunCtl(argc, argv, {args.begin() + 1, args.end()}, stdout, stderr);
     if (!args.empty() && args[0] == "--replay") {
         ReplayOptions options;
         std::string error = ParseReplayArguments({args.begin() + 1, args.end()}, options);
