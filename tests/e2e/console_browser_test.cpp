@@ -6,6 +6,9 @@
 // row, chats, restarts the server and photographs every page; zpmoni ctl reads the status and
 // bans and unbans an address, each change seen in the namespace's nftables rules.
 // Needs root, chromium and chromedriver, nftables, tmux and the user zpsim.
+// The monitor runs as a process of its own here: none of its code is linked in.
+namespace zpmoni {}
+
 #include "support/netns.h"
 #include "support/temp_folder.h"
 
@@ -45,6 +48,31 @@ std::string Settings(const std::string& demo, const std::string& zpsimBin)
 }
 
 // Whether something listens at 127.0.0.1:18790 in the namespace.
+// What the test starts, ended however it ends: the bot loop (leader of its own process group)
+// with its bots, the monitor, then the servers the monitor started (it leaves them running) by
+// their recorded pids, and the tmux server of the test's socket.
+struct Started {
+    ~Started()
+    {
+        if (bots) {
+            kill(-bots->Pid(), SIGTERM);
+            bots->Stop(SIGTERM);
+        }
+        monitor.reset();
+        std::istringstream lines(ReadText(record));
+        for (std::string line; std::getline(lines, line);) {
+            const size_t at = line.find("\"pid\": ");
+            if (line.find("\"ev\": \"listen\"") != std::string::npos && at != std::string::npos)
+                kill(std::stoi(line.substr(at + 7)), SIGTERM);
+        }
+        RunCommand({"/usr/sbin/runuser", "-u", "zpsim", "--", "/usr/bin/tmux", "-L", NetnsPrefix(), "kill-server"});
+        for (const char* name : {"ZPSIM_RECORD", "ZPSIM_BIND", "ZPSIM_ARGS", "ZPMONI_TMUX_SOCKET"})
+            unsetenv(name);
+    }
+    std::string record;
+    std::unique_ptr<ChildProcess> monitor, bots;
+};
+
 bool ConsoleListens(const std::string& ns)
 {
     InNamespace inside(ns);
@@ -73,14 +101,14 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     dir.Write("Zpmoni.ini", Settings(ReadText(source + "/res/demo/Zpmoni.ini"), source + "/tools/zpsim/bin"));
     // The server runs as zpsim and records into this folder.
     fs::permissions(dir.path, fs::perms::all);
-    const std::string record = dir.Write("zpsim.jsonl", "");
+    Started run;
+    const std::string record = run.record = dir.Write("zpsim.jsonl", "");
     const passwd* zpsim = getpwnam("zpsim");
     ASSERT_EQ(chown(record.c_str(), zpsim->pw_uid, zpsim->pw_gid), 0);
-    const std::string tmuxSocket = NetnsPrefix();
     setenv("ZPSIM_RECORD", record.c_str(), 1);
     setenv("ZPSIM_BIND", "0.0.0.0", 1);
     setenv("ZPSIM_ARGS", "--skip-air-states", 1);
-    setenv("ZPMONI_TMUX_SOCKET", tmuxSocket.c_str(), 1);
+    setenv("ZPMONI_TMUX_SOCKET", NetnsPrefix().c_str(), 1);
 
     // An admin's token, read from the last line --add-operator prints.
     ASSERT_TRUE(RunCommand({ZPMONI_BINARY, "--add-operator", "tester", "admin", "--workdir", dir.path.string()},
@@ -93,12 +121,12 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     const std::string tokenFile = dir.Write("token.txt", token + "\n");
     fs::permissions(tokenFile, fs::perms::owner_read | fs::perms::owner_write);
 
-    auto monitor = std::make_unique<ChildProcess>(
+    run.monitor = std::make_unique<ChildProcess>(
         net.server.Inside({ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}), dir.File("monitor.out"));
     ASSERT_TRUE(WaitFor([&] { return ConsoleListens(net.server.Name()); }, 30s))
         << dir.Read("monitor.out") << dir.Read("MoniErrLog.txt");
-    ChildProcess bots(net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress, "11"}),
-                      dir.File("bots.out"));
+    run.bots = std::make_unique<ChildProcess>(
+        net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress, "11"}), dir.File("bots.out"));
 
     const std::string url = std::string("http://") + kConsole + "/";
     auto ctl = [&](std::vector<std::string> args, const std::string& output) {
@@ -145,21 +173,7 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
                           ? fs::file_size(screens + "/console-" + page + "-" + width + ".png") : 0u, 2000u)
                 << page << " " << width;
 
-    // The bot loop leads its own process group: end the loop and the bots it started.
-    kill(-bots.Pid(), SIGTERM);
-    bots.Stop(SIGTERM);
-    EXPECT_TRUE(ExitedWith(monitor->Stop(), 0)) << dir.Read("monitor.out");
-    // The monitor leaves its server running: the servers it started go by their recorded pids,
-    // then the tmux server of the test's socket.
-    std::istringstream lines(dir.Read("zpsim.jsonl"));
-    for (std::string line; std::getline(lines, line);) {
-        const size_t at = line.find("\"pid\": ");
-        if (line.find("\"ev\": \"listen\"") != std::string::npos && at != std::string::npos)
-            kill(std::stoi(line.substr(at + 7)), SIGTERM);
-    }
-    RunCommand({"/usr/sbin/runuser", "-u", "zpsim", "--", "/usr/bin/tmux", "-L", tmuxSocket, "kill-server"});
-    for (const char* name : {"ZPSIM_RECORD", "ZPSIM_BIND", "ZPSIM_ARGS", "ZPMONI_TMUX_SOCKET"})
-        unsetenv(name);
+    EXPECT_TRUE(ExitedWith(run.monitor->Stop(), 0)) << dir.Read("monitor.out");
 }
 
 }  // namespace
