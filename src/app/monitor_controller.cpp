@@ -7,8 +7,8 @@
 namespace zpmoni {
 
 MonitorController::MonitorController(MonitorApp& app, ChatView& chatView, QObject* parent)
-    : QObject(parent), app(app), eventLog(app.dailyLog, app.clock),
-      client(chatView, app.workdir, app.clock, [&app](std::string_view message) { app.WriteErrorLog(message); }, this)
+    : QObject(parent), app(app), eventLog(app.dailyLog, app.clock), chatTee(chatView, *this),
+      client(chatTee, app.workdir, app.clock, [&app](std::string_view message) { app.WriteErrorLog(message); }, this)
 {
     app.capture.SetEvents(this);
     app.capture.SetSourceFilter([&app](uint32_t source, uint32_t destination) {
@@ -55,11 +55,15 @@ void MonitorController::Initialize()
 
     statusTimer.start();
     filterCheckTimer.start();
+    // Before the server starts, so that the console's lines begin with its start.
+    StartConsole();
 
     supervisor = &app.server.Supervise([this] { app.capture.Table().ClearAll(); },
                                        [this](std::string_view text) { app.WriteErrorLog(text); });
     supervisor->Logic().closeInterval = closeInterval;
     connect(supervisor, &ServerSupervisor::notice, this, [this](const QString& text) {
+        if (consoleBackend)
+            consoleBackend->OnServerLine(text.toStdString());
         notice = text;
         noticeTicks = 5;
         UpdateStatus();
@@ -74,6 +78,7 @@ void MonitorController::Initialize()
 
     client.onDamage = [this](uint32_t aircraft, std::string_view pilot, uint16_t amount) {
         // Counted for the pilot's session in the history; the map holds online pilots only.
+        ++damageSentTotal;
         if (!pilot.empty() && (damageSent.size() < kMaxDamaged || damageSent.contains(std::string(pilot))))
             ++damageSent[std::string(pilot)];
         app.alerts.Raise(AlertKind::GlimitDamage,
@@ -104,6 +109,8 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     initialized = false;
     statusTimer.stop();
     filterCheckTimer.stop();
+    // The console goes before the services it reaches.
+    StopConsole();
     ProfileStore& ini = app.profile;
     // Everything written from here to the end of the client goes to the file at once.
     ProfileStore::Batch batch(ini);
@@ -131,6 +138,38 @@ void MonitorController::Shutdown(const std::function<void()>& closePages)
     client.Stop();
 }
 
+void MonitorController::StartConsole()
+{
+    const WebOptions options = WebOptionsOf(app.settings);
+    if (!options.enable)
+        return;
+    consoleBackend = std::make_unique<MonitorConsoleBackend>(app, *this);
+    app.server.onLog = [this](std::string_view text) { consoleBackend->OnServerLine(text); };
+    WebConsole::Links links;
+    links.errorLog = [this](std::string_view line) { app.WriteErrorLog(line); };
+    links.actionLog = [this](std::string_view who, std::string_view action, std::string_view target,
+                             std::string_view comment) { app.actionLog.Write(who, action, target, comment); };
+    links.now = [this] { return app.clock.Now(); };
+    console = std::make_unique<WebConsole>(*consoleBackend, app.workdir, std::move(links));
+    // The console tells its own refusal in the error log; the monitor runs on without it.
+    if (!console->Start(options)) {
+        console.reset();
+        return;
+    }
+    consoleBackend->publish = [this](const QJsonObject& message) { console->Publish(message); };
+}
+
+void MonitorController::StopConsole()
+{
+    if (consoleBackend)
+        consoleBackend->publish = nullptr;
+    if (console)
+        console->Stop();
+    console.reset();
+    app.server.onLog = nullptr;
+    consoleBackend.reset();
+}
+
 void MonitorController::OnServerHung(int seconds)
 {
     // Only a server under this monitor's control is restarted.
@@ -144,8 +183,7 @@ void MonitorController::OnServerHung(int seconds)
         return;
     }
     app.WriteErrorLog(line + ", restarting");
-    supervisor->Logic().TerminateServer();
-    supervisor->Logic().StartServer();
+    (void)app.server.Restart(RestartCause::Hang);
 }
 
 void MonitorController::SaveEventLogSettings()
@@ -166,7 +204,8 @@ void MonitorController::OnLogonFlood(uint32_t address)
 
 void MonitorController::UpdateStatus()
 {
-    QString text = QString::fromStdString(FormatStatusText(app.capture.Tick(app.clock.Now())));
+    const StatusFigures figures = app.capture.Tick(app.clock.Now());
+    QString text = QString::fromStdString(FormatStatusText(figures));
     if (noticeTicks > 0 && noticeTicks--)
         text += QStringLiteral("  ") + notice;
     if (text != statusLine) {
@@ -174,6 +213,8 @@ void MonitorController::UpdateStatus()
         emit statusLineChanged(statusLine);
     }
     emit statusTicked(statusLine);
+    if (consoleBackend)
+        consoleBackend->OnTick(figures);
 }
 
 }  // namespace zpmoni

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "server/server_supervisor.h"
+#include "app/console_backend.h"
 #include "app/monitor_app.h"
 #include "capture/capture_service.h"
 #include "capture/event_log.h"
 #include "client/client_service.h"
+#include "web/web_console.h"
 
 #include <QObject>
 #include <QString>
@@ -45,6 +47,12 @@ public:
     // The server supervisor; exists from Initialize to Shutdown.
     ServerSupervisor* Supervisor() { return supervisor; }
     ClientService& Client() { return client; }
+    // G-limit damage packets sent in this run.
+    uint64_t DamageSentTotal() const { return damageSentTotal; }
+    // The operator console's view of the monitor, while [Web] Enable=1 (from Initialize to
+    // Shutdown), and the console itself while it listens.
+    MonitorConsoleBackend* Backend() { return consoleBackend.get(); }
+    WebConsole* Console() { return console.get(); }
     // The settings the decoder, the chat relay and the capture work with, taken over again.
     void ApplySettings();
     // Starts the capture on the settings' interface, handing its datagrams to the decoder.
@@ -94,8 +102,26 @@ private:
         return n;
     }
 
+    // Starts the operator console as [Web] says; a refusal is in the error log.
+    void StartConsole();
+    void StopConsole();
+
+    // The chat view, and the console's chat lines beside it.
+    struct ChatTee final : ChatView {
+        ChatTee(ChatView& view, MonitorController& owner) : view(view), owner(owner) {}
+        void AppendChatLine(std::string_view text) override
+        {
+            view.AppendChatLine(text);
+            if (owner.consoleBackend)
+                owner.consoleBackend->OnChat(text);
+        }
+        ChatView& view;
+        MonitorController& owner;
+    };
+
     MonitorApp& app;
     EventLog eventLog;
+    ChatTee chatTee;
     ClientService client;
     ServerSupervisor* supervisor = nullptr;  // the server service's
     QTimer statusTimer;
@@ -109,6 +135,9 @@ private:
     // announcements, so bounded against a hostile server.
     static constexpr size_t kMaxDamaged = 1024;
     std::unordered_map<std::string, uint32_t> damageSent;
+    uint64_t damageSentTotal = 0;
+    std::unique_ptr<MonitorConsoleBackend> consoleBackend;
+    std::unique_ptr<WebConsole> console;
 };
 
 }  // namespace zpmoni

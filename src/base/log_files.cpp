@@ -26,6 +26,19 @@ void DailyLog::SetObserver(std::function<void(std::string_view)> o)
     observer = std::move(o);
 }
 
+int DailyLog::AddObserver(TimedObserver o)
+{
+    std::lock_guard guard(lock);
+    observers.emplace_back(nextObserver, std::move(o));
+    return nextObserver++;
+}
+
+void DailyLog::RemoveObserver(int id)
+{
+    std::lock_guard guard(lock);
+    std::erase_if(observers, [id](const auto& o) { return o.first == id; });
+}
+
 void DailyLog::WriteLineAt(int64_t eventTime, std::string_view text)
 {
     const std::tm local = clock.LocalTime(eventTime);
@@ -39,6 +52,7 @@ void DailyLog::WriteLineAt(int64_t eventTime, std::string_view text)
     bool ok = false;
     int error = 0;
     std::function<void(std::string_view)> seen;
+    std::vector<std::pair<int, TimedObserver>> timed;
     {
         std::lock_guard guard(lock);
         const std::string path = workdir + "/" + name;
@@ -63,11 +77,14 @@ void DailyLog::WriteLineAt(int64_t eventTime, std::string_view text)
             file = nullptr;
         }
         seen = observer;
+        timed = observers;
     }
     notice.Attempted(ok, name, error);
     line.pop_back();
     if (seen)
         seen(line);
+    for (const auto& o : timed)
+        o.second(eventTime, line);
 }
 
 void ErrorLog::SetObserver(std::function<void(std::string_view)> o)

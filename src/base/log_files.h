@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zpmoni {
 
@@ -43,6 +45,13 @@ public:
     // Sees every line as written, time stamp included (for the headless run's terminal); called
     // after the log's lock is released.
     void SetObserver(std::function<void(std::string_view)> observer);
+    // Further observers, each told the event's time and the line as written (time stamp
+    // included), after the log's lock is released, on the writing thread. The id removes it.
+    using TimedObserver = std::function<void(int64_t eventTime, std::string_view line)>;
+    int AddObserver(TimedObserver observer);
+    void RemoveObserver(int id);
+    // Lines that could not be written in this run.
+    uint64_t WriteFailures() const { return notice.Failures(); }
     // Where a failing file is told besides stderr (the error log). Set before the first line.
     void SetFailureReport(std::function<void(std::string_view)> report) { notice.SetReport(report); }
     // Asked before a file is opened: false when the working folder may no longer be written to.
@@ -57,6 +66,8 @@ private:
     FILE* file = nullptr;
     int day = 0;  // date of the latest line, 0 before the first
     std::function<void(std::string_view)> observer;
+    std::vector<std::pair<int, TimedObserver>> observers;
+    int nextObserver = 1;
     WriteFailureNotice notice;
 };
 
@@ -67,6 +78,8 @@ public:
     void SetFailureReport(std::function<void(std::string_view)> report) { notice.SetReport(report); }
     // As DailyLog's.
     void SetFolderCheck(std::function<bool()> check) { folderCheck = std::move(check); }
+    // Lines that could not be written in this run.
+    uint64_t WriteFailures() const { return notice.Failures(); }
 
 protected:
     PerLineFile(std::string workdir, const Clock& clock) : workdir(std::move(workdir)), clock(clock) {}

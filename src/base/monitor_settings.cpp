@@ -53,6 +53,18 @@ constexpr SettingKey Alerts(std::string_view key, std::string S::*member, std::s
     return {kAlertsSection, key, member, 0, def, 0, 0, SheetPage::None, SavedBy::Nobody};
 }
 
+constexpr std::string_view kWebSection = "Web";
+
+constexpr SettingKey Web(std::string_view key, std::string S::*member, std::string_view def)
+{
+    return {kWebSection, key, member, 0, def, 0, 0, SheetPage::None, SavedBy::Nobody};
+}
+
+constexpr SettingKey WebSwitch(std::string_view key, int32_t S::*member)
+{
+    return {kWebSection, key, member, 0, {}, 0, 1, SheetPage::None, SavedBy::Nobody};
+}
+
 // Keys the sheet saves in the order a new file gets them, then the read only ones, then those
 // that other owners write.
 constexpr SettingKey kKeys[] = {
@@ -108,6 +120,14 @@ constexpr SettingKey kKeys[] = {
     Alerts("Url4", &S::alertUrl4, ""),
     Alerts("Format", &S::alertFormat, "plain"),
     {kAlertsSection, "AlertQuietSeconds", &S::alertQuietSeconds, 300, {}, 0, 86400, SheetPage::None, SavedBy::Nobody},
+    // Read only, written by hand: the operator console.
+    WebSwitch("Enable", &S::webEnable),
+    Web("Listen", &S::webListen, "127.0.0.1:8790"),
+    Web("CertFile", &S::webCertFile, ""),
+    Web("KeyFile", &S::webKeyFile, ""),
+    WebSwitch("AllowPlainHttp", &S::webAllowPlainHttp),
+    WebSwitch("MetricsOpen", &S::webMetricsOpen),
+    Web("HostNames", &S::webHostNames, ""),
 };
 
 template <typename T>

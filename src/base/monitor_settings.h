@@ -102,6 +102,16 @@ struct MonitorSettings {
     std::string alertUrl4;
     std::string alertFormat;
     int32_t alertQuietSeconds = 0;
+    // The operator console: whether it is served, where, with which certificate and key (PEM,
+    // HTTPS when both are set), whether a non-loopback address may go without TLS, whether
+    // /metrics needs no token on loopback, and further host names (comma-separated).
+    int32_t webEnable = 0;
+    std::string webListen;
+    std::string webCertFile;
+    std::string webKeyFile;
+    int32_t webAllowPlainHttp = 0;
+    int32_t webMetricsOpen = 0;
+    std::string webHostNames;
 };
 
 // Which page of the settings sheet edits a key.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -21,6 +22,8 @@ public:
     // the log's own lock, since the report writes a log itself.
     void Attempted(bool ok, std::string_view what, int error)
     {
+        if (!ok)
+            ++failures;
         if (ok) {
             failing = false;
             return;
@@ -36,8 +39,12 @@ public:
             report(message);
     }
 
+    // Writes that failed in this run, each one counted (told or not).
+    uint64_t Failures() const { return failures.load(std::memory_order_relaxed); }
+
 private:
     std::atomic<bool> failing{false};
+    std::atomic<uint64_t> failures{0};
     std::function<void(std::string_view)> report;
 };
 

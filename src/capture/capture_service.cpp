@@ -46,7 +46,7 @@ Status CaptureService::Start(int interfaceNumber)
     // Drops of an earlier run are no news of this one.
     dropping = false;
     return source->Start(interfaceNumber, port, [this](const uint8_t* data, size_t length, ChecksumStatus status) {
-        decoder.HandleDatagram(data, length, status);
+        rejects += decoder.HandleDatagram(data, length, status) != 0;
     });
 }
 
@@ -58,7 +58,9 @@ void CaptureService::Stop()
 
 bool CaptureService::Feed(const uint8_t* data, size_t length, ChecksumStatus status)
 {
-    return decoder.HandleDatagram(data, length, status) != 0;
+    const bool rejected = decoder.HandleDatagram(data, length, status) != 0;
+    rejects += rejected;
+    return rejected;
 }
 
 
@@ -68,6 +70,7 @@ StatusFigures CaptureService::Tick(int64_t now)
     table.IdleSweep(now);
     StatusFigures figures = table.ComputeStatus();
     figures.dropped = source ? source->TakeDrops() : 0;
+    drops += figures.dropped;
     // A lost log-on or log-off leaves the table wrong until the player's next one: said once
     // per run of lossy seconds, with the first second's count; the status line shows the rest.
     if (figures.dropped != 0 && !dropping && report)

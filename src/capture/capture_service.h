@@ -79,6 +79,11 @@ public:
     // Told with the first tick of each run of ticks with drops, as the error log is.
     std::function<void(uint64_t dropped)> onDropEpisode;
 
+    // The run's datagrams the decoder rejected (truncated, bad checksum) and those the kernel
+    // dropped, as the ticks took them.
+    uint64_t Rejects() const { return rejects; }
+    uint64_t Drops() const { return drops; }
+
 private:
     std::unique_ptr<DatagramSource> source;
     std::unique_ptr<NameResolver> resolver;  // before the table, which holds it
@@ -88,6 +93,8 @@ private:
     LocalAddressTable local;
     uint16_t port = kDefaultPort;
     bool dropping = false;  // the previous tick saw drops
+    uint64_t rejects = 0;
+    uint64_t drops = 0;
 };
 
 }  // namespace zpmoni

@@ -145,6 +145,8 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         if (!local.Contains(destination))
             return 0;
         table.inboundBytes += static_cast<uint32_t>(received + kLinkHeader);
+        ++table.totals.datagramsIn;
+        table.totals.bytesIn += received + kLinkHeader;
         if (droppedSource && droppedSource(source, destination))
             return 0;
         if (checksum && status == ChecksumStatus::Unknown && !PassesChecksums(data, h, n))
@@ -168,6 +170,8 @@ int Decoder::HandleDatagram(const uint8_t* data, size_t received, ChecksumStatus
         if (!local.Contains(source))
             return 0;
         table.outboundBytes += static_cast<uint32_t>(received + kLinkHeader);
+        ++table.totals.datagramsOut;
+        table.totals.bytesOut += received + kLinkHeader;
         const int64_t now = clock.Now();
         DropUnanswered(now);
         PlayerRecord* record = table.Find(destination, destinationPort, false);

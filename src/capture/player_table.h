@@ -115,6 +115,14 @@ public:
     uint32_t inboundBytes = 0;   // received by the server; wraps
     uint32_t outboundBytes = 0;  // sent by the server; wraps
     uint32_t refusedLogons = 0;  // wraps
+    // The run's totals for the metrics: datagrams and their bytes on the wire to the server
+    // (in) and from it (out).
+    struct Totals {
+        uint64_t datagramsIn = 0;
+        uint64_t datagramsOut = 0;
+        uint64_t bytesIn = 0;
+        uint64_t bytesOut = 0;
+    } totals;
 
     // Counts and rates since the previous call.
     StatusFigures ComputeStatus();

@@ -77,6 +77,8 @@ public:
     // The limits, the damage interval and the protocol version in force (the G limiter switch
     // is the options').
     GlimitValues Glimit() const;
+    // Chat-log lines that could not be written in this run.
+    uint64_t ChatLogFailures() const { return chat.logFailure.Failures(); }
     // Takes over the sheet's limits, interval and protocol version, and saves the limits.
     void ApplyGlimit(const GlimitValues& values, bool chatLog);
 

@@ -120,6 +120,31 @@ std::pair<int64_t, int64_t> NextRestart(const MonitorSettings& s, const Schedule
     return next;
 }
 
+// Seconds to the next time of the list that has not fired lately; INT64_MAX when none is set.
+int64_t NextFixed(const TimeList& list, const FiredTimes& fired, const ScheduleNow& now)
+{
+    int64_t next = INT64_MAX;
+    const int64_t second = now.local.tm_hour * 3600 + now.local.tm_min * 60 + now.local.tm_sec;
+    for (const TimeOfDay& t : list) {
+        const int32_t h = t.hour, m = t.minute;
+        if (h < 0 || h > 23 || m < 0 || m > 59)
+            continue;
+        int64_t until = ((h * 3600 + m * 60 - second) % 86400 + 86400) % 86400;
+        if (FiredLately(fired, (CivilSeconds(now.local) + until) / 60, now.monoMs))
+            until += 86400;
+        next = std::min(next, until);
+    }
+    return next;
+}
+
+// Seconds until a period from `mark` (monotonic ms) ends; now when it never began.
+int64_t PeriodLeft(int64_t markMs, int32_t period, const ScheduleNow& now)
+{
+    if (markMs == kNoMark)
+        return 0;
+    return std::max<int64_t>(0, (markMs + SchedulePeriod(period) * 1000 - now.monoMs + 999) / 1000);
+}
+
 // A restart warning is due when the next restart came within one of the offsets that was not
 // yet warned of for it; it tells the whole minutes left.
 int32_t WarningDue(const MonitorSettings& s, ScheduleMarks& marks, const ScheduleNow& now)
@@ -142,6 +167,31 @@ int32_t WarningDue(const MonitorSettings& s, ScheduleMarks& marks, const Schedul
 }
 
 }  // namespace
+
+std::vector<ScheduledAction> ScheduleNext(const MonitorSettings& s, const ServerState& state,
+                                          const ScheduleMarks& marks, const ScheduleNow& now)
+{
+    std::vector<ScheduledAction> next;
+    if (state.serverRunning == 0)
+        return next;
+    const auto add = [&](int64_t seconds, std::string_view action) {
+        if (seconds != INT64_MAX)
+            next.push_back({now.wall + seconds, action});
+    };
+    const auto earlier = [](int64_t a, int64_t b) { return std::min(a, b); };
+    add(NextRestart(s, marks, now).first, "restart");
+    add(earlier(s.resetAtInterval ? PeriodLeft(marks.reset.monoMs, s.resetIntervalSec, now) : INT64_MAX,
+                NextFixed(s.resetSchedule, marks.resetFired, now)),
+        "reset");
+    if (s.endurance)
+        add(PeriodLeft(marks.lastEndurance, s.enduranceInterval, now), "endurance");
+    if (s.intercept)
+        add(PeriodLeft(marks.lastIntercept, s.interceptInterval, now), "intercept");
+    if (s.airsupport)
+        add(PeriodLeft(marks.lastAirsupport, s.airsupportInterval, now), "airsupport");
+    std::stable_sort(next.begin(), next.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
+    return next;
+}
 
 std::string RestartWarningLine(std::string_view text, int32_t minutes)
 {

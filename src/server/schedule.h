@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zpmoni {
 
@@ -78,6 +79,18 @@ void ScheduleObserve(const ServerState& state, ScheduleMarks& marks, const Sched
 // of what it fires.
 ScheduleDecision SchedulePass(const MonitorSettings& settings, ServerState& state,
                               ScheduleMarks& marks, const ScheduleNow& now);
+
+// An action the schedule will take while the server runs: its time (calendar seconds) and
+// "restart", "reset", "endurance", "intercept" or "airsupport".
+struct ScheduledAction {
+    int64_t time = 0;
+    std::string_view action;
+    bool operator==(const ScheduledAction&) const = default;
+};
+// What the schedule will do next, as the marks stand after a pass: the next restart, revival
+// and game event of each kind that is set, earliest first; nothing while the server is down.
+std::vector<ScheduledAction> ScheduleNext(const MonitorSettings& settings, const ServerState& state,
+                                          const ScheduleMarks& marks, const ScheduleNow& now);
 
 // The chat line of a restart warning: the text with each "%d" replaced by the minutes (the
 // text is never a format), control bytes left out, at most 200 bytes.

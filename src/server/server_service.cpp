@@ -38,13 +38,23 @@ ServerSupervisor& ServerService::Supervise(std::function<void()> onServerStopped
 {
     supervisor = std::make_unique<ServerSupervisor>(settings, state, *windows, consoleSocket, events, clock);
     supervisor->Logic().onServerStopped = std::move(onServerStopped);
-    supervisor->Logic().onError = std::move(onError);
+    supervisor->Logic().onError = [this, onError = std::move(onError)](std::string_view text) {
+        if (onError)
+            onError(text);
+        Log(text);
+    };
     supervisor->Logic().onChange = [this](ServerChange change, std::string_view text) {
+        // A server that went down is started again under CheckRunning.
+        if (change == ServerChange::Down && settings.checkRunning)
+            CountRestart(RestartCause::Crash);
         if (onChange)
             onChange(change, text);
+        Log(text);
     };
     // A scheduled restart: terminate, then start 3 s later.
     schedule.onTerminate = [this] {
+        CountRestart(RestartCause::Schedule);
+        Log("Server restart by the schedule");
         if (onChange)
             onChange(ServerChange::ScheduledRestart, "Server restart by the schedule");
         supervisor->Logic().TerminateServer();
@@ -94,11 +104,19 @@ Status ServerService::Stop()
     return {};
 }
 
-Status ServerService::Restart()
+void ServerService::CountRestart(RestartCause cause)
+{
+    ++restarts.byCause[static_cast<size_t>(cause)];
+    restarts.last = clock.Now();
+    restarts.lastCause = cause;
+}
+
+Status ServerService::Restart(RestartCause cause)
 {
     const Result<zpmoni::Supervisor*> logic = Logic();
     if (!logic)
         return Failure{logic.error()};
+    CountRestart(cause);
     (*logic)->TerminateServer();
     (*logic)->StartServer();
     return {};

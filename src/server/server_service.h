@@ -11,6 +11,7 @@
 #include "server/server_supervisor.h"
 #include "server/time_watch_thread.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +27,17 @@ struct ServerStatus {
     uint32_t pid = 0;         // its process, 0 when not known
     WindowId window = 0;      // its window, 0 while none is known
     int64_t lastRestart = kNoMark;
+};
+
+// Why the server was stopped and started again.
+enum class RestartCause : uint8_t { Operator, Schedule, Crash, Hang };
+inline constexpr std::array<std::string_view, 4> kRestartCauseNames{"operator", "schedule", "crash", "hang"};
+
+// The run's restarts: how many of each cause, and the latest.
+struct RestartCounts {
+    std::array<uint64_t, 4> byCause{};
+    int64_t last = kNoMark;
+    std::optional<RestartCause> lastCause;
 };
 
 // The server feature: the simulator's windows, the supervisor that starts, watches and stops the
@@ -65,8 +77,11 @@ public:
     // The operator's operations.
     Status Start();
     Status Stop();
-    // A stop, then a start once the stopped process has ended.
-    Status Restart();
+    // A stop, then a start once the stopped process has ended; counted under its cause.
+    Status Restart(RestartCause cause = RestartCause::Operator);
+    const RestartCounts& Restarts() const { return restarts; }
+    // The supervisor's words as they come (what became of the server, its error-log lines).
+    std::function<void(std::string_view)> onLog;
     // Whether TakeOver is open: supervised, and no server under control or being started.
     bool CanTakeOver() { return supervisor && supervisor->Logic().CanTakeControl(); }
     // Puts a running server's window (from SearchWindow) under control.
@@ -78,6 +93,12 @@ public:
 
 private:
     Result<zpmoni::Supervisor*> Logic();
+    void CountRestart(RestartCause cause);
+    void Log(std::string_view text)
+    {
+        if (onLog)
+            onLog(text);
+    }
 
     MonitorSettings& settings;
     LineWriter& events;
@@ -85,6 +106,7 @@ private:
     std::unique_ptr<WindowAccess> windows;
     TimeWatchThread schedule;
     std::unique_ptr<ServerSupervisor> supervisor;
+    RestartCounts restarts;
 };
 
 }  // namespace zpmoni

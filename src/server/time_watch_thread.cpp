@@ -58,12 +58,24 @@ void TimeWatchThread::OnMain(std::function<void()>* hook)
         Qt::QueuedConnection);
 }
 
+std::vector<ScheduledAction> TimeWatchThread::NextActions() const
+{
+    std::lock_guard guard(nextLock);
+    return next;
+}
+
 void TimeWatchThread::Run(std::stop_token stop)
 {
     ScheduleMarks marks;
     while (!stop.stop_requested()) {
         const std::shared_ptr<const MonitorSettings> s = settings.Snapshot();
-        const ScheduleDecision d = SchedulePass(*s, state, marks, ReadScheduleClock(clock));
+        const ScheduleNow now = ReadScheduleClock(clock);
+        const ScheduleDecision d = SchedulePass(*s, state, marks, now);
+        {
+            std::vector<ScheduledAction> coming = ScheduleNext(*s, state, marks, now);
+            std::lock_guard guard(nextLock);
+            next = std::move(coming);
+        }
         if (d.restart) {
             OnMain(&onTerminate);
             if (!Sleep(stop, 3000))

@@ -7,6 +7,7 @@
 #include "base/log_files.h"
 #include "base/result.h"
 #include "platform/window_system.h"
+#include "server/schedule.h"
 
 #include <QObject>
 
@@ -16,6 +17,7 @@
 #include <optional>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 namespace zpmoni {
 
@@ -36,6 +38,9 @@ public:
     // The players' warning of a coming restart, in minutes; on the main thread, queued.
     std::function<void(int)> onWarning;
 
+    // What the schedule will do next, as its last pass saw it; callable from any thread.
+    std::vector<ScheduledAction> NextActions() const;
+
     // Starts the thread; a failure names the error number.
     Status Start();
     // Asks the thread to stop and waits for its end.
@@ -54,6 +59,8 @@ private:
     const Clock& clock;
     std::mutex lock;
     std::condition_variable_any wake;
+    mutable std::mutex nextLock;
+    std::vector<ScheduledAction> next;
     QObject mainThread;  // queued calls land here; deleting it drops those not yet run
     // Last: stopped and joined before anything it uses goes.
     std::jthread thread;

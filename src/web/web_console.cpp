@@ -32,6 +32,12 @@
 #include <ctime>
 #include <set>
 
+// The pages are in a static library: their resource must be named to be linked.
+static void InitPages()
+{
+    Q_INIT_RESOURCE(web);
+}
+
 namespace zpmoni {
 
 namespace {
@@ -87,6 +93,11 @@ public:
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
     {
+        // Qt hands a WebSocket upgrade to its WebSocket server after this returns; the socket is
+        // checked there, and nothing may be written here first.
+        if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
+            request.value("Connection").toLower().contains("upgrade"))
+            return true;
         QHttpServerResponder responder = makeResponder(request, socket);
         handler(request, responder);
         return true;
@@ -206,6 +217,7 @@ struct FileKey {
     ino_t ino = 0;
     off_t size = 0;
     int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0;  // a chmod alone changes only this
     bool operator==(const FileKey&) const = default;
 };
 
@@ -313,7 +325,8 @@ struct WebConsole::Impl {
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0) {
             key = {true, st.st_dev, st.st_ino, st.st_size,
-                   int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+                   int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                   int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
         }
         if (operatorsChecked && key == operatorsKey)
             return;
@@ -853,6 +866,7 @@ struct WebConsole::Impl {
 WebConsole::WebConsole(ConsoleBackend& backend, std::string workdir, Links links, QObject* parent)
     : QObject(parent), impl(std::make_unique<Impl>(*this, backend, std::move(workdir), std::move(links)))
 {
+    InitPages();
 }
 
 WebConsole::~WebConsole()

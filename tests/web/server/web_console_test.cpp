@@ -1,0 +1,375 @@
+// SPDX-License-Identifier: MIT
+#include "web/server/fake_backend.h"
+#include "web/web_console.h"
+#include "web/operators.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSslSocket>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QWebSocket>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+using namespace zpmoni;
+
+namespace {
+
+const std::string kAdmin = "zpt_admin-token-for-the-console-tests-0123456";
+const std::string kViewer = "zpt_viewer-token-for-the-console-tests-012345";
+const std::string kWrong = "zpt_wrong-token-for-the-console-tests-0123456";
+const std::string kCsp = "Content-Security-Policy: default-src 'self'; frame-ancestors 'none'";
+
+template <class F>
+bool WaitFor(F done, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+struct Reply {
+    int status = 0;  // 0: the connection ended without an answer
+    std::string head, body;
+    bool Has(std::string_view s) const { return head.find(s) != std::string::npos || body.find(s) != std::string::npos; }
+};
+
+WebOptions Options(const std::string& listen, const std::string& certFile = {})
+{
+    WebOptions o;
+    o.listen = listen;
+    o.certFile = certFile;
+    return o;
+}
+
+class Console : public ::testing::Test {
+protected:
+    struct App {
+        App()
+        {
+            static int argc = 1;
+            static char name[] = "test", *argv[] = {name, nullptr};
+            if (!QCoreApplication::instance())
+                new QCoreApplication(argc, argv);
+        }
+    } app;
+    QTemporaryDir dir;
+    FakeBackend backend;
+    int64_t now = 1'000'000;
+    std::vector<std::string> errors, actions;
+    WebConsole console{backend, dir.path().toStdString(),
+                       {[this](std::string_view l) { errors.emplace_back(l); },
+                        [this](auto who, auto action, auto target, auto comment) {
+                            actions.push_back(std::string(who) + "|" + std::string(action) + "|" +
+                                              std::string(target) + "|" + std::string(comment));
+                        },
+                        [this] { return now; }}};
+    WebOptions options = Options("127.0.0.1:0");
+    std::vector<Reply> replies;  // every answer, scanned for tokens at the end
+
+    void SetUp() override
+    {
+        WriteOperators(kAdmin, 0600);
+        ASSERT_TRUE(console.Start(options).ok());
+    }
+    void TearDown() override
+    {
+        for (const Reply& r : replies)
+            EXPECT_FALSE(r.Has(kAdmin) || r.Has(kViewer) || r.Has(kWrong)) << r.head << r.body;
+    }
+    void WriteOperators(const std::string& adminToken, mode_t mode)
+    {
+        const std::string path = dir.filePath("operators.txt").toStdString();
+        FILE* f = fopen(path.c_str(), "w");
+        fprintf(f, "alice admin %s\nbob viewer %s\n", HashToken(adminToken).c_str(), HashToken(kViewer).c_str());
+        fclose(f);
+        chmod(path.c_str(), mode);
+    }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(console.Port()); }
+
+    Reply Call(const std::string& method, const std::string& path, const std::vector<std::string>& headers = {},
+               const std::string& body = {}, const std::string& host = {}, bool tls = false)
+    {
+        std::string request = method + " " + path + " HTTP/1.1\r\nHost: " + (host.empty() ? Host() : host) + "\r\n";
+        for (const std::string& h : headers)
+            request += h + "\r\n";
+        if (method != "GET")
+            request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        request += "\r\n" + body;
+        QSslSocket s;
+        if (tls) {
+            s.setPeerVerifyMode(QSslSocket::VerifyNone);
+            s.connectToHostEncrypted("127.0.0.1", console.Port());
+        } else {
+            s.connectToHost(QHostAddress::LocalHost, console.Port());
+        }
+        s.write(request.data(), qint64(request.size()));
+        QByteArray data;
+        WaitFor([&] {
+            data += s.readAll();
+            const qsizetype end = data.indexOf("\r\n\r\n"), at = data.indexOf("Content-Length: ");
+            if (end < 0 || at < 0)
+                return s.state() == QAbstractSocket::UnconnectedState;
+            return data.size() >= end + 4 + data.mid(at + 16, data.indexOf("\r\n", at) - at - 16).toLongLong();
+        });
+        Reply r;
+        const qsizetype end = data.indexOf("\r\n\r\n");
+        if (data.startsWith("HTTP/1.1 ") && end > 0)
+            r = {data.mid(9, 3).toInt(), data.left(end).toStdString(), data.mid(end + 4).toStdString()};
+        replies.push_back(r);
+        return r;
+    }
+};
+
+std::string Bearer(const std::string& token) { return "Authorization: Bearer " + token; }
+
+struct Endpoint {
+    const char *method, *path, *body;
+    bool admin;
+    int ok = 200;
+};
+const Endpoint kEndpoints[] = {
+    {"GET", "/api/v1/status", "", false},          {"GET", "/api/v1/rates", "", false},
+    {"GET", "/api/v1/players", "", false},         {"GET", "/api/v1/events?since=2", "", false},
+    {"GET", "/api/v1/chat?since=0", "", false},    {"GET", "/api/v1/bans", "", false},
+    {"GET", "/api/v1/server", "", false},          {"GET", "/api/v1/session", "", false},
+    {"GET", "/metrics", "", false},                {"GET", "/api/v1/live", "", false, 400},
+    {"POST", "/api/v1/logout", "", false},         {"POST", "/api/v1/chat", R"({"text":"hello all"})", true},
+    {"POST", "/api/v1/bans", R"({"address":"198.51.100.7","mask":"/32","comment":"flood"})", true},
+    {"DELETE", "/api/v1/bans?address=198.51.100.7", "", true},
+    {"POST", "/api/v1/server/start", "", true},    {"POST", "/api/v1/server/stop", "", true},
+    {"POST", "/api/v1/server/restart", "", true},  {"POST", "/api/v1/server/takeover", "", true},
+};
+
+// Each endpoint without credentials, with a wrong token, as viewer and as admin: what the role
+// permits is answered, the rest refused; every action reaches the monitor once and is logged once,
+// every viewer's attempt is logged as refused.
+TEST_F(Console, AnswersEachEndpointByRole)
+{
+    for (const Endpoint& e : kEndpoints) {
+        now += 61;  // the wrong tokens stay under the log-in limit
+        const std::pair<std::vector<std::string>, int> cases[] = {
+            {{}, 401}, {{Bearer(kWrong)}, 401}, {{Bearer(kViewer)}, e.admin ? 403 : e.ok}, {{Bearer(kAdmin)}, e.ok}};
+        for (const auto& [headers, status] : cases) {
+            const Reply r = Call(e.method, e.path, headers, e.body);
+            EXPECT_EQ(r.status, status) << e.method << " " << e.path << " " << (headers.empty() ? "" : headers[0]);
+            EXPECT_TRUE(r.Has(kCsp) && r.Has("X-Content-Type-Options: nosniff")) << r.head;
+        }
+    }
+    EXPECT_EQ(backend.performed.size(), 7u);
+    EXPECT_EQ(std::count_if(actions.begin(), actions.end(), [](auto& a) { return a.starts_with("web:bob|") && a.ends_with("|refused: a viewer may not act"); }), 7);
+    EXPECT_EQ(std::count_if(actions.begin(), actions.end(), [](auto& a) { return a.starts_with("web:alice|") && a.find("refused") == std::string::npos; }), 7);
+    EXPECT_EQ(actions.size(), 14u);
+    EXPECT_EQ(Call("GET", "/nothing", {Bearer(kAdmin)}).status, 404);
+    EXPECT_EQ(Call("PUT", "/api/v1/bans", {Bearer(kAdmin)}).status, 405);
+    const Reply page = Call("GET", "/");
+    EXPECT_TRUE(page.status == 200 && page.Has("Content-Type: text/html")) << page.head;
+    EXPECT_EQ(Call("GET", "/static/../web.qrc").status, 404);
+}
+
+// Host names other than the console's get 421, foreign origins 403, on requests and the WebSocket.
+TEST_F(Console, RefusesForeignHostsAndOrigins)
+{
+    const std::string port = std::to_string(console.Port());
+    const std::tuple<std::string, std::string, int> cases[] = {
+        {"evil.example:" + port, "", 421}, {"127.0.0.1:1", "", 421}, {"localhost:" + port, "", 200},
+        {"", "Origin: http://evil.example:" + port, 403}, {"", "Origin: https://127.0.0.1:" + port, 403},
+        {"", "Origin: http://127.0.0.1:" + port, 200}};
+    for (const auto& [host, origin, status] : cases) {
+        std::vector<std::string> headers{Bearer(kAdmin)};
+        if (!origin.empty())
+            headers.push_back(origin);
+        EXPECT_EQ(Call("POST", "/api/v1/server/start", headers, "", host).status, status) << host << origin;
+    }
+    // A WebSocket with a foreign Host is closed (1008) before a message is sent.
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, console.Port());
+    raw.write(("GET /api/v1/live HTTP/1.1\r\nHost: evil.example:" + port + "\r\n" + Bearer(kAdmin) +
+               "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+               "Sec-WebSocket-Version: 13\r\n\r\n").c_str());
+    QByteArray data;
+    WaitFor([&] { return (data += raw.readAll()).contains("\r\n\r\n\x88"); });
+    const QByteArray frames = data.mid(data.indexOf("\r\n\r\n") + 4);
+    EXPECT_TRUE(frames.startsWith("\x88") && frames.mid(2, 2) == QByteArray("\x03\xf0", 2)) << data.toStdString();
+}
+
+// The browser's way in: five wrong tokens, then 429 even for a right one until the minute is over;
+// then a session whose state changes need its CSRF token and the console's Origin.
+TEST_F(Console, LogsInWithCookieAndChecksCsrf)
+{
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(Call("POST", "/api/v1/login", {}, R"({"token":")" + kWrong + "\"}").status, 401);
+    EXPECT_EQ(Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}").status, 429);
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 429);
+    EXPECT_EQ(errors, std::vector<std::string>(5, "Console: log-in failed from 127.0.0.1"));
+    now += 61;
+    EXPECT_EQ(Call("POST", "/api/v1/login", {}, "[]").status, 400);
+    const Reply login = Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}");
+    ASSERT_EQ(login.status, 200);
+    EXPECT_TRUE(login.Has("; HttpOnly; SameSite=Strict; Path=/") && !login.Has("Secure") && login.Has(R"("operator":"alice")")) << login.head;
+    const size_t at = login.head.find("zpmoni_session=");
+    const std::string cookie = "Cookie: " + login.head.substr(at, login.head.find(';', at) - at);
+    const size_t from = login.body.find("\"csrf\":\"") + 8;
+    const std::string csrf = login.body.substr(from, login.body.find('"', from) - from);
+    const std::string origin = "Origin: http://" + Host();
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{cookie}, 403}, {{cookie, origin}, 403}, {{cookie, origin, "X-CSRF-Token: " + std::string(43, 'A')}, 403},
+        {{cookie, "X-CSRF-Token: " + csrf}, 403}, {{cookie, origin, "X-CSRF-Token: " + csrf}, 200}};
+    for (const auto& [headers, status] : cases)
+        EXPECT_EQ(Call("POST", "/api/v1/server/stop", headers).status, status) << headers.size();
+    EXPECT_EQ(backend.performed.size(), 1u);
+    EXPECT_TRUE(Call("GET", "/api/v1/session", {cookie}).Has(csrf));
+    EXPECT_EQ(Call("POST", "/api/v1/logout", {cookie, origin, "X-CSRF-Token: " + csrf}).status, 200);
+    EXPECT_EQ(Call("GET", "/api/v1/session", {cookie}).status, 401);
+}
+
+// Bodies over 64 KiB get 413 (or the connection is cut when far over), and the console goes on.
+TEST_F(Console, RefusesLargeBodies)
+{
+    EXPECT_EQ(Call("POST", "/api/v1/chat", {Bearer(kAdmin)}, std::string(70 * 1024, 'x')).status, 413);
+    EXPECT_EQ(Call("POST", "/api/v1/chat", {Bearer(kAdmin)}, std::string(4 << 20, 'x')).status, 0);
+    EXPECT_TRUE(backend.performed.empty());
+    EXPECT_EQ(Call("POST", "/api/v1/chat", {Bearer(kAdmin)}, R"({"text":"still here"})").status, 200);
+}
+
+// Malformed input is 400 and never reaches the monitor; a refusal by the monitor is 409 and logged.
+TEST_F(Console, ChecksInputBeforeActing)
+{
+    const std::string c201 = std::string(201, 'c');
+    const std::pair<const char*, std::string> cases[] = {
+        {"/api/v1/bans", R"({"address":"198.51.100.256"})"}, {"/api/v1/bans", R"({"address":"198.51.100.0/33"})"},
+        {"/api/v1/bans", R"({"address":"198.51.100"})"}, {"/api/v1/bans", R"({"address":"198.51.100.1","mask":"255.0"})"},
+        {"/api/v1/bans", R"({"address":"198.51.100.0/24","mask":"/8"})"}, {"/api/v1/bans", R"({"address":7})"},
+        {"/api/v1/bans", R"({"address":"198.51.100.1","comment":"a\u0001b"})"},
+        {"/api/v1/bans", R"({"address":"198.51.100.1","comment":")" + c201 + "\"}"}, {"/api/v1/bans", "[1]"},
+        {"/api/v1/chat", R"({"text":""})"}, {"/api/v1/chat", R"({"text":"a\nb"})"}, {"/api/v1/chat", "{\"text\":\"" + c201 + "\"}"},
+        {"/api/v1/chat", "not json"}, {"/api/v1/server/start", "[]"}};
+    for (const auto& [path, body] : cases)
+        EXPECT_EQ(Call("POST", path, {Bearer(kAdmin)}, body).status, 400) << body;
+    EXPECT_EQ(Call("DELETE", "/api/v1/bans?address=198.51.100.x", {Bearer(kAdmin)}).status, 400);
+    EXPECT_EQ(Call("GET", "/api/v1/events?since=-1", {Bearer(kAdmin)}).status, 400);
+    EXPECT_TRUE(backend.performed.empty());
+    EXPECT_TRUE(Call("DELETE", "/api/v1/bans?address=198.51.100.0/24", {Bearer(kAdmin)}).Has(R"({"removed":2})"));
+    backend.refuse = "the packet filter is not installed";
+    const Reply r = Call("POST", "/api/v1/bans", {Bearer(kAdmin)}, R"({"address":"198.51.100.9","mask":"255.255.255.0"})");
+    EXPECT_EQ(r.status, 409);
+    EXPECT_TRUE(r.Has(backend.refuse));
+    EXPECT_EQ(actions.back(), "web:alice|ban|198.51.100.9 mask 255.255.255.0|refused: " + backend.refuse);
+}
+
+// The live socket: refused (1008, nothing sent) without an accepted Origin for a cookie or a
+// foreign one for a bearer; accepted, it first sends what the client missed, then live messages.
+TEST_F(Console, LiveSocketResumesAndChecksOrigin)
+{
+    const Reply login = Call("POST", "/api/v1/login", {}, R"({"token":")" + kViewer + "\"}");
+    const size_t at = login.head.find("zpmoni_session=");
+    const std::string cookie = login.head.substr(at, login.head.find(';', at) - at);
+    const QString good = QString::fromStdString("http://" + Host()), evil = "http://evil.example";
+    const std::tuple<std::string, std::string, QString, bool> cases[] = {
+        {"Cookie", cookie, "", false}, {"Cookie", cookie, evil, false}, {"Authorization", "Bearer " + kWrong, "", false},
+        {"Authorization", "Bearer " + kViewer, evil, false}, {"Authorization", "Bearer " + kViewer, "", true},
+        {"Cookie", cookie, good, true}};
+    for (const auto& [header, value, origin, accepted] : cases) {
+        QWebSocket ws(origin);
+        std::vector<QJsonObject> got;
+        QObject::connect(&ws, &QWebSocket::textMessageReceived,
+                         [&](const QString& m) { got.push_back(QJsonDocument::fromJson(m.toUtf8()).object()); });
+        QNetworkRequest request(QUrl(QString::fromStdString("ws://" + Host() + "/api/v1/live?events=3&chat=1")));
+        request.setRawHeader(header.c_str(), value.c_str());
+        ws.open(request);
+        if (!accepted) {
+            EXPECT_TRUE(WaitFor([&] { return ws.state() == QAbstractSocket::UnconnectedState; })) << value;
+            EXPECT_EQ(ws.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated) << value;
+            EXPECT_TRUE(got.empty());
+            continue;
+        }
+        ASSERT_TRUE(WaitFor([&] { return got.size() >= 5; })) << value;
+        EXPECT_EQ(console.LiveClients(), 1u);
+        console.Publish({{"type", "server"}, {"log", QJsonObject{{"text", "Server started"}}}});
+        ASSERT_TRUE(WaitFor([&] { return got.size() >= 6; }));
+        std::vector<std::string> seen;
+        for (const QJsonObject& m : got)
+            seen.push_back(m["type"].toString().toStdString() +
+                           QString::number(m[m["type"].toString()].toObject()["seq"].toInt()).toStdString());
+        EXPECT_EQ(seen, (std::vector<std::string>{"event4", "event5", "chat2", "status0", "players0", "server0"}));
+        EXPECT_TRUE(Call("GET", "/metrics", {Bearer(kViewer)}).Has("zpmoni_console_live_clients 1"));
+        ws.close();
+        EXPECT_TRUE(WaitFor([&] { return console.LiveClients() == 0; }));
+    }
+}
+
+// /metrics needs a token unless opened, and then only from loopback.
+TEST_F(Console, ServesMetricsOpenOrWithToken)
+{
+    EXPECT_EQ(Call("GET", "/metrics").status, 401);
+    const Reply r = Call("GET", "/metrics", {Bearer(kViewer)});
+    EXPECT_TRUE(r.status == 200 && r.Has("Content-Type: text/plain; version=0.0.4; charset=utf-8") &&
+                r.Has("zpmoni_players_online 5"))
+        << r.head << r.body;
+    options.metricsOpen = true;
+    ASSERT_TRUE(console.Start(options).ok());
+    EXPECT_EQ(Call("GET", "/metrics").status, 200);
+}
+
+// operators.txt is read again when it changes; one others can read lets nobody in.
+TEST_F(Console, ReloadsOperators)
+{
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 200);
+    WriteOperators(kWrong, 0644);
+    now += 1;
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kViewer)}).status, 401);
+    EXPECT_NE(errors.front().find("Console: nobody can log in: "), std::string::npos) << errors.front();
+    chmod(dir.filePath("operators.txt").toLocal8Bit().constData(), 0600);
+    now += 1;
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kWrong)}).status, 200);
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 401);
+}
+
+// Plain HTTP only on loopback unless allowed; bad addresses, half a TLS setting and a port in
+// use are refused with an error-log line.
+TEST_F(Console, RefusesUnsafeOrImpossibleListening)
+{
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost));
+    const WebOptions cases[] = {Options("198.51.100.1:8790"), Options("localhost:8790"),
+                                Options("127.0.0.1:8790", "cert.pem"),
+                                Options("127.0.0.1:" + std::to_string(taken.serverPort()))};
+    for (const WebOptions& o : cases) {
+        errors.clear();
+        EXPECT_FALSE(console.Start(o).ok()) << o.listen;
+        EXPECT_TRUE(errors.size() == 1 && errors[0].starts_with("Console: ")) << o.listen;
+        EXPECT_FALSE(console.Listening());
+    }
+    EXPECT_FALSE(ParseListen("127.0.0.1:0"));
+    EXPECT_EQ(ParseListen("127.0.0.1:8790")->port, 8790);
+}
+
+// With a certificate and key the console speaks TLS only, and its cookie is Secure.
+TEST_F(Console, ServesTls)
+{
+    const QString openssl = QStandardPaths::findExecutable("openssl");
+    if (openssl.isEmpty())
+        GTEST_SKIP() << "no openssl";
+    options.certFile = dir.filePath("cert.pem").toStdString();
+    options.keyFile = dir.filePath("key.pem").toStdString();
+    QProcess make;
+    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days",
+                                "1", "-keyout", QString::fromStdString(options.keyFile), "-out",
+                                QString::fromStdString(options.certFile)});
+    make.waitForFinished();
+    ASSERT_TRUE(console.Start(options).ok()) << errors.back();
+    EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
+    EXPECT_TRUE(Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}", "", true).Has("; Secure"));
+    EXPECT_NE(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 200);
+}
+
+}  // namespace
