@@ -92,6 +92,8 @@ class Console:
     def shot(self, name):
         os.makedirs(self.args.screens, exist_ok=True)
         path = os.path.join(self.args.screens, 'console-%s.png' % name)
+        if name != 'failure':
+            self.d.execute_script("document.getElementById('notice').hidden = true;")
         if not self.d.save_screenshot(path):
             raise Failed('could not save ' + path)
 

@@ -156,13 +156,14 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     fs::create_directories(screens);
     ChildProcess browser(net.server.Inside({"/usr/bin/python3", source + "/tests/browser/console_browser.py", "--url", url,
                                             "--token-file", tokenFile, "--screens", screens, "--record", record,
-                                            "--admin-actions", "--player-timeout", "90"}),
+                                            "--admin-actions", "--min-players", "3", "--player-timeout", "90"}),
                          dir.File("browser.out"));
     const bool ended = browser.Wait(300s);
     EXPECT_TRUE(ended && ExitedWith(browser.ExitStatus(), 0))
         << dir.Read("browser.out") << "\n--- monitor:\n" << dir.Read("monitor.out").substr(0, 4000);
     if (!ended)
         browser.Stop(SIGKILL);
+    std::printf("%s", dir.Read("browser.out").c_str());
     // The bot banned from its row stays in the rules and in the list, with the operator's name.
     const std::string banned = dir.Read("ipfilter.txt");
     EXPECT_NE(banned.find("by=web:tester"), std::string::npos) << banned;

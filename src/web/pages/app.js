@@ -323,7 +323,10 @@ function drawChart() {
     const pw = w - left - right, ph = h - top - bottom;
     let max = 1024;
     samples.forEach((s) => { if (s.time >= start) max = Math.max(max, s.in, s.out); });
-    max *= 1.1;
+    // A round top (1, 2, 4 or 8 times a power of ten, in bytes, KiB or MiB) so that the four grid steps read well.
+    const unit = max >= 1048576 ? 1048576 : max >= 1024 ? 1024 : 1;
+    const mag = Math.pow(10, Math.floor(Math.log10(max / unit)));
+    max = unit * mag * ([1, 2, 4, 8, 10].find((f) => f * mag * unit >= max) || 10);
     g.font = '11px sans-serif';
     g.fillStyle = colText;
     g.strokeStyle = colGrid;
