@@ -91,7 +91,7 @@ class Console:
 
     def shot(self, name):
         os.makedirs(self.args.screens, exist_ok=True)
-        path = os.path.join(self.args.screens, 'console-%s.png' % name)
+        path = os.path.join(self.args.screens, '%s-%s.png' % (self.args.prefix, name))
         if name != 'failure':
             self.d.execute_script("document.getElementById('notice').hidden = true;")
         if not self.d.save_screenshot(path):
@@ -130,6 +130,19 @@ class Console:
                 time.sleep(0.6)
                 self.shot('%s%s-%s' % (t, suffix, label))
         self.size(*SIZES[0][1:])
+
+    def check_viewer(self):
+        """A viewer sees no control that acts: no ban or server buttons, no ban form, no chat box."""
+        shown = lambda css: [e for e in self.d.find_elements(By.CSS_SELECTOR, css) if e.is_displayed()]
+        for tab, css in (('players', '#players button[data-op="ban"]'), ('bans', '#ban-form'),
+                         ('server', '#tab-server button[data-action]')):
+            self.tab(tab)
+            if shown(css):
+                raise Failed('a viewer is offered %s on the %s page' % (css, tab))
+        self.tab('chat')
+        if self.find('#chat-text').is_enabled() or not self.find('#chat-note').is_displayed():
+            raise Failed('a viewer can type into the chat box')
+        print('viewer: no acting control offered')
 
     def ban_first(self):
         self.tab('players')
@@ -229,6 +242,8 @@ def main():
     ap.add_argument('--screens', required=True)
     ap.add_argument('--record', help="the stand-in server's record file")
     ap.add_argument('--admin-actions', action='store_true', help='ban, chat and restart')
+    ap.add_argument('--viewer', action='store_true', help='the token is a viewer\'s: check that nothing acts')
+    ap.add_argument('--prefix', default='console', help='start of the screenshot names')
     ap.add_argument('--min-players', type=int, default=1)
     ap.add_argument('--player-timeout', type=float, default=60)
     ap.add_argument('--chromium', default='/usr/bin/chromium')
@@ -248,6 +263,8 @@ def main():
         c.login()
         c.wait_players()
         c.photograph_all()
+        if args.viewer:
+            c.check_viewer()
         if args.admin_actions:
             c.ban_first()
             c.chat()

@@ -110,16 +110,20 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     setenv("ZPSIM_ARGS", "--skip-air-states", 1);
     setenv("ZPMONI_TMUX_SOCKET", NetnsPrefix().c_str(), 1);
 
-    // An admin's token, read from the last line --add-operator prints.
-    ASSERT_TRUE(RunCommand({ZPMONI_BINARY, "--add-operator", "tester", "admin", "--workdir", dir.path.string()},
-                           dir.File("operator.out")))
-        << dir.Read("operator.out");
-    std::string token = dir.Read("operator.out");
-    token = token.substr(0, token.find_last_not_of("\n") + 1);
-    token = token.substr(token.rfind('\n') + 1);
-    ASSERT_EQ(token.find(' '), std::string::npos) << token;
-    const std::string tokenFile = dir.Write("token.txt", token + "\n");
-    fs::permissions(tokenFile, fs::perms::owner_read | fs::perms::owner_write);
+    // Each operator's token, read from the last line --add-operator prints, into a file of its own.
+    auto addOperator = [&](const std::string& name, const char* role) {
+        const std::string out = dir.File(name + ".out");
+        EXPECT_TRUE(RunCommand({ZPMONI_BINARY, "--add-operator", name, role, "--workdir", dir.path.string()}, out))
+            << ReadText(out);
+        std::string token = ReadText(out);
+        token = token.substr(0, token.find_last_not_of('\n') + 1);
+        token = token.substr(token.rfind('\n') + 1);
+        EXPECT_TRUE(token.size() >= 20 && token.find(' ') == std::string::npos) << token;
+        const std::string file = dir.Write(name + ".token", token + "\n");
+        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+        return file;
+    };
+    const std::string tokenFile = addOperator("tester", "admin"), viewerFile = addOperator("watcher", "viewer");
 
     run.monitor = std::make_unique<ChildProcess>(
         net.server.Inside({ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}), dir.File("monitor.out"));
@@ -154,16 +158,20 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     // The browser, in the same namespace, reaches the console on its loopback.
     const std::string screens = ZPMONI_SCREENS_DIR;
     fs::create_directories(screens);
-    ChildProcess browser(net.server.Inside({"/usr/bin/python3", source + "/tests/browser/console_browser.py", "--url", url,
-                                            "--token-file", tokenFile, "--screens", screens, "--record", record,
-                                            "--admin-actions", "--min-players", "3", "--player-timeout", "90"}),
-                         dir.File("browser.out"));
-    const bool ended = browser.Wait(300s);
-    EXPECT_TRUE(ended && ExitedWith(browser.ExitStatus(), 0))
-        << dir.Read("browser.out") << "\n--- monitor:\n" << dir.Read("monitor.out").substr(0, 4000);
-    if (!ended)
-        browser.Stop(SIGKILL);
-    std::printf("%s", dir.Read("browser.out").c_str());
+    auto browse = [&](const std::string& token, std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/python3", source + "/tests/browser/console_browser.py", "--url", url,
+                                   "--token-file", token, "--screens", screens, "--min-players", "3",
+                                   "--player-timeout", "90"});
+        fs::remove(dir.File("browser.out"));
+        ChildProcess browser(net.server.Inside(args), dir.File("browser.out"));
+        const bool ended = browser.Wait(300s);
+        EXPECT_TRUE(ended && ExitedWith(browser.ExitStatus(), 0))
+            << dir.Read("browser.out") << "\n--- monitor:\n" << dir.Read("monitor.out").substr(0, 4000);
+        std::printf("%s", dir.Read("browser.out").c_str());
+    };
+    // A viewer is offered nothing that acts; an admin bans, chats and restarts.
+    browse(viewerFile, {"--viewer", "--prefix", "console-viewer"});
+    browse(tokenFile, {"--record", record, "--admin-actions"});
     // The bot banned from its row stays in the rules and in the list, with the operator's name.
     const std::string banned = dir.Read("ipfilter.txt");
     EXPECT_NE(banned.find("by=web:tester"), std::string::npos) << banned;
