@@ -75,12 +75,12 @@ class Console:
 
     def notice(self):
         n = self.find('#notice')
-        return n.text if n.is_displayed() else ''
+        return self.text('#notice-text') if n.is_displayed() else ''
 
     def fail_on_error_notice(self, doing):
         n = self.find('#notice')
         if n.is_displayed() and 'error' in (n.get_attribute('class') or ''):
-            raise Failed('%s: the console said "%s"' % (doing, n.text))
+            raise Failed('%s: the console said "%s"' % (doing, self.text('#notice-text')))
 
     def collect_log(self):
         for e in self.d.get_log('browser'):

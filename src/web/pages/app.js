@@ -90,6 +90,7 @@ function notice(text, ok) {
 // Resolves to the entered text (or '' without an input field) on OK, null on cancel.
 function ask(text, inputLabel, initial) {
     const dlg = $('dialog');
+    if (dlg.open) return Promise.resolve(null);  // one question at a time
     setText('dialog-text', text);
     $('dialog-label').hidden = !inputLabel;
     $('dialog-label-text').textContent = inputLabel || '';
@@ -213,7 +214,9 @@ async function loadAll() {
     if (status) onStatus(status);
     if (players) onPlayers(players.players || []);
     if (events) {
+        // A monitor started anew counts from the start again: nothing of the old numbers is kept.
         state.events = [];
+        state.lastEvent = 0;
         (events.events || []).forEach(addEvent);
         state.lastEvent = Math.max(state.lastEvent, events.last || 0);
         renderEvents();
