@@ -12,6 +12,7 @@ import argparse
 import json
 import os
 import secrets
+import signal
 import sys
 import time
 
@@ -254,6 +255,8 @@ def main():
             args.token = f.read().strip()
     if not args.token:
         ap.error('--token or --token-file is needed')
+    # A test that gives up on this script ends it with SIGTERM: the browser goes with it.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit('FAIL: terminated'))
     try:
         c = Console(args)
     except WebDriverException as e:

@@ -174,6 +174,7 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     browse(tokenFile, {"--record", record, "--admin-actions"});
     // The bot banned from its row stays in the rules and in the list, with the operator's name.
     const std::string banned = dir.Read("ipfilter.txt");
+    EXPECT_EQ(banned.rfind("198.51.100.1", 0), 0u) << banned;  // a bot's address, .11 to .15
     EXPECT_NE(banned.find("by=web:tester"), std::string::npos) << banned;
     EXPECT_NE(ruleset().find(banned.substr(0, banned.find('\t'))), std::string::npos) << banned;
     for (const char* page : {"overview", "players", "events", "chat", "bans", "server"})
