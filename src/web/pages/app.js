@@ -586,7 +586,8 @@ async function loadBans() {
 }
 
 async function unban(b) {
-    const target = b.mask ? b.block : b.address;
+    // One host by its address, a block by its CIDR form.
+    const target = b.block && !String(b.block).endsWith('/32') ? b.block : b.address;
     if (await ask(target + ' のアクセス禁止を解除しますか?') === null) return;
     const r = await act('DELETE', '/api/v1/bans?address=' + encodeURIComponent(target));
     if (r) { notice(target + ': ' + (r.removed || 0) + ' 件解除しました', true); loadBans(); }
