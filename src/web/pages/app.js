@@ -562,7 +562,7 @@ function onBans(bans, installed) {
     body.replaceChildren(...state.bans.map((b) => {
         const tr = document.createElement('tr');
         tr.dataset.address = b.address || '';
-        tr.append(el('td', b.address), el('td', b.mask || '—'), el('td', b.block), el('td', b.comment, 'text'),
+        tr.append(el('td', b.address), el('td', b.mask || '—'), el('td', b.block || '—'), el('td', b.comment, 'text'),
             el('td', b.inForce ? '有効' : '無効', b.inForce ? 'good' : 'bad'), el('td', fmtTime(b.until)));
         const td = el('td', null, 'admin-only ops');
         const rm = el('button', '解除', 'danger');
