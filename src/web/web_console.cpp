@@ -627,13 +627,17 @@ struct WebConsole::Impl {
         return since ? Json(200, backend.Chat(*since)) : Error(400, "since must be a number");
     }
 
-    // Hands the action to the monitor and writes its one action-log line with the outcome.
+    // Hands the action to the monitor and writes its one action-log line with the outcome. The
+    // deny list writes its own line for a ban or an unban, with the same operator, and the
+    // outcome: a second one here would count every ban twice.
     Reply Act(const Call& call, const ConsoleAction& action, std::string_view name, const std::string& target,
               const std::string& comment, QJsonObject answer = {{"ok", true}})
     {
         const std::string who = "web:" + call.caller->name;
         const Status done = backend.Perform(who, action);
-        ActionLog(who, name, target, done ? comment : "refused: " + done.error());
+        const bool listWrites = action.kind == ConsoleAction::Kind::Ban || action.kind == ConsoleAction::Kind::Unban;
+        if (!listWrites)
+            ActionLog(who, name, target, done ? comment : "refused: " + done.error());
         if (!done)
             return Json(409, {{"error", QString::fromStdString(done.error())}});
         return Json(200, answer);
