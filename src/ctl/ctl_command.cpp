@@ -284,9 +284,16 @@ void PrintPlayers(FILE* out, const QJsonArray& players)
     PrintTable(out, rows);
 }
 
+// An event or chat line after its date and time. A daily-log line carries its own clock time
+// and TABs between its fields: the time is shown once, the fields apart by a space.
 void PrintLine(FILE* out, const QJsonObject& item)
 {
-    std::fprintf(out, "%s %s\n", LocalTime(item["time"]).c_str(), TerminalText(item["text"]).c_str());
+    const std::string when = LocalTime(item["time"]);
+    QString text = item["text"].toString();
+    text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    if (when.size() >= 8 && text.startsWith(QString::fromStdString(when.substr(when.size() - 8) + " ")))
+        text.remove(0, 9);
+    std::fprintf(out, "%s %s\n", when.c_str(), TerminalText(text).c_str());
 }
 
 void PrintJson(FILE* out, const QJsonObject& object)
