@@ -10,8 +10,6 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -34,7 +32,7 @@ public:
     QByteArray body = "{}";
     std::string request, authorization;
 
-    FakeConsole() { port = listen(QHostAddress::LocalHost, 0); }
+    const quint16 port = listen(QHostAddress::LocalHost, 0);
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port); }
 
 protected:
@@ -51,9 +49,6 @@ protected:
         return true;
     }
     void missingHandler(const QHttpServerRequest&, QTcpSocket*) override {}
-
-private:
-    quint16 port = 0;
 };
 
 struct CtlRun { int exit; std::string out, err; };
@@ -62,11 +57,7 @@ class CtlTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "zpmoni_web_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
+        EnsureApp();
         setenv("TZ", "UTC", 1);
         tzset();
     }
@@ -103,10 +94,9 @@ TEST_F(CtlTest, BadCommandLinesAreUsageErrors)
     };
     for (const auto& args : cases) {
         const CtlRun run = Ctl(args);
-        EXPECT_EQ(run.exit, 2) << ::testing::PrintToString(args);
-        EXPECT_NE(run.err.find("usage:"), std::string::npos) << ::testing::PrintToString(args);
-        EXPECT_EQ(console.request, "");
+        EXPECT_TRUE(run.exit == 2 && run.err.find("usage:") != std::string::npos) << ::testing::PrintToString(args) << run.err;
     }
+    EXPECT_EQ(console.request, "");
 }
 
 TEST_F(CtlTest, CommandsReachTheApiAndReportItsAnswer)
@@ -149,21 +139,15 @@ TEST_F(CtlTest, CommandsReachTheApiAndReportItsAnswer)
 
 TEST_F(CtlTest, ConsoleAddressComesFromTheSettingsListen)
 {
-    const std::string port = console.Url().substr(console.Url().rfind(':') + 1);
-    const struct {
-        std::string ini;
-        int exit;
-    } cases[] = {
-        {"[Other]\nName=\x83\x65\x83\x58\x83\x67\n[Web]\nEnable=1\r\nListen = 127.0.0.1:" + port + "\n", 0},
-        {"[Web]\nListen=127.0.0.1\n", 2},
-        {"[Web]\nListen=somewhere:80\n", 2},
-    };
-    for (const auto& c : cases) {
-        folder.Write("Zpmoni.ini", c.ini);
+    const std::pair<std::string, int> cases[] = {
+        {"[Other]\nName=\x83\x65\x83\x58\x83\x67\n[Web]\nEnable=1\r\nListen = 127.0.0.1:" + std::to_string(console.port) + "\n", 0},
+        {"[Web]\nListen=127.0.0.1\n", 2}, {"[Web]\nListen=somewhere:80\n", 2}};
+    for (const auto& [ini, exit] : cases) {
+        folder.Write("Zpmoni.ini", ini);
         console.request.clear();
         const CtlRun run = Ctl({"--workdir", folder.Path().string(), "status"}, false);
-        EXPECT_EQ(run.exit, c.exit) << c.ini << run.err;
-        EXPECT_EQ(console.request.empty(), c.exit != 0) << c.ini;
+        EXPECT_EQ(run.exit, exit) << ini << run.err;
+        EXPECT_EQ(console.request.empty(), exit != 0) << ini;
     }
 }
 
@@ -174,8 +158,7 @@ TEST_F(CtlTest, NothingListeningIsUnreachable)
     const std::string url = "http://127.0.0.1:" + std::to_string(closed.serverPort());
     closed.close();
     const CtlRun run = Ctl({"--url", url, "status"}, false);
-    EXPECT_EQ(run.exit, 2);
-    EXPECT_NE(run.err.find("cannot reach"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.exit == 2 && run.err.find("cannot reach") != std::string::npos) << run.err;
 }
 
 // Against the monitor's own console: what ctl sends is what the console takes, and its refusals
@@ -277,24 +260,17 @@ TEST_F(CtlConsoleTest, FollowsTheLiveSocket)
 // https when the settings name a certificate; verified, so a certificate of one's own needs --cacert.
 TEST_F(CtlConsoleTest, VerifiesTheConsolesCertificate)
 {
-    const QString openssl = QStandardPaths::findExecutable("openssl");
-    if (openssl.isEmpty())
+    if (QStandardPaths::findExecutable("openssl").isEmpty())
         GTEST_SKIP() << "no openssl";
-    QProcess make;
-    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-addext",
-                         "subjectAltName=IP:127.0.0.1", "-days", "1", "-keyout", QString::fromStdString(folder.File("key.pem")),
-                         "-out", QString::fromStdString(folder.File("cert.pem"))});
-    ASSERT_TRUE(make.waitForFinished() && make.exitCode() == 0);
+    ASSERT_TRUE(MakeCertificate(folder.File("cert.pem"), folder.File("key.pem")));
     web.Stop();
     WebOptions options;
     options.listen = "127.0.0.1:0", options.certFile = folder.File("cert.pem"), options.keyFile = folder.File("key.pem");
     ASSERT_TRUE(web.Start(options).ok());
     folder.Write("Zpmoni.ini", "[Web]\nListen=127.0.0.1:" + std::to_string(web.Port()) + "\nCertFile=cert.pem\nKeyFile=key.pem\n");
-    const std::vector<std::string> workdir = {"--workdir", folder.Path().string()};
-    EXPECT_EQ(Ctl({workdir[0], workdir[1], "--cacert", folder.File("cert.pem"), "status"}, false).exit, 0);
-    const CtlRun unverified = Ctl({workdir[0], workdir[1], "status"}, false);
-    EXPECT_EQ(unverified.exit, 2);
-    EXPECT_NE(unverified.err.find("https://127.0.0.1"), std::string::npos) << unverified.err;
+    EXPECT_EQ(Ctl({"--workdir", folder.Path().string(), "--cacert", folder.File("cert.pem"), "status"}, false).exit, 0);
+    const CtlRun unverified = Ctl({"--workdir", folder.Path().string(), "status"}, false);
+    EXPECT_TRUE(unverified.exit == 2 && unverified.err.find("https://127.0.0.1") != std::string::npos) << unverified.err;
     EXPECT_EQ(Ctl({"--url", "http://127.0.0.1:" + std::to_string(web.Port()), "status"}, false).exit, 2);  // plain http
 }
 

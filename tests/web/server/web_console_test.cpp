@@ -7,15 +7,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QSslSocket>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <sys/stat.h>
-
-#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +23,9 @@ const std::string kAdmin = "zpt_admin-token-for-the-console-tests-0123456";
 const std::string kViewer = "zpt_viewer-token-for-the-console-tests-012345";
 const std::string kWrong = "zpt_wrong-token-for-the-console-tests-0123456";
 const std::string kCsp = "Content-Security-Policy: default-src 'self'; frame-ancestors 'none'";
+
+std::string Bearer(const std::string& token) { return "Authorization: Bearer " + token; }
+std::string LogInBody(const std::string& token) { return R"({"token":")" + token + "\"}"; }
 
 template <class F>
 bool WaitFor(F done, int ms = 5000)
@@ -45,15 +44,7 @@ struct Reply {
 
 class Console : public ::testing::Test {
 protected:
-    struct App {  // one for the whole run, made by the first test that needs it
-        App()
-        {
-            static int argc = 1;
-            static char name[] = "test", *argv[] = {name, nullptr};
-            if (!QCoreApplication::instance())
-                new QCoreApplication(argc, argv);
-        }
-    } app;
+    int app = (EnsureApp(), 0);
     QTemporaryDir dir;
     FakeBackend backend;
     int64_t now = 1'000'000;
@@ -122,13 +113,11 @@ protected:
     // A log-in's session cookie ("zpmoni_session=...") and CSRF token.
     std::pair<std::string, std::string> LogIn(const std::string& token)
     {
-        const Reply r = Call("POST", "/api/v1/login", {}, R"({"token":")" + token + "\"}");
+        const Reply r = Call("POST", "/api/v1/login", {}, LogInBody(token));
         const size_t at = r.head.find("zpmoni_session="), from = r.body.find("\"csrf\":\"") + 8;
         return {r.head.substr(at, r.head.find(';', at) - at), r.body.substr(from, r.body.find('"', from) - from)};
     }
 };
-
-std::string Bearer(const std::string& token) { return "Authorization: Bearer " + token; }
 
 struct Endpoint { const char *method, *path, *body; bool admin; int ok = 200; };
 const Endpoint kEndpoints[] = {
@@ -162,13 +151,10 @@ TEST_F(Console, AnswersEachEndpointByRole)
     EXPECT_EQ(backend.performed.size(), 7u);
     // Every viewer's attempt refused; each of alice's, but the ban and the unban, whose line
     // the deny list writes.
-    ASSERT_EQ(actions.size(), 12u);
-    EXPECT_EQ(std::count_if(actions.begin(), actions.end(),
-                            [](const std::string& a) { return a.ends_with("|refused: a viewer may not act"); }),
-              7);
-    EXPECT_EQ(std::count_if(actions.begin(), actions.end(),
-                            [](const std::string& a) { return a.find("|ban|") != std::string::npos; }),
-              1);
+    int refused = 0, bans = 0;
+    for (const std::string& a : actions)
+        refused += a.ends_with("|refused: a viewer may not act"), bans += a.find("|ban|") != std::string::npos;
+    EXPECT_TRUE(actions.size() == 12 && refused == 7 && bans == 1) << ::testing::PrintToString(actions);
     EXPECT_EQ(Call("GET", "/nothing", {Bearer(kAdmin)}).status, 404);
     EXPECT_EQ(Call("PUT", "/api/v1/bans", {Bearer(kAdmin)}).status, 405);
     const Reply page = Call("GET", "/");
@@ -203,8 +189,8 @@ TEST_F(Console, RefusesForeignHostsAndOrigins)
 TEST_F(Console, LogsInWithCookieAndChecksCsrf)
 {
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(Call("POST", "/api/v1/login", {}, R"({"token":")" + kWrong + "\"}").status, 401);
-    EXPECT_EQ(Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}").status, 429);
+        EXPECT_EQ(Call("POST", "/api/v1/login", {}, LogInBody(kWrong)).status, 401);
+    EXPECT_EQ(Call("POST", "/api/v1/login", {}, LogInBody(kAdmin)).status, 429);
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 429);
     EXPECT_EQ(errors, std::vector<std::string>(5, "Console: log-in failed from 127.0.0.1"));
     now += 61;
@@ -384,18 +370,13 @@ TEST_F(Console, RefusesUnsafeOrImpossibleListening)
 // With a certificate and key the console speaks TLS only, and its cookie is Secure.
 TEST_F(Console, ServesTls)
 {
-    const QString openssl = QStandardPaths::findExecutable("openssl");
-    if (openssl.isEmpty())
+    if (QStandardPaths::findExecutable("openssl").isEmpty())
         GTEST_SKIP() << "no openssl";
-    options.certFile = dir.filePath("cert.pem").toStdString();
-    options.keyFile = dir.filePath("key.pem").toStdString();
-    QProcess make;
-    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-days", "1", "-keyout",
-                         QString::fromStdString(options.keyFile), "-out", QString::fromStdString(options.certFile)});
-    make.waitForFinished();
+    options.certFile = dir.filePath("cert.pem").toStdString(), options.keyFile = dir.filePath("key.pem").toStdString();
+    ASSERT_TRUE(MakeCertificate(options.certFile, options.keyFile));
     ASSERT_TRUE(console.Start(options).ok()) << errors.back();
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
-    EXPECT_TRUE(Call("POST", "/api/v1/login", {}, R"({"token":")" + kAdmin + "\"}", "", true).Has("; Secure"));
+    EXPECT_TRUE(Call("POST", "/api/v1/login", {}, LogInBody(kAdmin), "", true).Has("; Secure"));
     for (int i = 0; i < 130; ++i)  // failed handshakes leave no connection behind
         EXPECT_NE(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 200);
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
