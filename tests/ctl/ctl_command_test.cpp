@@ -10,6 +10,7 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
+#include <QMetaEnum>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -38,10 +39,8 @@ public:
 protected:
     bool handleRequest(const QHttpServerRequest& r, QTcpSocket* socket) override
     {
-        const char* method = r.method() == QHttpServerRequest::Method::Get    ? "GET"
-                             : r.method() == QHttpServerRequest::Method::Post ? "POST"
-                                                                              : "DELETE";
-        request = std::string(method) + " " + r.url().path().toStdString();
+        request = QByteArray(QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(r.method()))).toUpper().toStdString() +
+                  " " + r.url().path().toStdString();
         for (const auto& [key, value] : r.query().queryItems(QUrl::FullyDecoded))
             request += "?" + key.toStdString() + "=" + value.toStdString();
         authorization = r.value("Authorization").toStdString();

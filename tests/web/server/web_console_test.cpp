@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
+#include "support/temp_folder.h"
 #include "web/server/fake_backend.h"
 #include "web/operators.h"
 #include "web/web_console.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QWebSocket>
 #include <sys/stat.h>
 
@@ -45,11 +44,11 @@ struct Reply {
 class Console : public ::testing::Test {
 protected:
     int app = (EnsureApp(), 0);
-    QTemporaryDir dir;
+    TempFolder dir;
     FakeBackend backend;
     int64_t now = 1'000'000;
     std::vector<std::string> errors, actions;
-    WebConsole console{backend, dir.path().toStdString(),
+    WebConsole console{backend, dir.Path().string(),
                        {[this](std::string_view l) { errors.emplace_back(l); },
                         [this](auto who, auto action, auto target, auto comment) {
                             actions.push_back(std::string(who) + "|" + std::string(action) + "|" +
@@ -72,11 +71,8 @@ protected:
     }
     void WriteOperators(const std::string& adminToken, mode_t mode)
     {
-        QFile f(dir.filePath("operators.txt"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(("alice admin " + HashToken(adminToken) + "\nbob viewer " + HashToken(kViewer) + "\n").c_str());
-        f.close();
-        chmod(f.fileName().toLocal8Bit().constData(), mode);
+        dir.Write("operators.txt", "alice admin " + HashToken(adminToken) + "\nbob viewer " + HashToken(kViewer) + "\n");
+        chmod(dir.File("operators.txt").c_str(), mode);
     }
     std::string Host() const { return "127.0.0.1:" + std::to_string(console.Port()); }
 
@@ -90,10 +86,7 @@ protected:
         QSslSocket ssl;  // its plain mode warns on reads after the peer closed
         QTcpSocket plain, &s = tls ? ssl : plain;
         ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
-        if (tls)
-            ssl.connectToHostEncrypted("127.0.0.1", console.Port());
-        else
-            plain.connectToHost(QHostAddress::LocalHost, console.Port());
+        tls ? ssl.connectToHostEncrypted("127.0.0.1", console.Port()) : plain.connectToHost(QHostAddress::LocalHost, console.Port());
         s.write(request.data(), qint64(request.size()));
         QByteArray data;
         WaitFor([&] {
@@ -316,7 +309,7 @@ TEST_F(Console, DropsSlowAndRevokedLiveClients)
     now += 1;
     console.Publish({{"type", "server"}});
     EXPECT_EQ(console.LiveClients(), 1u);  // alice is still an admin, with a new token
-    chmod(dir.filePath("operators.txt").toLocal8Bit().constData(), 0640);
+    chmod(dir.File("operators.txt").c_str(), 0640);
     now += 1;
     console.Publish({{"type", "server"}});
     EXPECT_EQ(console.LiveClients(), 0u);
@@ -342,7 +335,7 @@ TEST_F(Console, ReloadsOperators)
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kViewer)}).status, 401);
     ASSERT_EQ(errors.size(), 2u);  // and the refused token's line
     EXPECT_TRUE(errors[0].starts_with("Console: nobody can log in: ")) << errors[0];
-    chmod(dir.filePath("operators.txt").toLocal8Bit().constData(), 0600);
+    chmod(dir.File("operators.txt").c_str(), 0600);
     now += 1;
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kWrong)}).status, 200);
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}).status, 401);
@@ -372,7 +365,7 @@ TEST_F(Console, ServesTls)
 {
     if (QStandardPaths::findExecutable("openssl").isEmpty())
         GTEST_SKIP() << "no openssl";
-    options.certFile = dir.filePath("cert.pem").toStdString(), options.keyFile = dir.filePath("key.pem").toStdString();
+    options.certFile = dir.File("cert.pem"), options.keyFile = dir.File("key.pem");
     ASSERT_TRUE(MakeCertificate(options.certFile, options.keyFile));
     ASSERT_TRUE(console.Start(options).ok()) << errors.back();
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kAdmin)}, "", "", true).status, 200);
