@@ -34,11 +34,8 @@ TEST(ConsoleBackendTest, ClassifiesDailyLogLines)
 
 TEST(ConsoleBackendTest, RatesAreAveragedOverTenSecondsAndBounded)
 {
-    struct Case {
-        std::vector<std::pair<int64_t, double>> ticks;  // time, bytes in per second (out is twice)
-        std::vector<RatesRing::Sample> samples;
-    };
-    const Case cases[] = {
+    // Each tick's time and bytes in per second (out is twice), and the samples kept.
+    const struct { std::vector<std::pair<int64_t, double>> ticks; std::vector<RatesRing::Sample> samples; } cases[] = {
         {{{100, 10}, {101, 30}}, {}},
         {{{100, 10}, {101, 20}, {102, 30}, {103, 0}, {104, 0}, {105, 0}, {106, 0}, {107, 0}, {108, 0}, {109, 40}},
          {{109, 10, 20}}},
@@ -47,7 +44,7 @@ TEST(ConsoleBackendTest, RatesAreAveragedOverTenSecondsAndBounded)
         // A clock set back begins a new interval.
         {{{100, 100}, {50, 8}, {59, 2}}, {{59, 5, 10}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         RatesRing ring;
         for (const auto& [t, in] : c.ticks)
             ring.Add(t, in, 2 * in);
@@ -59,9 +56,7 @@ TEST(ConsoleBackendTest, RatesAreAveragedOverTenSecondsAndBounded)
     EXPECT_TRUE(ring.Samples().size() == RatesRing::kCapacity && ring.Samples().back().time == 10 * 400 - 1);
 }
 
-struct NoChat final : ChatView {
-    void AppendChatLine(std::string_view) override {}
-};
+struct NoChat final : ChatView { void AppendChatLine(std::string_view) override {} };
 
 struct Monitor {
     Monitor()
@@ -105,8 +100,7 @@ TEST(ConsoleBackendTest, KeepsTheLastDayOfEventsAndWhatComesFromAnyThread)
                                               "3 logoff -10800 09:00:00\t198.51.100.2\tkept\tLOGOUT",
                                               "4 logon 0 12:00:00\t198.51.100.3\tnew\tLOGIN",
                                               "5 server 0 12:00:00\tGround obj reconstruct"}));
-    EXPECT_EQ(all["last"].toInt(), 5);
-    EXPECT_EQ(backend.Events(4)["events"].toArray().size(), 1);
+    EXPECT_TRUE(all["last"].toInt() == 5 && backend.Events(4)["events"].toArray().size() == 1);
     // What the supervisor and the schedule wrote to the daily log.
     EXPECT_EQ(QJsonDocument(backend.Server()["log"].toArray()).toJson(QJsonDocument::Compact),
               QString(R"([{"text":"Start server","time":%1},{"text":"Ground obj reconstruct","time":%2}])")

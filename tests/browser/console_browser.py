@@ -1,13 +1,9 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: MIT
-"""Drives the operator console in headless Chromium: logs in, waits for players, photographs
-every page at 1280x800 and 390x844, and with --admin-actions bans a player from its row, sends a
-chat line and restarts the server, checking each outcome. Exit 0 on success, 1 on a failed
-check, 2 when the browser cannot be started.
-
-    /usr/bin/python3 tests/browser/console_browser.py --url http://127.0.0.1:8790/
-        --token-file operator.token --screens /tmp/shots [--record zpsim.jsonl] [--admin-actions]
-"""
+"""Drives the operator console in headless Chromium: logs in, waits for players, photographs every
+page at 1280x800 and 390x844; with --viewer checks that nothing acts, with --admin-actions bans a
+player from its row, chats and restarts the server. Exit 0 on success, 1 on a failed check, 2 without
+a browser."""
 import argparse
 import json
 import os
@@ -33,31 +29,27 @@ class Failed(Exception):
 def wait_for(what, check, timeout, interval=0.25):
     """Polls check() until it returns something true; Failed naming `what` after timeout."""
     end = time.monotonic() + timeout
-    while True:
+    while time.monotonic() < end:
         try:
             got = check()
             if got:
                 return got
         except (StaleElementReferenceException, WebDriverException):
             pass
-        if time.monotonic() > end:
-            raise Failed('timed out after %g s waiting for %s' % (timeout, what))
         time.sleep(interval)
+    raise Failed('timed out after %g s waiting for %s' % (timeout, what))
 
 
 def chat_in_record(path, line):
     """True when the stand-in server recorded a chat packet received with `line` in its text."""
-    try:
-        with open(path, encoding='utf-8', errors='replace') as f:
-            for raw in f:
-                try:
-                    r = json.loads(raw)
-                except ValueError:
-                    continue
-                if (r.get('ev'), r.get('dir'), r.get('type')) == ('pkt', 'in', 32) and line in str(r.get('text', '')):
-                    return True
-    except OSError:
-        pass
+    with open(path, encoding='utf-8', errors='replace') as f:
+        for raw in f:
+            try:
+                r = json.loads(raw)
+            except ValueError:
+                continue
+            if (r.get('ev'), r.get('dir'), r.get('type')) == ('pkt', 'in', 32) and line in str(r.get('text', '')):
+                return True
     return False
 
 
@@ -80,9 +72,6 @@ class Console:
     def find(self, css):
         return self.d.find_element(By.CSS_SELECTOR, css)
 
-    def text(self, css):
-        return self.find(css).text
-
     def tab(self, name):
         self.find('#tabs button[data-tab="%s"]' % name).click()
         wait_for('tab ' + name, lambda: self.find('#tab-' + name).is_displayed(), 5)
@@ -93,8 +82,8 @@ class Console:
         if not n.is_displayed():
             return ''
         if 'error' in (n.get_attribute('class') or ''):
-            raise Failed('%s: the console said "%s"' % (doing, self.text('#notice-text')))
-        return self.text('#notice-text')
+            raise Failed('%s: the console said "%s"' % (doing, self.find('#notice-text').text))
+        return self.find('#notice-text').text
 
     def confirm(self, button, doing, accepted):
         """Clicks `button`, answers its dialog and waits for a notice containing `accepted`."""
@@ -146,7 +135,7 @@ class Console:
         rows = wait_for('%d player(s) in the list' % self.args.min_players,
                         lambda: len(self.player_rows()) >= self.args.min_players and self.player_rows(),
                         self.args.player_timeout, 0.5)
-        print('logged in as %s; players: %s' % (self.text('#operator'), ', '.join('%s@%s' % r for r in rows)))
+        print('logged in as %s; players: %s' % (self.find('#operator').text, ', '.join('%s@%s' % r for r in rows)))
 
     def check_viewer(self):
         """A viewer sees no control that acts: no ban or server buttons, no ban form, no chat box."""
@@ -189,12 +178,12 @@ class Console:
         if self.args.record:
             wait_for('the chat line in ' + self.args.record, lambda: chat_in_record(self.args.record, line), 20, 0.5)
         else:
-            wait_for('the chat line back in the list', lambda: line in self.text('#chat-list'), 10, 0.5)
+            wait_for('the chat line back in the list', lambda: line in self.find('#chat-list').text, 10, 0.5)
         print('sent chat line "%s"' % line)
 
     def restart(self):
         self.tab('server')
-        state = lambda: (self.text('#sv-state'), self.text('#sv-pid'))
+        state = lambda: (self.find('#sv-state').text, self.find('#sv-pid').text)
         _, pid = wait_for('the server to be running', lambda: state()[0] == RUNNING and state(), 60, 0.5)
         self.confirm(self.find('#tab-server button[data-action="restart"]'), 'restart', '再起動')
         seen_down, end = False, time.monotonic() + 60

@@ -91,10 +91,9 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     const std::string record = run.record = dir.Write("zpsim.jsonl", "");
     const passwd* zpsim = getpwnam("zpsim");
     ASSERT_EQ(chown(record.c_str(), zpsim->pw_uid, zpsim->pw_gid), 0);
-    setenv("ZPSIM_RECORD", record.c_str(), 1);
-    setenv("ZPSIM_BIND", "0.0.0.0", 1);
-    setenv("ZPSIM_ARGS", "--skip-air-states", 1);
-    setenv("ZPMONI_TMUX_SOCKET", NetnsPrefix().c_str(), 1);
+    for (const auto& [name, value] : {std::pair<const char*, std::string>{"ZPSIM_RECORD", record}, {"ZPSIM_BIND", "0.0.0.0"},
+                                      {"ZPSIM_ARGS", "--skip-air-states"}, {"ZPMONI_TMUX_SOCKET", NetnsPrefix()}})
+        setenv(name, value.c_str(), 1);
 
     // Each operator's token, read from the last line --add-operator prints, into a file of its own.
     auto addOperator = [&](const std::string& name, const char* role) {

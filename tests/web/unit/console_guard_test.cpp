@@ -53,10 +53,8 @@ TEST(ConsoleGuard, SessionsExpireAndEndWithTheirOperator)
     EXPECT_EQ(store.Count(), 1u);
 
     struct Case { std::string file; bool kept; } cases[] = {
-        {"bob viewer " + HashToken("b"), true},
-        {"bob admin " + HashToken("b"), false},
-        {"bob viewer " + HashToken("new"), false},
-        {"alice admin " + HashToken("a"), false},
+        {"bob viewer " + HashToken("b"), true}, {"bob admin " + HashToken("b"), false},
+        {"bob viewer " + HashToken("new"), false}, {"alice admin " + HashToken("a"), false},
     };
     for (const Case& c : cases) {
         SessionStore sessions;

@@ -7,9 +7,7 @@
 
 using namespace zpmoni;
 
-namespace {
 const std::string kHash = "sha256:" + std::string(64, 'a');
-}
 
 TEST(Operators, ParseKeepsGoodLinesAndNamesBadOnesByNumber)
 {
