@@ -148,8 +148,10 @@ TEST(ConsoleBackendTest, AnswersFromTheServices)
 
     // Refusals in the services' own words.
     using K = ConsoleAction::Kind;
-    for (const auto& [kind, words] : {std::pair{K::Say, "not connected to the server"},
-                                      {K::Start, "the server is not supervised now"}, {K::Restart, "the server is not supervised now"}}) {
+    const std::pair<K, std::string> refused[] = {
+        {K::Say, "not connected to the server"}, {K::Start, "the server is not supervised now"},
+        {K::Restart, "the server is not supervised now"}};
+    for (const auto& [kind, words] : refused) {
         ConsoleAction a;
         a.kind = kind, a.text = "hello";
         const Status done = backend.Perform("web:alice", a);

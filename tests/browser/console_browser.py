@@ -129,7 +129,8 @@ class Console:
         self.shot('login-wide')
         self.find('#login-token').send_keys(self.args.token)
         self.find('#login-form button[type=submit]').click()
-        wait_for('the console after log-in', lambda: self.notice('log-in') is not None and self.find('#top').is_displayed(), 15)
+        wait_for('the console after log-in',
+                 lambda: self.notice('log-in') is not None and self.find('#top').is_displayed(), 15)
         wait_for('the live connection', lambda: 'link-up' in self.find('#link').get_attribute('class'), 20)
         self.tab('players')
         rows = wait_for('%d player(s) in the list' % self.args.min_players,
@@ -186,18 +187,15 @@ class Console:
         state = lambda: (self.find('#sv-state').text, self.find('#sv-pid').text)
         _, pid = wait_for('the server to be running', lambda: state()[0] == RUNNING and state(), 60, 0.5)
         self.confirm(self.find('#tab-server button[data-action="restart"]'), 'restart', '再起動')
-        seen_down, end = False, time.monotonic() + 60
-        while True:
-            s, p = state()
-            seen_down = seen_down or s != RUNNING
-            if s == RUNNING and (seen_down or p != pid):
-                break
-            if time.monotonic() > end:
-                raise Failed('the server did not go down and up again within 60 s (state %s, pid %s)' % (s, p))
-            time.sleep(0.1)
-        if not seen_down:
-            raise Failed('the pid changed from %s to %s without the console ever showing the server down' % (pid, p))
-        print('restart: server went down and came back up, pid %s -> %s' % (pid, p))
+        seen = []  # (state, pid) at every look
+
+        def up_again():
+            seen.append(state())
+            return seen[-1][0] == RUNNING and (len(set(s for s, _ in seen)) > 1 or seen[-1][1] != pid)
+        wait_for('the server to go down and up again', up_again, 60, 0.1)
+        if all(s == RUNNING for s, _ in seen):
+            raise Failed('the pid changed from %s to %s without the console ever showing the server down' % (pid, seen[-1][1]))
+        print('restart: server went down and came back up, pid %s -> %s' % (pid, seen[-1][1]))
 
 
 def main():

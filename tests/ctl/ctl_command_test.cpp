@@ -88,8 +88,7 @@ TEST_F(CtlTest, BadCommandLinesAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"bogus"}, {"status", "extra"}, {"say"}, {"ban"}, {"unban"}, {"unban", "a", "b"},
-        {"status", "-f"}, {"--frob", "status"}, {"status", "--url"},
-    };
+        {"status", "-f"}, {"--frob", "status"}, {"status", "--url"}};
     for (const auto& args : cases) {
         const CtlRun run = Ctl(args);
         EXPECT_TRUE(run.exit == 2 && run.err.find("usage:") != std::string::npos) << ::testing::PrintToString(args) << run.err;

@@ -328,8 +328,8 @@ TEST_F(Console, ReloadsOperators)
     WriteOperators(kWrong, 0644);
     now += 1;
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kViewer)}).status, 401);
-    ASSERT_EQ(errors.size(), 2u);  // and the refused token's line
-    EXPECT_TRUE(errors[0].starts_with("Console: nobody can log in: ")) << errors[0];
+    // The file's line, then the refused token's.
+    EXPECT_TRUE(errors.size() == 2 && errors[0].starts_with("Console: nobody can log in: ")) << ::testing::PrintToString(errors);
     chmod(dir.File("operators.txt").c_str(), 0600);
     now += 1;
     EXPECT_EQ(Call("GET", "/api/v1/status", {Bearer(kWrong)}).status, 200);
@@ -347,9 +347,8 @@ TEST_F(Console, RefusesUnsafeOrImpossibleListening)
     cases[3].listen = "127.0.0.1:" + std::to_string(taken.serverPort());
     for (const WebOptions& o : cases) {
         errors.clear();
-        EXPECT_FALSE(console.Start(o).ok()) << o.listen;
+        EXPECT_FALSE(console.Start(o).ok() || console.Listening()) << o.listen;
         EXPECT_TRUE(errors.size() == 1 && errors[0].starts_with("Console: ")) << o.listen;
-        EXPECT_FALSE(console.Listening());
     }
     EXPECT_FALSE(ParseListen("127.0.0.1:0"));
     EXPECT_EQ(ParseListen("127.0.0.1:8790")->port, 8790);
