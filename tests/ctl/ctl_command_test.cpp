@@ -10,8 +10,7 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
-#include <QProcess>
-#include <QStandardPaths>
+#include <QMetaEnum>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -34,16 +33,14 @@ public:
     QByteArray body = "{}";
     std::string request, authorization;
 
-    FakeConsole() { port = listen(QHostAddress::LocalHost, 0); }
+    const quint16 port = listen(QHostAddress::LocalHost, 0);
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port); }
 
 protected:
     bool handleRequest(const QHttpServerRequest& r, QTcpSocket* socket) override
     {
-        const char* method = r.method() == QHttpServerRequest::Method::Get    ? "GET"
-                             : r.method() == QHttpServerRequest::Method::Post ? "POST"
-                                                                              : "DELETE";
-        request = std::string(method) + " " + r.url().path().toStdString();
+        request = QByteArray(QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(r.method()))).toUpper().toStdString() +
+                  " " + r.url().path().toStdString();
         for (const auto& [key, value] : r.query().queryItems(QUrl::FullyDecoded))
             request += "?" + key.toStdString() + "=" + value.toStdString();
         authorization = r.value("Authorization").toStdString();
@@ -51,9 +48,6 @@ protected:
         return true;
     }
     void missingHandler(const QHttpServerRequest&, QTcpSocket*) override {}
-
-private:
-    quint16 port = 0;
 };
 
 struct CtlRun { int exit; std::string out, err; };
@@ -62,11 +56,7 @@ class CtlTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "zpmoni_web_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
+        EnsureApp();
         setenv("TZ", "UTC", 1);
         tzset();
     }
@@ -75,13 +65,11 @@ protected:
     {
         args.insert(args.begin(), {"--token-file", tokenFile});
         if (withUrl)
-            args.insert(args.begin(), {"--url", console.Url()});
-        char *o = nullptr, *e = nullptr;
-        size_t on = 0, en = 0;
-        FILE* out = open_memstream(&o, &on);
-        FILE* err = open_memstream(&e, &en);
+            args.insert(args.begin(), {"--url", url});
         static char name[] = "zpmoni";
-        char* argv[] = {name, nullptr};
+        char *o = nullptr, *e = nullptr, *argv[] = {name, nullptr};
+        size_t on = 0, en = 0;
+        FILE *out = open_memstream(&o, &on), *err = open_memstream(&e, &en);
         const int exit = RunCtl(1, argv, args, out, err);
         std::fclose(out), std::fclose(err);
         CtlRun run{exit, std::string(o, on), std::string(e, en)};
@@ -93,20 +81,19 @@ protected:
     std::string tokenFile = folder.Write("token", "  zpt_secret \nsecond line\n");
     int privateToken = ::chmod(tokenFile.c_str(), 0600);
     FakeConsole console;
+    std::string url = console.Url();  // the console that Ctl names
 };
 
 TEST_F(CtlTest, BadCommandLinesAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"bogus"}, {"status", "extra"}, {"say"}, {"ban"}, {"unban"}, {"unban", "a", "b"},
-        {"status", "-f"}, {"--frob", "status"}, {"status", "--url"},
-    };
+        {"status", "-f"}, {"--frob", "status"}, {"status", "--url"}};
     for (const auto& args : cases) {
         const CtlRun run = Ctl(args);
-        EXPECT_EQ(run.exit, 2) << ::testing::PrintToString(args);
-        EXPECT_NE(run.err.find("usage:"), std::string::npos) << ::testing::PrintToString(args);
-        EXPECT_EQ(console.request, "");
+        EXPECT_TRUE(run.exit == 2 && run.err.find("usage:") != std::string::npos) << ::testing::PrintToString(args) << run.err;
     }
+    EXPECT_EQ(console.request, "");
 }
 
 TEST_F(CtlTest, CommandsReachTheApiAndReportItsAnswer)
@@ -115,13 +102,7 @@ TEST_F(CtlTest, CommandsReachTheApiAndReportItsAnswer)
         "players":{"online":5,"flying":3},"rates":{"bytesInPerSecond":2100},"bans":{"entries":2,"installed":true}})";
     const QByteArray players = R"({"players":[{"user":"pi\u001b]0;x\u0007lot","aircraft":"F-15\u009b2J",
         "address":"198.51.100.11","port":51234,"logon":60}]})";
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        QByteArray answer;
-        int exit;
-        std::string request, output;
-    } cases[] = {
+    struct Case { std::vector<std::string> args; int status; QByteArray answer; int exit; std::string request, output; } cases[] = {
         {{"status"}, 200, status, 0, "GET /api/v1/status", "running, pid 42, up since 1970-01-01 00:00:00"},
         {{"players"}, 200, players, 0, "GET /api/v1/players", "pi\\x1b]0;x\\x07lot  F-15\\u009b2J  198.51.100.11:51234"},
         {{"events"}, 200, R"({"last":1,"events":[{"seq":1,"time":61,"text":"a\rb"}]})", 0, "GET /api/v1/events",
@@ -149,21 +130,15 @@ TEST_F(CtlTest, CommandsReachTheApiAndReportItsAnswer)
 
 TEST_F(CtlTest, ConsoleAddressComesFromTheSettingsListen)
 {
-    const std::string port = console.Url().substr(console.Url().rfind(':') + 1);
-    const struct {
-        std::string ini;
-        int exit;
-    } cases[] = {
-        {"[Other]\nName=\x83\x65\x83\x58\x83\x67\n[Web]\nEnable=1\r\nListen = 127.0.0.1:" + port + "\n", 0},
-        {"[Web]\nListen=127.0.0.1\n", 2},
-        {"[Web]\nListen=somewhere:80\n", 2},
-    };
-    for (const auto& c : cases) {
-        folder.Write("Zpmoni.ini", c.ini);
+    const std::pair<std::string, int> cases[] = {
+        {"[Other]\nName=\x83\x65\x83\x58\x83\x67\n[Web]\nEnable=1\r\nListen = 127.0.0.1:" + std::to_string(console.port) + "\n", 0},
+        {"[Web]\nListen=127.0.0.1\n", 2}, {"[Web]\nListen=somewhere:80\n", 2}};
+    for (const auto& [ini, exit] : cases) {
+        folder.Write("Zpmoni.ini", ini);
         console.request.clear();
         const CtlRun run = Ctl({"--workdir", folder.Path().string(), "status"}, false);
-        EXPECT_EQ(run.exit, c.exit) << c.ini << run.err;
-        EXPECT_EQ(console.request.empty(), c.exit != 0) << c.ini;
+        EXPECT_EQ(run.exit, exit) << ini << run.err;
+        EXPECT_EQ(console.request.empty(), exit != 0) << ini;
     }
 }
 
@@ -171,11 +146,10 @@ TEST_F(CtlTest, NothingListeningIsUnreachable)
 {
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
-    const std::string url = "http://127.0.0.1:" + std::to_string(closed.serverPort());
+    url = "http://127.0.0.1:" + std::to_string(closed.serverPort());
     closed.close();
-    const CtlRun run = Ctl({"--url", url, "status"}, false);
-    EXPECT_EQ(run.exit, 2);
-    EXPECT_NE(run.err.find("cannot reach"), std::string::npos) << run.err;
+    const CtlRun run = Ctl({"status"});
+    EXPECT_TRUE(run.exit == 2 && run.err.find("cannot reach") != std::string::npos) << run.err;
 }
 
 // Against the monitor's own console: what ctl sends is what the console takes, and its refusals
@@ -193,7 +167,6 @@ protected:
     }
     FakeBackend backend;
     WebConsole web{backend, folder.Path().string(), {[](auto) {}, [](auto, auto, auto, auto) {}, [] { return 0; }}};
-    std::string url;
 };
 
 TEST_F(CtlConsoleTest, ActsThroughTheConsole)
@@ -201,13 +174,8 @@ TEST_F(CtlConsoleTest, ActsThroughTheConsole)
     const std::string viewer = folder.Write("viewer", "zpt_viewer\n"), wrong = folder.Write("wrong", "zpt_wrong\n");
     ::chmod(viewer.c_str(), 0600), ::chmod(wrong.c_str(), 0600);
     using K = ConsoleAction::Kind;
-    const struct {
-        std::vector<std::string> args;
-        std::string refuse;
-        int exit;
-        std::optional<K> performed;
-        std::string address, mask, text, output;
-    } cases[] = {
+    const struct { std::vector<std::string> args; std::string refuse; int exit; std::optional<K> performed;
+                   std::string address, mask, text, output; } cases[] = {
         {{"status"}, "", 0, {}, "", "", "", "Status     Online 5\n"},
         {{"--json", "status"}, "", 0, {}, "", "", "", "{\"statusLine\":\"Online 5\"}\n"},
         {{"say", "hello", "all"}, "", 0, K::Say, "", "", "hello all", "sent: hello all\n"},
@@ -222,9 +190,7 @@ TEST_F(CtlConsoleTest, ActsThroughTheConsole)
     for (const auto& c : cases) {
         backend.performed.clear();
         backend.refuse = c.refuse;
-        std::vector<std::string> args = {"--url", url};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const CtlRun run = Ctl(args, false);
+        const CtlRun run = Ctl(c.args);
         const std::string what = ::testing::PrintToString(c.args);
         EXPECT_EQ(run.exit, c.exit) << what << run.err;
         EXPECT_NE(run.out.find(c.output), std::string::npos) << what << run.out;
@@ -258,43 +224,31 @@ TEST_F(CtlConsoleTest, FollowsTheLiveSocket)
                 json ? web.Stop() : void(std::raise(SIGTERM));
         });
         tick.start(20);
-        std::vector<std::string> args = {"--url", url, "events", "-f"};
-        if (json)
-            args.insert(args.begin(), "--json");
-        const CtlRun run = Ctl(args, false);
+        const CtlRun run = Ctl(json ? std::vector<std::string>{"--json", "events", "-f"} : std::vector<std::string>{"events", "-f"});
         EXPECT_EQ(run.exit, json ? 2 : 0) << run.err;
         ASSERT_EQ(CountOf(run.out, "\n"), 6u) << run.out;
         const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
-        if (json) {
+        if (json)
             EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(last)).object(), live[0]) << last;
-        } else {
-            EXPECT_EQ(run.out.substr(0, 9), "- line 1\n");
-            EXPECT_EQ(last, "1970-01-01 00:00:01 line\\x1b6\n");
-        }
+        else
+            EXPECT_EQ(run.out.substr(0, 9) + last, "- line 1\n1970-01-01 00:00:01 line\\x1b6\n") << run.out;
     }
 }
 
 // https when the settings name a certificate; verified, so a certificate of one's own needs --cacert.
 TEST_F(CtlConsoleTest, VerifiesTheConsolesCertificate)
 {
-    const QString openssl = QStandardPaths::findExecutable("openssl");
-    if (openssl.isEmpty())
+    if (QStandardPaths::findExecutable("openssl").isEmpty())
         GTEST_SKIP() << "no openssl";
-    QProcess make;
-    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-addext",
-                         "subjectAltName=IP:127.0.0.1", "-days", "1", "-keyout", QString::fromStdString(folder.File("key.pem")),
-                         "-out", QString::fromStdString(folder.File("cert.pem"))});
-    ASSERT_TRUE(make.waitForFinished() && make.exitCode() == 0);
+    ASSERT_TRUE(MakeCertificate(folder.File("cert.pem"), folder.File("key.pem")));
     web.Stop();
     WebOptions options;
     options.listen = "127.0.0.1:0", options.certFile = folder.File("cert.pem"), options.keyFile = folder.File("key.pem");
     ASSERT_TRUE(web.Start(options).ok());
     folder.Write("Zpmoni.ini", "[Web]\nListen=127.0.0.1:" + std::to_string(web.Port()) + "\nCertFile=cert.pem\nKeyFile=key.pem\n");
-    const std::vector<std::string> workdir = {"--workdir", folder.Path().string()};
-    EXPECT_EQ(Ctl({workdir[0], workdir[1], "--cacert", folder.File("cert.pem"), "status"}, false).exit, 0);
-    const CtlRun unverified = Ctl({workdir[0], workdir[1], "status"}, false);
-    EXPECT_EQ(unverified.exit, 2);
-    EXPECT_NE(unverified.err.find("https://127.0.0.1"), std::string::npos) << unverified.err;
+    EXPECT_EQ(Ctl({"--workdir", folder.Path().string(), "--cacert", folder.File("cert.pem"), "status"}, false).exit, 0);
+    const CtlRun unverified = Ctl({"--workdir", folder.Path().string(), "status"}, false);
+    EXPECT_TRUE(unverified.exit == 2 && unverified.err.find("https://127.0.0.1") != std::string::npos) << unverified.err;
     EXPECT_EQ(Ctl({"--url", "http://127.0.0.1:" + std::to_string(web.Port()), "status"}, false).exit, 2);  // plain http
 }
 

@@ -14,10 +14,7 @@ namespace zpmoni {}
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 
 #include <filesystem>
 #include <sstream>
@@ -47,7 +44,6 @@ std::string Settings(const std::string& demo, const std::string& zpsimBin)
     return ini + "[Web]\nEnable=1\nListen=" + kConsole + "\n";
 }
 
-// Whether something listens at 127.0.0.1:18790 in the namespace.
 // What the test starts, ended however it ends: the bot loop (leader of its own process group)
 // with its bots, the monitor, then the servers the monitor started (it leaves them running) by
 // their recorded pids, and the tmux server of the test's socket.
@@ -73,16 +69,6 @@ struct Started {
     std::unique_ptr<ChildProcess> monitor, bots;
 };
 
-bool ConsoleListens(const std::string& ns)
-{
-    InNamespace inside(ns);
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{.sin_family = AF_INET, .sin_port = htons(18790), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    const bool ok = inside.entered && connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
-
 TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
 {
     for (const char* program : {"/usr/bin/chromium", "/usr/bin/chromedriver", "/usr/bin/tmux"})
@@ -105,10 +91,9 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     const std::string record = run.record = dir.Write("zpsim.jsonl", "");
     const passwd* zpsim = getpwnam("zpsim");
     ASSERT_EQ(chown(record.c_str(), zpsim->pw_uid, zpsim->pw_gid), 0);
-    setenv("ZPSIM_RECORD", record.c_str(), 1);
-    setenv("ZPSIM_BIND", "0.0.0.0", 1);
-    setenv("ZPSIM_ARGS", "--skip-air-states", 1);
-    setenv("ZPMONI_TMUX_SOCKET", NetnsPrefix().c_str(), 1);
+    for (const auto& [name, value] : {std::pair<const char*, std::string>{"ZPSIM_RECORD", record}, {"ZPSIM_BIND", "0.0.0.0"},
+                                      {"ZPSIM_ARGS", "--skip-air-states"}, {"ZPMONI_TMUX_SOCKET", NetnsPrefix()}})
+        setenv(name, value.c_str(), 1);
 
     // Each operator's token, read from the last line --add-operator prints, into a file of its own.
     auto addOperator = [&](const std::string& name, const char* role) {
@@ -125,28 +110,26 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     };
     const std::string tokenFile = addOperator("tester", "admin"), viewerFile = addOperator("watcher", "viewer");
 
-    run.monitor = std::make_unique<ChildProcess>(
-        net.server.Inside({ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}), dir.File("monitor.out"));
-    ASSERT_TRUE(WaitFor([&] { return ConsoleListens(net.server.Name()); }, 30s))
-        << dir.Read("monitor.out") << dir.Read("MoniErrLog.txt");
-    run.bots = std::make_unique<ChildProcess>(
-        net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress, "11"}), dir.File("bots.out"));
-
     const std::string url = std::string("http://") + kConsole + "/";
     auto ctl = [&](std::vector<std::string> args, const std::string& output) {
         args.insert(args.begin(), {ZPMONI_BINARY, "ctl", "--url", url, "--token-file", tokenFile});
         fs::remove(dir.File(output));
         return net.server.Run(args, dir.File(output));
     };
+    run.monitor = std::make_unique<ChildProcess>(
+        net.server.Inside({ZPMONI_BINARY, "--headless", "--workdir", dir.path.string()}), dir.File("monitor.out"));
+    // zpmoni ctl: the status as JSON once the console answers, a ban that reaches the kernel's
+    // rules and an unban that takes it away.
+    ASSERT_TRUE(WaitFor([&] { return ctl({"--json", "status"}, "status.json"); }, 30s))
+        << dir.Read("status.json") << dir.Read("monitor.out") << dir.Read("MoniErrLog.txt");
+    run.bots = std::make_unique<ChildProcess>(
+        net.bots.Inside({"setsid", source + "/res/demo/bots.sh", VethTestbed::kServerAddress, "11"}), dir.File("bots.out"));
     auto ruleset = [&] {
         fs::remove(dir.File("ruleset.txt"));
         EXPECT_TRUE(net.server.Run({nft, "list", "ruleset"}, dir.File("ruleset.txt")));
         return dir.Read("ruleset.txt");
     };
 
-    // zpmoni ctl: the status as JSON, a ban that reaches the kernel's rules and an unban that
-    // takes it away.
-    EXPECT_TRUE(ctl({"--json", "status"}, "status.json")) << dir.Read("status.json");
     EXPECT_NE(dir.Read("status.json").find("\"players\""), std::string::npos) << dir.Read("status.json");
     EXPECT_EQ(ruleset().find("198.51.100.99"), std::string::npos);
     EXPECT_TRUE(ctl({"ban", "198.51.100.99", "from", "ctl"}, "ban.out")) << dir.Read("ban.out");

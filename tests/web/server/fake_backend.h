@@ -3,6 +3,10 @@
 
 #include "web/console_backend.h"
 
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStandardPaths>
+
 #include <vector>
 
 namespace zpmoni {
@@ -36,5 +40,24 @@ struct FakeBackend : ConsoleBackend {
         return refuse.empty() ? zpmoni::Status() : zpmoni::Status(Failure{refuse});
     }
 };
+
+// The test program's one QCoreApplication, made by the first test that needs it.
+inline void EnsureApp()
+{
+    static int argc = 1;
+    static char name[] = "zpmoni_web_tests", *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
+}
+
+// A self-signed certificate for 127.0.0.1 with its key; false when openssl fails.
+inline bool MakeCertificate(const std::string& cert, const std::string& key)
+{
+    QProcess make;
+    make.start(QStandardPaths::findExecutable("openssl"),
+               {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                "-days", "1", "-keyout", QString::fromStdString(key), "-out", QString::fromStdString(cert)});
+    return make.waitForFinished() && make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0;
+}
 
 }  // namespace zpmoni
