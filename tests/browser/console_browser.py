@@ -85,9 +85,18 @@ class Console:
             raise Failed('%s: the console said "%s"' % (doing, self.find('#notice-text').text))
         return self.find('#notice-text').text
 
-    def confirm(self, button, doing, accepted):
-        """Clicks `button`, answers its dialog and waits for a notice containing `accepted`."""
-        button.click()
+    def click(self, css):
+        """Clicks the element `css` names; found afresh when the live list has just redrawn it."""
+        for _ in range(20):
+            try:
+                return self.find(css).click()
+            except StaleElementReferenceException:
+                time.sleep(0.1)
+        raise Failed('%s kept being redrawn' % css)
+
+    def confirm(self, css, doing, accepted):
+        """Clicks the button `css` names, answers its dialog and waits for a notice containing `accepted`."""
+        self.click(css)
         wait_for('the %s dialog' % doing, lambda: self.find('#dialog').is_displayed(), 5)
         if doing == 'ban':
             self.find('#dialog-input').send_keys(self.comment)
@@ -119,8 +128,9 @@ class Console:
         self.size(*SIZES[0][1:])
 
     def player_rows(self):
-        return [(r.get_attribute('data-user'), r.get_attribute('data-address'))
-                for r in self.d.find_elements(By.CSS_SELECTOR, '#players tbody tr')]
+        # In one script: the live list redraws its rows every second.
+        return [tuple(r) for r in self.d.execute_script(
+            "return [...document.querySelectorAll('#players tbody tr')].map(r => [r.dataset.user, r.dataset.address]);")]
 
     def login(self):
         self.size(*SIZES[0][1:])
@@ -143,7 +153,7 @@ class Console:
         for tab, css in (('players', '#players button[data-op="ban"]'), ('bans', '#ban-form'),
                          ('server', '#tab-server button[data-action]')):
             self.tab(tab)
-            if any(e.is_displayed() for e in self.d.find_elements(By.CSS_SELECTOR, css)):
+            if self.d.execute_script("return [...document.querySelectorAll(arguments[0])].some(e => e.offsetParent !== null);", css):
                 raise Failed('a viewer is offered %s on the %s page' % (css, tab))
         self.tab('chat')
         if self.find('#chat-text').is_enabled() or not self.find('#chat-note').is_displayed():
@@ -153,8 +163,7 @@ class Console:
         self.tab('players')
         user, address = self.player_rows()[0]
         self.comment = 'browser test ' + secrets.token_hex(3)
-        row = self.find('#players tbody tr[data-address="%s"]' % address)
-        self.confirm(row.find_element(By.CSS_SELECTOR, 'button[data-op="ban"]'), 'ban', 'アクセス禁止')
+        self.confirm('#players tbody tr[data-address="%s"] button[data-op="ban"]' % address, 'ban', 'アクセス禁止')
         gone = lambda: address not in [a for _, a in self.player_rows()]
         wait_for(address + ' to leave the player list', gone, 40, 0.5)
         end = time.monotonic() + 20
@@ -186,7 +195,7 @@ class Console:
         self.tab('server')
         state = lambda: (self.find('#sv-state').text, self.find('#sv-pid').text)
         _, pid = wait_for('the server to be running', lambda: state()[0] == RUNNING and state(), 60, 0.5)
-        self.confirm(self.find('#tab-server button[data-action="restart"]'), 'restart', '再起動')
+        self.confirm('#tab-server button[data-action="restart"]', 'restart', '再起動')
         seen = []  # (state, pid) at every look
 
         def up_again():

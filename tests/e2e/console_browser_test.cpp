@@ -137,6 +137,14 @@ TEST(ConsoleBrowserTest, AnOperatorBansChatsAndRestartsFromTheBrowserAndFromCtl)
     EXPECT_NE(dir.Read("ipfilter.txt").find("198.51.100.99"), std::string::npos);
     EXPECT_TRUE(ctl({"unban", "198.51.100.99"}, "unban.out")) << dir.Read("unban.out");
     EXPECT_EQ(ruleset().find("198.51.100.99"), std::string::npos) << dir.Read("ruleset.txt");
+    // The status line ctl reads is the one the monitor shows (headless, it prints it).
+    std::string line;
+    EXPECT_TRUE(WaitFor([&] {
+        const std::string key = "\"statusLine\":\"", json = ctl({"--json", "status"}, "status.json") ? dir.Read("status.json") : "";
+        const size_t at = json.find(key) + key.size();
+        line = at < key.size() ? "" : json.substr(at, json.find('"', at) - at);
+        return !line.empty() && dir.Read("monitor.out").find("STATUS\t" + line + "\n") != std::string::npos;
+    }, 10s)) << line << "\n" << dir.Read("monitor.out");
 
     // The browser, in the same namespace, reaches the console on its loopback.
     const std::string screens = ZPMONI_SCREENS_DIR;
