@@ -161,6 +161,17 @@ void SessionStore::Close(std::string_view cookie)
     sessions.erase(SessionKey(cookie));
 }
 
+std::string SessionStore::KeyOf(std::string_view cookie)
+{
+    return SessionKey(cookie);
+}
+
+bool SessionStore::Live(const std::string& key, int64_t now) const
+{
+    const auto it = sessions.find(key);
+    return it != sessions.end() && it->second.expires > now;
+}
+
 void SessionStore::Retain(const OperatorList& operators)
 {
     for (auto it = sessions.begin(); it != sessions.end();) {

@@ -68,6 +68,10 @@ public:
     // The live session of a cookie value; expired ones are gone.
     const ConsoleSession* Find(std::string_view cookie, int64_t now);
     void Close(std::string_view cookie);
+    // The key a cookie's session is kept under (its hash), for a connection that outlives the
+    // request which opened it to ask later whether its session still stands.
+    static std::string KeyOf(std::string_view cookie);
+    bool Live(const std::string& key, int64_t now) const;
     // Sessions of operators no longer in the list (or whose role or token changed) end.
     void Retain(const OperatorList& operators);
     size_t Count() const { return sessions.size(); }

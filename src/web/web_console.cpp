@@ -769,6 +769,8 @@ struct WebConsole::Impl {
 
         socket->setProperty("operator", QString::fromStdString(caller->name));
         socket->setProperty("role", int(caller->role));
+        if (!caller->bearer)
+            socket->setProperty("session", QByteArray::fromStdString(SessionStore::KeyOf(caller->cookie)));
         live.push_back(socket);
         QObject::connect(socket, &QWebSocket::disconnected, &self, [this, socket] { Drop(socket); });
         for (const QJsonValue e : backend.Events(*events).value("events").toArray())
@@ -811,8 +813,11 @@ struct WebConsole::Impl {
             return;
         RefreshOperators();
         const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+        const int64_t now = Now();
         for (QWebSocket* socket : std::vector<QWebSocket*>(live)) {
-            if (socket->bytesToWrite() > kMaxLiveBacklog)
+            // A browser's socket ends with its session: logged out or expired.
+            const QByteArray session = socket->property("session").toByteArray();
+            if (socket->bytesToWrite() > kMaxLiveBacklog || (!session.isEmpty() && !sessions.Live(session.toStdString(), now)))
                 Drop(socket);
             else
                 socket->sendTextMessage(text);

@@ -248,7 +248,7 @@ TEST_F(Console, ChecksInputBeforeActing)
 // foreign one for a bearer; accepted, it first sends what the client missed, then live messages.
 TEST_F(Console, LiveSocketResumesAndChecksOrigin)
 {
-    const std::string cookie = LogIn(kViewer).first;
+    const auto [cookie, csrf] = LogIn(kViewer);
     const QString good = QString::fromStdString("http://" + Host()), evil = "http://evil.example";
     const std::tuple<std::string, std::string, QString, bool> cases[] = {
         {"Cookie", cookie, "", false}, {"Cookie", cookie, evil, false}, {"Authorization", "Bearer " + kWrong, "", false},
@@ -276,7 +276,12 @@ TEST_F(Console, LiveSocketResumesAndChecksOrigin)
             seen.append(m["type"].toString() + QString::number(m[m["type"].toString()]["seq"].toInt()));
         EXPECT_EQ(seen, (QStringList{"event4", "event5", "chat2", "status0", "players0", "server0"}));
         EXPECT_TRUE(Call("GET", "/metrics", {Bearer(kViewer)}).Has("zpmoni_console_live_clients 1"));
-        ws.close();
+        if (header == "Cookie") {  // a browser's socket ends with its session
+            EXPECT_EQ(Call("POST", "/api/v1/logout", {"Cookie: " + cookie, "Origin: " + good.toStdString(), "X-CSRF-Token: " + csrf}).status, 200);
+            console.Publish({{"type", "server"}});
+        } else {
+            ws.close();
+        }
         EXPECT_TRUE(WaitFor([&] { return console.LiveClients() == 0; }));
     }
 }
