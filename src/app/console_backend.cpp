@@ -283,7 +283,7 @@ void MonitorConsoleBackend::OnTick(const StatusFigures& f)
         s.address = r.address, s.port = r.port, s.logon = r.logonTime, s.in = r.bytesIn, s.out = r.bytesOut;
     }
     lastTick = now;
-    if (!publish)
+    if (!publish || (listening && !listening()))
         return;
     Publish({{"type", "status"}, {"status", Status()}});
     Publish({{"type", "players"}, {"players", Players()}});

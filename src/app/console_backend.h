@@ -109,6 +109,9 @@ public:
 
     // Where live messages go (the console's Publish); none until set.
     std::function<void(const QJsonObject&)> publish;
+    // Whether anyone takes the live messages now; without it, someone always does. The second's
+    // status and players are built only for a listener.
+    std::function<bool()> listening;
 
     // The status tick: its figures, then the status and players messages, and the ban list
     // when it changed.

@@ -157,12 +157,13 @@ void MonitorController::StartConsole()
         return;
     }
     consoleBackend->publish = [this](const QJsonObject& message) { console->Publish(message); };
+    consoleBackend->listening = [this] { return console->LiveClients() > 0; };
 }
 
 void MonitorController::StopConsole()
 {
     if (consoleBackend)
-        consoleBackend->publish = nullptr;
+        consoleBackend->publish = nullptr, consoleBackend->listening = nullptr;
     if (console)
         console->Stop();
     console.reset();

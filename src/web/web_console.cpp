@@ -369,7 +369,9 @@ struct WebConsole::Impl {
         // Live sockets of operators no longer in the list, or with another role now, end too.
         for (QWebSocket* socket : std::vector<QWebSocket*>(live)) {
             const Operator* op = operators.ByName(socket->property("operator").toString().toStdString());
-            if (!op || int(op->role) != socket->property("role").toInt())
+            const QByteArray token = socket->property("token").toByteArray();
+            if (!op || int(op->role) != socket->property("role").toInt() ||
+                (!token.isEmpty() && token.toStdString() != op->tokenHash))
                 Drop(socket);
         }
     }
@@ -771,6 +773,8 @@ struct WebConsole::Impl {
         socket->setProperty("role", int(caller->role));
         if (!caller->bearer)
             socket->setProperty("session", QByteArray::fromStdString(SessionStore::KeyOf(caller->cookie)));
+        else  // a token replaced (leaked, say) ends the sockets opened with it
+            socket->setProperty("token", QByteArray::fromStdString(HashToken(request.rawHeader("Authorization").mid(7).toStdString())));
         live.push_back(socket);
         QObject::connect(socket, &QWebSocket::disconnected, &self, [this, socket] { Drop(socket); });
         for (const QJsonValue e : backend.Events(*events).value("events").toArray())
