@@ -7,6 +7,7 @@
 #include "history/daily_log_reader.h"
 #include "history/history_store.h"
 #include "platform/directory_listing.h"
+#include "platform/file_sync.h"
 #include "platform/instance_lock.h"
 #include "platform/server_process.h"
 #include "platform/system_clock.h"
@@ -116,7 +117,7 @@ int main(int argc, char** argv)
     if (!args.empty() && args[0] == "--import-logs")
         return RunImportLogs({args.begin() + 1, args.end()});
     if (!args.empty() && args[0] == "--add-operator")
-        return RunAddOperator({args.begin() + 1, args.end()}, stdout, stderr);
+        return RunAddOperator({args.begin() + 1, args.end()}, stdout, stderr, SyncToDisk);
     if (!args.empty() && args[0] == "ctl")
         return RunCtl(argc, argv, {args.begin() + 1, args.end()}, stdout, stderr);
     if (!args.empty() && args[0] == "--replay") {

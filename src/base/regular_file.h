@@ -28,6 +28,8 @@ struct FileContent {
     FileStatus status = FileStatus::Failed;
     std::string data;  // the whole file when Ok
     int error = 0;     // the system's error number when Failed
+    uint32_t owner = 0;  // the file's user and permission bits, once it was opened
+    uint32_t mode = 0;
 };
 
 // Largest settings or deny list file read; far above what either holds by hand.

@@ -105,6 +105,8 @@ FileContent ReadRegularFile(const std::string& path, size_t limit)
         result.error = errno;
         return result;
     }
+    result.owner = st.st_uid;
+    result.mode = st.st_mode & 07777;
     if (!S_ISREG(st.st_mode)) {
         result.status = FileStatus::NotRegular;
         return result;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "web/operators.h"
 
+#include "base/regular_file.h"
 #include "base/text_escape.h"
 #include "web/console_guard.h"
 
@@ -21,24 +22,6 @@ namespace {
 
 // operators.txt holds a line per operator: anything near this size is not one.
 constexpr size_t kOperatorsFileLimit = size_t{1} << 20;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd(fd) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd; }
-    int release() { const int f = fd; fd = -1; return f; }
-    explicit operator bool() const { return fd >= 0; }
-
-private:
-    int fd;
-};
 
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
@@ -107,93 +90,45 @@ std::string ModeText(mode_t mode)
 Result<std::optional<std::string>> ReadChecked(const std::string& path)
 {
     const std::string shown = Escaped(path);
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd) {
-        if (errno == ENOENT)
-            return std::optional<std::string>();
-        if (errno == ELOOP)
-            return Failure{shown + ": is a symbolic link; refused"};
-        return Failure{shown + ": " + std::strerror(errno)};
-    }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        return Failure{shown + ": " + std::strerror(errno)};
-    if (!S_ISREG(st.st_mode))
-        return Failure{shown + ": not a regular file; refused"};
-    if (st.st_uid != ::geteuid())
-        return Failure{shown + ": owned by uid " + std::to_string(st.st_uid) + ", not by uid " +
-                       std::to_string(::geteuid()) + " that runs zpmoni; refused"};
-    if ((st.st_mode & 077) != 0)
-        return Failure{shown + ": readable by others (mode " + ModeText(st.st_mode) + "); make it 0600"};
-    if (static_cast<uint64_t>(st.st_size) > kOperatorsFileLimit)
+    FileContent file = ReadRegularFile(path, kOperatorsFileLimit);
+    switch (file.status) {
+    case FileStatus::Ok:
+        break;
+    case FileStatus::Missing:
+        return std::optional<std::string>();
+    case FileStatus::NotRegular:
+        return Failure{shown + ": not a regular file (a link, say); refused"};
+    case FileStatus::TooLarge:
         return Failure{shown + ": too large"};
-    std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
-    size_t filled = 0;
-    for (;;) {
-        if (filled == text.size()) {
-            if (filled > kOperatorsFileLimit)
-                return Failure{shown + ": too large"};
-            text.resize(std::min(kOperatorsFileLimit + 1, filled * 2));
-        }
-        const ssize_t n = ::read(fd.get(), text.data() + filled, text.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return Failure{shown + ": " + std::strerror(errno)};
-        if (n == 0)
-            break;
-        filled += static_cast<size_t>(n);
+    case FileStatus::Failed:
+        return Failure{shown + ": " + std::strerror(file.error)};
     }
-    text.resize(filled);
-    return std::optional<std::string>(std::move(text));
+    if (file.owner != ::geteuid())
+        return Failure{shown + ": owned by uid " + std::to_string(file.owner) + ", not by uid " +
+                       std::to_string(::geteuid()) + " that runs zpmoni; refused"};
+    if ((file.mode & 077) != 0)
+        return Failure{shown + ": readable by others (mode " + ModeText(file.mode) + "); make it 0600"};
+    return std::optional<std::string>(std::move(file.data));
 }
 
-bool WriteAll(int fd, std::string_view data)
+// Writes operators.txt whole, a crash leaving the old text or the new one: a missing file is
+// made empty with mode 0600 first, so that the replacement, which keeps the file's owner and
+// mode, keeps it private.
+Status WriteOperators(const std::string& path, std::string_view text, const FileSync& sync)
 {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(n));
+    const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (made >= 0) {
+        // The umask may only take permissions away; this makes sure nothing else is left.
+        const bool privateMode = ::fchmod(made, 0600) == 0;
+        ::close(made);
+        if (!privateMode)
+            return Failure{Escaped(path) + ": cannot set its mode: " + std::strerror(errno)};
+    } else if (errno != EEXIST) {
+        return Failure{Escaped(path) + ": cannot write: " + std::strerror(errno)};
     }
-    return true;
-}
-
-// Replaces `name` in `folder` with `text`: a 0600 file of its own beside it, on disk before the
-// rename, so a crash leaves the old file or the new one whole.
-Status WriteAtomically(const std::string& folder, const std::string& name, std::string_view text)
-{
-    const std::string shown = Escaped(folder + "/" + name);
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir)
-        return Failure{Escaped(folder) + ": " + std::strerror(errno)};
-    Result<std::string> suffix = RandomText(9);
-    if (!suffix)
-        return Failure{suffix.error()};
-    const std::string temp = name + ".tmp" + suffix.value();
-    Fd out(::openat(dir.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!out)
-        return Failure{shown + ": cannot write: " + std::strerror(errno)};
-    auto abandon = [&](const char* what) -> Status {
-        const std::string why = std::strerror(errno);
-        ::unlinkat(dir.get(), temp.c_str(), 0);
-        return Failure{shown + ": " + what + ": " + why};
-    };
-    // The umask may only take permissions away; this makes sure nothing else is left.
-    if (::fchmod(out.get(), 0600) != 0)
-        return abandon("cannot set its mode");
-    if (!WriteAll(out.get(), text))
-        return abandon("cannot write");
-    if (::fsync(out.get()) != 0)
-        return abandon("cannot write");
-    if (::close(out.release()) != 0)
-        return abandon("cannot write");
-    if (::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) != 0)
-        return abandon("cannot replace");
-    if (::fsync(dir.get()) != 0)
-        return Failure{Escaped(folder) + ": cannot flush: " + std::strerror(errno)};
+    const FileResult written = ReplaceRegularFile(path, text, sync);
+    if (written.status != FileStatus::Ok)
+        return Failure{FileProblem("write", path, written)};
     return {};
 }
 
@@ -325,7 +260,7 @@ const Operator* OperatorList::ByName(std::string_view name) const
     return nullptr;
 }
 
-int RunAddOperator(const std::vector<std::string>& args, FILE* out, FILE* err)
+int RunAddOperator(const std::vector<std::string>& args, FILE* out, FILE* err, const FileSync& sync)
 {
     auto usage = [&] {
         std::fputs("usage: zpmoni --add-operator NAME ROLE [--workdir DIR]\n"
@@ -358,8 +293,7 @@ int RunAddOperator(const std::vector<std::string>& args, FILE* out, FILE* err)
     if (workdir.empty())
         workdir = ".";
 
-    const std::string fileName(kOperatorsFileName);
-    const std::string path = workdir + "/" + fileName;
+    const std::string path = workdir + "/" + std::string(kOperatorsFileName);
     // A file the monitor would refuse is left for its owner to put right, not quietly changed.
     Result<std::optional<std::string>> old = ReadChecked(path);
     if (!old) {
@@ -391,7 +325,7 @@ int RunAddOperator(const std::vector<std::string>& args, FILE* out, FILE* err)
     if (!replaced)
         text.append(entry).append("\n");
 
-    const Status written = WriteAtomically(workdir, fileName, text);
+    const Status written = WriteOperators(path, text, sync);
     if (!written) {
         std::fprintf(err, "zpmoni: %s\n", written.error().c_str());
         return 1;

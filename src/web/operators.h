@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "base/regular_file.h"
 #include "base/result.h"
 
 #include <cstdint>
@@ -53,8 +54,8 @@ private:
 };
 
 // zpmoni --add-operator NAME ROLE [--workdir DIR]: writes the operator's line to operators.txt
-// (made with mode 0600 when missing; a line of the same name is replaced) and prints the new
-// token once on `out`. Exit status 0, 1 (file problem) or 2 (usage).
-int RunAddOperator(const std::vector<std::string>& args, FILE* out, FILE* err);
+// (made with mode 0600 when missing; a line of the same name is replaced; on disk through
+// `sync` when given) and prints the new token once on `out`. Exit status 0, 1 (file problem) or 2 (usage).
+int RunAddOperator(const std::vector<std::string>& args, FILE* out, FILE* err, const FileSync& sync = {});
 
 }  // namespace zpmoni
